@@ -1,0 +1,17 @@
+// The poll cycle's line over the real serial port.
+#pragma once
+
+#include "link/LinePort.h"
+#include "serial/ComPort.h"
+
+class ComPortLine : public ILinePort {
+public:
+    explicit ComPortLine(TComPort* port) : port_(port) {}
+    bool IsOpen() const override { return port_->Connected(); }
+    void WriteByte(uint8_t b) override { port_->Write(&b, 1); }
+    bool ReadByte(uint8_t& b) override { return port_->Read(&b, 1) == 1; }
+    int BytesWaiting() override { return port_->BytesWaiting(); }
+
+private:
+    TComPort* port_;
+};

@@ -1,0 +1,19 @@
+// The relay's clock as one moment: month, day, hour, minute and second from
+// the relay, the year from the PC (the relay keeps none).
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <cstdint>
+
+struct RelayClockFields {
+    uint16_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// The moment shown for the relay's clock: the fields in `today`'s year, or
+// 1 January 2001, 01:00:00 when a field is out of range or the date does not
+// exist in that year (31 April, 29 February off a leap year).
+QDateTime RelayClockMoment(const QDate& today, const RelayClockFields& f);
+
+// The moment shown when the relay's clock cannot be read as a date.
+QDateTime RelayClockFallback();

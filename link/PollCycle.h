@@ -1,0 +1,46 @@
+// The poll cycle: one request in flight at a time, driven by the 5 ms tick
+// and the port's receive event. It knows the link state and the line; what a
+// request holds and what a reply means is the window's business (PollClient).
+#pragma once
+
+#include "link/LinePort.h"
+#include "link/LinkState.h"
+
+class PollClient {
+public:
+    virtual ~PollClient() = default;
+    virtual void BuildRequest() = 0;       // the builder of the current PollMode
+    virtual void HandleReadReply() = 0;    // the decoder of the current PollMode
+    virtual void HandleWriteEcho() = 0;    // a confirmed register write
+    virtual void CloseComPort() = 0;       // a close the user asked for
+    virtual void ShowLinkLost() = 0;       // five or more misses in a row
+    virtual void ShowLinkPresent() = 0;
+};
+
+class PollCycle {
+public:
+    PollCycle(LinkState& state, PollClient& client) : s_(state), client_(client) {}
+
+    void SetLine(ILinePort* line) { line_ = line; }
+    ILinePort* Line() const { return line_; }
+
+    // One 5 ms tick: send when ready, or count the reply time-out; then the
+    // link's look. A failed write propagates to the caller.
+    void Tick();
+
+    // One receive event with `count` bytes waiting in the port.
+    void Receive(int count);
+
+    static constexpr int kSendAfterTicks = 1;    // the tick after this many may send
+    static constexpr int kReplyTimeoutTicks = 30;
+    static constexpr int kNoLinkMisses = 5;
+    static constexpr int kMissCeiling = 500;
+    static constexpr int kMissRestart = 10;
+
+private:
+    void Send();
+
+    LinkState& s_;
+    PollClient& client_;
+    ILinePort* line_ = nullptr;
+};

@@ -1,0 +1,254 @@
+// The poll cycle against a line in memory: when requests go out, how replies
+// are collected and handed on, time-outs, misses, the no-link state and the
+// request flags.
+#include <gtest/gtest.h>
+
+#include "link/PollCycle.h"
+#include "support/FakeLine.h"
+#include "support/ModbusFrames.h"
+
+namespace {
+
+class RecordingClient : public PollClient {
+public:
+    explicit RecordingClient(LinkState& s) : s_(s) {}
+    int built = 0, readReplies = 0, writeEchoes = 0, closes = 0;
+    bool linkLost = false;
+    std::vector<int> readModes;   // PollMode at each read reply handed on
+
+    void BuildRequest() override
+    {
+        ++built;
+        if (s_.PollMode == 5)
+            FillReadRequest(s_.TxFrame, s_.SlaveAddress, 50, 29);
+    }
+    void HandleReadReply() override
+    {
+        ++readReplies;
+        readModes.push_back(s_.PollMode);
+        EXPECT_GT(s_.RxCount, 0) << "the handler sees the reply still collected";
+    }
+    void HandleWriteEcho() override { ++writeEchoes; }
+    void CloseComPort() override { ++closes; }
+    void ShowLinkLost() override { linkLost = true; }
+    void ShowLinkPresent() override { linkLost = false; }
+
+private:
+    LinkState& s_;
+};
+
+struct Cycle : ::testing::Test {
+    LinkState s;
+    FakeLine line;
+    RecordingClient client{s};
+    PollCycle cycle{s, client};
+
+    void SetUp() override
+    {
+        cycle.SetLine(&line);
+        s.SlaveAddress = 1;
+        s.PollMode = 5;
+        s.ReadyToSend = 1;
+    }
+    void Ticks(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            cycle.Tick();
+    }
+    void Deliver(const std::vector<uint8_t>& bytes)
+    {
+        line.Feed(bytes);
+        cycle.Receive(line.BytesWaiting());
+    }
+    // Sends the request and times it out `misses` times.
+    void Miss(int misses)
+    {
+        for (int i = 0; i < misses; ++i)
+            Ticks(32);
+    }
+};
+
+TEST_F(Cycle, FirstRequestGoesOutOnTheSecondTickAsEightBytes)
+{
+    cycle.Tick();
+    EXPECT_TRUE(line.written.empty());
+    cycle.Tick();
+    EXPECT_EQ(line.TakeWritten(),
+              (std::vector<uint8_t>{0x01, 0x03, 0x00, 0x32, 0x00, 0x1D, 0x24, 0x0C}));
+    EXPECT_EQ(s.ReadyToSend, 0);
+    EXPECT_EQ(s.TickCount, 0);
+}
+
+TEST_F(Cycle, TimeOutOnTick31AndResendOnTick32)
+{
+    Ticks(2);
+    line.TakeWritten();
+    Ticks(30);
+    EXPECT_EQ(s.ReadyToSend, 0);
+    EXPECT_EQ(s.MissCount, 0);
+    cycle.Tick();   // the 31st
+    EXPECT_EQ(s.ReadyToSend, 1);
+    EXPECT_EQ(s.MissCount, 1);
+    EXPECT_TRUE(line.written.empty());
+    cycle.Tick();   // the 32nd sends the same request again
+    EXPECT_EQ(line.TakeWritten().size(), 8u);
+    EXPECT_EQ(client.built, 2);
+}
+
+TEST_F(Cycle, ReplyInPiecesIsHandedOnOnceAndTheNextSendFollowsTwoTicksLater)
+{
+    Ticks(2);
+    line.TakeWritten();
+    const auto reply = ReadReply(1, CurrentParamRegisters());
+    Ticks(5);
+    Deliver({reply.begin(), reply.begin() + 20});
+    EXPECT_EQ(s.TickCount, 0);
+    Ticks(30);   // 30 ticks between pieces are still waited for
+    EXPECT_EQ(s.ReadyToSend, 0);
+    Deliver({reply.begin() + 20, reply.end() - 1});
+    EXPECT_EQ(client.readReplies, 0);
+    Deliver({reply.back()});
+    EXPECT_EQ(client.readReplies, 1);
+    EXPECT_EQ(s.RxCount, 0);
+    EXPECT_EQ(s.ReadyToSend, 1);
+    cycle.Tick();
+    EXPECT_TRUE(line.written.empty());
+    cycle.Tick();
+    EXPECT_EQ(line.TakeWritten().size(), 8u);
+}
+
+TEST_F(Cycle, WrongCrcIsOneMissAndNoHandler)
+{
+    Ticks(2);
+    s.MissCount = 3;
+    auto reply = ReadReply(1, CurrentParamRegisters());
+    reply[10] ^= 0xFF;
+    Deliver(reply);
+    EXPECT_EQ(client.readReplies, 0);
+    EXPECT_EQ(s.MissCount, 1);
+    EXPECT_EQ(s.ReadyToSend, 1);
+    EXPECT_EQ(s.RxCount, 0);
+}
+
+TEST_F(Cycle, NoLinkAtFiveMissesEndsOnAnyByteAndCounterWrapsTo10)
+{
+    Ticks(2);
+    Miss(4);
+    EXPECT_FALSE(client.linkLost);
+    Miss(1);
+    EXPECT_GE(s.MissCount, 5);
+    EXPECT_TRUE(client.linkLost);
+
+    Deliver({0x42});   // one stray byte
+    EXPECT_EQ(s.MissCount, 0);
+    cycle.Tick();
+    EXPECT_FALSE(client.linkLost);
+
+    s.MissCount = 499;
+    s.ReadyToSend = 0;
+    s.TickCount = 30;
+    cycle.Tick();
+    EXPECT_EQ(s.MissCount, 10);
+    EXPECT_TRUE(client.linkLost);
+}
+
+TEST_F(Cycle, EveryReplyAnExceptionNeverReachesNoLink)
+{
+    Ticks(2);
+    std::vector<uint8_t> ex{1, 0x83, 2};
+    const uint16_t crc = ModbusCrc16(ex.data(), 3);
+    ex.push_back(uint8_t(crc));
+    ex.push_back(uint8_t(crc >> 8));
+    for (int i = 0; i < 20; ++i) {
+        Ticks(3);
+        Deliver(ex);
+        Ticks(40);
+    }
+    EXPECT_LT(s.MissCount, 5);
+    EXPECT_FALSE(client.linkLost);
+    EXPECT_EQ(client.readReplies, 0);
+}
+
+TEST_F(Cycle, FlagRaisedBeforeTheReplyIsAppliedAtTheFirstReceiveEvent)
+{
+    Ticks(2);
+    const auto reply = ReadReply(1, CurrentParamRegisters());
+    s.ReadMaskRequest = 1;
+    Deliver({reply.begin(), reply.begin() + 5});
+    EXPECT_EQ(s.PollMode, 8);
+    EXPECT_EQ(s.ReadMaskRequest, 0);
+    Deliver({reply.begin() + 5, reply.end()});
+    ASSERT_EQ(client.readModes.size(), 1u);
+    EXPECT_EQ(client.readModes[0], 8);
+}
+
+TEST_F(Cycle, DifferingWriteEchoEndsTheEventBeforeTheFlags)
+{
+    FillWriteRequest(s.TxFrame, 1, 100, 500);
+    s.PollMode = 2;
+    Ticks(2);
+    std::vector<uint8_t> echo = line.TakeWritten();
+    ASSERT_EQ(echo.size(), 8u);
+
+    s.ReadParamRequest = 1;
+    std::vector<uint8_t> clamped = echo;
+    clamped[5] ^= 0x01;
+    Deliver(clamped);
+    EXPECT_EQ(client.writeEchoes, 0);
+    EXPECT_EQ(s.ReadParamRequest, 1) << "flags wait while the write is unconfirmed";
+    EXPECT_EQ(s.PollMode, 2);
+    EXPECT_EQ(s.ReadyToSend, 0);
+
+    // After the time-out the same write goes out again; an exact echo confirms it.
+    Ticks(32);
+    EXPECT_EQ(line.TakeWritten(), echo);
+    s.PollMode = 5;   // a confirmation counts whatever the mode is by now
+    Deliver(echo);
+    EXPECT_EQ(client.writeEchoes, 1);
+    EXPECT_EQ(s.ReadParamRequest, 0);
+}
+
+TEST_F(Cycle, LateReplyAfterTheTimeOutIsStillHandedOnUnlessCutOffBySend)
+{
+    Ticks(2);
+    Ticks(31);
+    EXPECT_EQ(s.ReadyToSend, 1);
+    Deliver(ReadReply(1, CurrentParamRegisters()));
+    EXPECT_EQ(client.readReplies, 1);
+
+    // A partial reply still incomplete at the second tick is dropped by the send.
+    Ticks(2);
+    line.TakeWritten();
+    Ticks(31);
+    const auto reply = ReadReply(1, CurrentParamRegisters());
+    Deliver({reply.begin(), reply.begin() + 30});
+    Ticks(2);
+    EXPECT_EQ(line.TakeWritten().size(), 8u);
+    EXPECT_EQ(s.RxCount, 0);
+}
+
+TEST_F(Cycle, CloseHappensOnTheTickThatWouldSendWithinAbout32Ticks)
+{
+    Ticks(2);
+    line.TakeWritten();
+    s.CloseRequested = 1;
+    int ticks = 0;
+    while (client.closes == 0 && ticks < 100) {
+        cycle.Tick();
+        ++ticks;
+    }
+    EXPECT_EQ(client.closes, 1);
+    EXPECT_LE(ticks, 33);
+    EXPECT_EQ(s.CloseRequested, 0);
+    EXPECT_TRUE(line.written.empty());
+}
+
+TEST_F(Cycle, FailedWritePropagatesAndLeavesTheCycleReady)
+{
+    line.failWrites = true;
+    cycle.Tick();
+    EXPECT_THROW(cycle.Tick(), std::runtime_error);
+    EXPECT_EQ(s.ReadyToSend, 1);
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// The relay protocol core: CRC, request frames, reply assembly and
+// acceptance, request flags, bit text and the relay clock's date checks.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "exchanges/RelayClock.h"
+#include "link/BitText.h"
+#include "link/LinkState.h"
+#include "support/ModbusFrames.h"
+
+namespace {
+std::vector<uint8_t> Frame(const LinkState& s)
+{
+    return {s.TxFrame, s.TxFrame + kRequestLength};
+}
+
+void Append(LinkState& s, const std::vector<uint8_t>& bytes)
+{
+    for (uint8_t b : bytes)
+        s.AppendRxByte(b);
+}
+}
+
+TEST(Crc, ModbusCheckValueAndRegister)
+{
+    const char* text = "123456789";
+    EXPECT_EQ(ModbusCrc16(reinterpret_cast<const uint8_t*>(text), 9), 0x4B37);
+    LinkState s;
+    s.MatchCRC(reinterpret_cast<const uint8_t*>(text), 9);
+    EXPECT_EQ(s.CrcRegister, 0x4B37);
+}
+
+TEST(RequestFrames, KnownFramesOnTheWire)
+{
+    LinkState s;
+    FillReadRequest(s.TxFrame, 1, 50, 29);
+    s.SealTxFrame();
+    EXPECT_EQ(Frame(s), (std::vector<uint8_t>{0x01, 0x03, 0x00, 0x32, 0x00, 0x1D, 0x24, 0x0C}));
+
+    FillWriteRequest(s.TxFrame, 1, 67, 12);
+    s.SealTxFrame();
+    EXPECT_EQ(Frame(s), (std::vector<uint8_t>{0x01, 0x06, 0x00, 0x43, 0x00, 0x0C, 0x78, 0x1B}));
+
+    // Only the low byte of the address reaches the frame; bytes 8-10 stay unused.
+    FillReadRequest(s.TxFrame, 0x105, 128, 17);
+    s.SealTxFrame();
+    EXPECT_EQ(s.TxFrame[0], 0x05);
+    EXPECT_EQ(s.TxFrame[3], 128);
+    EXPECT_EQ(s.TxFrame[8] | s.TxFrame[9] | s.TxFrame[10], 0);
+    const uint16_t crc = ModbusCrc16(s.TxFrame, 6);
+    EXPECT_EQ(s.TxFrame[6], crc & 0xFF);
+    EXPECT_EQ(s.TxFrame[7], crc >> 8);
+}
+
+TEST(ReplyAssembly, ReadReplyAcrossEventsAndWithTrailingBytes)
+{
+    LinkState s;
+    const auto reply = ReadReply(1, CurrentParamRegisters());
+    ASSERT_EQ(reply.size(), 63u);
+
+    // Everything but the last CRC byte: still incomplete.
+    Append(s, {reply.begin(), reply.end() - 1});
+    EXPECT_EQ(s.AssessReply(), ReplyVerdict::Incomplete);
+    Append(s, {reply.back()});
+    EXPECT_EQ(s.AssessReply(), ReplyVerdict::ReadValid);
+    EXPECT_EQ(s.IsReadReply, 1);
+    EXPECT_EQ(s.ReplyDataLength, 58);
+    EXPECT_EQ(ReplyRegister(s.RxBuffer, 50, 66), 66);
+    EXPECT_EQ(ReplyRegister(s.RxBuffer, 50, 78), 78);
+
+    // Extra bytes after a whole reply do not spoil it.
+    LinkState t;
+    Append(t, reply);
+    Append(t, {0xAA, 0x55, 0x01});
+    EXPECT_EQ(t.AssessReply(), ReplyVerdict::ReadValid);
+}
+
+TEST(ReplyAssembly, WrongCrcAndWriteEchoes)
+{
+    LinkState s;
+    auto reply = ReadReply(1, {1, 2, 3});
+    reply.back() ^= 0x01;
+    Append(s, reply);
+    EXPECT_EQ(s.AssessReply(), ReplyVerdict::ReadBadCrc);
+
+    LinkState w;
+    FillWriteRequest(w.TxFrame, 1, 100, 700);
+    w.SealTxFrame();
+    const std::vector<uint8_t> echo = Frame(w);
+    Append(w, {echo.begin(), echo.begin() + 7});
+    EXPECT_EQ(w.AssessReply(), ReplyVerdict::Incomplete);
+    Append(w, {echo.back()});
+    EXPECT_EQ(w.AssessReply(), ReplyVerdict::WriteEcho);
+    EXPECT_EQ(w.IsReadReply, 0);
+
+    // A clamped echo (value differs) is never taken as the confirmation.
+    w.RxCount = 0;
+    std::vector<uint8_t> clamped = echo;
+    clamped[5] = 0x10;
+    Append(w, clamped);
+    EXPECT_EQ(w.AssessReply(), ReplyVerdict::WriteMismatch);
+}
+
+TEST(ReplyAssembly, ExceptionReplyNeverCompletes)
+{
+    LinkState s;
+    std::vector<uint8_t> ex{1, 0x83, 2};
+    const uint16_t crc = ModbusCrc16(ex.data(), 3);
+    ex.push_back(uint8_t(crc));
+    ex.push_back(uint8_t(crc >> 8));
+    Append(s, ex);
+    EXPECT_EQ(s.AssessReply(), ReplyVerdict::Incomplete);
+}
+
+TEST(ReplyAssembly, OversizedByteCountIsDroppedAndCollectingStartsAgain)
+{
+    LinkState s;
+    Append(s, {1, 3, 247});
+    EXPECT_EQ(s.RxCount, 0);
+    // The largest reply that fits (246 data bytes) still completes.
+    const auto big = ReadReply(1, std::vector<uint16_t>(123, 0xBEEF));
+    ASSERT_EQ(big.size(), 251u);
+    Append(s, big);
+    EXPECT_EQ(s.RxCount, 251);
+    EXPECT_EQ(s.AssessReply(), ReplyVerdict::ReadValid);
+    // Anything beyond the buffer is not stored.
+    Append(s, std::vector<uint8_t>(1000, 0x77));
+    EXPECT_EQ(s.RxCount, 251);
+}
+
+// Random chunks of random and real bytes, judged after every chunk as the
+// receive event does: the buffer is never overrun (checked by the sanitizer
+// build too) and verdicts stay consistent with the bytes collected.
+TEST(ReplyAssembly, RandomTrafficNeverOverrunsTheBuffer)
+{
+    std::mt19937 rng(12345);
+    LinkState s;
+    FillReadRequest(s.TxFrame, 1, 50, 29);
+    s.SealTxFrame();
+    const auto good = ReadReply(1, CurrentParamRegisters());
+    int valid = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<uint8_t> chunk;
+        if (rng() % 4 == 0)
+            chunk = good;
+        const int n = int(rng() % 300);
+        for (int i = 0; i < n; ++i)
+            chunk.push_back(uint8_t(rng()));
+        Append(s, chunk);
+        ASSERT_LE(s.RxCount, kRxBufferSize);
+        const ReplyVerdict v = s.AssessReply();
+        if (v != ReplyVerdict::Incomplete) {
+            if (v == ReplyVerdict::ReadValid)
+                ++valid;
+            s.RxCount = 0;
+        }
+        if (rng() % 3 == 0)
+            s.RxCount = 0;   // a send in between
+    }
+    EXPECT_GT(valid, 0);
+}
+
+TEST(RequestFlags, AppliedInFixedOrderAndCleared)
+{
+    LinkState s;
+    s.ReadParamRequest = 1;
+    s.ReadMaskRequest = 1;
+    s.ApplyRequestFlags();
+    EXPECT_EQ(s.PollMode, 8);
+    EXPECT_EQ(s.ReadParamRequest + s.ReadMaskRequest, 0);
+
+    s.WriteClockRequest = 1;
+    s.WriteUstRequest = 1;
+    s.ApplyRequestFlags();
+    EXPECT_EQ(s.PollMode, 2);
+    EXPECT_EQ(s.ExchangeContext, 4);
+
+    s.ReadUstNastRequest = 1;
+    s.ReadProtokolRequest = 1;
+    s.WriteMaskRequest = 1;
+    s.ApplyRequestFlags();
+    EXPECT_EQ(s.PollMode, 2);
+    EXPECT_EQ(s.ExchangeContext, 6);
+
+    s.ReadUstNastRequest = 1;
+    s.ApplyRequestFlags();
+    EXPECT_EQ(s.PollMode, 1);
+    EXPECT_EQ(s.ExchangeContext, 6);   // a read leaves the sub-selector alone
+}
+
+TEST(BitText, BothWaysForEveryWord)
+{
+    EXPECT_EQ(WordToBitText(0), QStringLiteral("00000000 00000000"));
+    EXPECT_EQ(WordToBitText(0x8001), QStringLiteral("10000000 00000001"));
+    EXPECT_EQ(WordToBitText(0x7FFF), QStringLiteral("01111111 11111111"));
+    for (uint32_t w = 0; w <= 0xFFFF; ++w)
+        ASSERT_EQ(BitTextToWord(WordToBitText(uint16_t(w))), w);
+    EXPECT_EQ(BitTextToWord(QStringLiteral("00000000 00000011")), 3);
+    EXPECT_EQ(BitTextToWord(QStringLiteral("11111111 11111111")), 65535);
+}
+
+TEST(BitText, OddTextsAreReadSafely)
+{
+    EXPECT_EQ(BitTextToWord(QString()), 0);
+    EXPECT_EQ(BitTextToWord(QStringLiteral("101")), 5);
+    // Seventeen digits: the seventeenth position adds nothing.
+    EXPECT_EQ(BitTextToWord(QStringLiteral("11111111111111111")), 65535);
+    // Only the first 17 characters count.
+    EXPECT_EQ(BitTextToWord(QStringLiteral("00000000 00000001111")), 1);
+    // Anything but "1" is a zero bit.
+    EXPECT_EQ(BitTextToWord(QStringLiteral("x0000000 0000000z")), 0);
+}
+
+TEST(RelayClock, RangeChecksNonexistentDatesAndFallback)
+{
+    const QDate leapYear(2024, 6, 1), plainYear(2026, 6, 1);
+    const QDateTime fallback(QDate(2001, 1, 1), QTime(1, 0, 0));
+    EXPECT_EQ(RelayClockMoment(plainYear, {12, 31, 23, 59, 59}),
+              QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59)));
+    const RelayClockFields outOfRange[] = {
+        {0, 1, 0, 0, 0}, {13, 1, 0, 0, 0}, {1, 0, 0, 0, 0}, {1, 32, 0, 0, 0},
+        {1, 1, 24, 0, 0}, {1, 1, 0, 60, 0}, {1, 1, 0, 0, 60}, {65535, 1, 0, 0, 0},
+    };
+    for (const RelayClockFields& f : outOfRange)
+        EXPECT_EQ(RelayClockMoment(plainYear, f), fallback);
+    // Dates that pass the checks but do not exist in the PC's year.
+    EXPECT_EQ(RelayClockMoment(plainYear, {4, 31, 10, 0, 0}), fallback);
+    EXPECT_EQ(RelayClockMoment(plainYear, {2, 30, 10, 0, 0}), fallback);
+    EXPECT_EQ(RelayClockMoment(plainYear, {2, 29, 10, 0, 0}), fallback);
+    EXPECT_EQ(RelayClockMoment(leapYear, {2, 29, 10, 0, 0}),
+              QDateTime(QDate(2024, 2, 29), QTime(10, 0, 0)));
+}
