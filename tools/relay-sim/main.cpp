@@ -1,1 +1,70 @@
-int main() { return 0; }
+// relay-sim: a motor-protection relay on a pseudo-terminal, for the demo,
+// the tests and the benchmarks. See --help.
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+
+#include "Options.h"
+#include "RegisterBank.h"
+#include "Simulator.h"
+
+using namespace relaysim;
+
+namespace {
+
+RegisterBank BuiltInContent(const Options& options)
+{
+    const time_t now = time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    RegisterBank bank(options.slave, local);
+    for (const auto& [r, value] : options.presets)
+        bank.preset(r, value);
+    return bank;
+}
+
+uint64_t TimeBasedStart()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return (uint64_t(ts.tv_sec) * 1'000'000'000ull + uint64_t(ts.tv_nsec)) ^ (uint64_t(getpid()) << 40);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "relay-sim: %s\nTry 'relay-sim --help'.\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(UsageText(), stdout);
+        return 0;
+    }
+
+    RegisterBank bank = BuiltInContent(options);
+    if (options.dump) {
+        for (int r = 0; r < reg::Count; ++r)
+            std::printf("%d=%u\n", r, unsigned(bank.get(r)));
+        return 0;
+    }
+
+    uint64_t rngStart = 0;
+    if (options.rngStart) {
+        rngStart = *options.rngStart;
+    } else {
+        rngStart = TimeBasedStart();
+        if (options.anyFaultRate())
+            std::fprintf(stderr, "relay-sim: random start %llu (repeat with --seed)\n",
+                         static_cast<unsigned long long>(rngStart));
+    }
+
+    Simulator sim(options, rngStart, bank);
+    if (const int status = sim.setUp(); status != 0)
+        return status;
+    return sim.run();
+}

@@ -1,0 +1,536 @@
+// The relay simulator seen from the master's end of its pty.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "support/RelaySim.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+bool CrcOk(const Bytes& frame)
+{
+    if (frame.size() < 3)
+        return false;
+    const uint16_t crc = ModbusCrc(frame.data(), frame.size() - 2);
+    return frame[frame.size() - 2] == uint8_t(crc) && frame[frame.size() - 1] == uint8_t(crc >> 8);
+}
+
+// Register k of a read reply.
+int Reg(const Bytes& reply, int k)
+{
+    return (reply[size_t(3 + 2 * k)] << 8) | reply[size_t(4 + 2 * k)];
+}
+
+// The relay's clock starts from the host's; tests that compare reads with a
+// dump of another process pin it.
+std::vector<std::string> PinnedClock(std::vector<std::string> args)
+{
+    for (const char* r : {"67=3", "68=15", "69=10", "70=20", "71=30"}) {
+        args.push_back("--set");
+        args.push_back(r);
+    }
+    return args;
+}
+
+void Pause(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::string TempDir()
+{
+    std::string pattern = "/tmp/relay-sim-test-XXXXXX";
+    if (!mkdtemp(pattern.data()))
+        return "/tmp";
+    return pattern;
+}
+
+const Bytes kCurrentParams = RelaySim::readRequest(1, 50, 29);
+
+} // namespace
+
+TEST(RelaySimCrc, CheckValueAndKnownFrames)
+{
+    const std::string text = "123456789";
+    EXPECT_EQ(ModbusCrc(reinterpret_cast<const uint8_t*>(text.data()), text.size()), 0x4B37);
+    EXPECT_EQ(kCurrentParams, (Bytes{0x01, 0x03, 0x00, 0x32, 0x00, 0x1D, 0x24, 0x0C}));
+    EXPECT_EQ(RelaySim::writeRequest(1, 67, 12), (Bytes{0x01, 0x06, 0x00, 0x43, 0x00, 0x0C, 0x78, 0x1B}));
+}
+
+// ------------------------------------------------------------------ content
+
+TEST(RelaySimContent, LooksLikeARunningMotor)
+{
+    auto regs = RelaySim::dumpRegisters({"--slave", "7"});
+    ASSERT_EQ(regs.size(), 256u);
+    for (int r : {50, 51, 52})
+        EXPECT_TRUE(regs[r] >= 80 && regs[r] <= 100) << "phase current " << r << " = " << regs[r];
+    EXPECT_TRUE(regs[60] >= 380 && regs[60] <= 400) << regs[60];
+    EXPECT_GT(regs[53], 0);
+    EXPECT_EQ(regs[66] & 0x0C00, 0x0C00); // motor on, start finished
+    EXPECT_EQ(regs[80], 7);               // its own slave address
+    EXPECT_GT(regs[108], 0);
+    for (int r : {96, 97, 107})
+        EXPECT_NE(regs[r], 0) << "mask " << r;
+
+    for (int n = 0; n < 4; ++n) {
+        const int first = 128 + 17 * n;
+        SCOPED_TRACE("record " + std::to_string(n + 1));
+        EXPECT_TRUE(regs[first] >= 1 && regs[first] <= 12);
+        EXPECT_TRUE(regs[first + 1] >= 1 && regs[first + 1] <= 31);
+        EXPECT_LE(regs[first + 2], 23);
+        EXPECT_LE(regs[first + 3], 59);
+        EXPECT_LE(regs[first + 4], 59);
+        EXPECT_NE(regs[first + 5], 0);        // some status bit
+        EXPECT_GT(regs[first + 6], 0);        // a current
+        EXPECT_TRUE(regs[first + 14] >= 300); // supply voltage
+    }
+}
+
+TEST(RelaySimContent, ClockStartsFromLocalTimeAndSetOverrides)
+{
+    const time_t before = time(nullptr);
+    auto regs = RelaySim::dumpRegisters({"--set", "66=32768", "--set", "0x6C=1234"});
+    const time_t after = time(nullptr);
+
+    bool matches = false;
+    for (time_t t = before; t <= after && !matches; ++t) {
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        matches = regs[67] == tm.tm_mon + 1 && regs[68] == tm.tm_mday && regs[69] == tm.tm_hour
+            && regs[70] == tm.tm_min && regs[71] == tm.tm_sec;
+    }
+    EXPECT_TRUE(matches) << regs[67] << "-" << regs[68] << " " << regs[69] << ":" << regs[70] << ":" << regs[71];
+
+    EXPECT_EQ(regs[66], 32768);
+    EXPECT_EQ(regs[108], 1234);
+    auto plain = RelaySim::dumpRegisters();
+    EXPECT_EQ(regs[50], plain[50]);
+    EXPECT_EQ(regs[107], plain[107]);
+}
+
+TEST(RelaySimContent, LiveValuesWanderOnlyAFewUnits)
+{
+    const std::vector<std::string> args{"--no-pace", "--seed", "7"};
+    auto start = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    bool changed = false;
+    for (int round = 0; round < 5; ++round) {
+        Pause(600);
+        const Bytes reply = line.transact(RelaySim::readRequest(1, 50, 11), 27);
+        ASSERT_EQ(reply.size(), 27u);
+        ASSERT_TRUE(CrcOk(reply));
+        for (int k = 0; k <= 10; ++k) {
+            const int r = 50 + k;
+            const int spread = r == 53 ? 40 : 6;
+            EXPECT_LE(std::abs(Reg(reply, k) - start[r]), spread) << "register " << r;
+            changed = changed || Reg(reply, k) != start[r];
+        }
+    }
+    EXPECT_TRUE(changed) << "nothing wandered in three seconds";
+}
+
+// -------------------------------------------------------------------- reads
+
+TEST(RelaySimRead, EveryReadOfTheToolGetsTheDumpedRegisters)
+{
+    const auto args = PinnedClock({"--no-pace", "--freeze", "--set", "66=0x8001"});
+    auto regs = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    struct Block {
+        int first, count;
+    };
+    for (Block b : {Block{50, 29}, Block{50, 11}, Block{80, 44}, Block{96, 12}, Block{128, 17}, Block{145, 17},
+                    Block{162, 17}, Block{179, 17}, Block{255, 1}, Block{0, 125}}) {
+        SCOPED_TRACE("read " + std::to_string(b.count) + " from " + std::to_string(b.first));
+        const size_t length = size_t(2 * b.count + 5);
+        const Bytes reply = line.transact(RelaySim::readRequest(1, uint16_t(b.first), uint16_t(b.count)), length);
+        ASSERT_EQ(reply.size(), length);
+        EXPECT_EQ(reply[0], 1);
+        EXPECT_EQ(reply[1], 3);
+        EXPECT_EQ(reply[2], 2 * b.count);
+        EXPECT_TRUE(CrcOk(reply));
+        for (int k = 0; k < b.count; ++k)
+            EXPECT_EQ(Reg(reply, k), regs[b.first + k]) << "register " << b.first + k;
+    }
+}
+
+TEST(RelaySimRead, OtherAddressesBroadcastAndBadCrcGetNoAnswer)
+{
+    RelaySim sim({"--no-pace", "--slave", "5"});
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    Bytes badCrc = RelaySim::readRequest(5, 50, 29);
+    badCrc.back() ^= 0x01;
+    for (const Bytes& request : {RelaySim::readRequest(1, 50, 29), RelaySim::readRequest(0, 50, 29),
+                                 RelaySim::writeRequest(0, 108, 1), badCrc}) {
+        line.write(request);
+        EXPECT_TRUE(line.readUntilQuiet(300).empty());
+    }
+
+    const Bytes reply = line.transact(RelaySim::readRequest(5, 80, 1), 7);
+    ASSERT_EQ(reply.size(), 7u);
+    EXPECT_TRUE(CrcOk(reply));
+    EXPECT_EQ(Reg(reply, 0), 5);
+}
+
+TEST(RelaySimRead, IllegalRequestsGetExceptionReplies)
+{
+    RelaySim sim({"--no-pace", "--freeze"});
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    struct Case {
+        const char* what;
+        Bytes request;
+        uint8_t function, code;
+    };
+    const Case cases[] = {
+        {"function 4", RelaySim::withCrc({1, 4, 0, 50, 0, 1}), 0x84, 1},
+        {"function 17, short frame", RelaySim::withCrc({1, 0x11}), 0x91, 1},
+        {"function 16", RelaySim::withCrc({1, 0x10, 0, 108, 0, 1, 2, 0, 5}), 0x90, 1},
+        {"count 0", RelaySim::readRequest(1, 50, 0), 0x83, 3},
+        {"count 126", RelaySim::readRequest(1, 0, 126), 0x83, 3},
+        {"past register 255", RelaySim::readRequest(1, 250, 10), 0x83, 2},
+        {"write to a measurement", RelaySim::writeRequest(1, 50, 1), 0x86, 2},
+        {"write past the settings", RelaySim::writeRequest(1, 124, 1), 0x86, 2},
+        {"write to an event record", RelaySim::writeRequest(1, 128, 1), 0x86, 2},
+        {"month 13", RelaySim::writeRequest(1, 67, 13), 0x86, 3},
+        {"hour 24", RelaySim::writeRequest(1, 69, 24), 0x86, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes reply = line.transact(c.request, 5);
+        ASSERT_EQ(reply.size(), 5u);
+        EXPECT_EQ(reply[0], 1);
+        EXPECT_EQ(reply[1], c.function);
+        EXPECT_EQ(reply[2], c.code);
+        EXPECT_TRUE(CrcOk(reply));
+        EXPECT_TRUE(line.readUntilQuiet(50).empty()) << "more than one reply";
+    }
+}
+
+// ------------------------------------------------------------------- writes
+
+TEST(RelaySimWrite, SettingAndMaskAreEchoedExactlyAndReadBack)
+{
+    RelaySim sim({"--no-pace", "--freeze"});
+    auto regs = RelaySim::dumpRegisters();
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    for (const Bytes& w : {RelaySim::writeRequest(1, 108, 3125), RelaySim::writeRequest(1, 107, 0x8001),
+                           RelaySim::writeRequest(1, 80, 9)})
+        EXPECT_EQ(line.transact(w, 8), w);
+
+    const Bytes reply = line.transact(RelaySim::readRequest(1, 80, 44), 93);
+    ASSERT_EQ(reply.size(), 93u);
+    EXPECT_EQ(Reg(reply, 108 - 80), 3125);
+    EXPECT_EQ(Reg(reply, 107 - 80), 0x8001);
+    EXPECT_EQ(Reg(reply, 96 - 80), regs[96]);
+    EXPECT_EQ(Reg(reply, 97 - 80), regs[97]);
+    EXPECT_EQ(Reg(reply, 0), 9);
+
+    // The new address is only stored; the relay still answers at 1.
+    EXPECT_EQ(line.transact(RelaySim::readRequest(1, 80, 1), 7).size(), 7u);
+}
+
+TEST(RelaySimWrite, ClockWriteSetsAFrozenClock)
+{
+    RelaySim sim({"--no-pace", "--freeze"});
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    const int fields[] = {12, 31, 23, 59, 58};
+    for (int i = 0; i < 5; ++i) {
+        const Bytes w = RelaySim::writeRequest(1, uint16_t(67 + i), uint16_t(fields[i]));
+        EXPECT_EQ(line.transact(w, 8), w);
+    }
+    line.transact(RelaySim::writeRequest(1, 67, 13), 5); // refused, changes nothing
+
+    Pause(1200);
+    const Bytes reply = line.transact(RelaySim::readRequest(1, 67, 5), 15);
+    ASSERT_EQ(reply.size(), 15u);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(Reg(reply, i), fields[i]) << "clock register " << 67 + i;
+}
+
+TEST(RelaySimWrite, RunningClockCarriesIntoTheNewYear)
+{
+    RelaySim sim({"--no-pace"});
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    // Seconds first, so no carry can happen while the other fields are set.
+    for (auto [r, v] : {std::pair{71, 0}, {67, 12}, {68, 31}, {69, 23}, {70, 59}, {71, 59}})
+        ASSERT_EQ(line.transact(RelaySim::writeRequest(1, uint16_t(r), uint16_t(v)), 8).size(), 8u);
+
+    Pause(1500);
+    const Bytes reply = line.transact(RelaySim::readRequest(1, 67, 5), 15);
+    ASSERT_EQ(reply.size(), 15u);
+    EXPECT_EQ(Reg(reply, 0), 1);  // month
+    EXPECT_EQ(Reg(reply, 1), 1);  // day
+    EXPECT_EQ(Reg(reply, 2), 0);  // hour
+}
+
+// ------------------------------------------------------------------- faults
+
+TEST(RelaySimFaults, BadCrcSpoilsOnlyTheCrc)
+{
+    const auto args = PinnedClock({"--no-pace", "--freeze", "--bad-crc", "1"});
+    auto regs = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    const Bytes reply = line.transact(kCurrentParams, 63);
+    ASSERT_EQ(reply.size(), 63u);
+    EXPECT_FALSE(CrcOk(reply));
+    for (int k = 0; k < 29; ++k)
+        EXPECT_EQ(Reg(reply, k), regs[50 + k]);
+    const uint16_t right = ModbusCrc(reply.data(), 61);
+    EXPECT_EQ(reply[61] | (reply[62] << 8), right ^ 0xFFFF);
+}
+
+TEST(RelaySimFaults, ClampStoresAndEchoesTheClampedValue)
+{
+    RelaySim sim({"--no-pace", "--freeze", "--clamp", "1000"});
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    const Bytes echo = line.transact(RelaySim::writeRequest(1, 108, 5000), 8);
+    EXPECT_EQ(echo, RelaySim::writeRequest(1, 108, 1000));
+
+    const Bytes reply = line.transact(RelaySim::readRequest(1, 108, 1), 7);
+    ASSERT_EQ(reply.size(), 7u);
+    EXPECT_EQ(Reg(reply, 0), 1000);
+
+    const Bytes small = RelaySim::writeRequest(1, 108, 999);
+    EXPECT_EQ(line.transact(small, 8), small);
+}
+
+TEST(RelaySimFaults, SilentAndDropNeverAnswer)
+{
+    for (const char* option : {"--silent", "--drop"}) {
+        SCOPED_TRACE(option);
+        std::vector<std::string> args{"--no-pace", option};
+        if (std::string(option) == "--drop")
+            args.push_back("1");
+        RelaySim sim(args);
+        SimLine line(sim.path());
+        ASSERT_TRUE(line.isOpen());
+        for (int i = 0; i < 3; ++i) {
+            line.write(i == 1 ? RelaySim::writeRequest(1, 108, 1) : kCurrentParams);
+            EXPECT_TRUE(line.readUntilQuiet(300).empty());
+        }
+    }
+}
+
+TEST(RelaySimFaults, ExceptionTruncateAndGarbage)
+{
+    {
+        RelaySim sim({"--no-pace", "--exception", "1"});
+        SimLine line(sim.path());
+        const Bytes reply = line.transact(kCurrentParams, 5);
+        EXPECT_EQ(reply, RelaySim::withCrc({1, 0x83, 4}));
+    }
+    {
+        RelaySim sim({"--no-pace", "--truncate", "1"});
+        SimLine line(sim.path());
+        line.write(kCurrentParams);
+        const Bytes reply = line.readUntilQuiet(300);
+        EXPECT_GE(reply.size(), 1u);
+        EXPECT_LT(reply.size(), 63u);
+    }
+    {
+        const auto args = PinnedClock({"--no-pace", "--freeze", "--garbage", "1"});
+        RelaySim sim(args);
+        SimLine line(sim.path());
+        line.write(kCurrentParams);
+        const Bytes all = line.readUntilQuiet(300);
+        ASSERT_GT(all.size(), 63u);
+        EXPECT_LE(all.size(), 63u + 4);
+        const Bytes tail(all.end() - 63, all.end());
+        EXPECT_TRUE(CrcOk(tail));
+        EXPECT_EQ(tail[2], 58);
+    }
+}
+
+TEST(RelaySimFaults, SameRandomStartGivesTheSameFaults)
+{
+    auto pattern = [](const char* start) {
+        RelaySim sim({"--no-pace", "--freeze", "--bad-crc", "0.5", "--seed", start});
+        SimLine line(sim.path());
+        std::string marks;
+        for (int i = 0; i < 32; ++i) {
+            const Bytes reply = line.transact(kCurrentParams, 63);
+            marks += reply.size() != 63 ? '?' : CrcOk(reply) ? '.' : 'x';
+        }
+        return marks;
+    };
+    const std::string first = pattern("42");
+    EXPECT_EQ(first, pattern("42"));
+    EXPECT_NE(first.find('.'), std::string::npos) << first;
+    EXPECT_NE(first.find('x'), std::string::npos) << first;
+    EXPECT_EQ(first.find('?'), std::string::npos) << first;
+}
+
+// ------------------------------------------------------------- pacing, line
+
+TEST(RelaySimLine, PacedReplyArrivesInPieces)
+{
+    RelaySim sim(PinnedClock({"--freeze"}));
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_TRUE(line.write(kCurrentParams));
+        const auto pieces = line.readPieces(63, 5000);
+        Bytes reply;
+        for (const Bytes& p : pieces)
+            reply.insert(reply.end(), p.begin(), p.end());
+        ASSERT_EQ(reply.size(), 63u);
+        EXPECT_TRUE(CrcOk(reply));
+        EXPECT_GT(pieces.size(), 1u);
+    }
+}
+
+TEST(RelaySimLine, KeepsAnsweringWhenTheMasterReopens)
+{
+    RelaySim sim({"--freeze", "--turnaround-ms", "1"});
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        SimLine line(sim.path());
+        ASSERT_TRUE(line.isOpen());
+        line.readUntilQuiet(150); // the rest of a reply cut off by the last close
+        const Bytes reply = line.transact(kCurrentParams, 63);
+        ASSERT_EQ(reply.size(), 63u);
+        EXPECT_TRUE(CrcOk(reply));
+
+        // Leave with half a request sent and a reply under way.
+        line.write(kCurrentParams);
+        line.read(10, 3000);
+        line.write({0x01, 0x03, 0x00});
+    }
+    EXPECT_TRUE(sim.running());
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(RelaySimLine, LinkLivesAsLongAsTheSimulator)
+{
+    const std::string dir = TempDir();
+    const std::string link = dir + "/ttyRelay";
+    RelaySim sim({"--no-pace", "--link", link});
+
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), sim.path());
+    {
+        SimLine line(link);
+        ASSERT_TRUE(line.isOpen());
+        EXPECT_EQ(line.transact(kCurrentParams, 63).size(), 63u);
+    }
+    EXPECT_EQ(sim.stop(), 0);
+    struct stat st{};
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+    rmdir(dir.c_str());
+}
+
+TEST(RelaySimLine, GoneAfterLooksLikeAPulledAdapter)
+{
+    const std::string dir = TempDir();
+    const std::string link = dir + "/ttyRelay";
+    RelaySim sim({"--no-pace", "--gone-after", "1", "--link", link});
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+    EXPECT_EQ(line.transact(kCurrentParams, 63).size(), 63u);
+
+    // Wait for the hang-up as the tool's port would: poll, then read.
+    bool hungUp = false;
+    for (int i = 0; i < 100 && !hungUp; ++i) {
+        pollfd pfd{line.fd(), POLLIN, 0};
+        if (poll(&pfd, 1, 100) <= 0)
+            continue;
+        if (pfd.revents & (POLLHUP | POLLERR)) {
+            hungUp = true;
+            break;
+        }
+        uint8_t b = 0;
+        const ssize_t n = ::read(line.fd(), &b, 1);
+        hungUp = n == 0 || (n < 0 && errno == EIO);
+    }
+    EXPECT_TRUE(hungUp);
+    EXPECT_EQ(sim.waitExit(10000), 0);
+    struct stat st{};
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+    rmdir(dir.c_str());
+}
+
+TEST(RelaySimLine, LogHasOneLinePerReceivedFrame)
+{
+    const std::string dir = TempDir();
+    const std::string log = dir + "/frames.log";
+    {
+        RelaySim sim({"--no-pace", "--log", log});
+        SimLine line(sim.path());
+        ASSERT_EQ(line.transact(kCurrentParams, 63).size(), 63u);
+        line.write(RelaySim::readRequest(2, 80, 44)); // not ours, logged all the same
+        line.write({0x01, 0x03, 0x00, 0x32});          // broken off: not a frame
+        line.readUntilQuiet(100);
+        ASSERT_EQ(line.transact(RelaySim::writeRequest(1, 67, 12), 8).size(), 8u);
+    }
+    std::ifstream in(log);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);)
+        lines.push_back(l);
+    const std::vector<std::string> expected{"01 03 00 32 00 1D 24 0C", "02 03 00 50 00 2C 44 35",
+                                            "01 06 00 43 00 0C 78 1B"};
+    EXPECT_EQ(lines, expected);
+    unlink(log.c_str());
+    rmdir(dir.c_str());
+}
+
+// ------------------------------------------------------------- command line
+
+TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
+{
+    const std::vector<std::vector<std::string>> bad{
+        {"--bogus"},          {"--drop", "1.5"},   {"--bad-crc", "x"}, {"--slave", "0"},
+        {"--slave", "248"},   {"--set", "256=1"},  {"--set", "66"},    {"--set", "66=70000"},
+        {"--turnaround-ms"},  {"--clamp", "-1"},   {"--freeze=1"},     {"--gone-after", "soon"},
+    };
+    for (const auto& args : bad) {
+        SCOPED_TRACE(args[0]);
+        EXPECT_EQ(RelaySim::runToEnd(args), 2);
+    }
+}
+
+TEST(RelaySimCommandLine, HelpNamesEveryOption)
+{
+    std::string text;
+    ASSERT_EQ(RelaySim::runToEnd({"--help"}, &text), 0);
+    for (const char* option : {"--link", "--slave", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
+                               "--garbage", "--exception", "--truncate", "--silent", "--clamp", "--gone-after",
+                               "--seed", "--freeze", "--set", "--log", "--dump"})
+        EXPECT_NE(text.find(option), std::string::npos) << option;
+}

@@ -1,0 +1,45 @@
+// Command line of the relay simulator.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace relaysim {
+
+struct Options {
+    std::string linkPath;            // --link: symlink made to the pty, removed on exit
+    int slave = 1;                   // --slave: the address the relay answers to
+    bool pace = true;                // cleared by --no-pace
+    double turnaroundMs = 3.0;       // --turnaround-ms
+    double dropRate = 0.0;           // --drop
+    double badCrcRate = 0.0;         // --bad-crc
+    double garbageRate = 0.0;        // --garbage
+    double exceptionRate = 0.0;      // --exception
+    double truncateRate = 0.0;       // --truncate
+    bool silent = false;             // --silent
+    std::optional<uint16_t> clamp;   // --clamp
+    std::optional<double> goneAfterS; // --gone-after
+    std::optional<uint64_t> rngStart; // --seed
+    bool freeze = false;             // --freeze
+    std::vector<std::pair<int, uint16_t>> presets; // --set REG=VALUE, in order
+    std::string logPath;             // --log
+    bool dump = false;               // --dump
+    bool help = false;               // --help
+
+    bool anyFaultRate() const
+    {
+        return dropRate > 0 || badCrcRate > 0 || garbageRate > 0 || exceptionRate > 0 || truncateRate > 0;
+    }
+};
+
+// Fills `out` from argv. On a bad command line returns false and leaves a
+// one-line reason in `error`.
+bool ParseOptions(int argc, char** argv, Options& out, std::string& error);
+
+// The text printed by --help.
+const char* UsageText();
+
+} // namespace relaysim

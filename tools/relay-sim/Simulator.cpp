@@ -1,0 +1,379 @@
+#include "Simulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utility>
+
+namespace relaysim {
+
+namespace {
+
+volatile sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signo)
+{
+    g_stopSignal = signo;
+}
+
+constexpr int64_t kSecondNs = 1'000'000'000;
+
+// Raw 9600 8N1 on a tty of the pty pair; the master side may refuse
+// termios calls on some systems, which does no harm.
+void MakeRaw(int fd)
+{
+    termios t{};
+    if (tcgetattr(fd, &t) != 0)
+        return;
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    tcsetattr(fd, TCSANOW, &t);
+}
+
+timespec ToTimespec(int64_t ns)
+{
+    timespec ts{};
+    ts.tv_sec = time_t(ns / kSecondNs);
+    ts.tv_nsec = long(ns % kSecondNs);
+    return ts;
+}
+
+} // namespace
+
+int64_t MonotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * kSecondNs + ts.tv_nsec;
+}
+
+Simulator::Simulator(const Options& options, uint64_t rngStart, RegisterBank bank)
+    : options_(options)
+    , bank_(std::move(bank))
+    , faultRng_(rngStart)
+    , wanderRng_(rngStart ^ 0xA5A5'5A5A'C3C3'3C3Cull)
+{
+}
+
+Simulator::~Simulator()
+{
+    shutDown();
+}
+
+int Simulator::setUp()
+{
+    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (masterFd_ < 0 || grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0) {
+        std::fprintf(stderr, "relay-sim: cannot open a pty: %s\n", std::strerror(errno));
+        return 1;
+    }
+    char name[128];
+    if (ptsname_r(masterFd_, name, sizeof name) != 0) {
+        std::fprintf(stderr, "relay-sim: cannot name the pty: %s\n", std::strerror(errno));
+        return 1;
+    }
+    ptyPath_ = name;
+    slaveFd_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slaveFd_ < 0) {
+        std::fprintf(stderr, "relay-sim: cannot open %s: %s\n", name, std::strerror(errno));
+        return 1;
+    }
+    MakeRaw(slaveFd_);
+    MakeRaw(masterFd_);
+    fcntl(masterFd_, F_SETFL, fcntl(masterFd_, F_GETFL) | O_NONBLOCK);
+
+    if (!options_.logPath.empty()) {
+        logFd_ = open(options_.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (logFd_ < 0) {
+            std::fprintf(stderr, "relay-sim: cannot open log %s: %s\n", options_.logPath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+
+    if (!options_.linkPath.empty()) {
+        struct stat st{};
+        if (lstat(options_.linkPath.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                std::fprintf(stderr, "relay-sim: %s exists and is not a symlink\n", options_.linkPath.c_str());
+                return 1;
+            }
+            unlink(options_.linkPath.c_str()); // left over from an earlier run
+        }
+        if (symlink(ptyPath_.c_str(), options_.linkPath.c_str()) != 0) {
+            std::fprintf(stderr, "relay-sim: cannot make link %s: %s\n", options_.linkPath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        linkMade_ = true;
+    }
+
+    // Stop signals are held back except while waiting in ppoll, so one that
+    // arrives between two waits is never missed.
+    struct sigaction sa{};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGHUP);
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+
+    std::printf("%s\n", ptyPath_.c_str());
+    std::fflush(stdout);
+
+    const int64_t now = MonotonicNs();
+    if (!options_.freeze) {
+        // The relay's seconds turn over together with the host's.
+        timespec real{};
+        clock_gettime(CLOCK_REALTIME, &real);
+        nextTickNs_ = now + (kSecondNs - real.tv_nsec);
+    }
+    if (options_.goneAfterS)
+        goneNs_ = now + int64_t(*options_.goneAfterS * 1e9);
+    return 0;
+}
+
+void Simulator::shutDown()
+{
+    if (masterFd_ >= 0)
+        close(masterFd_);
+    if (slaveFd_ >= 0)
+        close(slaveFd_);
+    masterFd_ = slaveFd_ = -1;
+    if (logFd_ >= 0)
+        close(logFd_);
+    logFd_ = -1;
+    if (linkMade_) {
+        // Only our own link: another run may have taken the name over since.
+        char target[256];
+        const ssize_t n = readlink(options_.linkPath.c_str(), target, sizeof target - 1);
+        if (n >= 0 && std::string(target, size_t(n)) == ptyPath_)
+            unlink(options_.linkPath.c_str());
+        linkMade_ = false;
+    }
+}
+
+int Simulator::run()
+{
+    sigset_t waitMask;
+    sigprocmask(SIG_SETMASK, nullptr, &waitMask);
+    sigdelset(&waitMask, SIGINT);
+    sigdelset(&waitMask, SIGTERM);
+    sigdelset(&waitMask, SIGHUP);
+
+    while (g_stopSignal == 0) {
+        int64_t now = MonotonicNs();
+        transmitDue(now);
+        tick(now);
+        if (goneNs_ >= 0 && now >= goneNs_) {
+            // The adapter is pulled: every fd of the pty goes at once.
+            shutDown();
+            return 0;
+        }
+        if (auto frame = assembler_.idle(now))
+            onFrame(*frame);
+
+        if (hupQuietUntilNs_ >= 0 && now >= hupQuietUntilNs_)
+            hupQuietUntilNs_ = -1;
+        const bool watchLine = hupQuietUntilNs_ < 0;
+        pollfd pfd{masterFd_, POLLIN, 0};
+        const int64_t deadline = nextDeadline();
+        timespec timeout{};
+        timespec* timeoutPtr = nullptr;
+        if (deadline >= 0) {
+            timeout = ToTimespec(std::max<int64_t>(0, deadline - now));
+            timeoutPtr = &timeout;
+        }
+        const int ready = ppoll(watchLine ? &pfd : nullptr, watchLine ? 1 : 0, timeoutPtr, &waitMask);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            std::fprintf(stderr, "relay-sim: ppoll: %s\n", std::strerror(errno));
+            return 1;
+        }
+        now = MonotonicNs();
+        if (ready > 0 && (pfd.revents & POLLIN))
+            readLine(now);
+        else if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR))) {
+            // Should not happen while our own slave fd is open; if it does,
+            // look again later rather than spin on it.
+            hupQuietUntilNs_ = now + 20'000'000;
+        }
+    }
+    shutDown();
+    return 0;
+}
+
+int64_t Simulator::nextDeadline() const
+{
+    int64_t deadline = -1;
+    auto consider = [&deadline](int64_t t) {
+        if (t >= 0 && (deadline < 0 || t < deadline))
+            deadline = t;
+    };
+    if (!outgoing_.empty()) {
+        const Outgoing& o = outgoing_.front();
+        consider(o.startNs + LineTimeNs(int64_t(pieceEnd(o))));
+    }
+    consider(nextTickNs_);
+    consider(goneNs_);
+    consider(assembler_.nextIdleDeadline());
+    consider(hupQuietUntilNs_);
+    return deadline;
+}
+
+void Simulator::tick(int64_t nowNs)
+{
+    if (nextTickNs_ < 0)
+        return;
+    while (nowNs >= nextTickNs_) {
+        bank_.tickSecond();
+        bank_.wander(wanderRng_);
+        nextTickNs_ += kSecondNs;
+    }
+}
+
+void Simulator::readLine(int64_t nowNs)
+{
+    tick(nowNs); // a request sees the clock as it is when it arrives
+    uint8_t buf[512];
+    for (;;) {
+        const ssize_t n = read(masterFd_, buf, sizeof buf);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EIO)
+                hupQuietUntilNs_ = nowNs + 20'000'000;
+            return;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (auto frame = assembler_.push(buf[i], nowNs))
+                onFrame(*frame);
+        }
+        if (size_t(n) < sizeof buf)
+            return;
+    }
+}
+
+void Simulator::logFrame(const Bytes& bytes)
+{
+    if (logFd_ < 0)
+        return;
+    std::string line;
+    char hex[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(hex, sizeof hex, i ? " %02X" : "%02X", bytes[i]);
+        line += hex;
+    }
+    line += '\n';
+    // One write per line, so a reader never sees half of one.
+    if (write(logFd_, line.data(), line.size()) < 0)
+        std::fprintf(stderr, "relay-sim: log write failed: %s\n", std::strerror(errno));
+}
+
+void Simulator::onFrame(const Frame& frame)
+{
+    logFrame(frame.bytes);
+    if (frame.bytes[0] != options_.slave || options_.silent)
+        return;
+
+    Bytes reply;
+    if (faultRng_.chance(options_.exceptionRate))
+        reply = ExceptionReply(frame.bytes[0], frame.bytes[1], exc::DeviceFailure);
+    else
+        reply = Answer(frame.bytes, bank_, options_.clamp);
+
+    if (faultRng_.chance(options_.dropRate))
+        return;
+    if (faultRng_.chance(options_.badCrcRate)) {
+        reply[reply.size() - 2] ^= 0xFF;
+        reply[reply.size() - 1] ^= 0xFF;
+    }
+    if (faultRng_.chance(options_.truncateRate))
+        reply.resize(size_t(faultRng_.between(1, int(reply.size()) - 1)));
+    if (faultRng_.chance(options_.garbageRate)) {
+        Bytes junk(size_t(faultRng_.between(1, 4)));
+        for (uint8_t& b : junk)
+            b = uint8_t(faultRng_.next());
+        reply.insert(reply.begin(), junk.begin(), junk.end());
+    }
+    queueReply(std::move(reply), frame);
+}
+
+void Simulator::queueReply(Bytes reply, const Frame& request)
+{
+    if (!options_.pace) {
+        writeRaw(reply.data(), reply.size());
+        return;
+    }
+    // On a real line the request's last bit arrives its own line time after
+    // its first byte; the pty delivers it at once, so wait that out too.
+    int64_t start = std::max(request.lastNs, request.firstNs + LineTimeNs(int64_t(request.bytes.size())))
+        + int64_t(options_.turnaroundMs * 1e6);
+    if (!outgoing_.empty()) {
+        const Outgoing& last = outgoing_.back();
+        start = std::max(start, last.startNs + LineTimeNs(int64_t(last.bytes.size())));
+    }
+    outgoing_.push_back(Outgoing{std::move(reply), start, 0});
+}
+
+void Simulator::writeRaw(const uint8_t* data, size_t count)
+{
+    while (count > 0) {
+        const ssize_t n = write(masterFd_, data, count);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return; // nobody drains the line (EAGAIN): the rest is lost, as on a wire
+        }
+        data += n;
+        count -= size_t(n);
+    }
+}
+
+size_t Simulator::pieceEnd(const Outgoing& o)
+{
+    return std::min(o.bytes.size(), (o.sent / kPieceBytes + 1) * kPieceBytes);
+}
+
+void Simulator::transmitDue(int64_t nowNs)
+{
+    // Each byte is handed over when its stop bit would have been received;
+    // due times count from the reply's start, so late wake-ups never add up.
+    while (!outgoing_.empty()) {
+        Outgoing& o = outgoing_.front();
+        size_t due = o.sent;
+        while (due < o.bytes.size() && o.startNs + LineTimeNs(int64_t(due) + 1) <= nowNs)
+            ++due;
+        if (due < o.bytes.size())
+            due -= due % kPieceBytes; // whole pieces only, unless catching up to the end
+        if (due > o.sent) {
+            writeRaw(o.bytes.data() + o.sent, due - o.sent);
+            o.sent = due;
+        }
+        if (o.sent < o.bytes.size())
+            return;
+        outgoing_.pop_front();
+    }
+}
+
+} // namespace relaysim

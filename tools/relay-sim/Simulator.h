@@ -1,0 +1,79 @@
+// The relay on a pseudo-terminal: receives requests, answers them at the
+// pace of a 9600 8N1 line, injects the faults it was asked for.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "Options.h"
+#include "Protocol.h"
+#include "RegisterBank.h"
+
+namespace relaysim {
+
+int64_t MonotonicNs();
+
+// Line time of `bytes` characters at 9600 8N1 (10 bits each).
+constexpr int64_t LineTimeNs(int64_t bytes)
+{
+    return bytes * 10'000'000'000LL / 9600;
+}
+
+class Simulator {
+public:
+    Simulator(const Options& options, uint64_t rngStart, RegisterBank bank);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Opens the pty, prints its path, makes the link and the log. Returns the
+    // exit status to end with on failure, 0 on success.
+    int setUp();
+
+    // Serves requests until a stop signal or --gone-after. Returns the exit status.
+    int run();
+
+private:
+    // Reply bytes go out two at a time, each pair when its second byte is
+    // due: the master sees a reply in many pieces, and as every read reply
+    // is odd in length its last CRC byte comes on its own. Single bytes
+    // would cost about twice the wake-ups for little more realism.
+    static constexpr size_t kPieceBytes = 2;
+
+    struct Outgoing {
+        Bytes bytes;
+        int64_t startNs = 0; // when its first bit goes onto the line
+        size_t sent = 0;
+    };
+
+    static size_t pieceEnd(const Outgoing& o);
+    void onFrame(const Frame& frame);
+    void logFrame(const Bytes& bytes);
+    void queueReply(Bytes reply, const Frame& request);
+    void writeRaw(const uint8_t* data, size_t count);
+    void transmitDue(int64_t nowNs);
+    void readLine(int64_t nowNs);
+    void tick(int64_t nowNs);
+    int64_t nextDeadline() const;
+    void shutDown();
+
+    Options options_;
+    RegisterBank bank_;
+    Rng faultRng_;
+    Rng wanderRng_;
+    FrameAssembler assembler_;
+    std::deque<Outgoing> outgoing_;
+
+    int masterFd_ = -1;
+    int slaveFd_ = -1; // held open so the master never sees a hang-up
+    int logFd_ = -1;
+    std::string ptyPath_;
+    bool linkMade_ = false;
+
+    int64_t nextTickNs_ = -1;
+    int64_t goneNs_ = -1;
+    int64_t hupQuietUntilNs_ = -1;
+};
+
+} // namespace relaysim
