@@ -1,0 +1,26 @@
+// Page 8, "    ?": about the program.
+#include "app/layout/Rows.h"
+
+namespace layout {
+
+PageTable MakePage8()
+{
+    PageTable page;
+    page.index = 8;
+    page.sheet = QStringLiteral("TabSheet9");
+    page.caption = QStringLiteral("    ?");
+
+    ControlRow text = Row(ControlKind::StaticText, QStringLiteral("StaticText1"), page.sheet,
+                          QRect(220, 92, 197, 153), FontRole::About,
+                          QStringLiteral("г. Томск\n"
+                                         "НПП \"Терва\"\n"
+                                         "тел. (3822) 55-01-23\n"
+                                         "факс (3822) 55-01-24\n"
+                                         "______________________\n"
+                                         "Version 5.1."));
+    text.align = Qt::AlignLeft | Qt::AlignTop;
+    page.rows.push_back(text);
+    return page;
+}
+
+}  // namespace layout
