@@ -1,0 +1,394 @@
+#include "app/UnitMain.h"
+
+#include <QAction>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimeEdit>
+#include <QTimer>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <cerrno>
+#include <cstring>
+
+#include "app/ComLed.h"
+#include "app/ComPortLine.h"
+#include "app/LedIndicator.h"
+#include "app/LocaleFormats.h"
+#include "app/MessageBoxes.h"
+#include "app/PageControl.h"
+#include "app/SpinEdit.h"
+#include "app/WindowLayout.h"
+
+const char* const TForm1::kCaption = "Защита электродвигателя на 0,4кВ";
+
+namespace {
+const QString kOpen = QStringLiteral("Открыть");
+const QString kClose = QStringLiteral("Закрыть");
+
+QTimer* makeTimer(QObject* owner, const char* name, int interval, Qt::TimerType type)
+{
+    auto* t = new QTimer(owner);
+    t->setObjectName(QLatin1String(name));
+    t->setInterval(interval);
+    t->setTimerType(type);
+    return t;
+}
+}
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent), cycle_(*this, *this)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromUtf8(kCaption));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+                   | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint);
+    setFixedSize(605, 442);
+
+    WindowControls built;
+    BuildWindowLayout(this, built);
+    controls_ = built.byName;
+    PageControl1 = built.PageControl1;
+    PopupMenu = built.PopupMenu;
+    for (int i = 0; i < 4; ++i)
+        N_[i] = built.N[i];
+
+    ComPort = new TComPort(this);
+    ComPort->setObjectName(QStringLiteral("ComPort"));
+    ComPort->BaudRate = br9600;
+    ComPort->StopBits = sbOneStopBit;
+    ComPort->DataBits = dbEight;
+    ComPort->Events = {evRxChar};
+    ComPort->Timeouts.ReadInterval = -1;
+    ComPort->Timeouts.ReadTotalMultiplier = 200;
+    ComPort->Timeouts.ReadTotalConstant = 200;
+    ComPort->Timeouts.WriteTotalMultiplier = 0;
+    ComPort->Timeouts.WriteTotalConstant = 0;
+    ComPort->SetSyncMethod(smWindowSync);
+    portLine_ = std::make_unique<ComPortLine>(ComPort);
+    cycle_.SetLine(portLine_.get());
+
+    Timer = makeTimer(this, "Timer", 5, Qt::PreciseTimer);
+    Timer1 = makeTimer(this, "Timer1", 1000, Qt::CoarseTimer);
+    Timer2 = makeTimer(this, "Timer2", 250, Qt::CoarseTimer);
+    Timer3 = makeTimer(this, "Timer3", 500, Qt::CoarseTimer);
+
+    bindControls();
+    wireHandlers();
+    Timer1->start();
+}
+
+TForm1::~TForm1()
+{
+    FormDestroy();
+    Timer->stop();
+    // The port closes its device when it goes; the lamp bound to it is told.
+    delete ComPort;
+    ComPort = nullptr;
+}
+
+void TForm1::bindControls()
+{
+    for (int i = 0; i <= 12; ++i)
+        E_[i] = ControlAs<QLineEdit>(QStringLiteral("E%1").arg(i));
+    for (int i = 0; i <= 14; ++i)
+        L_[i] = ControlAs<TLedIndicator>(QStringLiteral("L%1").arg(i));
+    for (int i = 0; i < 8; ++i) {
+        LabelS_[i] = ControlAs<QLabel>(QStringLiteral("LabelS%1").arg(i + 1));
+        Panel_[i] = Control(QStringLiteral("Panel%1").arg(i + 1));
+    }
+    DPicker = ControlAs<QDateEdit>(QStringLiteral("DPicker"));
+    TPicker = ControlAs<QTimeEdit>(QStringLiteral("TPicker"));
+    ButtonSys = ControlAs<QPushButton>(QStringLiteral("ButtonSys"));
+    ButtonDT = ControlAs<QPushButton>(QStringLiteral("ButtonDT"));
+    ButtonCOM = ControlAs<QPushButton>(QStringLiteral("ButtonCOM"));
+    LabelNum = ControlAs<QLabel>(QStringLiteral("LabelNum"));
+    LabelDT = ControlAs<QLabel>(QStringLiteral("LabelDT"));
+    SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
+    ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
+    ComLed->SetComPort(ComPort);
+}
+
+void TForm1::wireHandlers()
+{
+    connect(Timer, &QTimer::timeout, this, &TForm1::TimerTimer);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer);
+    connect(ButtonCOM, &QPushButton::clicked, this, [this] { ButtonCOMClick(); });
+    for (QAction* item : N_)
+        connect(item, &QAction::triggered, this, [this, item] { NClick(item); });
+    LabelNum->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(LabelNum, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (autoPopup_)
+            PopupMenu->popup(LabelNum->mapToGlobal(at));
+    });
+    SEAddres->installEventFilter(this);
+    connect(PageControl1, &TPageControl::changing, this, &TForm1::PageControl1Changing);
+    connect(PageControl1, &TPageControl::changed, this, &TForm1::PageControl1Change);
+
+    ComPort->OnRxChar = [this](QObject* sender, int count) { Receive(sender, count); };
+    portLink_.OnDeviceLost = [this](int osError, const QString& reason) {
+        // Closing the port from inside its own notification would wait on the
+        // watcher that is telling us; do it from the event loop instead.
+        QMetaObject::invokeMethod(this, [this, osError, reason] { ComPortLost(osError, reason); },
+                                  Qt::QueuedConnection);
+    };
+    ComPort->AddLink(&portLink_);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == SEAddres && event->type() == QEvent::KeyPress)
+        SEAddresKeyDown(static_cast<QKeyEvent*>(event)->key());
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        FormShow();
+    }
+    QWidget::showEvent(event);
+}
+
+// ---- start-up, port choice and connection ---------------------------------
+
+void TForm1::FormShow()
+{
+    ComNumber = 1;
+    for (int i = 0; i < 4; ++i)
+        N_[i]->setChecked(i == 0);
+    SlaveAddress = 1;
+    clearCurrentParams();
+    PageControl1->SelectFromCode(0);
+}
+
+void TForm1::clearCurrentParams()
+{
+    for (QLineEdit* e : E_)
+        e->clear();
+}
+
+void TForm1::Timer1Timer()
+{
+    LabelDT->setText(LocalDateTimeText(QDateTime::currentDateTime()));
+}
+
+void TForm1::NClick(QAction* item)
+{
+    if (ComNumber >= 1 && ComNumber <= 4)
+        N_[ComNumber - 1]->setChecked(false);
+    for (int i = 0; i < 4; ++i)
+        if (N_[i] == item) {
+            item->setChecked(true);
+            ComNumber = i + 1;
+        }
+}
+
+void TForm1::SEAddresKeyDown(int key)
+{
+    if (key == Qt::Key_Return || key == Qt::Key_Enter)
+        SlaveAddress = SEAddres->Value();
+}
+
+void TForm1::ButtonCOMClick()
+{
+    if (ButtonCOM->text() == kOpen) {
+        SlaveAddress = SEAddres->Value();
+        OpenComPort();
+    } else {
+        CloseRequested = 1;
+    }
+}
+
+QString TForm1::openFailureDetail(const EComPort& e) const
+{
+    const QString path = ComPort->DevicePath();
+    QString detail = QStringLiteral("Устройство: %1").arg(path);
+    if (e.OsErrorCode > 0) {
+        detail += QStringLiteral("\nПричина: %1").arg(QString::fromLocal8Bit(std::strerror(e.OsErrorCode)));
+        if (e.OsErrorCode == EACCES || e.OsErrorCode == EPERM) {
+            QString groupName = QStringLiteral("dialout");
+            struct stat st {};
+            if (::stat(path.toLocal8Bit().constData(), &st) == 0)
+                if (const struct group* g = ::getgrgid(st.st_gid))
+                    groupName = QString::fromLocal8Bit(g->gr_name);
+            detail += QStringLiteral("\nПользователь должен входить в группу «%1», которой принадлежит "
+                                     "устройство (обычно dialout).").arg(groupName);
+        }
+    } else {
+        detail += QStringLiteral("\nПричина: %1").arg(QString::fromUtf8(e.what()));
+    }
+    return detail;
+}
+
+void TForm1::OpenComPort()
+{
+    try {
+        ComPort->SetPort(QStringLiteral("COM%1").arg(ComNumber));
+        ComPort->Open();
+        ReadyToSend = 1;
+        ButtonCOM->setText(kClose);
+        setAutoPopup(false);
+        ButtonSys->setVisible(true);
+        DPicker->setEnabled(true);
+        TPicker->setEnabled(true);
+        LabelNum->setText(QStringLiteral("COM %1").arg(ComNumber));
+        MissCount = 0;
+        for (int m = 1; m <= 3; ++m) {
+            if (QWidget* ok = Control(QStringLiteral("ButtonM%1").arg(m)))
+                ok->setVisible(false);
+            if (QWidget* text = Control(QStringLiteral("EditMask%1").arg(m)))
+                text->setProperty("Tag", 0);
+            for (int k = 1; k <= 15; ++k)
+                if (QWidget* box = Control(QStringLiteral("M%1CB%2").arg(m).arg(k)))
+                    box->setProperty("Tag", 0);
+        }
+        PollMode = 5;
+        Timer->start();
+    } catch (const EComPort& e) {
+        ShowErrorMessage(this, {QStringLiteral("Ошибка СОМ порта"),
+                                QStringLiteral("Не могу открыть СОМ порт"), openFailureDetail(e)});
+    } catch (const std::exception& e) {
+        ShowErrorMessage(this, {QStringLiteral("Ошибка СОМ порта"),
+                                QStringLiteral("Не могу открыть СОМ порт"),
+                                QString::fromUtf8(e.what())});
+    }
+}
+
+void TForm1::CloseComPort()
+{
+    Timer->stop();
+    ComPort->Close();
+    ExchangeContext = 1;
+    ButtonCOM->setText(kOpen);
+    LabelNum->setText(QStringLiteral("COM-порт"));
+    setAutoPopup(true);
+    ButtonSys->setVisible(false);
+    ButtonDT->setVisible(false);
+    DPicker->setEnabled(false);
+    TPicker->setEnabled(false);
+    clearCurrentParams();
+    for (TLedIndicator* led : L_)
+        led->SetChecked(false);
+    Timer3->stop();
+    MissCount = 0;
+    for (QLabel* notice : LabelS_)
+        notice->setVisible(false);
+}
+
+void TForm1::ComPortLost(int osError, const QString& reason)
+{
+    if (!ComPort->Connected())
+        return;   // already closed: one message per loss
+    const QString path = ComPort->DevicePath();
+    CloseComPort();
+    QString detail = QStringLiteral("Устройство: %1").arg(path);
+    if (!reason.isEmpty())
+        detail += QStringLiteral("\nПричина: %1").arg(reason);
+    else if (osError > 0)
+        detail += QStringLiteral("\nПричина: %1").arg(QString::fromLocal8Bit(std::strerror(osError)));
+    ShowErrorMessage(this, {QStringLiteral("Ошибка СОМ порта"),
+                            QStringLiteral("Связь с СОМ портом потеряна"), detail});
+}
+
+void TForm1::FormDestroy()
+{
+    CloseRequested = 1;
+}
+
+// ---- the poll cycle ---------------------------------------------------------
+
+void TForm1::TimerTimer()
+{
+    try {
+        cycle_.Tick();
+    } catch (const EComPort& e) {
+        // A write that fails means the device is gone: stop ticking now and
+        // report it once from the event loop, instead of a failure every 5 ms.
+        Timer->stop();
+        const int code = e.OsErrorCode;
+        QMetaObject::invokeMethod(this, [this, code] {
+            ComPortLost(code, code > 0 ? QString::fromLocal8Bit(std::strerror(code)) : QString());
+        }, Qt::QueuedConnection);
+    }
+}
+
+void TForm1::Receive(QObject* /*Sender*/, int Count)
+{
+    try {
+        cycle_.Receive(Count);
+    } catch (const EComPort& e) {
+        Timer->stop();
+        const int code = e.OsErrorCode;
+        QMetaObject::invokeMethod(this, [this, code] {
+            ComPortLost(code, code > 0 ? QString::fromLocal8Bit(std::strerror(code)) : QString());
+        }, Qt::QueuedConnection);
+    }
+}
+
+void TForm1::BuildRequest()
+{
+    switch (PollMode) {
+    case 5: ReadParamTimer(); break;
+    default: break;   // no builder: the previous request goes out again
+    }
+}
+
+void TForm1::HandleReadReply()
+{
+    switch (PollMode) {
+    case 5: ReadParamReceive(); break;
+    default: break;
+    }
+}
+
+void TForm1::HandleWriteEcho()
+{
+    // Register writes arrive with the setting, clock and mask exchanges.
+}
+
+void TForm1::ShowLinkLost()
+{
+    if (!Timer3->isActive())
+        Timer3->start();
+    ButtonSys->setVisible(false);
+    ButtonDT->setVisible(false);
+    DPicker->setEnabled(false);
+    TPicker->setEnabled(false);
+}
+
+void TForm1::ShowLinkPresent()
+{
+    Timer3->stop();
+    for (QLabel* notice : LabelS_)
+        notice->setVisible(false);
+    if (ComLed->State() == lsOn) {
+        ButtonSys->setVisible(true);
+        DPicker->setEnabled(true);
+        TPicker->setEnabled(true);
+    }
+}
+
+void TForm1::Timer3Timer()
+{
+    const int page = PageControl1->currentIndex();
+    if (page >= 0 && page < 8)
+        LabelS_[page]->setVisible(LabelS_[page]->isHidden());
+}
+
+void TForm1::Timer2Timer()
+{
+    const int page = PageControl1->currentIndex();
+    if (page >= 0 && page < 8)
+        Panel_[page]->setVisible(true);
+    Timer2->stop();
+}

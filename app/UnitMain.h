@@ -1,0 +1,125 @@
+// TForm1: the main window. It owns every control, the serial port, the four
+// timers and the link state, and its handlers move values between the relay
+// link and the controls.
+#pragma once
+
+#include <QHash>
+#include <QWidget>
+#include <memory>
+
+#include "link/LinkState.h"
+#include "link/PollCycle.h"
+#include "serial/ComPort.h"
+
+class QAction;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimeEdit;
+class QTimer;
+class TComLed;
+class TLedIndicator;
+class TPageControl;
+class TSpinEdit;
+class ComPortLine;
+
+class TForm1 : public QWidget, public LinkState, private PollClient {
+    Q_OBJECT
+public:
+    static const char* const kCaption;
+
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Any control of the window by its name.
+    QWidget* Control(const QString& name) const { return controls_.value(name); }
+    template <class T> T* ControlAs(const QString& name) const
+    {
+        return qobject_cast<T*>(controls_.value(name));
+    }
+
+    // Non-visual parts.
+    TComPort* ComPort = nullptr;
+    QTimer* Timer = nullptr;    // the 5 ms poll tick
+    QTimer* Timer1 = nullptr;   // the PC's clock on page 0
+    QTimer* Timer2 = nullptr;   // shows a page's content again after a page change
+    QTimer* Timer3 = nullptr;   // blinks the no-link notice
+    QMenu* PopupMenu = nullptr;
+    TPageControl* PageControl1 = nullptr;
+
+    // Start-up, port choice and connection.
+    void FormShow();
+    void Timer1Timer();
+    void NClick(QAction* item);
+    void ButtonCOMClick();
+    void SEAddresKeyDown(int key);
+    void OpenComPort();
+    void CloseComPort() override;
+    void FormDestroy();
+
+    // The poll cycle.
+    void TimerTimer();
+    void Receive(QObject* Sender, int Count);
+    void Timer2Timer();
+    void Timer3Timer();
+
+    // Page switching.
+    void PageControl1Changing(int leavingIndex);
+    void PageControl1Change(int shownIndex);
+    bool LinkPresent() const;
+
+    // Current parameters.
+    void ReadParamTimer();
+    void ReadParamReceive();
+
+    // The line the poll cycle talks over: the serial port unless a test
+    // puts another one in its place.
+    void SetLine(ILinePort* line) { cycle_.SetLine(line); }
+    PollCycle& Cycle() { return cycle_; }
+
+    // The device went away under an open port: say so once and close.
+    void ComPortLost(int osError, const QString& reason);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // PollClient
+    void BuildRequest() override;
+    void HandleReadReply() override;
+    void HandleWriteEcho() override;
+    void ShowLinkLost() override;
+    void ShowLinkPresent() override;
+
+    void bindControls();
+    void wireHandlers();
+    void setAutoPopup(bool on) { autoPopup_ = on; }
+    void clearCurrentParams();
+    void resetPage(int index);
+    QString openFailureDetail(const EComPort& e) const;
+
+    QHash<QString, QWidget*> controls_;
+    QAction* N_[4] = {};
+    QLineEdit* E_[13] = {};
+    TLedIndicator* L_[15] = {};
+    QLabel* LabelS_[8] = {};
+    QWidget* Panel_[8] = {};
+    QDateEdit* DPicker = nullptr;
+    QTimeEdit* TPicker = nullptr;
+    QPushButton* ButtonSys = nullptr;
+    QPushButton* ButtonDT = nullptr;
+    QPushButton* ButtonCOM = nullptr;
+    QLabel* LabelNum = nullptr;
+    QLabel* LabelDT = nullptr;
+    TSpinEdit* SEAddres = nullptr;
+    TComLed* ComLed = nullptr;
+
+    PollCycle cycle_;
+    std::unique_ptr<ComPortLine> portLine_;
+    TComLink portLink_;
+    bool autoPopup_ = true;
+    bool shownOnce_ = false;
+};

@@ -1,0 +1,27 @@
+# Installs, from Debian's packages, whatever the build, the tests and the demo
+# need and the machine lacks. Sourced by test.sh and run.sh.
+ZASHCHITA_PACKAGES=(
+  g++ make cmake pkg-config
+  qt6-base-dev qt6-qpa-plugins libgtest-dev libmodbus-dev
+  fonts-liberation2 fontconfig
+)
+ZASHCHITA_DEMO_PACKAGES=(xvfb xauth imagemagick)
+
+zashchita_install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+zashchita_build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  cmake --build "$dir" -j"$(nproc)"
+}

@@ -1,0 +1,76 @@
+// A guided tour of the window for the demo without a display: opens COM1,
+// waits for the relay's values, selects every page as a user would and
+// saves a picture of each into the folder given as the only argument.
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabBar>
+#include <QTest>
+
+#include <cstdio>
+
+#include "app/MessageBoxes.h"
+#include "app/PageControl.h"
+#include "app/UnitMain.h"
+
+namespace {
+bool save(TForm1& form, const QString& path)
+{
+    // The whole window with its frame when a window system draws one.
+    QPixmap shot;
+    if (QScreen* screen = form.screen())
+        shot = screen->grabWindow(0, form.frameGeometry().x(), form.frameGeometry().y(),
+                                  form.frameGeometry().width(), form.frameGeometry().height());
+    if (shot.isNull() || shot.width() < form.width())
+        shot = form.grab();
+    return shot.save(path);
+}
+}
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Защита"));
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: zashchita-tour FOLDER\n");
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(folder);
+
+    SetErrorMessageHook([](const ErrorMessage& m) {
+        std::fprintf(stderr, "%s: %s\n%s\n", qPrintable(m.caption), qPrintable(m.text),
+                     qPrintable(m.detail));
+    });
+
+    TForm1 form;
+    form.show();
+    QTest::qWait(300);
+    save(form, folder + QStringLiteral("/page0-closed.png"));
+
+    QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
+    auto* e0 = form.ControlAs<QLineEdit>(QStringLiteral("E0"));
+    if (!QTest::qWaitFor([&] { return !e0->text().isEmpty(); }, 10000)) {
+        std::fprintf(stderr, "no values from the relay on COM1\n");
+        return 1;
+    }
+    QTest::qWait(500);
+
+    QTabBar* tabs = form.PageControl1->tabBar();
+    for (int page = 0; page < tabs->count(); ++page) {
+        if (page != tabs->currentIndex())
+            QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(page).center());
+        QTest::qWait(1500);
+        const QString path = folder + QStringLiteral("/page%1.png").arg(page);
+        if (!save(form, path)) {
+            std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
+    (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
+    return 0;
+}
