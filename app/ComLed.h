@@ -4,7 +4,10 @@
 
 #include <QPixmap>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
+
+#include <functional>
 
 #include "serial/ComPort.h"
 
@@ -32,7 +35,17 @@ public:
     void SetState(TLedState state);     // raises EComPort 19 while bound to a port
 
     int RingDuration = 1000;
-    QPixmap GlyphOn, GlyphOff;
+    QPixmap GlyphOn, GlyphOff;   // the pictures for lkCustom
+
+    // Raised on each change of State.
+    std::function<void(QObject* sender, TLedState state)> OnChange;
+
+    // Whether painting now shows the lit picture: State is lsOn and the
+    // control is enabled.
+    bool ShowsLitPicture() const { return state_ == lsOn && isEnabled(); }
+    // The picture painting now shows, and where it goes.
+    QPixmap CurrentPicture() const;
+    QPoint PicturePos() const;
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -41,10 +54,15 @@ protected:
 private:
     void applyState(TLedState state);
     void bindLink();
+    TLedState presentState();
+    void ensurePictures() const;
 
     QPointer<TComPort> port_;
+    QMetaObject::Connection portGone_;
     TComLink link_;
     TComLedSignal signal_ = lsConn;
     TLedKind kind_ = lkBulb;
     TLedState state_ = lsOff;
+    QTimer* ringTimer_ = nullptr;
+    mutable QPixmap pictureOn_, pictureOff_;   // loaded for kind_ when first painted
 };

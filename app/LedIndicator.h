@@ -1,5 +1,5 @@
 // TLedIndicator: a round lamp with a caption to its right, showing one
-// status bit (red while lit, silver while dark).
+// status bit (red while lit, silver while dark). No keyboard focus.
 #pragma once
 
 #include <QColor>
@@ -32,10 +32,20 @@ public:
 
     int RepaintCount() const { return repaints_; }   // paints requested, for tests
 
+    QSize sizeHint() const override { return QSize(150, 20); }
+    // Where the lamp sits inside the control (the caption takes the rest).
+    QRect LampRect() const;
+
 protected:
     void paintEvent(QPaintEvent*) override;
+    // mSwitch toggles, mButton is lit while pressed, mRadioButton lights and
+    // puts out the other radio lamps of its GroupIndex; mIndicator ignores the mouse.
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
+    void requestRepaint();
+
     QString caption_;
     bool checked_ = false;
     int repaints_ = 0;

@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -33,8 +35,13 @@ public:
     explicit EComPort(int errorCode, int osErrorCode = -1);
     int ErrorCode;
     int OsErrorCode;
+    // "Unable to open com port (win error code: 2)"; the text alone without an OS code.
     static QString MessageFor(int errorCode, int osErrorCode = -1);
+    QString Message() const { return MessageFor(ErrorCode, OsErrorCode); }
 };
+
+// The modem lines as ModemStatus() reports them.
+enum TComSignal { csCTS = 1, csDSR = 2, csRing = 4, csRLSD = 8 };
 
 // A notification record that other controls register with a port.
 // Every handler is optional.
@@ -49,6 +56,16 @@ struct TComLink {
     std::function<void(int osError, const QString& reason)> OnDeviceLost;
 };
 
+// Read and write time-outs in milliseconds, -1 meaning "the largest value".
+// Read of N bytes: returns when N bytes are in, or after
+// ReadTotalMultiplier * N + ReadTotalConstant ms (0 and 0: no total limit),
+// or, with ReadInterval > 0, when that long passes between two bytes.
+// ReadInterval -1 with both totals 0 returns at once with what is waiting;
+// ReadInterval and ReadTotalMultiplier both -1 with ReadTotalConstant > 0
+// return at once with what is waiting, else with the first byte or after
+// ReadTotalConstant ms. Write of N bytes gives up after
+// WriteTotalMultiplier * N + WriteTotalConstant ms (0 and 0: no limit) and
+// returns what was handed over by then.
 struct TComTimeouts {
     int ReadInterval = -1;
     int ReadTotalMultiplier = 0;
@@ -57,11 +74,18 @@ struct TComTimeouts {
     int WriteTotalConstant = 1000;
 };
 
+// Queue sizes. A terminal device has fixed kernel queues, so these are only
+// checked (positive) and kept; odd sizes count one lower.
 struct TComBuffer {
     int InputSize = 1024;
     int OutputSize = 1024;
 };
 
+// Flow control. A terminal device knows RTS/CTS (OutCTSFlow or
+// rtsHandshake) and XON/XOFF with its two characters; DTR and RTS are held
+// on or off as ControlDTR/ControlRTS say (rtsToggle holds RTS off).
+// OutDSRFlow, dtrHandshake, DSRSensitivity and TxContinueOnXoff have no
+// counterpart there and change nothing.
 struct TComFlowControl {
     bool OutCTSFlow = false;
     bool OutDSRFlow = false;
@@ -75,6 +99,8 @@ struct TComFlowControl {
     char XoffChar = 19;
 };
 
+// Parity. With Check on, a character with a parity or framing error
+// arrives as NUL (a terminal device has no free choice of ReplaceChar).
 struct TComParity {
     TParityBits Bits = prNone;
     bool Check = false;
@@ -107,6 +133,12 @@ public:
     int Write(const void* buffer, int count);
     int Read(void* buffer, int count);
     int BytesWaiting();
+    // The modem lines as a set of TComSignal bits; a device without modem
+    // lines (a pseudo-terminal) reports none. Failure: EComPort 11.
+    int ModemStatus();
+    // True once the device has gone away while open (links were told through
+    // OnDeviceLost); cleared by Close.
+    bool DeviceLost() const { return deviceLost_; }
 
     void AddLink(TComLink* link);
     void RemoveLink(TComLink* link);
@@ -114,17 +146,20 @@ public:
     void SetSyncMethod(TSyncMethod method);
     TSyncMethod SyncMethod() const { return syncMethod_; }
 
-    // Settings. Changing one while open re-applies its group.
+    // Settings, plain values read by Open. After changing any of them on an
+    // open port, call ApplySettings() to hand them to the device.
     TBaudRate BaudRate = br9600;
     int CustomBaudRate = 9600;
-    TStopBits StopBits = sbOneStopBit;
+    TStopBits StopBits = sbOneStopBit;          // sbOne5StopBits counts as two
     TDataBits DataBits = dbEight;
     TComParity Parity;
     TComFlowControl FlowControl;
     TComTimeouts Timeouts;
     TComBuffer Buffer;
-    bool DiscardNull = false;
-    char EventChar = 0;
+    bool DiscardNull = false;                   // no counterpart on a terminal device
+    char EventChar = 0;                         // kept only: evRxFlag is not watched
+    // Only evRxChar is watched; any non-empty set starts the watcher, which
+    // also notices a device that goes away.
     std::vector<TComEvent> Events{evRxChar, evTxEmpty, evRxFlag, evRing, evBreak,
                                   evCTS, evDSR, evError, evRLSD, evRx80Full};
     void ApplySettings();   // re-apply all groups to an open device
@@ -132,24 +167,35 @@ public:
     // Character received: Count bytes are waiting in the input queue.
     std::function<void(QObject* sender, int count)> OnRxChar;
 
+    // An exception that escaped OnRxChar or a link handler run for the
+    // watcher. Unset: the text goes to the Qt warning log. Either way the
+    // watcher carries on.
+    std::function<void(const std::exception& e)> OnHandlerException;
+
 private:
-    // implementation details belong to serial/ComPort.cpp
+    struct Watch;   // one open device's watcher thread and hand-over state
+
     void startWatcher();
     void stopWatcher();
-    void watcherLoop();
-    void deliverRxChar();
-    void deliverDeviceLost(int osError);
+    static void watcherLoop(TComPort* port, std::shared_ptr<Watch> w);
+    static bool handOver(TComPort* port, const std::shared_ptr<Watch>& w);
+    void serveHandOver(const std::shared_ptr<Watch>& w, quint64 seq);
+    bool deliverRxChar();
+    void deliverDeviceLost(const std::shared_ptr<Watch>& w, int osError);
+    void applyBuffer();
+    void applyLineSettings();
+    void applyTimeouts();
+    void reportHandlerException(std::exception_ptr e);
+    std::vector<TComLink*> linksSnapshot() const { return links_; }
+    bool isLinked(const TComLink* link) const;
+    void readModemLinesForLinks();
 
     QString port_ = QStringLiteral("COM1");
     QString devicePath_;
     int fd_ = -1;
-    int stopFd_ = -1;
     TSyncMethod syncMethod_ = smThreadSync;
     std::vector<TComLink*> links_;
-    std::thread watcher_;
-    std::mutex handoverMutex_;
-    std::condition_variable handoverDone_;
-    bool handoverPending_ = false;
-    std::atomic<bool> stopping_{false};
+    std::shared_ptr<Watch> watch_;
+    quint64 bytesRead_ = 0;     // every byte Read has taken, to tell whether a handler read
     bool deviceLost_ = false;
 };
