@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,6 +52,8 @@ TForm1::TForm1(QWidget* parent)
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                    | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint);
     setFixedSize(605, 442);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 
     WindowControls built;
     BuildWindowLayout(this, built);

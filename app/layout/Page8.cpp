@@ -12,10 +12,9 @@ PageTable MakePage8()
 
     ControlRow text = Row(ControlKind::StaticText, QStringLiteral("StaticText1"), page.sheet,
                           QRect(220, 92, 197, 153), FontRole::About,
-                          QStringLiteral("г. Томск\n"
-                                         "НПП \"Терва\"\n"
-                                         "тел. (3822) 55-01-23\n"
-                                         "факс (3822) 55-01-24\n"
+                          QStringLiteral("Защита\n"
+                                         "Защита электродвигателя\n"
+                                         "на 0,4кВ\n"
                                          "______________________\n"
                                          "Version 5.1."));
     text.align = Qt::AlignLeft | Qt::AlignTop;
