@@ -117,6 +117,7 @@ void TForm1::bindControls()
     SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
     ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
     ComLed->SetComPort(ComPort);
+    bindCurrentParams();
 }
 
 void TForm1::wireHandlers()

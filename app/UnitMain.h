@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 #include "link/LinkState.h"
 #include "link/PollCycle.h"
@@ -101,7 +102,15 @@ private:
     void resetPage(int index);
     QString openFailureDetail(const EComPort& e) const;
 
+    // A value field of page 0 and the register it shows, in table order.
+    struct CurrentField {
+        QLineEdit* edit;
+        int reg;
+    };
+    void bindCurrentParams();
+
     QHash<QString, QWidget*> controls_;
+    std::vector<CurrentField> currentFields_;
     QAction* N_[4] = {};
     QLineEdit* E_[13] = {};
     TLedIndicator* L_[15] = {};

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimeEdit>
 
+#include "app/LayoutTables.h"
 #include "app/LedIndicator.h"
 #include "app/UnitMain.h"
 #include "exchanges/CurrentParams.h"
@@ -17,10 +18,20 @@ void TForm1::ReadParamTimer()
     FillReadRequest(TxFrame, SlaveAddress, kCurrentParamsFirst, kCurrentParamsCount);
 }
 
+// The value fields of page 0 come from its layout table, which names the
+// register behind each; the status word has its own text form.
+void TForm1::bindCurrentParams()
+{
+    for (const ControlRow& row : LayoutTables().at(0).rows)
+        if (row.kind == ControlKind::ValueField && row.reg >= kCurrentParamsFirst
+            && row.reg < kCurrentParamsFirst + kCurrentParamsCount && row.reg != kStatusRegister)
+            currentFields_.push_back({ControlAs<QLineEdit>(row.name), row.reg});
+}
+
 void TForm1::ReadParamReceive()
 {
-    for (const CurrentValueField& field : kCurrentValueFields)
-        E_[field.field]->setText(QString::number(ReplyRegister(RxBuffer, kCurrentParamsFirst, field.reg)));
+    for (const CurrentField& field : currentFields_)
+        field.edit->setText(QString::number(ReplyRegister(RxBuffer, kCurrentParamsFirst, field.reg)));
 
     const uint16_t status = ReplyRegister(RxBuffer, kCurrentParamsFirst, kStatusRegister);
     E_[1]->setText(WordToBitText(status));
