@@ -317,13 +317,7 @@ void TForm1::TimerTimer()
     try {
         cycle_.Tick();
     } catch (const EComPort& e) {
-        // A write that fails means the device is gone: stop ticking now and
-        // report it once from the event loop, instead of a failure every 5 ms.
-        Timer->stop();
-        const int code = e.OsErrorCode;
-        QMetaObject::invokeMethod(this, [this, code] {
-            ComPortLost(code, code > 0 ? QString::fromLocal8Bit(std::strerror(code)) : QString());
-        }, Qt::QueuedConnection);
+        lineFailed(e);
     }
 }
 
@@ -332,12 +326,19 @@ void TForm1::Receive(QObject* /*Sender*/, int Count)
     try {
         cycle_.Receive(Count);
     } catch (const EComPort& e) {
-        Timer->stop();
-        const int code = e.OsErrorCode;
-        QMetaObject::invokeMethod(this, [this, code] {
-            ComPortLost(code, code > 0 ? QString::fromLocal8Bit(std::strerror(code)) : QString());
-        }, Qt::QueuedConnection);
+        lineFailed(e);
     }
+}
+
+// A write or read that fails means the device is gone: stop ticking now and
+// report it once from the event loop, instead of a failure every 5 ms.
+void TForm1::lineFailed(const EComPort& e)
+{
+    Timer->stop();
+    const int code = e.OsErrorCode;
+    QMetaObject::invokeMethod(this, [this, code] {
+        ComPortLost(code, code > 0 ? QString::fromLocal8Bit(std::strerror(code)) : QString());
+    }, Qt::QueuedConnection);
 }
 
 void TForm1::BuildRequest()

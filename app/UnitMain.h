@@ -101,6 +101,7 @@ private:
     void clearCurrentParams();
     void resetPage(int index);
     QString openFailureDetail(const EComPort& e) const;
+    void lineFailed(const EComPort& e);
 
     // A value field of page 0 and the register it shows, in table order.
     struct CurrentField {

@@ -1,5 +1,7 @@
 #include "RelaySim.h"
 
+#include "link/LinkState.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -125,13 +127,7 @@ bool ReadOutput(int fd, std::string& out, Clock::time_point deadline, bool stopA
 
 uint16_t ModbusCrc(const uint8_t* data, size_t count)
 {
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < count; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-    }
-    return crc;
+    return ModbusCrc16(data, count);
 }
 
 // ---------------------------------------------------------------- RelaySim
