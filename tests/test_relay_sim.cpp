@@ -413,6 +413,17 @@ TEST(RelaySimLine, PacedReplyArrivesInPieces)
         EXPECT_TRUE(CrcOk(reply));
         EXPECT_GT(pieces.size(), 1u);
     }
+
+    // Larger pieces, as from a UART's FIFO: never more reads than pieces.
+    RelaySim fifo(PinnedClock({"--freeze", "--piece-bytes", "16"}));
+    SimLine fifoLine(fifo.path());
+    ASSERT_TRUE(fifoLine.write(kCurrentParams));
+    const auto pieces = fifoLine.readPieces(63, 5000);
+    size_t total = 0;
+    for (const Bytes& p : pieces)
+        total += p.size();
+    EXPECT_EQ(total, 63u);
+    EXPECT_LE(pieces.size(), 4u);
 }
 
 TEST(RelaySimLine, KeepsAnsweringWhenTheMasterReopens)
@@ -518,6 +529,7 @@ TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
         {"--bogus"},          {"--drop", "1.5"},   {"--bad-crc", "x"}, {"--slave", "0"},
         {"--slave", "248"},   {"--set", "256=1"},  {"--set", "66"},    {"--set", "66=70000"},
         {"--turnaround-ms"},  {"--clamp", "-1"},   {"--freeze=1"},     {"--gone-after", "soon"},
+        {"--piece-bytes", "0"}, {"--piece-bytes", "65"},
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(args[0]);
@@ -531,6 +543,6 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
     ASSERT_EQ(RelaySim::runToEnd({"--help"}, &text), 0);
     for (const char* option : {"--link", "--slave", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
                                "--garbage", "--exception", "--truncate", "--silent", "--clamp", "--gone-after",
-                               "--seed", "--freeze", "--set", "--log", "--dump"})
+                               "--seed", "--freeze", "--set", "--log", "--dump", "--piece-bytes"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 }

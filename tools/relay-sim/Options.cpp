@@ -58,7 +58,7 @@ bool ParseDouble(const std::string& text, double lo, double hi, double& out)
 const char* UsageText()
 {
     return R"(Usage: relay-sim [--link PATH] [--slave N] [--no-pace] [--turnaround-ms MS]
-                 [--drop RATE] [--bad-crc RATE] [--garbage RATE] [--exception RATE]
+                 [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE] [--exception RATE]
                  [--truncate RATE] [--silent] [--clamp VALUE] [--gone-after SECONDS]
                  [--seed N] [--freeze] [--set REG=VALUE]... [--log FILE] [--dump]
 
@@ -87,6 +87,8 @@ Options:
                        line time plus the turnaround, the bytes leaving at the
                        pace of 9600 8N1, two at a time)
   --turnaround-ms MS   pause between request and reply (default 3)
+  --piece-bytes N      paced bytes leave N at a time, as a UART's FIFO or a USB
+                       adapter hands them on, 1..64 (default 2)
   --drop RATE          share of replies that are not sent (request still acted on)
   --bad-crc RATE       share of replies sent with a wrong CRC
   --garbage RATE       share of replies preceded by 1..4 random bytes
@@ -188,6 +190,15 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 error = "--turnaround-ms must be 0..60000, not '" + value + "'";
                 return false;
             }
+        } else if (name == "--piece-bytes") {
+            if (!takeValue())
+                return false;
+            long long v = 0;
+            if (!ParseLong(value, 1, 64, v)) {
+                error = "--piece-bytes must be 1..64, not '" + value + "'";
+                return false;
+            }
+            out.pieceBytes = size_t(v);
         } else if (name == "--drop") {
             if (!rate(out.dropRate))
                 return false;

@@ -1,6 +1,8 @@
 // Command line of the relay simulator.
 #pragma once
 
+#include <cstddef>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +16,7 @@ struct Options {
     int slave = 1;                   // --slave: the address the relay answers to
     bool pace = true;                // cleared by --no-pace
     double turnaroundMs = 3.0;       // --turnaround-ms
+    size_t pieceBytes = 2;           // --piece-bytes
     double dropRate = 0.0;           // --drop
     double badCrcRate = 0.0;         // --bad-crc
     double garbageRate = 0.0;        // --garbage

@@ -350,9 +350,9 @@ void Simulator::writeRaw(const uint8_t* data, size_t count)
     }
 }
 
-size_t Simulator::pieceEnd(const Outgoing& o)
+size_t Simulator::pieceEnd(const Outgoing& o) const
 {
-    return std::min(o.bytes.size(), (o.sent / kPieceBytes + 1) * kPieceBytes);
+    return std::min(o.bytes.size(), (o.sent / options_.pieceBytes + 1) * options_.pieceBytes);
 }
 
 void Simulator::transmitDue(int64_t nowNs)
@@ -365,7 +365,7 @@ void Simulator::transmitDue(int64_t nowNs)
         while (due < o.bytes.size() && o.startNs + LineTimeNs(int64_t(due) + 1) <= nowNs)
             ++due;
         if (due < o.bytes.size())
-            due -= due % kPieceBytes; // whole pieces only, unless catching up to the end
+            due -= due % options_.pieceBytes; // whole pieces only, unless catching up to the end
         if (due > o.sent) {
             writeRaw(o.bytes.data() + o.sent, due - o.sent);
             o.sent = due;

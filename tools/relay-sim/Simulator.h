@@ -35,11 +35,9 @@ public:
     int run();
 
 private:
-    // Reply bytes go out two at a time, each pair when its second byte is
-    // due: the master sees a reply in many pieces, and as every read reply
-    // is odd in length its last CRC byte comes on its own. Single bytes
-    // would cost about twice the wake-ups for little more realism.
-    static constexpr size_t kPieceBytes = 2;
+    // Reply bytes go out --piece-bytes at a time (two by default), each piece
+    // when its last byte is due: the master sees a reply in many pieces, as
+    // from a UART's FIFO or a USB adapter.
 
     struct Outgoing {
         Bytes bytes;
@@ -47,7 +45,7 @@ private:
         size_t sent = 0;
     };
 
-    static size_t pieceEnd(const Outgoing& o);
+    size_t pieceEnd(const Outgoing& o) const;
     void onFrame(const Frame& frame);
     void logFrame(const Bytes& bytes);
     void queueReply(Bytes reply, const Frame& request);
