@@ -13,16 +13,13 @@
 #include <QTimeEdit>
 #include <QTimer>
 
-#include <grp.h>
-#include <sys/stat.h>
-#include <cerrno>
-#include <cstring>
 
 #include "app/ComLed.h"
 #include "app/ComPortLine.h"
 #include "app/LedIndicator.h"
 #include "app/LocaleFormats.h"
 #include "app/MessageBoxes.h"
+#include "app/PortMessages.h"
 #include "app/PageControl.h"
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
@@ -32,6 +29,7 @@ const char* const TForm1::kCaption = "Защита электродвигате�
 namespace {
 const QString kOpen = QStringLiteral("Открыть");
 const QString kClose = QStringLiteral("Закрыть");
+const QString kPortErrorCaption = QStringLiteral("Ошибка СОМ порта");
 
 QTimer* makeTimer(QObject* owner, const char* name, int interval, Qt::TimerType type)
 {
@@ -214,27 +212,6 @@ void TForm1::ButtonCOMClick()
     }
 }
 
-QString TForm1::openFailureDetail(const EComPort& e) const
-{
-    const QString path = ComPort->DevicePath();
-    QString detail = QStringLiteral("Устройство: %1").arg(path);
-    if (e.OsErrorCode > 0) {
-        detail += QStringLiteral("\nПричина: %1").arg(QString::fromLocal8Bit(std::strerror(e.OsErrorCode)));
-        if (e.OsErrorCode == EACCES || e.OsErrorCode == EPERM) {
-            QString groupName = QStringLiteral("dialout");
-            struct stat st {};
-            if (::stat(path.toLocal8Bit().constData(), &st) == 0)
-                if (const struct group* g = ::getgrgid(st.st_gid))
-                    groupName = QString::fromLocal8Bit(g->gr_name);
-            detail += QStringLiteral("\nПользователь должен входить в группу «%1», которой принадлежит "
-                                     "устройство (обычно dialout).").arg(groupName);
-        }
-    } else {
-        detail += QStringLiteral("\nПричина: %1").arg(QString::fromUtf8(e.what()));
-    }
-    return detail;
-}
-
 void TForm1::OpenComPort()
 {
     try {
@@ -260,12 +237,12 @@ void TForm1::OpenComPort()
         PollMode = 5;
         Timer->start();
     } catch (const EComPort& e) {
-        ShowErrorMessage(this, {QStringLiteral("Ошибка СОМ порта"),
-                                QStringLiteral("Не могу открыть СОМ порт"), openFailureDetail(e)});
+        ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
+                                PortFailureDetail(ComPort->DevicePath(), e.OsErrorCode,
+                                                  QString::fromUtf8(e.what()))});
     } catch (const std::exception& e) {
-        ShowErrorMessage(this, {QStringLiteral("Ошибка СОМ порта"),
-                                QStringLiteral("Не могу открыть СОМ порт"),
-                                QString::fromUtf8(e.what())});
+        ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
+                                PortFailureDetail(ComPort->DevicePath(), 0, QString::fromUtf8(e.what()))});
     }
 }
 
@@ -296,13 +273,8 @@ void TForm1::ComPortLost(int osError, const QString& reason)
         return;   // already closed: one message per loss
     const QString path = ComPort->DevicePath();
     CloseComPort();
-    QString detail = QStringLiteral("Устройство: %1").arg(path);
-    if (!reason.isEmpty())
-        detail += QStringLiteral("\nПричина: %1").arg(reason);
-    else if (osError > 0)
-        detail += QStringLiteral("\nПричина: %1").arg(QString::fromLocal8Bit(std::strerror(osError)));
-    ShowErrorMessage(this, {QStringLiteral("Ошибка СОМ порта"),
-                            QStringLiteral("Связь с СОМ портом потеряна"), detail});
+    ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Связь с СОМ портом потеряна"),
+                            PortFailureDetail(path, osError, reason)});
 }
 
 void TForm1::FormDestroy()
@@ -336,9 +308,8 @@ void TForm1::lineFailed(const EComPort& e)
 {
     Timer->stop();
     const int code = e.OsErrorCode;
-    QMetaObject::invokeMethod(this, [this, code] {
-        ComPortLost(code, code > 0 ? QString::fromLocal8Bit(std::strerror(code)) : QString());
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, code] { ComPortLost(code, QString()); },
+                              Qt::QueuedConnection);
 }
 
 void TForm1::BuildRequest()

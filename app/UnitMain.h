@@ -100,7 +100,6 @@ private:
     void setAutoPopup(bool on) { autoPopup_ = on; }
     void clearCurrentParams();
     void resetPage(int index);
-    QString openFailureDetail(const EComPort& e) const;
     void lineFailed(const EComPort& e);
 
     // A value field of page 0 and the register it shows, in table order.

@@ -8,7 +8,11 @@
 #include <QTemporaryDir>
 #include <QTimeEdit>
 
+#include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+
+#include "app/PortMessages.h"
 
 #include "app/LedIndicator.h"
 #include "app/SpinEdit.h"
@@ -110,6 +114,24 @@ TEST(Connection, PortThatCannotBeOpenedShowsTheMessageAndStaysClosed)
     EXPECT_EQ(ui.Button("ButtonCOM")->text(), QStringLiteral("Открыть"));
     EXPECT_FALSE(ui.Lit());
     EXPECT_FALSE(form.Timer->isActive());
+}
+
+TEST(Connection, PermissionErrorNamesTheGroupThatOwnsTheDevice)
+{
+    struct stat st {};
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    const QString owner = QString::fromLocal8Bit(getgrgid(st.st_gid)->gr_name);
+    const QString denied = PortFailureDetail(QStringLiteral("/dev/null"), EACCES);
+    EXPECT_TRUE(denied.contains(QStringLiteral("/dev/null")));
+    EXPECT_TRUE(denied.contains(QString::fromLocal8Bit(strerror(EACCES))));
+    EXPECT_TRUE(denied.contains(QStringLiteral("«%1»").arg(owner)));
+    EXPECT_TRUE(denied.contains(QStringLiteral("dialout")));
+
+    const QString missing = PortFailureDetail(QStringLiteral("/dev/ttyUSB7"), ENOENT);
+    EXPECT_FALSE(missing.contains(QStringLiteral("группу")));
+    // Without an OS code the port's own message is the reason.
+    EXPECT_TRUE(PortFailureDetail(QStringLiteral("/dev/x"), -1, QStringLiteral("Unable to open com port"))
+                    .contains(QStringLiteral("Unable to open com port")));
 }
 
 TEST(Connection, PortMenuChoosesTheNextPortAndPopsUpOnlyWhileClosed)
