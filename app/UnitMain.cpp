@@ -4,27 +4,24 @@
 #include <QDateEdit>
 #include <QDateTime>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimeEdit>
 #include <QTimer>
-
 
 #include "app/ComLed.h"
 #include "app/ComPortLine.h"
 #include "app/LedIndicator.h"
 #include "app/LocaleFormats.h"
 #include "app/MessageBoxes.h"
-#include "app/PortMessages.h"
 #include "app/PageControl.h"
+#include "app/PortMessages.h"
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
-
-const char* const TForm1::kCaption = "Защита электродвигателя на 0,4кВ";
 
 namespace {
 const QString kOpen = QStringLiteral("Открыть");
@@ -45,16 +42,16 @@ TForm1::TForm1(QWidget* parent)
     : QWidget(parent), cycle_(*this, *this)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QString::fromUtf8(kCaption));
+    // A fixed single-border window with minimise but no maximise, above
+    // other windows; the layout gives it its caption, font and size.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                    | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint);
-    setFixedSize(605, 442);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
 
     WindowControls built;
     BuildWindowLayout(this, built);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     controls_ = built.byName;
     PageControl1 = built.PageControl1;
     PopupMenu = built.PopupMenu;
@@ -89,8 +86,13 @@ TForm1::TForm1(QWidget* parent)
 TForm1::~TForm1()
 {
     FormDestroy();
+    destroying_ = true;
     Timer->stop();
-    // The port closes its device when it goes; the lamp bound to it is told.
+    // Nothing of the window may be called back while the port goes: unhook
+    // it, then let it close its device.
+    ComPort->OnRxChar = nullptr;
+    ComPort->RemoveLink(&portLink_);
+    ComLed->SetComPort(nullptr);
     delete ComPort;
     ComPort = nullptr;
 }
@@ -269,7 +271,7 @@ void TForm1::CloseComPort()
 
 void TForm1::ComPortLost(int osError, const QString& reason)
 {
-    if (!ComPort->Connected())
+    if (destroying_ || !ComPort->Connected())
         return;   // already closed: one message per loss
     const QString path = ComPort->DevicePath();
     CloseComPort();

@@ -29,8 +29,6 @@ class ComPortLine;
 class TForm1 : public QWidget, public LinkState, private PollClient {
     Q_OBJECT
 public:
-    static const char* const kCaption;
-
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -131,4 +129,5 @@ private:
     TComLink portLink_;
     bool autoPopup_ = true;
     bool shownOnce_ = false;
+    bool destroying_ = false;
 };

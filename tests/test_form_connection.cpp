@@ -231,6 +231,18 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
     EXPECT_TRUE(ui.Button("ButtonSys")->isHidden());
     EXPECT_FALSE(form.ControlAs<QDateEdit>(QStringLiteral("DPicker"))->isEnabled());
 
+    // A page entered now asks for nothing, is reset, and blinks its own notice.
+    auto* spin = form.ControlAs<TSpinEdit>(QStringLiteral("SE4"));
+    spin->SetValue(321);
+    ui.SelectPage(1);
+    EXPECT_EQ(spin->Value(), 0);
+    EXPECT_EQ(form.ReadUstNastRequest, 0);
+    EXPECT_EQ(form.PollMode, 5);
+    auto* notice2 = form.ControlAs<QLabel>(QStringLiteral("LabelS2"));
+    const bool before2 = notice2->isHidden();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return notice2->isHidden() != before2; }, 3000));
+    ui.SelectPage(0);
+
     // The close waits for the request in flight to time out, then happens.
     ui.Click("ButtonCOM");
     EXPECT_EQ(form.CloseRequested, 1);
