@@ -255,8 +255,12 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
 
 TEST(Connection, PulledDeviceGivesOneMessageAndTheClosedLookWithoutSpinning)
 {
-    RelaySim sim({"--no-pace", "--gone-after", "1.5"});
-    PortEnv env(1, sim.path());
+    // Through the simulator's link, which goes with the device: a pty number
+    // set free may soon belong to someone else.
+    QTemporaryDir dir;
+    const std::string link = (dir.path() + QStringLiteral("/COM1")).toStdString();
+    RelaySim sim({"--no-pace", "--gone-after", "1.5", "--link", link});
+    PortEnv env(1, link);
     MessageCatcher boxes;
     TForm1 form;
     form.show();
@@ -266,7 +270,7 @@ TEST(Connection, PulledDeviceGivesOneMessageAndTheClosedLookWithoutSpinning)
     QTest::qWait(300);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Ошибка СОМ порта"));
-    EXPECT_TRUE(boxes.shown[0].detail.contains(QString::fromStdString(sim.path())));
+    EXPECT_TRUE(boxes.shown[0].detail.contains(QString::fromStdString(link)));
     EXPECT_FALSE(form.ComPort->Connected());
     EXPECT_FALSE(ui.Lit());
     EXPECT_FALSE(form.Timer->isActive());
