@@ -76,7 +76,6 @@ public:
     // The line the poll cycle talks over: the serial port unless a test
     // puts another one in its place.
     void SetLine(ILinePort* line) { cycle_.SetLine(line); }
-    PollCycle& Cycle() { return cycle_; }
 
     // The device went away under an open port: say so once and close.
     void ComPortLost(int osError, const QString& reason);

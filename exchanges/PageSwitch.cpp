@@ -16,7 +16,7 @@
 
 bool TForm1::LinkPresent() const
 {
-    return ComLed->State() == lsOn && MissCount < 5;
+    return ComLed->State() == lsOn && !LinkLost();
 }
 
 void TForm1::PageControl1Changing(int leavingIndex)

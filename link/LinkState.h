@@ -72,8 +72,9 @@ struct LinkState {
     // Applies and clears the raised request flags in their fixed order.
     void ApplyRequestFlags();
 
-    // Link present in the poll cycle's sense: fewer than five misses in a row.
-    bool LinkLost() const { return MissCount >= 5; }
+    // Five misses in a row are the no-link state.
+    static constexpr uint16_t kNoLinkMisses = 5;
+    bool LinkLost() const { return MissCount >= kNoLinkMisses; }
 };
 
 // Pure helpers shared by the builders and decoders.

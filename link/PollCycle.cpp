@@ -18,7 +18,7 @@ void PollCycle::Tick()
     // The miss counter never overflows and the no-link state goes on.
     if (s_.MissCount >= kMissCeiling)
         s_.MissCount = kMissRestart;
-    if (s_.MissCount >= kNoLinkMisses)
+    if (s_.LinkLost())
         client_.ShowLinkLost();
     else
         client_.ShowLinkPresent();

@@ -33,7 +33,6 @@ public:
 
     static constexpr int kSendAfterTicks = 1;    // the tick after this many may send
     static constexpr int kReplyTimeoutTicks = 30;
-    static constexpr int kNoLinkMisses = 5;
     static constexpr int kMissCeiling = 500;
     static constexpr int kMissRestart = 10;
 
