@@ -44,6 +44,13 @@ struct AttachedLabel {
     bool present() const { return !name.isEmpty(); }
 };
 
+// How a value field shows its register.
+enum class ValueFormat {
+    Decimal,   // plain unsigned decimal
+    BitText,   // the sixteen bits as "00000000 00000000"
+    Moment,    // part of a date or time, composed by its exchange
+};
+
 struct ControlRow {
     QString name;            // objectName
     ControlKind kind = ControlKind::Label;
@@ -71,6 +78,10 @@ struct ControlRow {
 
     int reg = -1;            // relay register shown or set through this control, -1 for none
     int bit = -1;            // bit of that register (lamps and mask boxes), -1 for the whole word
+    ValueFormat format = ValueFormat::Decimal;   // value fields
+    int itemForLarger = -1;  // combo boxes: the item shown for a value past the list, -1 for none
+    QString enabledWhileZero;  // spin edits: enabled only while that control reads 0
+    bool keepOnReset = false;  // keeps what it shows when its page is entered without a link
 };
 
 struct PageTable {

@@ -33,6 +33,7 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QLineEdit(parent)
     connect(up_, &QToolButton::clicked, this, [this] { buttonStep(+1); });
     connect(down_, &QToolButton::clicked, this, [this] { buttonStep(-1); });
     connect(this, &QLineEdit::textChanged, this, [this] { emit valueChanged(); });
+    connect(this, &QLineEdit::textEdited, this, [this] { emit userChanged(); });
     setTextMargins(0, 0, kButtonWidth, 0);
     SetValue(0);
 }
@@ -75,19 +76,25 @@ void TSpinEdit::buttonStep(int direction)
     // A click on a button works on the field: the field takes the focus.
     if (!hasFocus())
         setFocus(Qt::MouseFocusReason);
+    const QString before = text();
     if (direction > 0)
         StepUp();
     else
         StepDown();
+    if (text() != before)
+        emit userChanged();
 }
 
 void TSpinEdit::keyPressEvent(QKeyEvent* event)
 {
-    if (!isReadOnly()) {
+    if (!isReadOnly() && (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)) {
+        const QString before = text();
         if (event->key() == Qt::Key_Up)
             StepUp();
-        else if (event->key() == Qt::Key_Down)
+        else
             StepDown();
+        if (text() != before)
+            emit userChanged();
     }
     emit keyDown(event);
     if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {

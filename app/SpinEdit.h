@@ -41,6 +41,9 @@ public:
 signals:
     // The text changed, by the user or by code.
     void valueChanged();
+    // The user changed the text: typing, or the up and down keys and buttons.
+    // Never raised by a value set from code.
+    void userChanged();
     // A key went down; sent after Up/Down have stepped and before the line
     // edit itself handles the key.
     void keyDown(QKeyEvent* event);

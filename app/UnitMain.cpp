@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "app/ComLed.h"
+#include "app/ComboBox.h"
 #include "app/ComPortLine.h"
 #include "app/LedIndicator.h"
 #include "app/LocaleFormats.h"
@@ -22,6 +23,8 @@
 #include "app/PortMessages.h"
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
+#include "exchanges/ExchangeTable.h"
+#include "link/PollModes.h"
 
 namespace {
 const QString kOpen = QStringLiteral("Открыть");
@@ -117,7 +120,32 @@ void TForm1::bindControls()
     SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
     ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
     ComLed->SetComPort(ComPort);
-    bindCurrentParams();
+    registers_.Bind([this](const QString& name) { return Control(name); });
+    // The edited mark lives in each editable control's Tag property.
+    for (const PageTable& page : LayoutTables())
+        for (const BoundControl& c : registers_.Page(page.index))
+            if (c.row->kind == ControlKind::SpinEdit || c.row->kind == ControlKind::ComboBox
+                || c.row->kind == ControlKind::CheckBox || c.row->format == ValueFormat::BitText)
+                c.widget->setProperty("Tag", kTagFollowing);
+}
+
+void TForm1::wireSettingEditors()
+{
+    for (int page : {1, 2}) {
+        for (const BoundControl& c : registers_.Page(page)) {
+            if (auto* spin = qobject_cast<TSpinEdit*>(c.widget)) {
+                connect(spin, &TSpinEdit::userChanged, this, [this, spin] { SE0Change(spin); });
+                connect(spin, &TSpinEdit::keyDown, this,
+                        [this, spin](QKeyEvent* e) { SE0KeyDown(spin, e->key()); });
+                connect(spin, &TSpinEdit::exited, this, [this, spin] { SE0Exit(spin); });
+            } else if (auto* box = qobject_cast<TComboBox*>(c.widget)) {
+                connect(box, &QComboBox::activated, this, [this, box] { CB1Change(box); });
+                connect(box, &TComboBox::popupOpened, this, [this, box] { CB1Change(box); });
+                connect(box, &TComboBox::keyDown, this, [this, box](QKeyEvent* e) { CB1KeyDown(box, e->key()); });
+                connect(box, &TComboBox::exited, this, [this, box] { CB1Exit(box); });
+            }
+        }
+    }
 }
 
 void TForm1::wireHandlers()
@@ -137,6 +165,7 @@ void TForm1::wireHandlers()
     SEAddres->installEventFilter(this);
     connect(PageControl1, &TPageControl::changing, this, &TForm1::PageControl1Changing);
     connect(PageControl1, &TPageControl::changed, this, &TForm1::PageControl1Change);
+    wireSettingEditors();
 
     ComPort->OnRxChar = [this](QObject* sender, int count) { Receive(sender, count); };
     portLink_.OnDeviceLost = [this](int osError, const QString& reason) {
@@ -236,7 +265,7 @@ void TForm1::OpenComPort()
                 if (QWidget* box = Control(QStringLiteral("M%1CB%2").arg(m).arg(k)))
                     box->setProperty("Tag", 0);
         }
-        PollMode = 5;
+        PollMode = pmReadParam;
         Timer->start();
     } catch (const EComPort& e) {
         ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
@@ -252,7 +281,7 @@ void TForm1::CloseComPort()
 {
     Timer->stop();
     ComPort->Close();
-    ExchangeContext = 1;
+    ExchangeContext = ecPortClosed;
     ButtonCOM->setText(kOpen);
     LabelNum->setText(QStringLiteral("COM-порт"));
     setAutoPopup(true);
@@ -316,23 +345,20 @@ void TForm1::lineFailed(const EComPort& e)
 
 void TForm1::BuildRequest()
 {
-    switch (PollMode) {
-    case 5: ReadParamTimer(); break;
-    default: break;   // no builder: the previous request goes out again
-    }
+    // No exchange of that mode: the previous request goes out again.
+    if (const Exchange* exchange = FindExchange(PollMode))
+        (this->*exchange->build)();
 }
 
-void TForm1::HandleReadReply()
+void TForm1::HandleReadReply(const SentRequest& sent)
 {
-    switch (PollMode) {
-    case 5: ReadParamReceive(); break;
-    default: break;
-    }
+    if (const Exchange* exchange = FindExchange(sent.mode); exchange && exchange->decode)
+        (this->*exchange->decode)(sent);
 }
 
-void TForm1::HandleWriteEcho()
+void TForm1::HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict)
 {
-    // Register writes arrive with the setting, clock and mask exchanges.
+    WriteUstReceive(sent, verdict);
 }
 
 void TForm1::ShowLinkLost()

@@ -8,11 +8,13 @@
 #include <memory>
 #include <vector>
 
+#include "exchanges/RegisterMap.h"
 #include "link/LinkState.h"
 #include "link/PollCycle.h"
 #include "serial/ComPort.h"
 
 class QAction;
+class QComboBox;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -71,7 +73,33 @@ public:
 
     // Current parameters.
     void ReadParamTimer();
-    void ReadParamReceive();
+    void ReadParamReceive(const SentRequest& sent);
+
+    // Setpoints and configuration.
+    void ReadUstNastTimer();
+    void ReadUstNastReceive(const SentRequest& sent);
+
+    // Editing and writing a setting: the handlers shared by the 36 spin edits
+    // and the four selection boxes of pages 1 and 2.
+    void SE0Change(QObject* Sender);
+    void SE0KeyDown(QObject* Sender, int Key);
+    void SE0Exit(QObject* Sender);
+    void CB1Change(QObject* Sender);
+    void CB1KeyDown(QObject* Sender, int Key);
+    void CB1Exit(QObject* Sender);
+    TSpinEdit* EditedSpinEdit = nullptr;    // the spin edit last confirmed with ENTER
+    QComboBox* EditedComboBox = nullptr;    // the selection box that last had a key pressed
+    uint8_t WriteUstRegister = 0;
+    uint16_t WriteUstValue = 0;
+
+    // The write exchange (PollMode pmWriteRegister), by ExchangeContext.
+    void WriteUstTimer();
+    void WriteUstReceive(const SentRequest& sent, ReplyVerdict verdict);
+    void BuildSettingWrite();
+    void SettingWriteEnded();
+
+    // The register map: every page's register controls, bound to their widgets.
+    const RegisterMap& Registers() const { return registers_; }
 
     // The line the poll cycle talks over: the serial port unless a test
     // puts another one in its place.
@@ -87,27 +115,28 @@ protected:
 private:
     // PollClient
     void BuildRequest() override;
-    void HandleReadReply() override;
-    void HandleWriteEcho() override;
+    void HandleReadReply(const SentRequest& sent) override;
+    void HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict) override;
     void ShowLinkLost() override;
     void ShowLinkPresent() override;
 
     void bindControls();
     void wireHandlers();
     void setAutoPopup(bool on) { autoPopup_ = on; }
+    void wireSettingEditors();
     void clearCurrentParams();
     void resetPage(int index);
     void lineFailed(const EComPort& e);
-
-    // A value field of page 0 and the register it shows, in table order.
-    struct CurrentField {
-        QLineEdit* edit;
-        int reg;
-    };
-    void bindCurrentParams();
+    // No control keeps the keyboard focus; the one that had it runs its exit
+    // handler and range check.
+    void clearActiveControl();
+    bool portOpen() const;
+    // Enables the controls that depend on a control just filled from a reply.
+    void applyEnableRules(int page, const std::vector<const BoundControl*>& filled);
 
     QHash<QString, QWidget*> controls_;
-    std::vector<CurrentField> currentFields_;
+    RegisterMap registers_;
+    QObject* confirmedSetting_ = nullptr;   // the control whose value the setting write carries
     QAction* N_[4] = {};
     QLineEdit* E_[13] = {};
     TLedIndicator* L_[15] = {};

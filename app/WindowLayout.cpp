@@ -22,6 +22,7 @@
 #include "app/LedIndicator.h"
 #include "app/LocaleFormats.h"
 #include "app/PageControl.h"
+#include "app/ComboBox.h"
 #include "app/SpinEdit.h"
 
 namespace {
@@ -170,7 +171,7 @@ QWidget* Builder::makeControl(const ControlRow& row, QWidget* parent)
         break;
     }
     case ControlKind::ComboBox: {
-        auto* combo = new QComboBox(parent);
+        auto* combo = new TComboBox(parent);
         combo->setEditable(false);
         combo->setItemDelegate(new FixedRowDelegate(combo));
         combo->addItems(row.items);

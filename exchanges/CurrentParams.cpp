@@ -2,52 +2,39 @@
 // word, the relay's clock and the operating time, shown on page 0.
 #include <QDate>
 #include <QDateEdit>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTimeEdit>
 
-#include "app/LayoutTables.h"
-#include "app/LedIndicator.h"
 #include "app/UnitMain.h"
 #include "exchanges/CurrentParams.h"
+#include "exchanges/ExchangeTable.h"
 #include "exchanges/RelayClock.h"
-#include "link/BitText.h"
 
 void TForm1::ReadParamTimer()
 {
-    FillReadRequest(TxFrame, SlaveAddress, kCurrentParamsFirst, kCurrentParamsCount);
+    FillReadRequest(TxFrame, SlaveAddress, kCurrentParamsBlock.first, kCurrentParamsBlock.count);
 }
 
-// The value fields of page 0 come from its layout table, which names the
-// register behind each; the status word has its own text form.
-void TForm1::bindCurrentParams()
+// The value fields, the status word's text and its fifteen lamps come from
+// page 0's rows, which name the register behind each; the clock is composed
+// here from its five registers.
+void TForm1::ReadParamReceive(const SentRequest& sent)
 {
-    for (const ControlRow& row : LayoutTables().at(0).rows)
-        if (row.kind == ControlKind::ValueField && row.reg >= kCurrentParamsFirst
-            && row.reg < kCurrentParamsFirst + kCurrentParamsCount && row.reg != kStatusRegister)
-            currentFields_.push_back({ControlAs<QLineEdit>(row.name), row.reg});
-}
-
-void TForm1::ReadParamReceive()
-{
-    for (const CurrentField& field : currentFields_)
-        field.edit->setText(QString::number(ReplyRegister(RxBuffer, kCurrentParamsFirst, field.reg)));
-
-    const uint16_t status = ReplyRegister(RxBuffer, kCurrentParamsFirst, kStatusRegister);
-    E_[1]->setText(WordToBitText(status));
-    for (int bit = 0; bit <= 14; ++bit)
-        L_[bit]->SetChecked(status & (1u << bit));
+    DecodeReply(registers_.Page(kCurrentParamsPage), sent, RxBuffer, false);
 
     RelayClockFields clock;
-    clock.month = ReplyRegister(RxBuffer, kCurrentParamsFirst, kClockFirstRegister);
-    clock.day = ReplyRegister(RxBuffer, kCurrentParamsFirst, kClockFirstRegister + 1);
-    clock.hour = ReplyRegister(RxBuffer, kCurrentParamsFirst, kClockFirstRegister + 2);
-    clock.minute = ReplyRegister(RxBuffer, kCurrentParamsFirst, kClockFirstRegister + 3);
-    clock.second = ReplyRegister(RxBuffer, kCurrentParamsFirst, kClockFirstRegister + 4);
+    const int first = sent.Register();
+    clock.month = ReplyRegister(RxBuffer, first, kClockFirstRegister);
+    clock.day = ReplyRegister(RxBuffer, first, kClockFirstRegister + 1);
+    clock.hour = ReplyRegister(RxBuffer, first, kClockFirstRegister + 2);
+    clock.minute = ReplyRegister(RxBuffer, first, kClockFirstRegister + 3);
+    clock.second = ReplyRegister(RxBuffer, first, kClockFirstRegister + 4);
     const QDateTime moment = RelayClockMoment(QDate::currentDate(), clock);
     // While ButtonDT shows, the pickers hold the user's own clock setting.
     if (ButtonDT->isHidden()) {
-        DPicker->setDate(moment.date());
-        TPicker->setTime(moment.time());
+        if (DPicker->date() != moment.date())
+            DPicker->setDate(moment.date());
+        if (TPicker->time() != moment.time())
+            TPicker->setTime(moment.time());
     }
 }

@@ -1,7 +1,6 @@
 // Register map of the current-parameters block.
 #pragma once
 
-constexpr int kCurrentParamsFirst = 50;
-constexpr int kCurrentParamsCount = 29;
+constexpr int kCurrentParamsPage = 0;
 constexpr int kStatusRegister = 66;
 constexpr int kClockFirstRegister = 67;   // month, day, hour, minute, second

@@ -30,8 +30,7 @@ void TForm1::PageControl1Changing(int leavingIndex)
     }
     // No control keeps the focus, so values set from here on are never taken
     // for the user's edits; an unconfirmed edit is dropped as its control is left.
-    if (QWidget* focused = QApplication::focusWidget())
-        focused->clearFocus();
+    clearActiveControl();
 }
 
 void TForm1::PageControl1Change(int shownIndex)
@@ -58,57 +57,16 @@ void TForm1::PageControl1Change(int shownIndex)
     }
 }
 
+// The page's register controls go back to their empty look (value fields
+// emptied, spin edits at their minimum, no item chosen, boxes and lamps off),
+// except those that keep what they show; the masks' Ok buttons hide.
 void TForm1::resetPage(int index)
 {
-    auto clearText = [this](const QString& name) {
-        if (auto* edit = ControlAs<QLineEdit>(name))
-            edit->clear();
-    };
-    auto toMinimum = [this](const QString& name) {
-        if (auto* spin = ControlAs<TSpinEdit>(name))
-            spin->SetValue(spin->MinValue());
-    };
-    switch (index) {
-    case 0:
-        clearCurrentParams();
-        break;
-    case 1:
-        for (int i = 0; i <= 22; ++i)
-            if (i != 21)
-                toMinimum(QStringLiteral("SE%1").arg(i));
-        break;
-    case 2:
-        for (const char* name : {"EditA", "EditB", "EditC", "EditU"})
-            clearText(QLatin1String(name));
-        for (int i = 1; i <= 13; ++i)
-            toMinimum(QStringLiteral("NSE%1").arg(i));
-        toMinimum(QStringLiteral("NSE21"));
-        for (int i = 1; i <= 4; ++i)
-            if (auto* box = ControlAs<QComboBox>(QStringLiteral("CB%1").arg(i)))
-                box->setCurrentIndex(-1);
-        break;
-    case 3: case 4: case 5: case 6: {
-        const int n = index - 2;
-        clearText(QStringLiteral("DataP%1").arg(n));
-        clearText(QStringLiteral("TimeP%1").arg(n));
-        for (int k = 1; k <= 11; ++k)
-            clearText(QStringLiteral("P%1E%2").arg(n).arg(k));
-        for (int k = 1; k <= 15; ++k)
-            if (auto* led = ControlAs<TLedIndicator>(QStringLiteral("P%1L%2").arg(n).arg(k)))
-                led->SetChecked(false);
-        break;
-    }
-    case 7:
-        for (int m = 1; m <= 3; ++m) {
+    for (const BoundControl& c : registers_.Page(index))
+        if (!c.row->keepOnReset)
+            ResetControl(c);
+    if (index == 7)
+        for (int m = 1; m <= 3; ++m)
             if (QWidget* ok = Control(QStringLiteral("ButtonM%1").arg(m)))
                 ok->setVisible(false);
-            clearText(QStringLiteral("EditMask%1").arg(m));
-            for (int k = 1; k <= 15; ++k)
-                if (auto* box = ControlAs<QCheckBox>(QStringLiteral("M%1CB%2").arg(m).arg(k)))
-                    box->setChecked(false);
-        }
-        break;
-    default:
-        break;
-    }
 }

@@ -1,5 +1,9 @@
 #include "link/LinkState.h"
 
+#include <cstring>
+
+#include "link/PollModes.h"
+
 uint16_t ModbusCrc16(const uint8_t* data, size_t count)
 {
     uint16_t crc = 0xFFFF;
@@ -49,21 +53,71 @@ void LinkState::SealTxFrame()
     TxFrame[7] = uint8_t(CrcRegister >> 8);
 }
 
+const char* VerdictName(ReplyVerdict v)
+{
+    switch (v) {
+    case ReplyVerdict::Incomplete: return "incomplete";
+    case ReplyVerdict::ReadValid: return "accepted";
+    case ReplyVerdict::WriteEcho: return "echo accepted";
+    case ReplyVerdict::WriteAltered: return "echo of another value";
+    case ReplyVerdict::Refused: return "exception reply";
+    case ReplyVerdict::BadCrc: return "bad CRC";
+    case ReplyVerdict::NotAnswer: return "not an answer to the request";
+    }
+    return "?";
+}
+
+namespace {
+bool CrcMatches(const uint8_t* frame, int length)
+{
+    const uint16_t crc = ModbusCrc16(frame, size_t(length - 2));
+    return frame[length - 2] == uint8_t(crc) && frame[length - 1] == uint8_t(crc >> 8);
+}
+}  // namespace
+
+ReplyVerdict JudgeReply(const SentRequest& sent, const uint8_t* frame, int length)
+{
+    const uint8_t function = frame[1];
+    if (function == kFunctionWrite && length == kRequestLength && sent.valid && sent.IsWrite()
+        && std::memcmp(frame, sent.frame, kRequestLength) == 0)
+        return ReplyVerdict::WriteEcho;
+    if (!CrcMatches(frame, length))
+        return ReplyVerdict::BadCrc;
+    if (!sent.valid || frame[0] != sent.Slave())
+        return ReplyVerdict::NotAnswer;
+    if (function & kExceptionBit)
+        return function == (sent.Function() | kExceptionBit) ? ReplyVerdict::Refused : ReplyVerdict::NotAnswer;
+    if (sent.IsWrite())
+        return function == kFunctionWrite && length == kRequestLength
+                && std::memcmp(frame, sent.frame, 4) == 0
+            ? ReplyVerdict::WriteAltered
+            : ReplyVerdict::NotAnswer;
+    if (function == kFunctionRead && sent.Function() == kFunctionRead && frame[2] == 2 * sent.Operand())
+        return ReplyVerdict::ReadValid;
+    return ReplyVerdict::NotAnswer;
+}
+
 void LinkState::AppendRxByte(uint8_t b)
 {
     if (RxCount >= kRxBufferSize)
         return;   // a whole reply always fits; anything beyond is trailing noise
     RxBuffer[RxCount++] = b;
-    if (RxCount == 3 && RxBuffer[1] != 6 && RxBuffer[2] > kMaxReplyDataLength)
+    const uint8_t function = RxBuffer[1];
+    if (RxCount == 3 && function != kFunctionWrite && !(function & kExceptionBit)
+        && RxBuffer[2] > kMaxReplyDataLength)
         RxCount = 0;
 }
 
 ReplyVerdict LinkState::AssessReply()
 {
     if (RxCount > 2) {
-        if (RxBuffer[1] == 6) {
+        const uint8_t function = RxBuffer[1];
+        if (function == kFunctionWrite) {
             IsReadReply = 0;
             ReplyDataLength = 3;
+        } else if (function & kExceptionBit) {
+            IsReadReply = 0;
+            ReplyDataLength = 0;    // address, function, exception code, CRC
         } else {
             ReplyDataLength = RxBuffer[2];
             IsReadReply = 1;
@@ -71,26 +125,31 @@ ReplyVerdict LinkState::AssessReply()
     }
     if (int(RxCount) < int(ReplyDataLength) + 5)
         return ReplyVerdict::Incomplete;
+    return JudgeReply(Sent, RxBuffer, ReplyDataLength + 5);
+}
 
-    if (IsReadReply == 1) {
-        const int n = ReplyDataLength;
-        MatchCRC(RxBuffer, uint8_t(n + 3));
-        const uint16_t received = uint16_t(RxBuffer[n + 3] | RxBuffer[n + 4] << 8);
-        return received == CrcRegister ? ReplyVerdict::ReadValid : ReplyVerdict::ReadBadCrc;
-    }
-    for (int i = 0; i < kRequestLength; ++i)
-        if (RxBuffer[i] != TxFrame[i])
-            return ReplyVerdict::WriteMismatch;
-    return ReplyVerdict::WriteEcho;
+void LinkState::RecordSent()
+{
+    std::memcpy(Sent.frame, TxFrame, kRequestLength);
+    Sent.mode = PollMode;
+    Sent.context = ExchangeContext;
+    Sent.valid = true;
+}
+
+bool LinkState::ClockSequenceRunning() const
+{
+    return PollMode == pmWriteRegister && ExchangeContext == ecClockWrite && ClockStep >= 1 && ClockStep <= 5;
 }
 
 void LinkState::ApplyRequestFlags()
 {
-    if (ReadParamRequest) { ReadParamRequest = 0; PollMode = 5; }
-    if (ReadUstNastRequest) { ReadUstNastRequest = 0; PollMode = 1; }
-    if (ReadProtokolRequest) { ReadProtokolRequest = 0; PollMode = 7; }
-    if (ReadMaskRequest) { ReadMaskRequest = 0; PollMode = 8; }
-    if (WriteClockRequest) { WriteClockRequest = 0; PollMode = 2; ExchangeContext = 0; }
-    if (WriteUstRequest) { WriteUstRequest = 0; PollMode = 2; ExchangeContext = 4; }
-    if (WriteMaskRequest) { WriteMaskRequest = 0; PollMode = 2; ExchangeContext = 6; }
+    if (ClockSequenceRunning())
+        return;
+    if (ReadParamRequest) { ReadParamRequest = 0; PollMode = pmReadParam; }
+    if (ReadUstNastRequest) { ReadUstNastRequest = 0; PollMode = pmReadUstNast; }
+    if (ReadProtokolRequest) { ReadProtokolRequest = 0; PollMode = pmReadProtokol; }
+    if (ReadMaskRequest) { ReadMaskRequest = 0; PollMode = pmReadMask; }
+    if (WriteClockRequest) { WriteClockRequest = 0; PollMode = pmWriteRegister; ExchangeContext = ecClockWrite; }
+    if (WriteUstRequest) { WriteUstRequest = 0; PollMode = pmWriteRegister; ExchangeContext = ecSettingWrite; }
+    if (WriteMaskRequest) { WriteMaskRequest = 0; PollMode = pmWriteRegister; ExchangeContext = ecMaskWrite; }
 }

@@ -6,19 +6,46 @@
 #include <cstddef>
 #include <cstdint>
 
-// What the collected bytes amount to after a receive event.
+// What the collected bytes amount to after a receive event, judged against
+// the request that was sent.
 enum class ReplyVerdict {
     Incomplete,     // keep collecting
-    ReadValid,      // a whole read reply whose CRC matches
-    ReadBadCrc,     // a whole read reply whose CRC does not match
-    WriteEcho,      // a write reply equal, byte for byte, to the request sent
-    WriteMismatch,  // a write reply that differs from the request sent
+    ReadValid,      // a read reply from the slave asked, of the function and length asked
+    WriteEcho,      // the write request sent, echoed byte for byte
+    WriteAltered,   // a sound echo of the same register holding another value
+                    // (the relay stored something else, e.g. a clamped value)
+    Refused,        // a sound exception reply to the function sent
+    BadCrc,         // a whole reply whose CRC does not match
+    NotAnswer,      // a sound frame that does not answer the request sent
 };
+
+const char* VerdictName(ReplyVerdict v);
 
 constexpr int kTxFrameSize = 11;    // room in the request buffer; 8 bytes are sent
 constexpr int kRequestLength = 8;
 constexpr int kRxBufferSize = 251;
 constexpr int kMaxReplyDataLength = kRxBufferSize - 5;   // 246 data bytes at most
+constexpr uint8_t kFunctionRead = 3;
+constexpr uint8_t kFunctionWrite = 6;
+constexpr uint8_t kExceptionBit = 0x80;
+
+// The request that went out, kept with the exchange that built it, so that
+// its reply is judged against it and decoded by that exchange whatever the
+// user has switched to since.
+struct SentRequest {
+    bool valid = false;            // nothing has been sent yet
+    uint8_t frame[kRequestLength] = {};
+    int32_t mode = 0;              // PollMode at the send
+    uint8_t context = 0;           // ExchangeContext at the send
+
+    uint8_t Slave() const { return frame[0]; }
+    uint8_t Function() const { return frame[1]; }
+    bool IsWrite() const { return frame[1] == kFunctionWrite; }
+    int Register() const { return frame[2] << 8 | frame[3]; }          // first register, or the one written
+    int Operand() const { return frame[4] << 8 | frame[5]; }           // register count, or the value written
+    // A register that the read reply carries.
+    bool Carries(int reg) const { return !IsWrite() && reg >= Register() && reg < Register() + Operand(); }
+};
 
 struct LinkState {
     // Request and reply buffers.
@@ -48,6 +75,15 @@ struct LinkState {
     uint8_t WriteMaskRequest = 0;
     uint8_t WriteFrameSent = 0;
 
+    // The clock write: five registers, one per exchange.
+    uint8_t ClockRegister = 0;
+    uint16_t ClockValue = 0;
+    int32_t ClockStep = 0;         // 1 to 5 while the sequence runs
+    uint8_t ClockFrameSent = 0;
+
+    // The request in flight (or the last one sent).
+    SentRequest Sent;
+
     // Connection choices and the event record being read.
     int32_t ComNumber = 0;
     int32_t SlaveAddress = 0;
@@ -64,13 +100,19 @@ struct LinkState {
     // that collecting starts again with the next byte.
     void AppendRxByte(uint8_t b);
 
-    // Decides what the collected bytes are, by the reply rules: the reply's
-    // kind and length come from its first three bytes; a whole read reply is
-    // checked by CRC (left in CrcRegister), a whole write reply against TxFrame.
+    // Decides what the collected bytes are: the reply's kind and length come
+    // from its first three bytes (a read reply N+5 bytes, a write echo 8, an
+    // exception 5); a whole reply is judged against Sent (JudgeReply).
     ReplyVerdict AssessReply();
 
-    // Applies and clears the raised request flags in their fixed order.
+    // Keeps the frame just sealed as the request in flight.
+    void RecordSent();
+
+    // Applies and clears the raised request flags in their fixed order. While
+    // a clock write sequence runs, nothing is applied: the relay's clock is
+    // never left part new and part old.
     void ApplyRequestFlags();
+    bool ClockSequenceRunning() const;
 
     // Five misses in a row are the no-link state.
     static constexpr uint16_t kNoLinkMisses = 5;
@@ -83,3 +125,13 @@ void FillReadRequest(uint8_t* frame, int slaveAddress, int firstRegister, int re
 void FillWriteRequest(uint8_t* frame, int slaveAddress, int reg, uint16_t value);
 // Register `reg` of a read reply whose block starts at `firstRegister`.
 uint16_t ReplyRegister(const uint8_t* rxBuffer, int firstRegister, int reg);
+
+// Judges one whole reply frame of `length` bytes against the request sent:
+// - an exact echo of a write is confirmed without a CRC of its own;
+// - every other frame must carry a good CRC;
+// - a read reply must come from the slave asked, with function 3 and twice
+//   the register count asked for as its byte count;
+// - an exception reply must name the slave and function asked;
+// - an echo of the same register written with another value is the relay's
+//   own answer to the write, not a confirmation.
+ReplyVerdict JudgeReply(const SentRequest& sent, const uint8_t* frame, int length);

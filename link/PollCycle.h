@@ -9,11 +9,14 @@
 class PollClient {
 public:
     virtual ~PollClient() = default;
-    virtual void BuildRequest() = 0;       // the builder of the current PollMode
-    virtual void HandleReadReply() = 0;    // the decoder of the current PollMode
-    virtual void HandleWriteEcho() = 0;    // a confirmed register write
-    virtual void CloseComPort() = 0;       // a close the user asked for
-    virtual void ShowLinkLost() = 0;       // five or more misses in a row
+    virtual void BuildRequest() = 0;                          // the builder of the current PollMode
+    // A read reply that answers `sent`: decoded by the exchange that sent it.
+    virtual void HandleReadReply(const SentRequest& sent) = 0;
+    // The relay's answer to the write `sent`: its exact echo (WriteEcho), or
+    // its final word otherwise (WriteAltered, Refused).
+    virtual void HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict) = 0;
+    virtual void CloseComPort() = 0;                          // a close the user asked for
+    virtual void ShowLinkLost() = 0;                          // five or more misses in a row
     virtual void ShowLinkPresent() = 0;
 };
 
@@ -38,6 +41,9 @@ public:
 
 private:
     void Send();
+    // Hands a whole reply on by its verdict. False when the request flags
+    // must wait: a write not yet answered stands until its echo or time-out.
+    bool Conclude(ReplyVerdict verdict);
 
     LinkState& s_;
     PollClient& client_;

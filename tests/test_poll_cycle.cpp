@@ -12,9 +12,9 @@ namespace {
 class RecordingClient : public PollClient {
 public:
     explicit RecordingClient(LinkState& s) : s_(s) {}
-    int built = 0, readReplies = 0, writeEchoes = 0, closes = 0;
+    int built = 0, readReplies = 0, writeEchoes = 0, writeFinalWords = 0, closes = 0;
     bool linkLost = false;
-    std::vector<int> readModes;   // PollMode at each read reply handed on
+    std::vector<int> readModes;   // the sending exchange of each read reply handed on
 
     void BuildRequest() override
     {
@@ -22,13 +22,19 @@ public:
         if (s_.PollMode == 5)
             FillReadRequest(s_.TxFrame, s_.SlaveAddress, 50, 29);
     }
-    void HandleReadReply() override
+    void HandleReadReply(const SentRequest& sent) override
     {
         ++readReplies;
-        readModes.push_back(s_.PollMode);
+        readModes.push_back(sent.mode);
         EXPECT_GT(s_.RxCount, 0) << "the handler sees the reply still collected";
     }
-    void HandleWriteEcho() override { ++writeEchoes; }
+    void HandleWriteReply(const SentRequest&, ReplyVerdict verdict) override
+    {
+        if (verdict == ReplyVerdict::WriteEcho)
+            ++writeEchoes;
+        else
+            ++writeFinalWords;
+    }
     void CloseComPort() override { ++closes; }
     void ShowLinkLost() override { linkLost = true; }
     void ShowLinkPresent() override { linkLost = false; }
@@ -117,7 +123,7 @@ TEST_F(Cycle, ReplyInPiecesIsHandedOnOnceAndTheNextSendFollowsTwoTicksLater)
     EXPECT_EQ(line.TakeWritten().size(), 8u);
 }
 
-TEST_F(Cycle, WrongCrcIsOneMissAndNoHandler)
+TEST_F(Cycle, WrongCrcIsOneMoreMissAndNoHandler)
 {
     Ticks(2);
     s.MissCount = 3;
@@ -125,12 +131,12 @@ TEST_F(Cycle, WrongCrcIsOneMissAndNoHandler)
     reply[10] ^= 0xFF;
     Deliver(reply);
     EXPECT_EQ(client.readReplies, 0);
-    EXPECT_EQ(s.MissCount, 1);
+    EXPECT_EQ(s.MissCount, 4);
     EXPECT_EQ(s.ReadyToSend, 1);
     EXPECT_EQ(s.RxCount, 0);
 }
 
-TEST_F(Cycle, NoLinkAtFiveMissesEndsOnAnyByteAndCounterWrapsTo10)
+TEST_F(Cycle, NoLinkAtFiveMissesEndsOnlyWithAnAcceptedReplyAndCounterWrapsTo10)
 {
     Ticks(2);
     Miss(4);
@@ -139,7 +145,11 @@ TEST_F(Cycle, NoLinkAtFiveMissesEndsOnAnyByteAndCounterWrapsTo10)
     EXPECT_GE(s.MissCount, 5);
     EXPECT_TRUE(client.linkLost);
 
-    Deliver({0x42});   // one stray byte
+    Deliver({0x42});   // a stray byte proves nothing
+    cycle.Tick();
+    EXPECT_TRUE(client.linkLost);
+    Ticks(40);
+    Deliver(ReadReply(1, CurrentParamRegisters()));
     EXPECT_EQ(s.MissCount, 0);
     cycle.Tick();
     EXPECT_FALSE(client.linkLost);
@@ -152,23 +162,36 @@ TEST_F(Cycle, NoLinkAtFiveMissesEndsOnAnyByteAndCounterWrapsTo10)
     EXPECT_TRUE(client.linkLost);
 }
 
-TEST_F(Cycle, EveryReplyAnExceptionNeverReachesNoLink)
+// Whatever bytes a relay sends, five exchanges in a row that bring no
+// accepted reply are the no-link state, and nothing is decoded.
+TEST_F(Cycle, EveryReplySpoiltReachesNoLink)
 {
-    Ticks(2);
-    std::vector<uint8_t> ex{1, 0x83, 2};
-    const uint16_t crc = ModbusCrc16(ex.data(), 3);
-    ex.push_back(uint8_t(crc));
-    ex.push_back(uint8_t(crc >> 8));
-    for (int i = 0; i < 20; ++i) {
-        Ticks(3);
-        Deliver(ex);
-        Ticks(40);
+    auto bad = ReadReply(1, CurrentParamRegisters());
+    bad[20] ^= 0x40;
+    std::vector<uint8_t> exception{1, 0x83, 2};
+    const uint16_t crc = ModbusCrc16(exception.data(), 3);
+    exception.push_back(uint8_t(crc));
+    exception.push_back(uint8_t(crc >> 8));
+    std::vector<uint8_t> strayFirst{0x00};
+    const auto good = ReadReply(1, CurrentParamRegisters());
+    strayFirst.insert(strayFirst.end(), good.begin(), good.end());
+
+    for (const auto& reply : {bad, exception, strayFirst}) {
+        s.MissCount = 0;
+        client.linkLost = false;
+        for (int i = 0; i < 5; ++i) {
+            Ticks(3);
+            Deliver(reply);
+            Ticks(40);   // anything left unfinished times out
+        }
+        EXPECT_GE(s.MissCount, 5);
+        EXPECT_TRUE(client.linkLost);
     }
-    EXPECT_LT(s.MissCount, 5);
-    EXPECT_FALSE(client.linkLost);
     EXPECT_EQ(client.readReplies, 0);
 }
 
+// The reply is decoded by the exchange whose request went out, even when a
+// flag switched the mode while it was arriving.
 TEST_F(Cycle, FlagRaisedBeforeTheReplyIsAppliedAtTheFirstReceiveEvent)
 {
     Ticks(2);
@@ -179,10 +202,10 @@ TEST_F(Cycle, FlagRaisedBeforeTheReplyIsAppliedAtTheFirstReceiveEvent)
     EXPECT_EQ(s.ReadMaskRequest, 0);
     Deliver({reply.begin() + 5, reply.end()});
     ASSERT_EQ(client.readModes.size(), 1u);
-    EXPECT_EQ(client.readModes[0], 8);
+    EXPECT_EQ(client.readModes[0], 5);
 }
 
-TEST_F(Cycle, DifferingWriteEchoEndsTheEventBeforeTheFlags)
+TEST_F(Cycle, GarbledOrForeignWriteRepliesLeaveTheWriteStandingAndTheFlagsWaiting)
 {
     FillWriteRequest(s.TxFrame, 1, 100, 500);
     s.PollMode = 2;
@@ -191,21 +214,52 @@ TEST_F(Cycle, DifferingWriteEchoEndsTheEventBeforeTheFlags)
     ASSERT_EQ(echo.size(), 8u);
 
     s.ReadParamRequest = 1;
-    std::vector<uint8_t> clamped = echo;
-    clamped[5] ^= 0x01;
-    Deliver(clamped);
-    EXPECT_EQ(client.writeEchoes, 0);
+    std::vector<uint8_t> garbled = echo;
+    garbled[5] ^= 0x01;   // the CRC no longer fits
+    Deliver(garbled);
+    Deliver(ReadReply(1, CurrentParamRegisters()));   // a read-shaped reply is no echo
+    EXPECT_EQ(client.writeEchoes + client.writeFinalWords + client.readReplies, 0);
     EXPECT_EQ(s.ReadParamRequest, 1) << "flags wait while the write is unconfirmed";
     EXPECT_EQ(s.PollMode, 2);
     EXPECT_EQ(s.ReadyToSend, 0);
 
     // After the time-out the same write goes out again; an exact echo confirms it.
     Ticks(32);
+    EXPECT_EQ(s.MissCount, 1);
     EXPECT_EQ(line.TakeWritten(), echo);
     s.PollMode = 5;   // a confirmation counts whatever the mode is by now
     Deliver(echo);
     EXPECT_EQ(client.writeEchoes, 1);
+    EXPECT_EQ(s.MissCount, 0);
     EXPECT_EQ(s.ReadParamRequest, 0);
+}
+
+// A relay that stores another value, or refuses the write, has said its last
+// word on it: the write ends and the flags are applied.
+TEST_F(Cycle, AlteredEchoAndExceptionEndTheWrite)
+{
+    for (bool refuse : {false, true}) {
+        FillWriteRequest(s.TxFrame, 1, 100, 500);
+        s.PollMode = 2;
+        s.ReadyToSend = 1;
+        Ticks(2);
+        const std::vector<uint8_t> echo = line.TakeWritten();
+        s.ReadUstNastRequest = 1;
+        std::vector<uint8_t> answer = refuse ? std::vector<uint8_t>{1, 0x86, 4}
+                                             : std::vector<uint8_t>{echo.begin(), echo.begin() + 4};
+        if (!refuse) {
+            answer.push_back(0x00);
+            answer.push_back(0x64);   // stored 100, not 500
+        }
+        const uint16_t crc = ModbusCrc16(answer.data(), answer.size());
+        answer.push_back(uint8_t(crc));
+        answer.push_back(uint8_t(crc >> 8));
+        Deliver(answer);
+        EXPECT_EQ(s.ReadyToSend, 1);
+        EXPECT_EQ(s.PollMode, 1) << "flags applied after the final word";
+    }
+    EXPECT_EQ(client.writeFinalWords, 2);
+    EXPECT_EQ(client.writeEchoes, 0);
 }
 
 TEST_F(Cycle, LateReplyAfterTheTimeOutIsStillHandedOnUnlessCutOffBySend)

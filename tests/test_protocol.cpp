@@ -53,9 +53,31 @@ TEST(RequestFrames, KnownFramesOnTheWire)
     EXPECT_EQ(s.TxFrame[7], crc >> 8);
 }
 
-TEST(ReplyAssembly, ReadReplyAcrossEventsAndWithTrailingBytes)
+// A LinkState whose request in flight is `frame` (CRC added).
+LinkState Sending(void (*fill)(uint8_t*, int, int, int), int slave, int reg, int operand)
 {
     LinkState s;
+    fill(s.TxFrame, slave, reg, operand);
+    s.SealTxFrame();
+    s.RecordSent();
+    return s;
+}
+void FillWrite(uint8_t* frame, int slave, int reg, int value)
+{
+    FillWriteRequest(frame, slave, reg, uint16_t(value));
+}
+
+std::vector<uint8_t> WithCrc(std::vector<uint8_t> frame)
+{
+    const uint16_t crc = ModbusCrc16(frame.data(), frame.size());
+    frame.push_back(uint8_t(crc));
+    frame.push_back(uint8_t(crc >> 8));
+    return frame;
+}
+
+TEST(ReplyAssembly, ReadReplyAcrossEventsAndWithTrailingBytes)
+{
+    LinkState s = Sending(FillReadRequest, 1, 50, 29);
     const auto reply = ReadReply(1, CurrentParamRegisters());
     ASSERT_EQ(reply.size(), 63u);
 
@@ -70,23 +92,49 @@ TEST(ReplyAssembly, ReadReplyAcrossEventsAndWithTrailingBytes)
     EXPECT_EQ(ReplyRegister(s.RxBuffer, 50, 78), 78);
 
     // Extra bytes after a whole reply do not spoil it.
-    LinkState t;
+    LinkState t = Sending(FillReadRequest, 1, 50, 29);
     Append(t, reply);
     Append(t, {0xAA, 0x55, 0x01});
     EXPECT_EQ(t.AssessReply(), ReplyVerdict::ReadValid);
 }
 
-TEST(ReplyAssembly, WrongCrcAndWriteEchoes)
+// Sound frames that do not answer the request sent are never decoded: a
+// short reply whose CRC is good would otherwise show its CRC bytes, or the
+// previous reply's values, as live readings.
+TEST(ReplyAcceptance, OnlyTheAnswerToTheRequestSentIsAccepted)
 {
-    LinkState s;
-    auto reply = ReadReply(1, {1, 2, 3});
-    reply.back() ^= 0x01;
-    Append(s, reply);
-    EXPECT_EQ(s.AssessReply(), ReplyVerdict::ReadBadCrc);
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> reply;
+        ReplyVerdict verdict;
+    };
+    const std::vector<uint16_t> regs = CurrentParamRegisters();
+    const Case cases[] = {
+        {"the answer", ReadReply(1, regs), ReplyVerdict::ReadValid},
+        {"one register where 29 were asked", WithCrc({0x01, 0x03, 0x02, 0x03, 0xE8}), ReplyVerdict::NotAnswer},
+        {"another slave", ReadReply(2, regs), ReplyVerdict::NotAnswer},
+        {"function 4", [&] { auto r = ReadReply(1, regs); r[1] = 4; return WithCrc({r.begin(), r.end() - 2}); }(),
+         ReplyVerdict::NotAnswer},
+        {"a write echo", WithCrc({0x01, 0x06, 0x00, 0x32, 0x00, 0x1D}), ReplyVerdict::NotAnswer},
+        {"exception to the read", WithCrc({0x01, 0x83, 0x02}), ReplyVerdict::Refused},
+        {"exception to another function", WithCrc({0x01, 0x86, 0x02}), ReplyVerdict::NotAnswer},
+        {"exception from another slave", WithCrc({0x02, 0x83, 0x02}), ReplyVerdict::NotAnswer},
+        {"a spoilt CRC", [&] { auto r = ReadReply(1, regs); r.back() ^= 1; return r; }(), ReplyVerdict::BadCrc},
+    };
+    for (const Case& c : cases) {
+        LinkState s = Sending(FillReadRequest, 1, 50, 29);
+        Append(s, c.reply);
+        EXPECT_EQ(s.AssessReply(), c.verdict) << c.what;
+    }
+    // Nothing sent yet: nothing is an answer.
+    LinkState idle;
+    Append(idle, ReadReply(1, regs));
+    EXPECT_EQ(idle.AssessReply(), ReplyVerdict::NotAnswer);
+}
 
-    LinkState w;
-    FillWriteRequest(w.TxFrame, 1, 100, 700);
-    w.SealTxFrame();
+TEST(ReplyAcceptance, WriteEchoesAlteredEchoesAndRefusals)
+{
+    LinkState w = Sending(FillWrite, 1, 100, 700);
     const std::vector<uint8_t> echo = Frame(w);
     Append(w, {echo.begin(), echo.begin() + 7});
     EXPECT_EQ(w.AssessReply(), ReplyVerdict::Incomplete);
@@ -94,28 +142,30 @@ TEST(ReplyAssembly, WrongCrcAndWriteEchoes)
     EXPECT_EQ(w.AssessReply(), ReplyVerdict::WriteEcho);
     EXPECT_EQ(w.IsReadReply, 0);
 
-    // A clamped echo (value differs) is never taken as the confirmation.
-    w.RxCount = 0;
-    std::vector<uint8_t> clamped = echo;
-    clamped[5] = 0x10;
-    Append(w, clamped);
-    EXPECT_EQ(w.AssessReply(), ReplyVerdict::WriteMismatch);
-}
-
-TEST(ReplyAssembly, ExceptionReplyNeverCompletes)
-{
-    LinkState s;
-    std::vector<uint8_t> ex{1, 0x83, 2};
-    const uint16_t crc = ModbusCrc16(ex.data(), 3);
-    ex.push_back(uint8_t(crc));
-    ex.push_back(uint8_t(crc >> 8));
-    Append(s, ex);
-    EXPECT_EQ(s.AssessReply(), ReplyVerdict::Incomplete);
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> reply;
+        ReplyVerdict verdict;
+    };
+    const Case cases[] = {
+        // A relay that clamps answers with the value it stored: its final word.
+        {"same register, another value", WithCrc({0x01, 0x06, 0x00, 100, 0x00, 0x10}), ReplyVerdict::WriteAltered},
+        {"another register", WithCrc({0x01, 0x06, 0x00, 101, 0x02, 0xBC}), ReplyVerdict::NotAnswer},
+        {"another slave", WithCrc({0x02, 0x06, 0x00, 100, 0x02, 0xBC}), ReplyVerdict::NotAnswer},
+        {"garbled echo", [&] { auto r = echo; r[5] ^= 1; return r; }(), ReplyVerdict::BadCrc},
+        {"refused", WithCrc({0x01, 0x86, 0x04}), ReplyVerdict::Refused},
+        {"a read reply", ReadReply(1, {1, 2, 3}), ReplyVerdict::NotAnswer},
+    };
+    for (const Case& c : cases) {
+        LinkState s = Sending(FillWrite, 1, 100, 700);
+        Append(s, c.reply);
+        EXPECT_EQ(s.AssessReply(), c.verdict) << c.what;
+    }
 }
 
 TEST(ReplyAssembly, OversizedByteCountIsDroppedAndCollectingStartsAgain)
 {
-    LinkState s;
+    LinkState s = Sending(FillReadRequest, 1, 80, 123);
     Append(s, {1, 3, 247});
     EXPECT_EQ(s.RxCount, 0);
     // The largest reply that fits (246 data bytes) still completes.
@@ -131,13 +181,11 @@ TEST(ReplyAssembly, OversizedByteCountIsDroppedAndCollectingStartsAgain)
 
 // Random chunks of random and real bytes, judged after every chunk as the
 // receive event does: the buffer is never overrun (checked by the sanitizer
-// build too) and verdicts stay consistent with the bytes collected.
-TEST(ReplyAssembly, RandomTrafficNeverOverrunsTheBuffer)
+// build too) and only whole answers to the request sent are accepted.
+TEST(ReplyAssembly, RandomTrafficNeverOverrunsTheBufferNorPassesForAnAnswer)
 {
     std::mt19937 rng(12345);
-    LinkState s;
-    FillReadRequest(s.TxFrame, 1, 50, 29);
-    s.SealTxFrame();
+    LinkState s = Sending(FillReadRequest, 1, 50, 29);
     const auto good = ReadReply(1, CurrentParamRegisters());
     int valid = 0;
     for (int round = 0; round < 20000; ++round) {
@@ -151,8 +199,12 @@ TEST(ReplyAssembly, RandomTrafficNeverOverrunsTheBuffer)
         ASSERT_LE(s.RxCount, kRxBufferSize);
         const ReplyVerdict v = s.AssessReply();
         if (v != ReplyVerdict::Incomplete) {
-            if (v == ReplyVerdict::ReadValid)
+            if (v == ReplyVerdict::ReadValid) {
                 ++valid;
+                ASSERT_EQ(s.RxBuffer[0], 1);
+                ASSERT_EQ(s.RxBuffer[1], 3);
+                ASSERT_EQ(s.RxBuffer[2], 58);
+            }
             s.RxCount = 0;
         }
         if (rng() % 3 == 0)

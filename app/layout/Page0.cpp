@@ -67,8 +67,10 @@ PageTable MakePage0()
         CaptionEndingAt(row, 450, 230, v.caption);
         if (!v.unit.isEmpty())
             UnitAfter(row, v.unit);
-        if (row.name == QLatin1String("E1"))
+        if (row.name == QLatin1String("E1")) {
             row.text = QStringLiteral("00000000 00000000");  // until the window is first shown
+            row.format = ValueFormat::BitText;
+        }
         rows.push_back(row);
     }
 
@@ -77,9 +79,11 @@ PageTable MakePage0()
                        FontRole::Window, QStringLiteral("Статусный регистр")));
     const int ledTops[15] = {15, 30, 45, 60, 75, 90, 105, 120, 143, 158, 173, 188, 204, 219, 235};
     const QStringList captions = StatusCaptions();
-    for (int bit = 0; bit < 15; ++bit)
+    for (int bit = 0; bit < 15; ++bit) {
         rows.push_back(Led(QStringLiteral("L%1").arg(bit), QStringLiteral("GroupBox1"),
                            QRect(12, ledTops[bit], 150, 20), captions[bit], FontRole::Caption, 66, bit));
+        rows.back().keepOnReset = true;   // the page's reset empties only the value fields
+    }
 
     // Clock block: the relay's clock (registers 67 month, 68 day; 69 hour,
     // 70 minute, 71 second) and the PC's.

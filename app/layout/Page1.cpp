@@ -82,6 +82,12 @@ PageTable MakePage1()
         CaptionFrom(row, s.left, s.line1, s.line2, s.left < 300 ? 22 : s.left);
         if (!s.unit.isEmpty())
             UnitAfter(row, s.unit, s.unit.size() > 3 ? 42 : 28);
+        // The thermal integrator and cooling settings only apply while the
+        // overload trip time is 0.
+        const QString name = row.name;
+        if (name == QLatin1String("SE15") || name == QLatin1String("SE16") || name == QLatin1String("SE17")
+            || name == QLatin1String("SE19"))
+            row.enabledWhileZero = QStringLiteral("SE14");
         rows.push_back(row);
     }
 

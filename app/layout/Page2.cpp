@@ -124,6 +124,10 @@ PageTable MakePage2()
         row.reg = c.reg;
         row.items = c.items;
         row.value = -1;  // no item chosen
+        // The nominal current range shows its last item, "not supported", for
+        // every value past the list; the other boxes then show none.
+        if (row.name == QLatin1String("CB4"))
+            row.itemForLarger = int(c.items.size()) - 1;
         CaptionEndingAt(row, c.geometry.x() - 5, 225, c.caption, c.captionFont);
         rows.push_back(row);
     }

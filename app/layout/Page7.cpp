@@ -54,6 +54,7 @@ PageTable MakePage7()
         {
             ControlRow row = Field(QStringLiteral("EditMask%1").arg(m), P, QRect(line.left, 276, 105, 23), line.reg,
                                    FontRole::Window);
+            row.format = ValueFormat::BitText;
             CaptionEndingAt(row, line.left - 4, 50, QStringLiteral("Маска:"));
             rows.push_back(row);
         }

@@ -26,11 +26,13 @@ PageTable MakeRecordPage(int n)
     // minute and second at offsets 2 to 4.
     {
         ControlRow row = Field(QStringLiteral("DataP") + d, P, QRect(146, 9, 78, 23), base);
+        row.format = ValueFormat::Moment;
         CaptionEndingAt(row, 142, 60, QStringLiteral("Дата:"));
         rows.push_back(row);
     }
     {
         ControlRow row = Field(QStringLiteral("TimeP") + d, P, QRect(338, 9, 78, 23), base + 2);
+        row.format = ValueFormat::Moment;
         CaptionEndingAt(row, 334, 70, QStringLiteral("Время:"));
         rows.push_back(row);
     }
@@ -64,6 +66,9 @@ PageTable MakeRecordPage(int n)
         // seventeen characters of Arial would not fit the field.
         ControlRow row = Field(QStringLiteral("P%1E%2").arg(n).arg(k), P, QRect(245, v.top, v.width, 23),
                                base + 4 + k, k == 1 ? FontRole::Window : FontRole::Caption);
+        if (k == 1)
+            row.format = ValueFormat::BitText;
+        row.keepOnReset = k == 12;   // the start time outlives a reset, as its lamp does
         CaptionEndingAt(row, 241, 205, v.caption);
         if (!v.unit.isEmpty())
             UnitAfter(row, v.unit);
@@ -85,6 +90,7 @@ PageTable MakeRecordPage(int n)
             width = 180;
         rows.push_back(Led(QStringLiteral("P%1L%2").arg(n).arg(k), box, QRect(12, ledTops[k - 1], width, 20),
                            captions[k - 1], FontRole::Arial13, base + 5, k - 1));
+        rows.back().keepOnReset = k == 16;
     }
 
     rows.push_back(Row(ControlKind::Button, QStringLiteral("ButtonP") + d, P, QRect(157, 355, 297, 25),

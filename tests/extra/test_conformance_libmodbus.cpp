@@ -111,6 +111,7 @@ TEST(Conformance, EveryRequestOfTheToolIsAnsweredByLibmodbus)
         LinkState s;
         FillReadRequest(s.TxFrame, 1, read.first, read.count);
         s.SealTxFrame();
+        s.RecordSent();
         const auto reply = line.Exchange(s.TxFrame, kRequestLength, size_t(read.count * 2 + 5));
         for (uint8_t b : reply)
             s.AppendRxByte(b);
@@ -124,6 +125,7 @@ TEST(Conformance, EveryRequestOfTheToolIsAnsweredByLibmodbus)
         LinkState s;
         FillWriteRequest(s.TxFrame, 1, reg, value);
         s.SealTxFrame();
+        s.RecordSent();
         const auto echo = line.Exchange(s.TxFrame, kRequestLength, kRequestLength);
         for (uint8_t b : echo)
             s.AppendRxByte(b);

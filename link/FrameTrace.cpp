@@ -1,0 +1,47 @@
+#include "link/FrameTrace.h"
+
+#include <QElapsedTimer>
+
+Q_LOGGING_CATEGORY(lcLink, "zashchita.link", QtWarningMsg)
+
+namespace {
+// Milliseconds on the monotonic clock since the first traced line.
+double Millis()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+}  // namespace
+
+QByteArray HexBytes(const uint8_t* bytes, int count)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes), count).toHex(' ').toUpper();
+}
+
+void TraceRequest(const uint8_t* frame, int count)
+{
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink, "%10.1f ms  -> %s", Millis(), HexBytes(frame, count).constData());
+}
+
+void TraceReply(const uint8_t* frame, int count, ReplyVerdict verdict)
+{
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink, "%10.1f ms  <- %s  %s", Millis(), HexBytes(frame, count).constData(),
+                VerdictName(verdict));
+}
+
+void TraceTimeOut(const SentRequest& sent)
+{
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink, "%10.1f ms  time-out: no reply to %s", Millis(),
+                HexBytes(sent.frame, kRequestLength).constData());
+}
+
+void TraceDropped(const uint8_t* bytes, int count)
+{
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink, "%10.1f ms  <- %s  incomplete, dropped", Millis(), HexBytes(bytes, count).constData());
+}

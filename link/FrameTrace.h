@@ -1,0 +1,20 @@
+// The frame trace: every request and reply on the line in hex, with a
+// monotonic time in milliseconds and what became of it. Off by default and
+// free when off; turned on with QT_LOGGING_RULES="zashchita.link.debug=true".
+#pragma once
+
+#include <QLoggingCategory>
+#include <cstdint>
+
+#include "link/LinkState.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
+
+// "01 03 00 32" for those four bytes.
+QByteArray HexBytes(const uint8_t* bytes, int count);
+
+void TraceRequest(const uint8_t* frame, int count);
+void TraceReply(const uint8_t* frame, int count, ReplyVerdict verdict);
+void TraceTimeOut(const SentRequest& sent);
+// Bytes of an unfinished reply thrown away by the next request.
+void TraceDropped(const uint8_t* bytes, int count);
