@@ -1,9 +1,18 @@
-// Report files of the event records: their bytes.
+// Report files of the event records: their bytes, the "TXT" folder rule, the
+// error texts, and that a failed report leaves the earlier one as it was.
 #include <gtest/gtest.h>
 
-#include <ostream>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
-#include "report/RecordReport.h"
+#include <cerrno>
+#include <fcntl.h>
+#include <ostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "report/ReportFile.h"
 
 // Readable failures: texts as UTF-8, file bytes with the non-ASCII ones in hex.
 void PrintTo(const QString& text, std::ostream* os)
@@ -92,6 +101,59 @@ QList<QByteArray> FileLines(const QByteArray& bytes)
     return lines;
 }
 
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<missing>";
+    return file.readAll();
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Each test runs in a scratch directory of its own and gets the process's
+// working directory back afterwards: the reports move it into "TXT".
+class ReportFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        home_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(home_, 0);
+        ASSERT_TRUE(scratch_.isValid());
+        root_ = QDir(scratch_.path()).canonicalPath();
+        ASSERT_TRUE(QDir::setCurrent(root_));
+    }
+    void TearDown() override
+    {
+        SetReportFaultHook({});
+        EXPECT_EQ(::fchdir(home_), 0);
+        ::close(home_);
+    }
+    QString At(const QString& relative) const { return root_ + QLatin1Char('/') + relative; }
+    QStringList Entries(const QString& relative) const
+    {
+        return QDir(At(relative)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+    // The report that a failure must leave alone, in root/TXT.
+    void WriteEarlierReport()
+    {
+        ASSERT_TRUE(WriteRecordReport(1, FilledTexts()).ok);
+        ASSERT_EQ(ReadFile(At("TXT/Protokol1.txt")), kFilledRecord1);
+    }
+    void ExpectEarlierReportKept()
+    {
+        EXPECT_EQ(ReadFile(At("TXT/Protokol1.txt")), kFilledRecord1);
+        EXPECT_EQ(Entries("TXT"), QStringList{"Protokol1.txt"}) << "no half-written file beside it";
+    }
+
+    QTemporaryDir scratch_;
+    QString root_;
+    int home_ = -1;
+};
 }
 
 TEST(ReportText, FilledRecordByteForByte)
@@ -155,3 +217,149 @@ TEST(ReportText, LatinLettersWhereTheyLookCyrillic)
     EXPECT_TRUE(lines[12].endsWith(":  B"));
 }
 
+TEST(ReportErrors, TextsForOperatingSystemErrors)
+{
+    EXPECT_EQ(ReportErrorText(ENOENT), "File not found");
+    EXPECT_EQ(ReportErrorText(ENAMETOOLONG), "Invalid filename");
+    EXPECT_EQ(ReportErrorText(EINVAL), "Invalid filename");
+    EXPECT_EQ(ReportErrorText(EMFILE), "Too many open files");
+    EXPECT_EQ(ReportErrorText(ENFILE), "Too many open files");
+    EXPECT_EQ(ReportErrorText(EACCES), "File access denied");
+    EXPECT_EQ(ReportErrorText(EPERM), "File access denied");
+    EXPECT_EQ(ReportErrorText(EROFS), "File access denied");
+    EXPECT_EQ(ReportErrorText(ENOSPC), "Disk full");
+    EXPECT_EQ(ReportErrorText(EDQUOT), "Disk full");
+    EXPECT_EQ(ReportErrorText(EIO), QStringLiteral("I/O error %1").arg(EIO));
+    EXPECT_EQ(ReportErrorText(EISDIR), QStringLiteral("I/O error %1").arg(EISDIR));
+}
+
+TEST_F(ReportFiles, FirstReportMakesTxtAndLaterOnesStayThere)
+{
+    ASSERT_TRUE(WriteRecordReport(1, FilledTexts()).ok);
+    EXPECT_EQ(QDir::currentPath(), At("TXT"));
+    EXPECT_EQ(ReadFile(At("TXT/Protokol1.txt")), kFilledRecord1);
+
+    const ReportOutcome second = WriteRecordReport(2, RecordReportTexts{});
+    EXPECT_TRUE(second.ok) << second.message.toStdString();
+    EXPECT_EQ(QDir::currentPath(), At("TXT"));
+    EXPECT_FALSE(QFileInfo::exists(At("TXT/TXT")));
+    EXPECT_EQ(Entries("TXT"), (QStringList{"Protokol1.txt", "Protokol2.txt"}));
+    EXPECT_EQ(Entries(""), QStringList{"TXT"});
+}
+
+TEST_F(ReportFiles, PathHoldingTxtWritesInPlaceWithoutMakingAFolder)
+{
+    ASSERT_TRUE(QDir(root_).mkdir("TXTDATA"));
+    ASSERT_TRUE(QDir::setCurrent(At("TXTDATA")));
+    ASSERT_TRUE(WriteRecordReport(4, FilledTexts()).ok);
+    EXPECT_EQ(QDir::currentPath(), At("TXTDATA"));
+    EXPECT_EQ(Entries("TXTDATA"), QStringList{"Protokol4.txt"});
+}
+
+TEST_F(ReportFiles, PathHoldingTxtStillEntersAnExistingTxtFolder)
+{
+    ASSERT_TRUE(QDir(root_).mkpath("TXTDATA/TXT"));
+    ASSERT_TRUE(QDir::setCurrent(At("TXTDATA")));
+    ASSERT_TRUE(WriteRecordReport(1, FilledTexts()).ok);
+    EXPECT_EQ(QDir::currentPath(), At("TXTDATA/TXT"));
+    EXPECT_EQ(ReadFile(At("TXTDATA/TXT/Protokol1.txt")), kFilledRecord1);
+}
+
+TEST_F(ReportFiles, LowerCaseTxtInThePathDoesNotCount)
+{
+    ASSERT_TRUE(QDir(root_).mkdir("txtdata"));
+    ASSERT_TRUE(QDir::setCurrent(At("txtdata")));
+    ASSERT_TRUE(WriteRecordReport(1, FilledTexts()).ok);
+    EXPECT_EQ(QDir::currentPath(), At("txtdata/TXT"));
+}
+
+TEST_F(ReportFiles, TxtThatIsAFileLeavesTheReportInTheWorkingDirectory)
+{
+    ASSERT_TRUE(WriteFile(At("TXT"), "not a folder"));
+    ASSERT_TRUE(WriteRecordReport(1, FilledTexts()).ok);
+    EXPECT_EQ(QDir::currentPath(), root_);
+    EXPECT_EQ(ReadFile(At("Protokol1.txt")), kFilledRecord1);
+}
+
+TEST_F(ReportFiles, NewReportReplacesTheWholeOldOne)
+{
+    WriteEarlierReport();
+    ASSERT_TRUE(WriteRecordReport(1, RecordReportTexts{}).ok);
+    EXPECT_EQ(ReadFile(At("TXT/Protokol1.txt")), kEmptyRecord1);
+    EXPECT_EQ(Entries("TXT"), QStringList{"Protokol1.txt"});
+}
+
+TEST_F(ReportFiles, ReplacedReportKeepsItsPermissions)
+{
+    WriteEarlierReport();
+    constexpr mode_t kUserSet = 0640;
+    ASSERT_EQ(::chmod("Protokol1.txt", kUserSet), 0);
+    ASSERT_TRUE(WriteRecordReport(1, RecordReportTexts{}).ok);
+    struct stat st {};
+    ASSERT_EQ(::stat("Protokol1.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, kUserSet);
+}
+
+TEST_F(ReportFiles, RemovedWorkingDirectoryIsFileNotFound)
+{
+    ASSERT_TRUE(QDir(root_).mkdir("gone"));
+    ASSERT_TRUE(QDir::setCurrent(At("gone")));
+    ASSERT_EQ(::rmdir(QFile::encodeName(At("gone")).constData()), 0);
+    const ReportOutcome outcome = WriteRecordReport(1, FilledTexts());
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.message, "File not found");
+}
+
+TEST_F(ReportFiles, ReportNameTakenByAFolderIsAnIoError)
+{
+    ASSERT_TRUE(QDir(root_).mkpath("TXT/Protokol2.txt"));
+    const ReportOutcome outcome = WriteRecordReport(2, FilledTexts());
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.message, QStringLiteral("I/O error %1").arg(EISDIR));
+    EXPECT_TRUE(QFileInfo(At("TXT/Protokol2.txt")).isDir());
+}
+
+TEST_F(ReportFiles, FullDiskPartWayByFaultHook)
+{
+    WriteEarlierReport();
+    constexpr int kLinesBeforeFull = 5;
+    int writes = 0;
+    SetReportFaultHook([&](ReportStep step) {
+        return step == ReportStep::Write && ++writes > kLinesBeforeFull ? ENOSPC : 0;
+    });
+    const ReportOutcome outcome = WriteRecordReport(1, RecordReportTexts{});
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.message, "Disk full");
+    EXPECT_EQ(writes, kLinesBeforeFull + 1);
+    ExpectEarlierReportKept();
+}
+
+TEST_F(ReportFiles, FaultHookAtAnyStepKeepsTheEarlierReport)
+{
+    WriteEarlierReport();
+    const struct {
+        ReportStep step;
+        int error;
+        const char* message;
+    } cases[] = {
+        {ReportStep::Probe, EACCES, "File access denied"},
+        {ReportStep::Create, EROFS, "File access denied"},
+        {ReportStep::Create, EMFILE, "Too many open files"},
+        {ReportStep::Write, EIO, "I/O error 5"},
+        {ReportStep::Sync, EDQUOT, "Disk full"},
+        {ReportStep::Close, EIO, "I/O error 5"},
+        {ReportStep::Rename, EPERM, "File access denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.step));
+        SetReportFaultHook([&](ReportStep step) { return step == c.step ? c.error : 0; });
+        const ReportOutcome outcome = WriteRecordReport(1, RecordReportTexts{});
+        EXPECT_FALSE(outcome.ok);
+        EXPECT_EQ(outcome.message, c.message);
+        ExpectEarlierReportKept();
+    }
+    // The caller carries on: the next report goes through.
+    SetReportFaultHook({});
+    EXPECT_TRUE(WriteRecordReport(1, RecordReportTexts{}).ok);
+    EXPECT_EQ(ReadFile(At("TXT/Protokol1.txt")), kEmptyRecord1);
+}
