@@ -4,11 +4,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <ostream>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,6 +156,30 @@ protected:
     QTemporaryDir scratch_;
     QString root_;
     int home_ = -1;
+};
+
+// A small tmpfs of the test's own, where the machine allows mounting one.
+// Detached lazily, so a working directory inside it does not hold it.
+class ScratchTmpfs {
+public:
+    ScratchTmpfs(const QString& dir, const char* options) : path_(QFile::encodeName(dir))
+    {
+        mounted_ = ::mount("tmpfs", path_.constData(), "tmpfs", 0, options) == 0;
+    }
+    ~ScratchTmpfs()
+    {
+        if (mounted_)
+            ::umount2(path_.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    bool MakeReadOnly()
+    {
+        return ::mount("tmpfs", path_.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
+private:
+    QByteArray path_;
+    bool mounted_ = false;
 };
 }
 
@@ -317,6 +344,63 @@ TEST_F(ReportFiles, ReportNameTakenByAFolderIsAnIoError)
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.message, QStringLiteral("I/O error %1").arg(EISDIR));
     EXPECT_TRUE(QFileInfo(At("TXT/Protokol2.txt")).isDir());
+}
+
+TEST_F(ReportFiles, ReadOnlyFolderOnARealFileSystem)
+{
+    // Without the right to bypass permissions a mode does it; with it (root)
+    // only a read-only mount does.
+    ASSERT_TRUE(QDir(root_).mkdir("TXT"));
+    ASSERT_EQ(::chmod("TXT", 0555), 0);
+    const bool modeBinds = !WriteFile(At("TXT/probe"), "x");
+    ::chmod("TXT", 0755);
+    ::unlink("TXT/probe");
+
+    std::unique_ptr<ScratchTmpfs> mount;
+    if (!modeBinds) {
+        mount = std::make_unique<ScratchTmpfs>(At("TXT"), "size=64k");
+        if (!mount->mounted())
+            GTEST_SKIP() << "permissions do not bind and no tmpfs can be mounted; "
+                            "FaultHookAtAnyStepKeepsTheEarlierReport covers it";
+    }
+    WriteEarlierReport();
+    const QByteArray folder = QFile::encodeName(At("TXT"));
+    // Writable again at the end, so the scratch directory can be removed.
+    const auto writable = qScopeGuard([&] { ::chmod(folder.constData(), 0755); });
+    if (modeBinds)
+        ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+    else
+        ASSERT_TRUE(mount->MakeReadOnly());
+
+    const ReportOutcome outcome = WriteRecordReport(1, RecordReportTexts{});
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.message, "File access denied");
+    ExpectEarlierReportKept();
+}
+
+TEST_F(ReportFiles, FullDiskOnASmallTmpfs)
+{
+    ASSERT_TRUE(QDir(root_).mkdir("TXT"));
+    ScratchTmpfs mount(At("TXT"), "size=16k");
+    if (!mount.mounted())
+        GTEST_SKIP() << "no tmpfs can be mounted here; FullDiskPartWayByFaultHook covers it";
+    WriteEarlierReport();
+
+    // A filler takes every free block; the earlier report keeps its own.
+    const int filler = ::open("filler", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(filler, 0);
+    const QByteArray block(4096, 'x');
+    while (::write(filler, block.constData(), size_t(block.size())) > 0) {
+    }
+    const int fillError = errno;
+    ::close(filler);
+    ASSERT_EQ(fillError, ENOSPC);
+
+    const ReportOutcome outcome = WriteRecordReport(1, RecordReportTexts{});
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.message, "Disk full");
+    ::unlink("filler");
+    ExpectEarlierReportKept();
 }
 
 TEST_F(ReportFiles, FullDiskPartWayByFaultHook)
