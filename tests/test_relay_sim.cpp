@@ -292,6 +292,70 @@ TEST(RelaySimWrite, RunningClockCarriesIntoTheNewYear)
     EXPECT_EQ(Reg(reply, 2), 0);  // hour
 }
 
+TEST(RelaySimWrite, RefusedWritesGetDeviceFailureAndChangeNothing)
+{
+    const auto args = PinnedClock({"--no-pace", "--freeze", "--refuse-writes", "108,0x60", "--refuse-writes=67,50"});
+    const auto regs = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    for (int round = 0; round < 2; ++round) { // the tool repeats a write that is not echoed
+        for (int r : {108, 96, 67, 50}) {
+            SCOPED_TRACE("register " + std::to_string(r) + ", round " + std::to_string(round));
+            const Bytes reply = line.transact(RelaySim::writeRequest(1, uint16_t(r), 12), 5);
+            EXPECT_EQ(reply, RelaySim::withCrc({1, 0x86, 4}));
+            EXPECT_TRUE(line.readUntilQuiet(50).empty()) << "more than the exception reply";
+        }
+    }
+
+    // Other registers are written as before.
+    for (const Bytes& w : {RelaySim::writeRequest(1, 107, 0x0101), RelaySim::writeRequest(1, 68, 20)})
+        EXPECT_EQ(line.transact(w, 8), w);
+
+    const Bytes reply = line.transact(RelaySim::readRequest(1, 50, 74), 153);
+    ASSERT_EQ(reply.size(), 153u);
+    for (int r = 50; r < 124; ++r) {
+        const int expected = r == 107 ? 0x0101 : r == 68 ? 20 : regs.at(r);
+        EXPECT_EQ(Reg(reply, r - 50), expected) << "register " << r;
+    }
+}
+
+TEST(RelaySimWrite, RefusalComesBeforeTheClamp)
+{
+    RelaySim sim({"--no-pace", "--freeze", "--clamp", "100", "--refuse-writes", "109"});
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+    EXPECT_EQ(line.transact(RelaySim::writeRequest(1, 109, 5000), 5), RelaySim::withCrc({1, 0x86, 4}));
+    EXPECT_EQ(line.transact(RelaySim::writeRequest(1, 110, 5000), 8), RelaySim::writeRequest(1, 110, 100));
+}
+
+TEST(RelaySimWrite, ClampedEchoDiffersFromTheRequestOnlyInTheValue)
+{
+    const auto args = PinnedClock({"--no-pace", "--freeze", "--clamp", "0x200"});
+    const auto regs = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    for (int r : {81, 96, 107, 123}) {
+        SCOPED_TRACE("register " + std::to_string(r));
+        const Bytes request = RelaySim::writeRequest(1, uint16_t(r), 0xFFFF);
+        const Bytes echo = line.transact(request, 8);
+        ASSERT_EQ(echo.size(), 8u);
+        EXPECT_TRUE(CrcOk(echo));
+        EXPECT_EQ(Bytes(echo.begin(), echo.begin() + 4), Bytes(request.begin(), request.begin() + 4));
+        EXPECT_EQ((echo[4] << 8) | echo[5], 0x200);
+        EXPECT_TRUE(line.readUntilQuiet(50).empty());
+    }
+    const Bytes reply = line.transact(RelaySim::readRequest(1, 80, 44), 93);
+    ASSERT_EQ(reply.size(), 93u);
+    for (int r = 80; r < 124; ++r) {
+        const bool written = r == 81 || r == 96 || r == 107 || r == 123;
+        EXPECT_EQ(Reg(reply, r - 80), written ? 0x200 : regs.at(r)) << "register " << r;
+    }
+}
+
 // ------------------------------------------------------------------- faults
 
 TEST(RelaySimFaults, BadCrcSpoilsOnlyTheCrc)
@@ -530,6 +594,9 @@ TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
         {"--slave", "248"},   {"--set", "256=1"},  {"--set", "66"},    {"--set", "66=70000"},
         {"--turnaround-ms"},  {"--clamp", "-1"},   {"--freeze=1"},     {"--gone-after", "soon"},
         {"--piece-bytes", "0"}, {"--piece-bytes", "65"},
+        {"--refuse-writes"}, {"--refuse-writes", ""}, {"--refuse-writes", "256"},
+        {"--refuse-writes", "108,"}, {"--refuse-writes", "108,,109"}, {"--refuse-writes", "-1"},
+        {"--refuse-writes", "0x"},
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(args[0]);
@@ -543,6 +610,7 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
     ASSERT_EQ(RelaySim::runToEnd({"--help"}, &text), 0);
     for (const char* option : {"--link", "--slave", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
                                "--garbage", "--exception", "--truncate", "--silent", "--clamp", "--gone-after",
-                               "--seed", "--freeze", "--set", "--log", "--dump", "--piece-bytes"})
+                               "--seed", "--freeze", "--set", "--log", "--dump", "--piece-bytes",
+                               "--refuse-writes"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 }

@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "RegisterBank.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -53,14 +55,41 @@ bool ParseDouble(const std::string& text, double lo, double hi, double& out)
     return true;
 }
 
+// The comma-separated items of `text`; an empty item stays in as "".
+std::vector<std::string> SplitCommas(const std::string& text)
+{
+    std::vector<std::string> items;
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = text.find(',', from);
+        items.push_back(text.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+        if (comma == std::string::npos)
+            return items;
+        from = comma + 1;
+    }
+}
+
+// --refuse-writes REG[,REG...]
+bool ParseRegisterList(const std::string& text, std::vector<int>& out)
+{
+    for (const std::string& item : SplitCommas(text)) {
+        long long r = 0;
+        if (!ParseLong(item, 0, reg::Count - 1, r))
+            return false;
+        out.push_back(int(r));
+    }
+    return true;
+}
+
 } // namespace
 
 const char* UsageText()
 {
     return R"(Usage: relay-sim [--link PATH] [--slave N] [--no-pace] [--turnaround-ms MS]
                  [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE] [--exception RATE]
-                 [--truncate RATE] [--silent] [--clamp VALUE] [--gone-after SECONDS]
-                 [--seed N] [--freeze] [--set REG=VALUE]... [--log FILE] [--dump]
+                 [--truncate RATE] [--silent] [--clamp VALUE] [--refuse-writes REG[,REG...]]
+                 [--gone-after SECONDS] [--seed N] [--freeze] [--set REG=VALUE]...
+                 [--log FILE] [--dump]
 
 A motor-protection relay on a pseudo-terminal: a Modbus RTU slave that answers
 function 3 (read holding registers 0..255, 1..125 at a time) and function 6
@@ -78,7 +107,7 @@ configuration and masks (96, 97, 107), 128..195 four event records of 17
 registers. Writable: 67..71 (clock; month 1..12, day 1..31, hour 0..23,
 minute 0..59, second 0..59, else exception 3) and 80..123 (stored and echoed;
 register 80 is stored but the relay keeps answering to --slave). Writes
-elsewhere get exception 2.
+elsewhere get exception 2, writes refused with --refuse-writes exception 4.
 
 Options:
   --link PATH          make a symlink PATH -> pty while running
@@ -96,7 +125,13 @@ Options:
                        (a write is then not carried out)
   --truncate RATE      share of replies cut short (a random prefix is sent)
   --silent             never answer
-  --clamp VALUE        a write above VALUE stores and echoes VALUE instead
+  --clamp VALUE        a write above VALUE stores VALUE instead and the echo
+                       carries VALUE (same register, other value)
+  --refuse-writes REG[,REG...]
+                       a write to any of these registers (0..255, decimal or
+                       0x hex) is answered with exception 4, device failure
+                       (function 0x86), and leaves the register as it was;
+                       may be repeated
   --gone-after SECONDS after that time close the pty as a pulled adapter would,
                        remove the link and exit 0
   --seed N             random start for the fault choices and the wandering
@@ -260,6 +295,13 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 return false;
             }
             out.presets.emplace_back(int(reg), uint16_t(v));
+        } else if (name == "--refuse-writes") {
+            if (!takeValue())
+                return false;
+            if (!ParseRegisterList(value, out.refusedWrites)) {
+                error = "--refuse-writes wants REG[,REG...] with each REG 0..255, not '" + value + "'";
+                return false;
+            }
         } else if (name == "--log") {
             if (!takeValue())
                 return false;

@@ -92,7 +92,7 @@ Bytes ExceptionReply(uint8_t address, uint8_t function, uint8_t code)
     return r;
 }
 
-Bytes Answer(const Bytes& request, RegisterBank& bank, std::optional<uint16_t> clamp)
+Bytes Answer(const Bytes& request, RegisterBank& bank, const WriteRules& rules)
 {
     const uint8_t address = request[0];
     const uint8_t function = request[1];
@@ -120,9 +120,11 @@ Bytes Answer(const Bytes& request, RegisterBank& bank, std::optional<uint16_t> c
         return r;
     }
 
+    if (first < int(rules.refused.size()) && rules.refused.test(size_t(first)))
+        return ExceptionReply(address, function, exc::DeviceFailure);
     uint16_t value = uint16_t(word);
-    if (clamp && value > *clamp)
-        value = *clamp;
+    if (rules.clamp && value > *rules.clamp)
+        value = *rules.clamp;
     switch (bank.write(first, value)) {
     case RegisterBank::WriteResult::IllegalAddress:
         return ExceptionReply(address, function, exc::IllegalAddress);

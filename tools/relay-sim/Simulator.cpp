@@ -66,6 +66,9 @@ Simulator::Simulator(const Options& options, uint64_t rngStart, RegisterBank ban
     , faultRng_(rngStart)
     , wanderRng_(rngStart ^ 0xA5A5'5A5A'C3C3'3C3Cull)
 {
+    writeRules_.clamp = options.clamp;
+    for (int r : options.refusedWrites)
+        writeRules_.refused.set(size_t(r));
 }
 
 Simulator::~Simulator()
@@ -300,7 +303,7 @@ void Simulator::onFrame(const Frame& frame)
     if (faultRng_.chance(options_.exceptionRate))
         reply = ExceptionReply(frame.bytes[0], frame.bytes[1], exc::DeviceFailure);
     else
-        reply = Answer(frame.bytes, bank_, options_.clamp);
+        reply = Answer(frame.bytes, bank_, writeRules_);
 
     if (faultRng_.chance(options_.dropRate))
         return;

@@ -57,6 +57,7 @@ private:
     void shutDown();
 
     Options options_;
+    WriteRules writeRules_;
     RegisterBank bank_;
     Rng faultRng_;
     Rng wanderRng_;
