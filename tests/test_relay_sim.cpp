@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <map>
+#include <ostream>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
@@ -59,6 +61,58 @@ std::string TempDir()
 
 const Bytes kCurrentParams = RelaySim::readRequest(1, 50, 29);
 
+bool IsLeap(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysIn(int month, int year)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeap(year) ? 29 : days[month - 1];
+}
+
+// The moment of an event record or of the relay's clock.
+struct Moment {
+    int month, day, hour, minute, second;
+
+    int fieldsOutOfRange() const
+    {
+        return int(month < 1 || month > 12) + int(day < 1 || day > 31) + int(hour > 23) + int(minute > 59)
+            + int(second > 59);
+    }
+    bool inRange() const { return fieldsOutOfRange() == 0; }
+    bool existsIn(int year) const { return inRange() && day <= DaysIn(month, year); }
+    bool existsInEveryYear() const { return existsIn(2023) && existsIn(2024); }
+    bool existsInNoYear() const { return !existsIn(2023) && !existsIn(2024); }
+
+    // Local time of this moment in `year`.
+    time_t inYear(int year) const
+    {
+        std::tm tm{};
+        tm.tm_year = year - 1900;
+        tm.tm_mon = month - 1;
+        tm.tm_mday = day;
+        tm.tm_hour = hour;
+        tm.tm_min = minute;
+        tm.tm_sec = second;
+        tm.tm_isdst = -1;
+        return mktime(&tm);
+    }
+    bool operator==(const Moment&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Moment& m)
+{
+    return out << m.month << "-" << m.day << " " << m.hour << ":" << m.minute << ":" << m.second;
+}
+
+Moment RecordMoment(const std::map<int, int>& regs, int record)
+{
+    const int first = 128 + 17 * (record - 1);
+    return Moment{regs.at(first), regs.at(first + 1), regs.at(first + 2), regs.at(first + 3), regs.at(first + 4)};
+}
+
 } // namespace
 
 TEST(RelaySimCrc, CheckValueAndKnownFrames)
@@ -88,15 +142,96 @@ TEST(RelaySimContent, LooksLikeARunningMotor)
     for (int n = 0; n < 4; ++n) {
         const int first = 128 + 17 * n;
         SCOPED_TRACE("record " + std::to_string(n + 1));
-        EXPECT_TRUE(regs[first] >= 1 && regs[first] <= 12);
-        EXPECT_TRUE(regs[first + 1] >= 1 && regs[first + 1] <= 31);
-        EXPECT_LE(regs[first + 2], 23);
-        EXPECT_LE(regs[first + 3], 59);
-        EXPECT_LE(regs[first + 4], 59);
         EXPECT_NE(regs[first + 5], 0);        // some status bit
         EXPECT_GT(regs[first + 6], 0);        // a current
         EXPECT_TRUE(regs[first + 14] >= 300); // supply voltage
     }
+}
+
+TEST(RelaySimContent, RecordMomentsTryTheDateHandling)
+{
+    const auto regs = RelaySim::dumpRegisters();
+    const Moment r1 = RecordMoment(regs, 1), r2 = RecordMoment(regs, 2), r3 = RecordMoment(regs, 3),
+                 r4 = RecordMoment(regs, 4);
+
+    // Record 1 lies later in the year than now (but for the year's last
+    // seconds): read with this year it is in the future.
+    {
+        SCOPED_TRACE("record 1");
+        EXPECT_TRUE(r1.inRange());
+        EXPECT_TRUE(r1.existsInEveryYear());
+        const time_t now = time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        const time_t thisYear = r1.inYear(local.tm_year + 1900);
+        const bool lastSeconds = local.tm_mon == 11 && local.tm_mday == 31 && local.tm_hour == 23
+            && local.tm_min == 59 && local.tm_sec >= 58;
+        if (!lastSeconds) {
+            EXPECT_GT(thisYear, now);
+        }
+        EXPECT_EQ(r1, (Moment{12, 31, 23, 59, 58}));
+    }
+    {
+        SCOPED_TRACE("record 2");
+        EXPECT_TRUE(r2.inRange());
+        EXPECT_TRUE(r2.existsInNoYear());
+        EXPECT_EQ(r2, (Moment{2, 30, 8, 15, 42}));
+    }
+    {
+        SCOPED_TRACE("record 3");
+        EXPECT_EQ(r3.fieldsOutOfRange(), 1);
+        EXPECT_EQ(r3, (Moment{10, 14, 24, 17, 36}));
+    }
+    {
+        SCOPED_TRACE("record 4");
+        EXPECT_TRUE(r4.inRange());
+        EXPECT_TRUE(r4.existsInEveryYear());
+        const int status = regs.at(179 + 5);
+        EXPECT_EQ(status & 0x8001, 0x8001);
+        EXPECT_NE(status & 0x7FFE, 0) << "a bit besides the two at the ends";
+        EXPECT_EQ(status, 0x8201);
+        EXPECT_EQ(r4, (Moment{1, 19, 6, 25, 53}));
+    }
+}
+
+TEST(RelaySimContent, RecordRegistersAreAllDifferent)
+{
+    const auto regs = RelaySim::dumpRegisters({"--freeze"});
+    std::map<int, int> seen; // value -> register
+    for (int r = 128; r <= 195; ++r) {
+        const auto [at, added] = seen.emplace(regs.at(r), r);
+        EXPECT_TRUE(added) << "registers " << at->second << " and " << r << " both hold " << regs.at(r);
+    }
+    // No recorded value can be taken for a live value, a setting or a mask
+    // (the clock, which follows the host's, aside).
+    for (int n = 0; n < 4; ++n) {
+        for (int k = 6; k < 17; ++k) {
+            const int r = 128 + 17 * n + k;
+            for (int other = 50; other <= 123; ++other) {
+                if (other < 67 || other > 71) {
+                    EXPECT_NE(regs.at(r), regs.at(other)) << "record register " << r << " and register " << other;
+                }
+            }
+        }
+    }
+}
+
+TEST(RelaySimContent, RecordOptionPresetsAllSeventeenRegistersInCommandLineOrder)
+{
+    const std::string record3 = "3=2,29,0,0,0,0x8001,0,65535,3,4,5,6,7,8,9,10,0xFFFF";
+    const auto plain = RelaySim::dumpRegisters();
+    const auto regs = RelaySim::dumpRegisters({"--set", "163=99", "--record", record3, "--record",
+                                               "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17", "--set",
+                                               "0x90=4242"});
+    const int expected3[17] = {2, 29, 0, 0, 0, 0x8001, 0, 65535, 3, 4, 5, 6, 7, 8, 9, 10, 65535};
+    for (int k = 0; k < 17; ++k) {
+        EXPECT_EQ(regs.at(162 + k), expected3[k]) << "record 3, offset " << k;
+        EXPECT_EQ(regs.at(128 + k), k == 16 ? 4242 : k + 1) << "record 1, offset " << k;
+        EXPECT_EQ(regs.at(145 + k), plain.at(145 + k)) << "record 2 untouched, offset " << k;
+        EXPECT_EQ(regs.at(179 + k), plain.at(179 + k)) << "record 4 untouched, offset " << k;
+    }
+    EXPECT_EQ(regs.at(127), plain.at(127));
+    EXPECT_EQ(regs.at(196), plain.at(196));
 }
 
 TEST(RelaySimContent, ClockStartsFromLocalTimeAndSetOverrides)
@@ -597,6 +732,13 @@ TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
         {"--refuse-writes"}, {"--refuse-writes", ""}, {"--refuse-writes", "256"},
         {"--refuse-writes", "108,"}, {"--refuse-writes", "108,,109"}, {"--refuse-writes", "-1"},
         {"--refuse-writes", "0x"},
+        {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16"},
+        {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18"},
+        {"--record", "5=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"},
+        {"--record", "0=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"},
+        {"--record", "2=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,70000"},
+        {"--record", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"},
+        {"--record", "2=1,2,3,4,5,6,7,8,,10,11,12,13,14,15,16,17"},
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(args[0]);
@@ -611,6 +753,6 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
     for (const char* option : {"--link", "--slave", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
                                "--garbage", "--exception", "--truncate", "--silent", "--clamp", "--gone-after",
                                "--seed", "--freeze", "--set", "--log", "--dump", "--piece-bytes",
-                               "--refuse-writes"})
+                               "--refuse-writes", "--record"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 }

@@ -81,6 +81,29 @@ bool ParseRegisterList(const std::string& text, std::vector<int>& out)
     return true;
 }
 
+// --record N=MONTH,DAY,HOUR,MINUTE,SECOND,STATUS,V1,...,V11: the 17
+// registers of record N as presets.
+bool ParseRecord(const std::string& text, std::vector<std::pair<int, uint16_t>>& out)
+{
+    const auto eq = text.find('=');
+    long long n = 0;
+    if (eq == std::string::npos || !ParseLong(text.substr(0, eq), 1, reg::RecordCount, n))
+        return false;
+    const std::vector<std::string> items = SplitCommas(text.substr(eq + 1));
+    if (items.size() != size_t(reg::RecordLength))
+        return false;
+    std::vector<std::pair<int, uint16_t>> record;
+    const int first = reg::RecordsFirst + int(n - 1) * reg::RecordLength;
+    for (size_t k = 0; k < items.size(); ++k) {
+        long long v = 0;
+        if (!ParseLong(items[k], 0, 65535, v))
+            return false;
+        record.emplace_back(first + int(k), uint16_t(v));
+    }
+    out.insert(out.end(), record.begin(), record.end());
+    return true;
+}
+
 } // namespace
 
 const char* UsageText()
@@ -89,7 +112,7 @@ const char* UsageText()
                  [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE] [--exception RATE]
                  [--truncate RATE] [--silent] [--clamp VALUE] [--refuse-writes REG[,REG...]]
                  [--gone-after SECONDS] [--seed N] [--freeze] [--set REG=VALUE]...
-                 [--log FILE] [--dump]
+                 [--record N=M,D,H,MI,S,STATUS,V1,...,V11]... [--log FILE] [--dump]
 
 A motor-protection relay on a pseudo-terminal: a Modbus RTU slave that answers
 function 3 (read holding registers 0..255, 1..125 at a time) and function 6
@@ -104,10 +127,21 @@ Registers: 50..60 live values that wander a little each second, 66 status
 word, 67..71 the relay's clock (month, day, hour, minute, second; taken from
 local time at start and ticking), 78 operating minutes, 80..123 setpoints,
 configuration and masks (96, 97, 107), 128..195 four event records of 17
-registers. Writable: 67..71 (clock; month 1..12, day 1..31, hour 0..23,
-minute 0..59, second 0..59, else exception 3) and 80..123 (stored and echoed;
-register 80 is stored but the relay keeps answering to --slave). Writes
-elsewhere get exception 2, writes refused with --refuse-writes exception 4.
+registers (month, day, hour, minute, second, status, then eleven values).
+Writable: 67..71 (clock; month 1..12, day 1..31, hour 0..23, minute 0..59,
+second 0..59, else exception 3) and 80..123 (stored and echoed; register 80
+is stored but the relay keeps answering to --slave). Writes elsewhere get
+exception 2, writes refused with --refuse-writes exception 4.
+
+The built-in event records try the master's date handling:
+  1  31 December 23:59:58: later in the year than any moment before the last
+     two seconds of the year, so a master that takes the year from its own
+     clock puts it in the previous year
+  2  30 February 08:15:42: every field in range, but no such date
+  3  hour 24 (14 October, 24:17:36): a field out of range
+  4  19 January 06:25:53: an ordinary moment, with status 0x8201 (bits 0, 9
+     and 15, both ends of the word)
+No two of the 68 record registers hold the same value.
 
 Options:
   --link PATH          make a symlink PATH -> pty while running
@@ -140,6 +174,10 @@ Options:
                        stand still
   --set REG=VALUE      preset a register (0..255) after the built-in content;
                        may be repeated
+  --record N=M,D,H,MI,S,STATUS,V1,...,V11
+                       preset event record N (1..4): 17 comma-separated values
+                       0..65535 for its registers 128+17*(N-1) onwards; may be
+                       repeated, applied in order with --set
   --log FILE           append each received frame (any address) as a line of
                        hex bytes, e.g. "01 03 00 32 00 1D 24 0C"
   --dump               print REG=VALUE for all 256 registers and exit
@@ -295,6 +333,14 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 return false;
             }
             out.presets.emplace_back(int(reg), uint16_t(v));
+        } else if (name == "--record") {
+            if (!takeValue())
+                return false;
+            if (!ParseRecord(value, out.presets)) {
+                error = "--record wants N=MONTH,DAY,HOUR,MINUTE,SECOND,STATUS and eleven values, N 1..4 and "
+                        "each of the 17 values 0..65535, not '" + value + "'";
+                return false;
+            }
         } else if (name == "--refuse-writes") {
             if (!takeValue())
                 return false;

@@ -28,7 +28,7 @@ struct Options {
     std::optional<double> goneAfterS; // --gone-after
     std::optional<uint64_t> rngStart; // --seed
     bool freeze = false;             // --freeze
-    std::vector<std::pair<int, uint16_t>> presets; // --set REG=VALUE, in order
+    std::vector<std::pair<int, uint16_t>> presets; // --set REG=VALUE and --record N=..., in order
     std::string logPath;             // --log
     bool dump = false;               // --dump
     bool help = false;               // --help
