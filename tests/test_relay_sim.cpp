@@ -491,6 +491,73 @@ TEST(RelaySimWrite, ClampedEchoDiffersFromTheRequestOnlyInTheValue)
     }
 }
 
+// -------------------------------------------------------------------- clock
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+// Whole seconds from `from` to `to`.
+int WholeSeconds(Steady::time_point from, Steady::time_point to)
+{
+    return int(std::chrono::duration_cast<std::chrono::seconds>(to - from).count());
+}
+
+Moment ReadClock(SimLine& line)
+{
+    const Bytes reply = line.transact(RelaySim::readRequest(1, 67, 5), 15);
+    if (reply.size() != 15 || !CrcOk(reply))
+        return Moment{-1, -1, -1, -1, -1};
+    return Moment{Reg(reply, 0), Reg(reply, 1), Reg(reply, 2), Reg(reply, 3), Reg(reply, 4)};
+}
+
+} // namespace
+
+TEST(RelaySimClock, ReadsTheWrittenMomentAndThenTicksOn)
+{
+    RelaySim sim({"--no-pace"});
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    // The second goes to 0 first, so no carry reaches the fields being set;
+    // then month, day, hour, minute and second as the tool writes them.
+    const Moment written{3, 14, 9, 26, 5};
+    const int fields[] = {written.month, written.day, written.hour, written.minute};
+    ASSERT_EQ(line.transact(RelaySim::writeRequest(1, 71, 0), 8).size(), 8u);
+    for (int i = 0; i < 4; ++i) {
+        const Bytes w = RelaySim::writeRequest(1, uint16_t(67 + i), uint16_t(fields[i]));
+        ASSERT_EQ(line.transact(w, 8), w);
+    }
+    const auto beforeSecond = Steady::now();
+    const Bytes w = RelaySim::writeRequest(1, 71, uint16_t(written.second));
+    ASSERT_EQ(line.transact(w, 8), w);
+    const auto echoed = Steady::now();
+
+    // The clock counts whole seconds from the write of the second: by the
+    // time a read is answered it has gone on by at least the whole seconds
+    // between the echo and the request, and by at most those between the
+    // write and the reply. Read at once, it shows the written moment
+    // itself unless a second has passed.
+    auto check = [&](Steady::time_point requested, const Moment& read, Steady::time_point answered) {
+        ASSERT_EQ(read.month, written.month);
+        ASSERT_EQ(read.day, written.day);
+        const int ahead = (read.hour * 3600 + read.minute * 60 + read.second)
+            - (written.hour * 3600 + written.minute * 60 + written.second);
+        EXPECT_GE(ahead, std::max(0, WholeSeconds(echoed, requested))) << read;
+        EXPECT_LE(ahead, WholeSeconds(beforeSecond, answered)) << read;
+    };
+
+    const auto firstAsked = Steady::now();
+    const Moment first = ReadClock(line);
+    check(firstAsked, first, Steady::now());
+
+    Pause(2500);
+    const auto laterAsked = Steady::now();
+    const Moment later = ReadClock(line);
+    check(laterAsked, later, Steady::now());
+    EXPECT_NE(later, written) << "the clock stands still";
+}
+
 // ------------------------------------------------------------------- faults
 
 TEST(RelaySimFaults, BadCrcSpoilsOnlyTheCrc)

@@ -125,13 +125,14 @@ until SIGINT or SIGTERM and survives the other side closing and reopening it.
 
 Registers: 50..60 live values that wander a little each second, 66 status
 word, 67..71 the relay's clock (month, day, hour, minute, second; taken from
-local time at start and ticking), 78 operating minutes, 80..123 setpoints,
-configuration and masks (96, 97, 107), 128..195 four event records of 17
-registers (month, day, hour, minute, second, status, then eleven values).
-Writable: 67..71 (clock; month 1..12, day 1..31, hour 0..23, minute 0..59,
-second 0..59, else exception 3) and 80..123 (stored and echoed; register 80
-is stored but the relay keeps answering to --slave). Writes elsewhere get
-exception 2, writes refused with --refuse-writes exception 4.
+local time at start and ticking; a write of the second starts a new second),
+78 operating minutes, 80..123 setpoints, configuration and masks (96, 97,
+107), 128..195 four event records of 17 registers (month, day, hour, minute,
+second, status, then eleven values). Writable: 67..71 (clock; month 1..12,
+day 1..31, hour 0..23, minute 0..59, second 0..59, else exception 3) and
+80..123 (stored and echoed; register 80 is stored but the relay keeps
+answering to --slave). Writes elsewhere get exception 2, writes refused with
+--refuse-writes exception 4.
 
 The built-in event records try the master's date handling:
   1  31 December 23:59:58: later in the year than any moment before the last

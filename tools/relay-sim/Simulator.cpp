@@ -60,6 +60,17 @@ int64_t MonotonicNs()
     return int64_t(ts.tv_sec) * kSecondNs + ts.tv_nsec;
 }
 
+namespace {
+
+// An accepted function 6 write of register `r`: the reply is its echo.
+bool IsAcceptedWrite(const Bytes& request, const Bytes& reply, int r)
+{
+    return request.size() == 8 && request[1] == 6 && ((request[2] << 8) | request[3]) == r && reply.size() == 8
+        && reply[1] == 6;
+}
+
+} // namespace
+
 Simulator::Simulator(const Options& options, uint64_t rngStart, RegisterBank bank)
     : options_(options)
     , bank_(std::move(bank))
@@ -300,10 +311,15 @@ void Simulator::onFrame(const Frame& frame)
         return;
 
     Bytes reply;
-    if (faultRng_.chance(options_.exceptionRate))
+    if (faultRng_.chance(options_.exceptionRate)) {
         reply = ExceptionReply(frame.bytes[0], frame.bytes[1], exc::DeviceFailure);
-    else
+    } else {
         reply = Answer(frame.bytes, bank_, writeRules_);
+        // Setting the second starts it afresh, as on a clock chip: the clock
+        // reads the written moment for a whole second.
+        if (nextTickNs_ >= 0 && IsAcceptedWrite(frame.bytes, reply, reg::Second))
+            nextTickNs_ = MonotonicNs() + kSecondNs;
+    }
 
     if (faultRng_.chance(options_.dropRate))
         return;
