@@ -713,6 +713,147 @@ TEST(RelaySimLine, KeepsAnsweringWhenTheMasterReopens)
     EXPECT_EQ(sim.stop(), 0);
 }
 
+// A master killed in the middle of an exchange must leave nothing behind for
+// the next one. The next masters here open the line as libmodbus does,
+// without throwing away what is waiting, and each must get exactly its own
+// reply: a different block each time, so a stale reply cannot pass for it.
+namespace {
+
+struct Block {
+    uint16_t first, count;
+};
+constexpr Block kBlocks[] = {{128, 17}, {80, 44}, {50, 11}, {179, 17}};
+
+// Time for the simulator to see a master go before the next one comes.
+// Bytes the old master sent are told from the new one's only by that order:
+// were the simulator kept off the CPU until both had happened, what it had
+// not yet read of the old master's would stay on the line.
+constexpr int kLeaveMs = 300;
+
+// Sends the read of `b` on a freshly opened line and checks the reply
+// against the registers, and that nothing else follows it.
+void ExpectOwnReply(const std::string& path, const Block& b, const std::map<int, int>& regs)
+{
+    SimLine next(path, false);
+    ASSERT_TRUE(next.isOpen());
+    const size_t length = size_t(2 * b.count + 5);
+    const Bytes reply = next.transact(RelaySim::readRequest(1, b.first, b.count), length, 5000);
+    ASSERT_EQ(reply.size(), length);
+    EXPECT_TRUE(CrcOk(reply));
+    EXPECT_EQ(reply[0], 1);
+    EXPECT_EQ(reply[1], 3);
+    EXPECT_EQ(reply[2], 2 * b.count);
+    for (int k = 0; k < b.count; ++k)
+        EXPECT_EQ(Reg(reply, k), regs.at(b.first + k)) << "register " << b.first + k;
+    EXPECT_TRUE(next.readUntilQuiet(200).empty()) << "bytes after the reply";
+}
+
+} // namespace
+
+TEST(RelaySimNewOpener, ReplyCutOffByTheCloseDoesNotReachTheNextMaster)
+{
+    const auto args = PinnedClock({"--freeze", "--turnaround-ms", "1"});
+    const auto regs = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    for (const Block& b : kBlocks) {
+        SCOPED_TRACE("next reads " + std::to_string(b.count) + " from " + std::to_string(b.first));
+        {
+            SimLine killed(sim.path());
+            ASSERT_TRUE(killed.isOpen());
+            ASSERT_TRUE(killed.write(kCurrentParams));
+            ASSERT_EQ(killed.read(6, 5000).size(), 6u); // the paced reply is under way
+        }
+        Pause(kLeaveMs);
+        ExpectOwnReply(sim.path(), b, regs);
+    }
+    EXPECT_TRUE(sim.running());
+}
+
+TEST(RelaySimNewOpener, UnreadReplyDoesNotReachTheNextMaster)
+{
+    const auto args = PinnedClock({"--no-pace", "--freeze"});
+    const auto regs = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    for (const Block& b : kBlocks) {
+        SCOPED_TRACE("next reads " + std::to_string(b.count) + " from " + std::to_string(b.first));
+        {
+            SimLine killed(sim.path());
+            ASSERT_TRUE(killed.isOpen());
+            ASSERT_TRUE(killed.write(kCurrentParams));
+            pollfd pfd{killed.fd(), POLLIN, 0}; // the whole reply is waiting, and is left unread
+            ASSERT_EQ(poll(&pfd, 1, 5000), 1);
+        }
+        Pause(kLeaveMs);
+        ExpectOwnReply(sim.path(), b, regs);
+    }
+}
+
+TEST(RelaySimNewOpener, RequestBrokenOffDoesNotSpoilTheNextOne)
+{
+    RelaySim sim(PinnedClock({"--no-pace", "--freeze"}));
+    // An odd-length frame is taken only when all that came since the last
+    // frame checks out, so a leftover half request would swallow it.
+    const Bytes shortFrame = RelaySim::withCrc({1, 0x11});
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        {
+            SimLine killed(sim.path());
+            ASSERT_TRUE(killed.isOpen());
+            ASSERT_TRUE(killed.write({0x01, 0x06, 0x00, 0x6C, 0x00}));
+        }
+        Pause(kLeaveMs);
+        SimLine next(sim.path(), false);
+        ASSERT_TRUE(next.isOpen());
+        EXPECT_EQ(next.transact(shortFrame, 5, 5000), RelaySim::withCrc({1, 0x91, 1}));
+    }
+}
+
+TEST(RelaySimNewOpener, RequestLeftUnansweredIsNotAnsweredToTheNextMaster)
+{
+    const auto args = PinnedClock({"--turnaround-ms", "200", "--freeze"});
+    const auto regs = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    for (const Block& b : kBlocks) {
+        SCOPED_TRACE("next reads " + std::to_string(b.count) + " from " + std::to_string(b.first));
+        {
+            SimLine killed(sim.path());
+            ASSERT_TRUE(killed.isOpen());
+            ASSERT_TRUE(killed.write(kCurrentParams)); // and gone before the turnaround is over
+        }
+        Pause(kLeaveMs);
+        ExpectOwnReply(sim.path(), b, regs);
+    }
+}
+
+TEST(RelaySimNewOpener, AnotherOpenerOnTheSideDoesNotDisturbAnExchange)
+{
+    const auto args = PinnedClock({"--freeze", "--turnaround-ms", "1"});
+    const auto regs = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_TRUE(line.write(kCurrentParams));
+        const Bytes head = line.read(6, 5000);
+        ASSERT_EQ(head.size(), 6u);
+        {
+            // Opened and closed while a reply is on its way, as a port
+            // settings tool would; the master that holds the line still
+            // gets all of it.
+            SimLine visitor(sim.path(), false);
+            ASSERT_TRUE(visitor.isOpen());
+        }
+        Bytes reply = head;
+        const Bytes rest = line.read(57, 5000);
+        reply.insert(reply.end(), rest.begin(), rest.end());
+        ASSERT_EQ(reply.size(), 63u);
+        EXPECT_TRUE(CrcOk(reply));
+        for (int k = 0; k < 29; ++k)
+            EXPECT_EQ(Reg(reply, k), regs.at(50 + k));
+    }
+}
+
 TEST(RelaySimLine, LinkLivesAsLongAsTheSimulator)
 {
     const std::string dir = TempDir();

@@ -122,6 +122,9 @@ reply (codes 1, 2, 3); frames with a bad CRC and frames for other addresses
 
 The first line on stdout is the path of the pty to open. The simulator runs
 until SIGINT or SIGTERM and survives the other side closing and reopening it.
+Each new master finds the line clean: when the last one closes the pty, a
+reply still under way or unread, a request broken off and the line's buffers
+are thrown away, so nothing of an exchange cut short reaches the next one.
 
 Registers: 50..60 live values that wander a little each second, 66 status
 word, 67..71 the relay's clock (month, day, hour, minute, second; taken from

@@ -36,9 +36,7 @@ Frame FrameAssembler::take(size_t from)
     f.bytes.assign(bytes_.begin() + long(from), bytes_.end());
     f.firstNs = times_[from];
     f.lastNs = times_.back();
-    bytes_.clear();
-    times_.clear();
-    gapChecked_ = false;
+    clear();
     return f;
 }
 
@@ -58,15 +56,20 @@ std::optional<Frame> FrameAssembler::push(uint8_t byte, int64_t nowNs)
     return std::nullopt;
 }
 
+void FrameAssembler::clear()
+{
+    bytes_.clear();
+    times_.clear();
+    gapChecked_ = false;
+}
+
 std::optional<Frame> FrameAssembler::idle(int64_t nowNs)
 {
     if (bytes_.empty())
         return std::nullopt;
     const int64_t quiet = nowNs - times_.back();
     if (quiet >= kStaleNs) {
-        bytes_.clear();
-        times_.clear();
-        gapChecked_ = false;
+        clear();
         return std::nullopt;
     }
     if (quiet >= kFrameGapNs && !gapChecked_) {

@@ -57,6 +57,9 @@ public:
 
     bool empty() const { return bytes_.empty(); }
 
+    // Forgets whatever was received and not yet taken as a frame.
+    void clear();
+
 private:
     Frame take(size_t from);
 
