@@ -237,7 +237,7 @@ std::vector<uint8_t> RelaySim::writeRequest(uint8_t slave, uint16_t reg, uint16_
 
 // ----------------------------------------------------------------- SimLine
 
-SimLine::SimLine(const std::string& path)
+SimLine::SimLine(const std::string& path, bool discardWaiting)
 {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
@@ -250,7 +250,8 @@ SimLine::SimLine(const std::string& path)
         cfsetospeed(&t, B9600);
         tcsetattr(fd_, TCSANOW, &t);
     }
-    tcflush(fd_, TCIFLUSH);
+    if (discardWaiting)
+        tcflush(fd_, TCIFLUSH);
 }
 
 SimLine::~SimLine()

@@ -67,9 +67,11 @@ private:
 // directly: raw 9600 8N1, non-blocking reads with a deadline.
 class SimLine {
 public:
-    // Opens `path` and throws away anything already waiting on it. isOpen()
-    // tells whether that worked.
-    explicit SimLine(const std::string& path);
+    // Opens `path` and throws away anything already waiting on it, unless
+    // `discardWaiting` is false (as libmodbus opens a port: what the line
+    // holds is then read as the start of the next reply). isOpen() tells
+    // whether the open worked.
+    explicit SimLine(const std::string& path, bool discardWaiting = true);
     ~SimLine();
     SimLine(const SimLine&) = delete;
     SimLine& operator=(const SimLine&) = delete;

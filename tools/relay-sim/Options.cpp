@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "RegisterBank.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -53,14 +55,64 @@ bool ParseDouble(const std::string& text, double lo, double hi, double& out)
     return true;
 }
 
+// The comma-separated items of `text`; an empty item stays in as "".
+std::vector<std::string> SplitCommas(const std::string& text)
+{
+    std::vector<std::string> items;
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = text.find(',', from);
+        items.push_back(text.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+        if (comma == std::string::npos)
+            return items;
+        from = comma + 1;
+    }
+}
+
+// --refuse-writes REG[,REG...]
+bool ParseRegisterList(const std::string& text, std::vector<int>& out)
+{
+    for (const std::string& item : SplitCommas(text)) {
+        long long r = 0;
+        if (!ParseLong(item, 0, reg::Count - 1, r))
+            return false;
+        out.push_back(int(r));
+    }
+    return true;
+}
+
+// --record N=MONTH,DAY,HOUR,MINUTE,SECOND,STATUS,V1,...,V11: the 17
+// registers of record N as presets.
+bool ParseRecord(const std::string& text, std::vector<std::pair<int, uint16_t>>& out)
+{
+    const auto eq = text.find('=');
+    long long n = 0;
+    if (eq == std::string::npos || !ParseLong(text.substr(0, eq), 1, reg::RecordCount, n))
+        return false;
+    const std::vector<std::string> items = SplitCommas(text.substr(eq + 1));
+    if (items.size() != size_t(reg::RecordLength))
+        return false;
+    std::vector<std::pair<int, uint16_t>> record;
+    const int first = reg::RecordsFirst + int(n - 1) * reg::RecordLength;
+    for (size_t k = 0; k < items.size(); ++k) {
+        long long v = 0;
+        if (!ParseLong(items[k], 0, 65535, v))
+            return false;
+        record.emplace_back(first + int(k), uint16_t(v));
+    }
+    out.insert(out.end(), record.begin(), record.end());
+    return true;
+}
+
 } // namespace
 
 const char* UsageText()
 {
     return R"(Usage: relay-sim [--link PATH] [--slave N] [--no-pace] [--turnaround-ms MS]
                  [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE] [--exception RATE]
-                 [--truncate RATE] [--silent] [--clamp VALUE] [--gone-after SECONDS]
-                 [--seed N] [--freeze] [--set REG=VALUE]... [--log FILE] [--dump]
+                 [--truncate RATE] [--silent] [--clamp VALUE] [--refuse-writes REG[,REG...]]
+                 [--gone-after SECONDS] [--seed N] [--freeze] [--set REG=VALUE]...
+                 [--record N=M,D,H,MI,S,STATUS,V1,...,V11]... [--log FILE] [--dump]
 
 A motor-protection relay on a pseudo-terminal: a Modbus RTU slave that answers
 function 3 (read holding registers 0..255, 1..125 at a time) and function 6
@@ -70,15 +122,30 @@ reply (codes 1, 2, 3); frames with a bad CRC and frames for other addresses
 
 The first line on stdout is the path of the pty to open. The simulator runs
 until SIGINT or SIGTERM and survives the other side closing and reopening it.
+Each new master finds the line clean: when the last one closes the pty, a
+reply still under way or unread, a request broken off and the line's buffers
+are thrown away, so nothing of an exchange cut short reaches the next one.
 
 Registers: 50..60 live values that wander a little each second, 66 status
 word, 67..71 the relay's clock (month, day, hour, minute, second; taken from
-local time at start and ticking), 78 operating minutes, 80..123 setpoints,
-configuration and masks (96, 97, 107), 128..195 four event records of 17
-registers. Writable: 67..71 (clock; month 1..12, day 1..31, hour 0..23,
-minute 0..59, second 0..59, else exception 3) and 80..123 (stored and echoed;
-register 80 is stored but the relay keeps answering to --slave). Writes
-elsewhere get exception 2.
+local time at start and ticking; a write of the second starts a new second),
+78 operating minutes, 80..123 setpoints, configuration and masks (96, 97,
+107), 128..195 four event records of 17 registers (month, day, hour, minute,
+second, status, then eleven values). Writable: 67..71 (clock; month 1..12,
+day 1..31, hour 0..23, minute 0..59, second 0..59, else exception 3) and
+80..123 (stored and echoed; register 80 is stored but the relay keeps
+answering to --slave). Writes elsewhere get exception 2, writes refused with
+--refuse-writes exception 4.
+
+The built-in event records try the master's date handling:
+  1  31 December 23:59:58: later in the year than any moment before the last
+     two seconds of the year, so a master that takes the year from its own
+     clock puts it in the previous year
+  2  30 February 08:15:42: every field in range, but no such date
+  3  hour 24 (14 October, 24:17:36): a field out of range
+  4  19 January 06:25:53: an ordinary moment, with status 0x8201 (bits 0, 9
+     and 15, both ends of the word)
+No two of the 68 record registers hold the same value.
 
 Options:
   --link PATH          make a symlink PATH -> pty while running
@@ -96,7 +163,13 @@ Options:
                        (a write is then not carried out)
   --truncate RATE      share of replies cut short (a random prefix is sent)
   --silent             never answer
-  --clamp VALUE        a write above VALUE stores and echoes VALUE instead
+  --clamp VALUE        a write above VALUE stores VALUE instead and the echo
+                       carries VALUE (same register, other value)
+  --refuse-writes REG[,REG...]
+                       a write to any of these registers (0..255, decimal or
+                       0x hex) is answered with exception 4, device failure
+                       (function 0x86), and leaves the register as it was;
+                       may be repeated
   --gone-after SECONDS after that time close the pty as a pulled adapter would,
                        remove the link and exit 0
   --seed N             random start for the fault choices and the wandering
@@ -105,6 +178,10 @@ Options:
                        stand still
   --set REG=VALUE      preset a register (0..255) after the built-in content;
                        may be repeated
+  --record N=M,D,H,MI,S,STATUS,V1,...,V11
+                       preset event record N (1..4): 17 comma-separated values
+                       0..65535 for its registers 128+17*(N-1) onwards; may be
+                       repeated, applied in order with --set
   --log FILE           append each received frame (any address) as a line of
                        hex bytes, e.g. "01 03 00 32 00 1D 24 0C"
   --dump               print REG=VALUE for all 256 registers and exit
@@ -260,6 +337,21 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 return false;
             }
             out.presets.emplace_back(int(reg), uint16_t(v));
+        } else if (name == "--record") {
+            if (!takeValue())
+                return false;
+            if (!ParseRecord(value, out.presets)) {
+                error = "--record wants N=MONTH,DAY,HOUR,MINUTE,SECOND,STATUS and eleven values, N 1..4 and "
+                        "each of the 17 values 0..65535, not '" + value + "'";
+                return false;
+            }
+        } else if (name == "--refuse-writes") {
+            if (!takeValue())
+                return false;
+            if (!ParseRegisterList(value, out.refusedWrites)) {
+                error = "--refuse-writes wants REG[,REG...] with each REG 0..255, not '" + value + "'";
+                return false;
+            }
         } else if (name == "--log") {
             if (!takeValue())
                 return false;

@@ -24,10 +24,11 @@ struct Options {
     double truncateRate = 0.0;       // --truncate
     bool silent = false;             // --silent
     std::optional<uint16_t> clamp;   // --clamp
+    std::vector<int> refusedWrites;  // --refuse-writes REG[,REG...], registers 0..255
     std::optional<double> goneAfterS; // --gone-after
     std::optional<uint64_t> rngStart; // --seed
     bool freeze = false;             // --freeze
-    std::vector<std::pair<int, uint16_t>> presets; // --set REG=VALUE, in order
+    std::vector<std::pair<int, uint16_t>> presets; // --set REG=VALUE and --record N=..., in order
     std::string logPath;             // --log
     bool dump = false;               // --dump
     bool help = false;               // --help

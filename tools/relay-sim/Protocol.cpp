@@ -36,9 +36,7 @@ Frame FrameAssembler::take(size_t from)
     f.bytes.assign(bytes_.begin() + long(from), bytes_.end());
     f.firstNs = times_[from];
     f.lastNs = times_.back();
-    bytes_.clear();
-    times_.clear();
-    gapChecked_ = false;
+    clear();
     return f;
 }
 
@@ -58,15 +56,20 @@ std::optional<Frame> FrameAssembler::push(uint8_t byte, int64_t nowNs)
     return std::nullopt;
 }
 
+void FrameAssembler::clear()
+{
+    bytes_.clear();
+    times_.clear();
+    gapChecked_ = false;
+}
+
 std::optional<Frame> FrameAssembler::idle(int64_t nowNs)
 {
     if (bytes_.empty())
         return std::nullopt;
     const int64_t quiet = nowNs - times_.back();
     if (quiet >= kStaleNs) {
-        bytes_.clear();
-        times_.clear();
-        gapChecked_ = false;
+        clear();
         return std::nullopt;
     }
     if (quiet >= kFrameGapNs && !gapChecked_) {
@@ -92,7 +95,7 @@ Bytes ExceptionReply(uint8_t address, uint8_t function, uint8_t code)
     return r;
 }
 
-Bytes Answer(const Bytes& request, RegisterBank& bank, std::optional<uint16_t> clamp)
+Bytes Answer(const Bytes& request, RegisterBank& bank, const WriteRules& rules)
 {
     const uint8_t address = request[0];
     const uint8_t function = request[1];
@@ -120,9 +123,11 @@ Bytes Answer(const Bytes& request, RegisterBank& bank, std::optional<uint16_t> c
         return r;
     }
 
+    if (first < int(rules.refused.size()) && rules.refused.test(size_t(first)))
+        return ExceptionReply(address, function, exc::DeviceFailure);
     uint16_t value = uint16_t(word);
-    if (clamp && value > *clamp)
-        value = *clamp;
+    if (rules.clamp && value > *rules.clamp)
+        value = *rules.clamp;
     switch (bank.write(first, value)) {
     case RegisterBank::WriteResult::IllegalAddress:
         return ExceptionReply(address, function, exc::IllegalAddress);

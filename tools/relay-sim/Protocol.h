@@ -2,6 +2,7 @@
 // into frames, and the answer to one request.
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -56,6 +57,9 @@ public:
 
     bool empty() const { return bytes_.empty(); }
 
+    // Forgets whatever was received and not yet taken as a frame.
+    void clear();
+
 private:
     Frame take(size_t from);
 
@@ -74,9 +78,19 @@ constexpr uint8_t DeviceFailure = 4;
 
 Bytes ExceptionReply(uint8_t address, uint8_t function, uint8_t code);
 
+// What the relay does with a function 6 write besides the register's own
+// rules.
+struct WriteRules {
+    // A written value above it is stored and echoed as the clamp.
+    std::optional<uint16_t> clamp;
+    // Writes to these registers are refused with exception 4 (device
+    // failure) and change nothing: the relay's own refusal, told apart from
+    // exceptions 2 and 3, which say what was wrong with the request.
+    std::bitset<256> refused;
+};
+
 // The relay's answer to a request addressed to it (address already checked):
 // a read reply, a write echo, or an exception. A write is carried out here.
-// With `clamp`, a written value above it is stored and echoed as the clamp.
-Bytes Answer(const Bytes& request, RegisterBank& bank, std::optional<uint16_t> clamp);
+Bytes Answer(const Bytes& request, RegisterBank& bank, const WriteRules& rules);
 
 } // namespace relaysim

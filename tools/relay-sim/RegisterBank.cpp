@@ -91,18 +91,27 @@ constexpr uint16_t kSettings[] = {
 };
 static_assert(std::size(kSettings) == reg::SettingsLast - reg::SettingsFirst);
 
-// Four stored events, newest first: month, day, hour, minute, second, status,
-// currents A B C, insulation, unbalance, ripple, thermal impulse, start
-// impulse, supply voltage, start current, start time.
+// Four stored events: month, day, hour, minute, second, status, currents
+// A B C, insulation, unbalance, ripple, thermal impulse, start impulse,
+// supply voltage, start current, start time. Their moments are chosen to
+// try a master's date handling; no two of the 68 registers hold the same
+// value, and none of the eleven values of a record equals a setting or a
+// value a live register can wander to, so a test can tell where a shown
+// number came from.
 constexpr uint16_t kRecords[reg::RecordCount][reg::RecordLength] = {
-    // overload trip, motor off
-    {11, 3, 14, 27, 5, 0x0208, 131, 128, 134, 1850, 4, 2, 100, 38, 388, 590, 4200},
-    // prolonged heavy start, motor off
-    {9, 17, 7, 2, 41, 0x4210, 410, 402, 415, 1920, 3, 5, 87, 87, 372, 620, 6000},
-    // cut-off, motor off
-    {6, 30, 22, 45, 13, 0x0201, 812, 790, 805, 1780, 2, 1, 64, 41, 379, 600, 3900},
-    // unbalance with low insulation, motor off
-    {2, 11, 5, 30, 59, 0x0242, 88, 61, 90, 450, 31, 3, 55, 40, 395, 585, 3800},
+    // Overload trip, motor off. 31 December 23:59:58 is later in the year
+    // than any moment but the last two seconds of it, so a master that takes
+    // the year from its own clock puts the record in the previous year.
+    {12, 31, 23, 59, 58, 0x0208, 131, 128, 137, 1850, 7, 11, 103, 39, 376, 591, 4210},
+    // Prolonged heavy start, motor off. 30 February: every field in range,
+    // but the date exists in no year.
+    {2, 30, 8, 15, 42, 0x4210, 410, 402, 415, 2045, 22, 9, 85, 84, 372, 620, 6005},
+    // Low insulation with the protection blocked, motor off. Hour 24 is out
+    // of range (14 October, 24:17:36).
+    {10, 14, 24, 17, 36, 0x1240, 104, 107, 101, 430, 13, 16, 55, 43, 383, 585, 3820},
+    // Cut-off at the end of a long start, motor off: an ordinary moment
+    // (19 January 06:25:53) with the status bits at both ends set.
+    {1, 19, 6, 25, 53, 0x8201, 812, 790, 805, 1780, 18, 21, 64, 41, 379, 604, 3900},
 };
 
 bool IsLeap(int year)

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -60,12 +61,26 @@ int64_t MonotonicNs()
     return int64_t(ts.tv_sec) * kSecondNs + ts.tv_nsec;
 }
 
+namespace {
+
+// An accepted function 6 write of register `r`: the reply is its echo.
+bool IsAcceptedWrite(const Bytes& request, const Bytes& reply, int r)
+{
+    return request.size() == 8 && request[1] == 6 && ((request[2] << 8) | request[3]) == r && reply.size() == 8
+        && reply[1] == 6;
+}
+
+} // namespace
+
 Simulator::Simulator(const Options& options, uint64_t rngStart, RegisterBank bank)
     : options_(options)
     , bank_(std::move(bank))
     , faultRng_(rngStart)
     , wanderRng_(rngStart ^ 0xA5A5'5A5A'C3C3'3C3Cull)
 {
+    writeRules_.clamp = options.clamp;
+    for (int r : options.refusedWrites)
+        writeRules_.refused.set(size_t(r));
 }
 
 Simulator::~Simulator()
@@ -94,6 +109,19 @@ int Simulator::setUp()
     MakeRaw(slaveFd_);
     MakeRaw(masterFd_);
     fcntl(masterFd_, F_SETFL, fcntl(masterFd_, F_GETFL) | O_NONBLOCK);
+
+    // With our own slave fd open the master side never sees a master come
+    // or go; a watch on the device tells.
+    watchFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watchFd_ < 0 || inotify_add_watch(watchFd_, name, IN_OPEN | IN_CLOSE) < 0) {
+        std::fprintf(stderr,
+                     "relay-sim: cannot watch %s for masters coming and going (%s); what one leaves on the line "
+                     "may reach the next\n",
+                     name, std::strerror(errno));
+        if (watchFd_ >= 0)
+            close(watchFd_);
+        watchFd_ = -1;
+    }
 
     if (!options_.logPath.empty()) {
         logFd_ = open(options_.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -154,6 +182,9 @@ int Simulator::setUp()
 
 void Simulator::shutDown()
 {
+    if (watchFd_ >= 0)
+        close(watchFd_);
+    watchFd_ = -1;
     if (masterFd_ >= 0)
         close(masterFd_);
     if (slaveFd_ >= 0)
@@ -195,7 +226,13 @@ int Simulator::run()
         if (hupQuietUntilNs_ >= 0 && now >= hupQuietUntilNs_)
             hupQuietUntilNs_ = -1;
         const bool watchLine = hupQuietUntilNs_ < 0;
-        pollfd pfd{masterFd_, POLLIN, 0};
+        pollfd fds[2];
+        nfds_t count = 0;
+        if (watchFd_ >= 0)
+            fds[count++] = pollfd{watchFd_, POLLIN, 0};
+        pollfd* const line = watchLine ? &fds[count++] : nullptr;
+        if (line)
+            *line = pollfd{masterFd_, POLLIN, 0};
         const int64_t deadline = nextDeadline();
         timespec timeout{};
         timespec* timeoutPtr = nullptr;
@@ -203,7 +240,7 @@ int Simulator::run()
             timeout = ToTimespec(std::max<int64_t>(0, deadline - now));
             timeoutPtr = &timeout;
         }
-        const int ready = ppoll(watchLine ? &pfd : nullptr, watchLine ? 1 : 0, timeoutPtr, &waitMask);
+        const int ready = ppoll(count ? fds : nullptr, count, timeoutPtr, &waitMask);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -211,9 +248,14 @@ int Simulator::run()
             return 1;
         }
         now = MonotonicNs();
-        if (ready > 0 && (pfd.revents & POLLIN))
+        // Comings and goings first, every time, so bytes of a new master
+        // are never read before the old one's leaving is dealt with.
+        watchOpeners(now);
+        if (!line || ready <= 0)
+            continue;
+        if (line->revents & POLLIN)
             readLine(now);
-        else if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR))) {
+        else if (line->revents & (POLLHUP | POLLERR)) {
             // Should not happen while our own slave fd is open; if it does,
             // look again later rather than spin on it.
             hupQuietUntilNs_ = now + 20'000'000;
@@ -265,12 +307,90 @@ void Simulator::readLine(int64_t nowNs)
                 hupQuietUntilNs_ = nowNs + 20'000'000;
             return;
         }
-        for (ssize_t i = 0; i < n; ++i) {
-            if (auto frame = assembler_.push(buf[i], nowNs))
-                onFrame(*frame);
-        }
+        feed(buf, size_t(n), nowNs);
         if (size_t(n) < sizeof buf)
             return;
+    }
+}
+
+void Simulator::feed(const uint8_t* data, size_t count, int64_t nowNs)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (auto frame = assembler_.push(data[i], nowNs))
+            onFrame(*frame);
+    }
+}
+
+Simulator::OpenerEvents Simulator::readOpenerEvents()
+{
+    OpenerEvents events;
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+        const ssize_t n = read(watchFd_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return events;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+            at += ssize_t(sizeof(inotify_event) + e->len);
+            if (e->mask & IN_Q_OVERFLOW) {
+                // The count is lost: take the line as left, the safe side
+                // for whoever opens it next.
+                openers_ = 0;
+                events.lastClosed = true;
+            }
+            if (e->mask & IN_OPEN) {
+                ++openers_;
+                events.opened = true;
+            }
+            if (e->mask & IN_CLOSE) {
+                openers_ = std::max(0, openers_ - 1);
+                if (openers_ == 0)
+                    events.lastClosed = true;
+            }
+        }
+    }
+}
+
+Bytes Simulator::drainLine()
+{
+    Bytes all;
+    uint8_t buf[512];
+    for (;;) {
+        const ssize_t n = read(masterFd_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return all;
+        all.insert(all.end(), buf, buf + n);
+    }
+}
+
+void Simulator::watchOpeners(int64_t nowNs)
+{
+    if (watchFd_ < 0)
+        return;
+    OpenerEvents events = readOpenerEvents();
+    while (events.lastClosed) {
+        // The last master has gone, perhaps killed in the middle of an
+        // exchange. Nothing of it may reach the next one: a master that does
+        // not flush its input on opening would take the rest of an old reply
+        // for the start of its own and stay a reply behind from then on.
+        outgoing_.clear();
+        assembler_.clear();
+        tcflush(slaveFd_, TCIFLUSH); // reply bytes it left unread
+        // The next one is there already: what is waiting on the line is
+        // read as its. Only if we were kept from running until after it came
+        // can some of that be the old master's; the assembler then finds the
+        // new request behind it, as it would behind noise on a wire.
+        if (openers_ > 0)
+            return;
+        MakeRaw(slaveFd_);               // the line as it was at start, whatever that master set
+        const Bytes left = drainLine();  // what it sent that was not read yet
+        events = readOpenerEvents();
+        if (events.opened && !events.lastClosed)
+            feed(left.data(), left.size(), nowNs); // a new master came meanwhile: this may be its request
     }
 }
 
@@ -297,10 +417,15 @@ void Simulator::onFrame(const Frame& frame)
         return;
 
     Bytes reply;
-    if (faultRng_.chance(options_.exceptionRate))
+    if (faultRng_.chance(options_.exceptionRate)) {
         reply = ExceptionReply(frame.bytes[0], frame.bytes[1], exc::DeviceFailure);
-    else
-        reply = Answer(frame.bytes, bank_, options_.clamp);
+    } else {
+        reply = Answer(frame.bytes, bank_, writeRules_);
+        // Setting the second starts it afresh, as on a clock chip: the clock
+        // reads the written moment for a whole second.
+        if (nextTickNs_ >= 0 && IsAcceptedWrite(frame.bytes, reply, reg::Second))
+            nextTickNs_ = MonotonicNs() + kSecondNs;
+    }
 
     if (faultRng_.chance(options_.dropRate))
         return;

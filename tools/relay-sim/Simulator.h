@@ -45,7 +45,18 @@ private:
         size_t sent = 0;
     };
 
+    // Opens and closes of the pty's slave side by others, as its watch
+    // reported them since the last look.
+    struct OpenerEvents {
+        bool opened = false;
+        bool lastClosed = false; // some close left no opener
+    };
+
     size_t pieceEnd(const Outgoing& o) const;
+    OpenerEvents readOpenerEvents();
+    void watchOpeners(int64_t nowNs);
+    Bytes drainLine();
+    void feed(const uint8_t* data, size_t count, int64_t nowNs);
     void onFrame(const Frame& frame);
     void logFrame(const Bytes& bytes);
     void queueReply(Bytes reply, const Frame& request);
@@ -57,6 +68,7 @@ private:
     void shutDown();
 
     Options options_;
+    WriteRules writeRules_;
     RegisterBank bank_;
     Rng faultRng_;
     Rng wanderRng_;
@@ -66,6 +78,8 @@ private:
     int masterFd_ = -1;
     int slaveFd_ = -1; // held open so the master never sees a hang-up
     int logFd_ = -1;
+    int watchFd_ = -1; // inotify on the slave side: who opens and closes the line
+    int openers_ = 0;  // open descriptions of the slave side besides our own
     std::string ptyPath_;
     bool linkMade_ = false;
 
