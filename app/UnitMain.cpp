@@ -1,6 +1,7 @@
 #include "app/UnitMain.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDateEdit>
 #include <QDateTime>
 #include <QGuiApplication>
@@ -24,6 +25,7 @@
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
 #include "exchanges/ExchangeTable.h"
+#include "exchanges/Masks.h"
 #include "link/PollModes.h"
 
 namespace {
@@ -129,6 +131,21 @@ void TForm1::bindControls()
                 c.widget->setProperty("Tag", kTagFollowing);
 }
 
+void TForm1::wireMasksAndClock()
+{
+    for (const BoundControl& c : registers_.Page(kMasksPage)) {
+        if (auto* box = qobject_cast<QCheckBox*>(c.widget))
+            connect(box, &QCheckBox::clicked, this, [this, box] { M1CB1Click(box); });
+    }
+    connect(maskOk(kMaskRegisters[0]), &QPushButton::clicked, this, [this] { ButtonM1Click(); });
+    connect(maskOk(kMaskRegisters[1]), &QPushButton::clicked, this, [this] { ButtonM2Click(); });
+    connect(maskOk(kMaskRegisters[2]), &QPushButton::clicked, this, [this] { ButtonM3Click(); });
+    for (QPushButton* button : {ButtonSys, ButtonDT})
+        connect(button, &QPushButton::clicked, this, [this, button] { ButtonSysClick(button); });
+    connect(DPicker, &QDateTimeEdit::dateTimeChanged, this, [this] { DPickerChange(DPicker); });
+    connect(TPicker, &QDateTimeEdit::dateTimeChanged, this, [this] { DPickerChange(TPicker); });
+}
+
 void TForm1::wireSettingEditors()
 {
     for (int page : {1, 2}) {
@@ -166,6 +183,7 @@ void TForm1::wireHandlers()
     connect(PageControl1, &TPageControl::changing, this, &TForm1::PageControl1Changing);
     connect(PageControl1, &TPageControl::changed, this, &TForm1::PageControl1Change);
     wireSettingEditors();
+    wireMasksAndClock();
 
     ComPort->OnRxChar = [this](QObject* sender, int count) { Receive(sender, count); };
     portLink_.OnDeviceLost = [this](int osError, const QString& reason) {
@@ -213,7 +231,7 @@ void TForm1::clearCurrentParams()
 
 void TForm1::Timer1Timer()
 {
-    LabelDT->setText(LocalDateTimeText(QDateTime::currentDateTime()));
+    LabelDT->setText(LocalDateTimeText(Now()));
 }
 
 void TForm1::NClick(QAction* item)
@@ -256,15 +274,8 @@ void TForm1::OpenComPort()
         TPicker->setEnabled(true);
         LabelNum->setText(QStringLiteral("COM %1").arg(ComNumber));
         MissCount = 0;
-        for (int m = 1; m <= 3; ++m) {
-            if (QWidget* ok = Control(QStringLiteral("ButtonM%1").arg(m)))
-                ok->setVisible(false);
-            if (QWidget* text = Control(QStringLiteral("EditMask%1").arg(m)))
-                text->setProperty("Tag", 0);
-            for (int k = 1; k <= 15; ++k)
-                if (QWidget* box = Control(QStringLiteral("M%1CB%2").arg(m).arg(k)))
-                    box->setProperty("Tag", 0);
-        }
+        for (int reg : kMaskRegisters)
+            followRelay(reg);
         PollMode = pmReadParam;
         Timer->start();
     } catch (const EComPort& e) {

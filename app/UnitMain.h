@@ -3,8 +3,10 @@
 // link and the controls.
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -92,11 +94,34 @@ public:
     uint8_t WriteUstRegister = 0;
     uint16_t WriteUstValue = 0;
 
+    // Protection masks.
+    void ReadMaskTimer();
+    void ReadMaskReceive(const SentRequest& sent);
+    void M1CB1Click(QObject* Sender);
+    void ButtonM1Click();
+    void ButtonM2Click();
+    void ButtonM3Click();
+    uint16_t MaskWriteRegister = 0;
+    uint16_t MaskWriteValue = 0;
+
+    // The relay's clock.
+    void DPickerChange(QObject* Sender);
+    void ButtonSysClick(QObject* Sender);
+    QDateTime ClockWriteTime;
+
+    // The PC's local clock; tests put another in its place.
+    std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
+
     // The write exchange (PollMode pmWriteRegister), by ExchangeContext.
     void WriteUstTimer();
     void WriteUstReceive(const SentRequest& sent, ReplyVerdict verdict);
     void BuildSettingWrite();
     void SettingWriteEnded();
+    void BuildMaskWrite();
+    void MaskWriteEnded();
+    void BuildClockWrite();
+    void ClockWriteEchoed();
+    void ClockWriteEnded();
 
     // The register map: every page's register controls, bound to their widgets.
     const RegisterMap& Registers() const { return registers_; }
@@ -133,6 +158,15 @@ private:
     bool portOpen() const;
     // Enables the controls that depend on a control just filled from a reply.
     void applyEnableRules(int page, const std::vector<const BoundControl*>& filled);
+    // A mask's controls by its register: all of them, its bit text, its Ok.
+    std::vector<const BoundControl*> maskControls(int reg) const;
+    QLineEdit* maskEdit(int reg) const;
+    QPushButton* maskOk(int reg) const;
+    // The mask leaves editing: Ok hidden, its edit and boxes follow the relay.
+    void followRelay(int reg);
+    void confirmMask(int reg);
+    void wireMasksAndClock();
+    void chooseSettingsBlock(uint8_t context);
 
     QHash<QString, QWidget*> controls_;
     RegisterMap registers_;

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QDateEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimeEdit>
 
 #include "app/UnitMain.h"
@@ -29,9 +30,11 @@ void TForm1::ReadParamReceive(const SentRequest& sent)
     clock.hour = ReplyRegister(RxBuffer, first, kClockFirstRegister + 2);
     clock.minute = ReplyRegister(RxBuffer, first, kClockFirstRegister + 3);
     clock.second = ReplyRegister(RxBuffer, first, kClockFirstRegister + 4);
-    const QDateTime moment = RelayClockMoment(QDate::currentDate(), clock);
+    const QDateTime moment = RelayClockMoment(Now().date(), clock);
     // While ButtonDT shows, the pickers hold the user's own clock setting.
+    // Set from here, a picker's change is not the user's.
     if (ButtonDT->isHidden()) {
+        const QSignalBlocker blockDate(DPicker), blockTime(TPicker);
         if (DPicker->date() != moment.date())
             DPicker->setDate(moment.date());
         if (TPicker->time() != moment.time())

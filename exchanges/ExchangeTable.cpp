@@ -9,6 +9,7 @@ const std::vector<Exchange>& Exchanges()
          &TForm1::ReadParamReceive},
         {pmReadUstNast, "setpoints and configuration", {kSettingsBlock, kLiveBlock}, &TForm1::ReadUstNastTimer,
          &TForm1::ReadUstNastReceive},
+        {pmReadMask, "protection masks", {kMasksBlock}, &TForm1::ReadMaskTimer, &TForm1::ReadMaskReceive},
         {pmWriteRegister, "register write", {}, &TForm1::WriteUstTimer, nullptr},
     };
     return table;
@@ -17,8 +18,10 @@ const std::vector<Exchange>& Exchanges()
 const std::vector<WriteKind>& WriteKinds()
 {
     static const std::vector<WriteKind> table = {
+        {ecClockWrite, "clock", &TForm1::BuildClockWrite, &TForm1::ClockWriteEchoed, &TForm1::ClockWriteEnded},
         {ecSettingWrite, "setting", &TForm1::BuildSettingWrite, &TForm1::SettingWriteEnded,
          &TForm1::SettingWriteEnded},
+        {ecMaskWrite, "mask", &TForm1::BuildMaskWrite, &TForm1::MaskWriteEnded, &TForm1::MaskWriteEnded},
     };
     return table;
 }

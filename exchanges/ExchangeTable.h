@@ -47,3 +47,4 @@ const WriteKind* FindWriteKind(uint8_t context);
 constexpr RegisterBlock kCurrentParamsBlock{50, 29};
 constexpr RegisterBlock kSettingsBlock{80, 44};
 constexpr RegisterBlock kLiveBlock{50, 11};
+constexpr RegisterBlock kMasksBlock{96, 12};

@@ -13,6 +13,7 @@
 #include "app/LedIndicator.h"
 #include "app/SpinEdit.h"
 #include "app/UnitMain.h"
+#include "link/PollModes.h"
 
 bool TForm1::LinkPresent() const
 {
@@ -39,8 +40,8 @@ void TForm1::PageControl1Change(int shownIndex)
     if (link) {
         switch (shownIndex) {
         case 0: ReadParamRequest = 1; break;
-        case 1: ExchangeContext = 12; ReadUstNastRequest = 1; break;
-        case 2: ExchangeContext = 11; ReadUstNastRequest = 1; break;
+        case 1: chooseSettingsBlock(ecSettingsBlock); ReadUstNastRequest = 1; break;
+        case 2: chooseSettingsBlock(ecLiveBlock); ReadUstNastRequest = 1; break;
         case 3: case 4: case 5: case 6:
             ProtokolNumber = uint8_t(shownIndex - 2);
             ReadProtokolRequest = 1;
@@ -58,15 +59,20 @@ void TForm1::PageControl1Change(int shownIndex)
 }
 
 // The page's register controls go back to their empty look (value fields
-// emptied, spin edits at their minimum, no item chosen, boxes and lamps off),
-// except those that keep what they show; the masks' Ok buttons hide.
+// emptied, spin edits at their minimum, no item chosen, boxes and lamps off,
+// the masks' Ok buttons hidden), except those that keep what they show.
+// The block the next settings read fetches. A write under way keeps its own
+// ExchangeContext until it ends: a clock set half way, or a setting whose echo
+// no longer finds its write, would be the price.
+void TForm1::chooseSettingsBlock(uint8_t context)
+{
+    if (PollMode != pmWriteRegister)
+        ExchangeContext = context;
+}
+
 void TForm1::resetPage(int index)
 {
     for (const BoundControl& c : registers_.Page(index))
         if (!c.row->keepOnReset)
             ResetControl(c);
-    if (index == 7)
-        for (int m = 1; m <= 3; ++m)
-            if (QWidget* ok = Control(QStringLiteral("ButtonM%1").arg(m)))
-                ok->setVisible(false);
 }

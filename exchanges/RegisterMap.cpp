@@ -105,6 +105,9 @@ void ResetControl(const BoundControl& control)
     case ControlKind::Led:
         static_cast<TLedIndicator*>(control.widget)->SetChecked(false);
         break;
+    case ControlKind::Button:
+        control.widget->setVisible(false);
+        break;
     default:
         break;
     }

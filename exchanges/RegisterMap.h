@@ -73,7 +73,8 @@ std::vector<const BoundControl*> DecodeReply(const PageControls& controls, const
                                              const uint8_t* rxBuffer, bool respectMarks);
 
 // The empty look of a page entered without a link: value fields and moments
-// emptied, spin edits at their minimum, no item selected, boxes and lamps off.
+// emptied, spin edits at their minimum, no item selected, boxes and lamps off,
+// confirm buttons hidden.
 void ResetControl(const BoundControl& control);
 
 // Sets a line edit's text only when it differs, so that an unchanged reply

@@ -28,3 +28,15 @@ uint16_t BitTextToWord(const QString& text)
     }
     return result;
 }
+
+bool IsBitText(const QString& text)
+{
+    if (text.size() != 17)
+        return false;
+    for (int i = 0; i < 17; ++i) {
+        const QChar c = text.at(i);
+        if (i == 8 ? c != QLatin1Char(' ') : (c != QLatin1Char('0') && c != QLatin1Char('1')))
+            return false;
+    }
+    return true;
+}

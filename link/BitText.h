@@ -12,3 +12,7 @@ QString WordToBitText(uint16_t word);
 // to the first: a blank takes no bit position, "1" sets the bit of its
 // position, anything else leaves it 0; positions from 16 upward add nothing.
 uint16_t BitTextToWord(const QString& text);
+
+// True for a text as WordToBitText writes it: 16 digits "0" or "1" with one
+// blank after the eighth.
+bool IsBitText(const QString& text);

@@ -241,6 +241,28 @@ TEST(RequestFlags, AppliedInFixedOrderAndCleared)
     EXPECT_EQ(s.ExchangeContext, 6);   // a read leaves the sub-selector alone
 }
 
+// A started clock write finishes before anything else is applied, so the
+// relay's clock is never left part new and part old.
+TEST(RequestFlags, WaitWhileTheClockSequenceRuns)
+{
+    LinkState s;
+    s.PollMode = 2;
+    s.ExchangeContext = 0;
+    s.ClockStep = 3;
+    s.ReadMaskRequest = 1;
+    s.WriteUstRequest = 1;
+    s.ApplyRequestFlags();
+    EXPECT_EQ(s.PollMode, 2);
+    EXPECT_EQ(s.ExchangeContext, 0);
+    EXPECT_EQ(s.ReadMaskRequest + s.WriteUstRequest, 2);
+    s.ClockStep = 0;   // the fifth echo ended it
+    s.PollMode = 5;
+    s.ApplyRequestFlags();
+    EXPECT_EQ(s.PollMode, 2);
+    EXPECT_EQ(s.ExchangeContext, 4);
+    EXPECT_EQ(s.ReadMaskRequest + s.WriteUstRequest, 0);
+}
+
 TEST(BitText, BothWaysForEveryWord)
 {
     EXPECT_EQ(WordToBitText(0), QStringLiteral("00000000 00000000"));

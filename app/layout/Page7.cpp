@@ -62,6 +62,7 @@ PageTable MakePage7()
             ControlRow row = Row(ControlKind::Button, QStringLiteral("ButtonM%1").arg(m), P,
                                  QRect(line.left, 300, 105, 23), FontRole::Window, QStringLiteral("Ok"));
             row.visible = false;
+            row.reg = line.reg;   // the mask it confirms
             rows.push_back(row);
         }
     }

@@ -1,0 +1,120 @@
+// The protection masks: twelve registers from 96 read into three columns of
+// check boxes with their bit text (mask 1 register 96, mask 2 register 107,
+// mask 3 register 97), edited box by box and written one mask at a time with
+// its Ok button.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/UnitMain.h"
+#include "exchanges/ExchangeTable.h"
+#include "exchanges/Masks.h"
+#include "link/BitText.h"
+
+void TForm1::ReadMaskTimer()
+{
+    FillReadRequest(TxFrame, SlaveAddress, kMasksBlock.first, kMasksBlock.count);
+}
+
+// A mask's edit and boxes under edit (mark 111) keep what the user made of them.
+void TForm1::ReadMaskReceive(const SentRequest& sent)
+{
+    DecodeReply(registers_.Page(kMasksPage), sent, RxBuffer, true);
+}
+
+int MaskBitTextPosition(int bit)
+{
+    // Bits 15 to 8 stand in characters 1 to 8, the blank in 9, bits 7 to 0 in 10 to 17.
+    return bit >= 8 ? 16 - bit : 17 - bit;
+}
+
+std::vector<const BoundControl*> TForm1::maskControls(int reg) const
+{
+    std::vector<const BoundControl*> controls;
+    for (const BoundControl& c : registers_.Page(kMasksPage))
+        if (c.row->reg == reg)
+            controls.push_back(&c);
+    return controls;
+}
+
+QLineEdit* TForm1::maskEdit(int reg) const
+{
+    for (const BoundControl* c : maskControls(reg))
+        if (c->row->kind == ControlKind::ValueField)
+            return static_cast<QLineEdit*>(c->widget);
+    return nullptr;
+}
+
+QPushButton* TForm1::maskOk(int reg) const
+{
+    for (const BoundControl* c : maskControls(reg))
+        if (c->row->kind == ControlKind::Button)
+            return static_cast<QPushButton*>(c->widget);
+    return nullptr;
+}
+
+void TForm1::followRelay(int reg)
+{
+    for (const BoundControl* c : maskControls(reg)) {
+        if (c->row->kind == ControlKind::Button)
+            c->widget->setVisible(false);
+        else
+            SetEdited(c->widget, false);
+    }
+}
+
+// Raised only by the user's clicks; a box set from a reply never comes here.
+void TForm1::M1CB1Click(QObject* Sender)
+{
+    const BoundControl* box = registers_.Of(Sender);
+    if (!box || !portOpen())
+        return;   // with the port closed, a click changes only the box itself
+    const int reg = box->row->reg;
+    SetEdited(box->widget, true);
+    QLineEdit* edit = maskEdit(reg);
+    QString text = edit->text().left(17);
+    SetEdited(edit, true);
+    const int at = MaskBitTextPosition(box->row->bit) - 1;
+    if (at < text.size())
+        text[at] = static_cast<QCheckBox*>(box->widget)->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
+    edit->setText(text);
+    maskOk(reg)->setVisible(true);
+    // One mask under edit at a time: the others drop their changes.
+    for (int other : kMaskRegisters)
+        if (other != reg)
+            followRelay(other);
+    clearActiveControl();
+}
+
+void TForm1::ButtonM1Click() { confirmMask(kMaskRegisters[0]); }
+void TForm1::ButtonM2Click() { confirmMask(kMaskRegisters[1]); }
+void TForm1::ButtonM3Click() { confirmMask(kMaskRegisters[2]); }
+
+// A full bit text is written back whole, bit 15 as it was read. An edit that
+// holds no full bit text (emptied by a page entered without a link, or never
+// filled) writes nothing: the mask just follows the relay again.
+void TForm1::confirmMask(int reg)
+{
+    const QString text = maskEdit(reg)->text();
+    followRelay(reg);
+    if (!IsBitText(text))
+        return;
+    MaskWriteRegister = uint16_t(reg);
+    MaskWriteValue = BitTextToWord(text);
+    WriteFrameSent = 0;
+    WriteMaskRequest = 1;
+}
+
+void TForm1::BuildMaskWrite()
+{
+    FillWriteRequest(TxFrame, SlaveAddress, uint8_t(MaskWriteRegister), MaskWriteValue);
+    WriteFrameSent = 1;
+}
+
+// Confirmed or answered otherwise by the relay, the masks are read again and
+// show what it holds. An answer to a write since replaced changes nothing.
+void TForm1::MaskWriteEnded()
+{
+    if (WriteFrameSent == 1)
+        PollMode = pmReadMask;
+}
