@@ -1,5 +1,6 @@
 // Date and time texts in the system's regional formats: the short date and
-// the long time without a time-zone part.
+// the long time without a time-zone part. Where the system has no regional
+// settings, numeric "dd.MM.yyyy" and "HH:mm:ss".
 #pragma once
 
 #include <QDateTime>
@@ -7,4 +8,6 @@
 
 QString ShortDateFormat();
 QString LongTimeFormat();
+QString ShortDateText(const QDate& date);
+QString LongTimeText(const QTime& time);
 QString LocalDateTimeText(const QDateTime& moment);   // short date, a blank, long time

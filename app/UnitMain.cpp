@@ -140,6 +140,10 @@ void TForm1::wireMasksAndClock()
     connect(maskOk(kMaskRegisters[0]), &QPushButton::clicked, this, [this] { ButtonM1Click(); });
     connect(maskOk(kMaskRegisters[1]), &QPushButton::clicked, this, [this] { ButtonM2Click(); });
     connect(maskOk(kMaskRegisters[2]), &QPushButton::clicked, this, [this] { ButtonM3Click(); });
+    for (int n = 1; n <= 4; ++n) {
+        auto* report = ControlAs<QPushButton>(QStringLiteral("ButtonP%1").arg(n));
+        connect(report, &QPushButton::clicked, this, [this, report] { ButtonP1Click(report); });
+    }
     for (QPushButton* button : {ButtonSys, ButtonDT})
         connect(button, &QPushButton::clicked, this, [this, button] { ButtonSysClick(button); });
     connect(DPicker, &QDateTimeEdit::dateTimeChanged, this, [this] { DPickerChange(DPicker); });

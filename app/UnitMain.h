@@ -94,6 +94,11 @@ public:
     uint8_t WriteUstRegister = 0;
     uint16_t WriteUstValue = 0;
 
+    // Event records and their report files.
+    void ReadProtokolTimer();
+    void ReadProtokolReceive(const SentRequest& sent);
+    void ButtonP1Click(QObject* Sender);
+
     // Protection masks.
     void ReadMaskTimer();
     void ReadMaskReceive(const SentRequest& sent);

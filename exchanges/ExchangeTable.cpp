@@ -1,6 +1,7 @@
 #include "exchanges/ExchangeTable.h"
 
 #include "app/UnitMain.h"
+#include "exchanges/EventRecords.h"
 
 const std::vector<Exchange>& Exchanges()
 {
@@ -9,6 +10,8 @@ const std::vector<Exchange>& Exchanges()
          &TForm1::ReadParamReceive},
         {pmReadUstNast, "setpoints and configuration", {kSettingsBlock, kLiveBlock}, &TForm1::ReadUstNastTimer,
          &TForm1::ReadUstNastReceive},
+        {pmReadProtokol, "event records", {RecordBlock(1), RecordBlock(2), RecordBlock(3), RecordBlock(4)},
+         &TForm1::ReadProtokolTimer, &TForm1::ReadProtokolReceive},
         {pmReadMask, "protection masks", {kMasksBlock}, &TForm1::ReadMaskTimer, &TForm1::ReadMaskReceive},
         {pmWriteRegister, "register write", {}, &TForm1::WriteUstTimer, nullptr},
     };

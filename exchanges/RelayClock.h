@@ -17,3 +17,10 @@ QDateTime RelayClockMoment(const QDate& today, const RelayClockFields& f);
 
 // The moment shown when the relay's clock cannot be read as a date.
 QDateTime RelayClockFallback();
+
+// The moment of an event record: the fields in the year of `now`, or the year
+// before when that would lie after `now` (the relay keeps no year; a record is
+// never in the future). 1 January 2001, 00:00:00 when a field is out of range
+// or the date does not exist in the chosen year.
+QDateTime RecordMoment(const QDateTime& now, const RelayClockFields& f);
+QDateTime RecordMomentFallback();

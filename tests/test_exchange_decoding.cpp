@@ -131,7 +131,8 @@ TEST(ExchangeDecoding, MidReplySwitchNeverChangesWhatTheReplyShows)
                     for (Window* w : {&reference, &switched}) {
                         w->form.PollMode = a.mode;
                         w->form.ExchangeContext = ContextFor(a, block);
-                        w->form.ProtokolNumber = 1;
+                        w->form.ProtokolNumber =
+                            uint8_t(a.mode == pmReadProtokol ? (block.first - 128) / 17 + 1 : 1);
                         const auto request = w->SendOne();
                         ASSERT_EQ(request.size(), 8u);
                         ASSERT_EQ(request[3], block.first);

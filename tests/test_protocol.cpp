@@ -305,3 +305,22 @@ TEST(RelayClock, RangeChecksNonexistentDatesAndFallback)
     EXPECT_EQ(RelayClockMoment(leapYear, {2, 29, 10, 0, 0}),
               QDateTime(QDate(2024, 2, 29), QTime(10, 0, 0)));
 }
+
+TEST(RecordMoment, LatestYearNotInTheFutureAndTheFallbacks)
+{
+    const QDateTime fifthOfJanuary(QDate(2027, 1, 5), QTime(8, 0, 0));
+    const QDateTime fallback(QDate(2001, 1, 1), QTime(0, 0, 0));
+    EXPECT_EQ(RecordMoment(fifthOfJanuary, {12, 31, 23, 59, 59}), QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59)));
+    EXPECT_EQ(RecordMoment(fifthOfJanuary, {1, 5, 8, 0, 0}), QDateTime(QDate(2027, 1, 5), QTime(8, 0, 0)));
+    EXPECT_EQ(RecordMoment(fifthOfJanuary, {1, 5, 8, 0, 1}), QDateTime(QDate(2026, 1, 5), QTime(8, 0, 1)));
+    for (RelayClockFields f : std::initializer_list<RelayClockFields>{
+             {0, 1, 0, 0, 0}, {13, 1, 0, 0, 0}, {1, 32, 0, 0, 0}, {1, 1, 24, 0, 0}, {1, 1, 0, 60, 0}, {1, 1, 0, 0, 60},
+             {4, 31, 0, 0, 0}, {2, 30, 0, 0, 0}})
+        EXPECT_EQ(RecordMoment(fifthOfJanuary, f), fallback);
+    // 29 February: this year's if it is a leap year and the day has passed;
+    // stepping back into a year without it gives the fallback.
+    EXPECT_EQ(RecordMoment(QDateTime(QDate(2028, 3, 1), QTime(0, 0)), {2, 29, 1, 0, 0}),
+              QDateTime(QDate(2028, 2, 29), QTime(1, 0, 0)));
+    EXPECT_EQ(RecordMoment(QDateTime(QDate(2028, 2, 28), QTime(0, 0)), {2, 29, 1, 0, 0}), fallback);
+    EXPECT_EQ(RecordMoment(QDateTime(QDate(2029, 3, 1), QTime(0, 0)), {2, 29, 1, 0, 0}), fallback);
+}

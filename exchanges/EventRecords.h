@@ -1,0 +1,12 @@
+// The event records' registers and pages.
+#pragma once
+
+#include "exchanges/ExchangeTable.h"
+
+constexpr int kRecordCount = 4;
+constexpr int kFirstRecordRegister = 128;
+constexpr int kRecordLength = 17;
+
+// The block of record 1 to 4, and the page that shows it ("Протокол1" is page 3).
+RegisterBlock RecordBlock(int record);
+constexpr int RecordPage(int record) { return record + 2; }
