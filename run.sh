@@ -40,9 +40,12 @@ export ZASHCHITA_COM1="$work/COM1"
 echo "Relay simulator on $pty, wired as COM1 ($ZASHCHITA_COM1)"
 
 if [ "$headless" = 1 ]; then
-  shots=${ZASHCHITA_SHOTS:-$PWD/shots}
-  xvfb-run -a -s "-screen 0 1024x768x24" build/tools/tour/zashchita-tour "$shots"
-  echo "Pictures of every page are in $shots"
+  shots=$(realpath -m "${ZASHCHITA_SHOTS:-shots}")
+  tour=$PWD/build/tools/tour/zashchita-tour
+  # The tour writes record 4's report; keep its TXT folder out of the tree.
+  (cd "$work" && xvfb-run -a -s "-screen 0 1024x768x24" "$tour" "$shots")
+  [ -f "$work/TXT/Protokol4.txt" ] && cp "$work/TXT/Protokol4.txt" "$shots/"
+  echo "Pictures of every page, and record 4's report file, are in $shots"
 else
   build/zashchita
 fi

@@ -69,6 +69,9 @@ int main(int argc, char** argv)
             return 1;
         }
         std::printf("%s\n", qPrintable(path));
+        // Record 4's report file, for the README.
+        if (page == 6)
+            QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonP4")), Qt::LeftButton);
     }
     QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
     (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
