@@ -241,6 +241,37 @@ TEST(RequestFlags, AppliedInFixedOrderAndCleared)
     EXPECT_EQ(s.ExchangeContext, 6);   // a read leaves the sub-selector alone
 }
 
+// For every two flags raised together, the later one in the fixed order
+// decides: a change of that order anywhere is caught.
+TEST(RequestFlags, OfAnyTwoTheLaterInTheOrderDecides)
+{
+    struct Flag {
+        uint8_t LinkState::*flag;
+        int mode;
+        int context;   // -1: left as it was
+    };
+    const Flag order[] = {
+        {&LinkState::ReadParamRequest, 5, -1},   {&LinkState::ReadUstNastRequest, 1, -1},
+        {&LinkState::ReadProtokolRequest, 7, -1}, {&LinkState::ReadMaskRequest, 8, -1},
+        {&LinkState::WriteClockRequest, 2, 0},   {&LinkState::WriteUstRequest, 2, 4},
+        {&LinkState::WriteMaskRequest, 2, 6},
+    };
+    for (size_t i = 0; i < std::size(order); ++i) {
+        for (size_t j = i + 1; j < std::size(order); ++j) {
+            LinkState s;
+            s.ExchangeContext = 12;
+            s.*order[i].flag = 1;
+            s.*order[j].flag = 1;
+            s.ApplyRequestFlags();
+            EXPECT_EQ(s.PollMode, order[j].mode) << i << " and " << j;
+            const int context = order[j].context >= 0 ? order[j].context
+                                : order[i].context >= 0 ? order[i].context : 12;
+            EXPECT_EQ(s.ExchangeContext, context) << i << " and " << j;
+            EXPECT_EQ(s.*order[i].flag + s.*order[j].flag, 0);
+        }
+    }
+}
+
 // A started clock write finishes before anything else is applied, so the
 // relay's clock is never left part new and part old.
 TEST(RequestFlags, WaitWhileTheClockSequenceRuns)

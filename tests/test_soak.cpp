@@ -1,0 +1,285 @@
+// Fault soak: the window polls a relay whose replies are dropped, spoilt,
+// preceded by stray bytes, answered with exceptions or cut short, while the
+// user goes through every page and writes settings. Every value a reply puts
+// on screen must be one the relay held for that register (0 wrong values),
+// every write on the line must be one the user confirmed, and every write the
+// user confirmed must have gone out and ended as the relay's own value
+// (0 lost writes).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <random>
+#include <set>
+
+#include "app/SpinEdit.h"
+#include "exchanges/EventRecords.h"
+#include "exchanges/RelayClock.h"
+#include "app/LocaleFormats.h"
+#include "link/BitText.h"
+#include "support/RelaySim.h"
+#include "support/WindowDriver.h"
+
+namespace {
+
+using Frame = std::vector<uint8_t>;
+
+int SoakSeconds()
+{
+    const QByteArray env = qgetenv("ZASHCHITA_SOAK_SECONDS");
+    return env.isEmpty() ? 60 : env.toInt();
+}
+
+std::vector<Frame> LoggedFrames(const QString& path)
+{
+    std::vector<Frame> frames;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return frames;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        Frame f;
+        for (const QByteArray& hex : line.trimmed().split(' '))
+            f.push_back(uint8_t(hex.toUInt(nullptr, 16)));
+        frames.push_back(f);
+    }
+    return frames;
+}
+
+struct Soak {
+    std::map<int, std::vector<int>> held;   // every value each register has held
+    QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0));
+    int checked = 0;
+    QStringList wrong;
+    bool userActing = false;   // changes made by the test as the user are not decodes
+
+    // A register value that the relay may have held: the one displayed must be one of them.
+    bool Held(int reg, const std::function<bool(int)>& matches) const
+    {
+        auto it = held.find(reg);
+        if (it == held.end())
+            return false;
+        for (int v : it->second)
+            if (matches(v))
+                return true;
+        return false;
+    }
+
+    void Check(const BoundControl& c)
+    {
+        if (userActing)
+            return;
+        const ControlRow& row = *c.row;
+        bool ok = true;
+        QString shown;
+        if (auto* spin = qobject_cast<TSpinEdit*>(c.widget)) {
+            shown = spin->text();
+            if (shown.isEmpty())
+                return;
+            ok = Held(row.reg, [&](int v) { return spin->CheckValue(v) == spin->Value(); });
+        } else if (auto* edit = qobject_cast<QLineEdit*>(c.widget)) {
+            shown = edit->text();
+            if (shown.isEmpty())
+                return;
+            if (row.format == ValueFormat::BitText)
+                ok = Held(row.reg, [&](int v) { return WordToBitText(uint16_t(v)) == shown; });
+            else if (row.format == ValueFormat::Decimal)
+                ok = Held(row.reg, [&](int v) { return QString::number(v) == shown; });
+            else
+                ok = MomentHeld(row, shown);
+        } else if (auto* box = qobject_cast<QComboBox*>(c.widget)) {
+            shown = QString::number(box->currentIndex());
+            ok = Held(row.reg, [&](int v) { return ItemForValue(row, uint16_t(v)) == box->currentIndex(); });
+        } else if (auto* check = qobject_cast<QCheckBox*>(c.widget)) {
+            shown = check->isChecked() ? "on" : "off";
+            ok = Held(row.reg, [&](int v) { return bool(v >> row.bit & 1) == check->isChecked(); });
+        } else {
+            return;
+        }
+        ++checked;
+        if (!ok)
+            wrong << row.name + QStringLiteral(" shows ") + shown;
+    }
+
+    // DataPn and TimePn: the moment of the record's five registers.
+    bool MomentHeld(const ControlRow& row, const QString& shown) const
+    {
+        const int record = (row.reg - kFirstRecordRegister) / kRecordLength + 1;
+        const int first = kFirstRecordRegister + kRecordLength * (record - 1);
+        RelayClockFields f;
+        f.month = uint16_t(held.at(first).front());
+        f.day = uint16_t(held.at(first + 1).front());
+        f.hour = uint16_t(held.at(first + 2).front());
+        f.minute = uint16_t(held.at(first + 3).front());
+        f.second = uint16_t(held.at(first + 4).front());
+        const QDateTime moment = RecordMoment(now, f);
+        return shown == ShortDateText(moment.date()) || shown == LongTimeText(moment.time());
+    }
+};
+
+TEST(FaultSoak, EveryValueShownIsTheRelaysAndNoWriteIsLost)
+{
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath(QStringLiteral("sim.log"));
+    Soak soak;
+    std::vector<std::string> args{"--no-pace", "--freeze", "--seed", "29", "--log", logPath.toStdString(),
+                                  "--drop", "0.06", "--bad-crc", "0.06", "--garbage", "0.06",
+                                  "--exception", "0.06", "--truncate", "0.06"};
+    // Known values, none shared between registers where the range allows.
+    std::map<int, int> preset;
+    for (int r = 50; r <= 78; ++r)
+        preset[r] = 3000 + r;
+    preset[67] = 6; preset[68] = 15; preset[69] = 12; preset[70] = 30; preset[71] = 45;
+    preset[66] = 0x4C05;
+    for (int r = 80; r <= 123; ++r)
+        preset[r] = 1000 + r;
+    preset[80] = 17; preset[113] = 1; preset[114] = 0; preset[115] = 1; preset[121] = 6;
+    preset[96] = 0x405B; preset[97] = 0x2184; preset[107] = 0x41FF;
+    for (auto [r, v] : preset) {
+        args.push_back("--set");
+        args.push_back(std::to_string(r) + "=" + std::to_string(v));
+    }
+    for (const auto& [r, v] : RelaySim::dumpRegisters(args))
+        soak.held[r] = {v};
+
+    RelaySim sim(args);
+    PortEnv env(1, sim.path());
+    MessageCatcher boxes;
+    TForm1 form;
+    form.Now = [&] { return soak.now; };
+    form.show();
+    QApplication::setActiveWindow(&form);
+    WindowDriver ui{form};
+
+    // Every change of a register control that the test did not make is a decode.
+    for (int page = 0; page < 8; ++page) {
+        for (const BoundControl& c : form.Registers().Page(page)) {
+            const BoundControl* bound = &c;
+            if (auto* edit = qobject_cast<QLineEdit*>(c.widget))
+                QObject::connect(edit, &QLineEdit::textChanged, [&soak, bound] { soak.Check(*bound); });
+            else if (auto* box = qobject_cast<QComboBox*>(c.widget))
+                QObject::connect(box, &QComboBox::currentIndexChanged, [&soak, bound] { soak.Check(*bound); });
+            else if (auto* check = qobject_cast<QCheckBox*>(c.widget))
+                QObject::connect(check, &QCheckBox::toggled, [&soak, bound] { soak.Check(*bound); });
+        }
+    }
+    ASSERT_TRUE(ui.Open());
+
+    // Ten times a second the shown page is wiped, so that every reply has to
+    // fill it again and each value it puts there is checked.
+    QTimer wipe;
+    QObject::connect(&wipe, &QTimer::timeout, [&] {
+        soak.userActing = true;
+        for (const BoundControl& c : form.Registers().Page(form.PageControl1->currentIndex())) {
+            if (IsEdited(c.widget))
+                continue;
+            if (auto* spin = qobject_cast<TSpinEdit*>(c.widget))
+                spin->setText(QString());
+            else if (auto* edit = qobject_cast<QLineEdit*>(c.widget))
+                edit->clear();
+            else if (auto* box = qobject_cast<QComboBox*>(c.widget))
+                box->setCurrentIndex(-1);
+            else if (auto* check = qobject_cast<QCheckBox*>(c.widget))
+                check->setChecked(!check->isChecked());
+        }
+        soak.userActing = false;
+    });
+    wipe.start(100);
+
+    std::mt19937 rng(7);
+    struct Entered {
+        int reg;
+        int value;
+    };
+    std::vector<Entered> entered;
+    const QElapsedTimer clock = [] { QElapsedTimer t; t.start(); return t; }();
+    const int pages[] = {0, 1, 3, 2, 4, 7, 5, 1, 6, 2};
+    int step = 0;
+    while (clock.elapsed() < SoakSeconds() * 1000) {
+        const int page = pages[step++ % std::size(pages)];
+        soak.userActing = true;
+        ui.SelectPage(page);
+        soak.userActing = false;
+        QTest::qWait(800);
+        if (page != 1 && page != 2)
+            continue;
+        // Write one setting, and let the write end (echo, refusal, or the
+        // relay's own value) before the next.
+        std::vector<const BoundControl*> spins;
+        for (const BoundControl& c : form.Registers().Page(page))
+            if (c.row->kind == ControlKind::SpinEdit && c.row->name != QLatin1String("NSE1") && c.widget->isEnabled())
+                spins.push_back(&c);
+        const BoundControl* target = spins[rng() % spins.size()];
+        auto* spin = static_cast<TSpinEdit*>(target->widget);
+        const int value = int(rng() % 60000);
+        soak.userActing = true;
+        spin->setFocus();
+        spin->selectAll();
+        QTest::keyClicks(spin, QString::number(value));
+        soak.held[target->row->reg].push_back(value);
+        QTest::keyClick(spin, Qt::Key_Return);
+        soak.userActing = false;
+        if (form.WriteUstRequest == 1)
+            entered.push_back({target->row->reg, value});
+        (void)QTest::qWaitFor([&] { return form.WriteUstRequest == 0 && form.PollMode != 2; }, 10000);
+    }
+
+    // Let the page settle with good reads, then close and ask the relay itself.
+    wipe.stop();
+    ui.SelectPage(1);
+    QTest::qWait(1500);
+    ASSERT_TRUE(ui.Close());
+    EXPECT_TRUE(soak.wrong.isEmpty()) << soak.wrong.join('\n').toStdString();
+    EXPECT_GT(soak.checked, 1000);
+    EXPECT_GE(entered.size(), 5u);
+
+    const auto frames = LoggedFrames(logPath);
+    std::set<std::pair<int, int>> enteredPairs;
+    for (const Entered& e : entered)
+        enteredPairs.insert({e.reg, e.value});
+    std::set<std::pair<int, int>> writtenPairs;
+    for (const Frame& f : frames)
+        if (f.size() == 8 && f[1] == 6)
+            writtenPairs.insert({f[3], f[4] << 8 | f[5]});
+    // Nothing went out that the user did not confirm; everything confirmed went out.
+    for (const auto& w : writtenPairs)
+        EXPECT_TRUE(enteredPairs.count(w)) << "unconfirmed write of " << w.second << " to " << w.first;
+    for (const auto& e : enteredPairs)
+        EXPECT_TRUE(writtenPairs.count(e)) << "lost write of " << e.second << " to " << e.first;
+
+    // Each written register holds the last value entered for it, or, if the
+    // relay refused that write, a value it held before: never anything else.
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+    std::map<int, int> last;
+    for (const Entered& e : entered)
+        last[e.reg] = e.value;
+    int refused = 0;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const auto reply = line.transact(RelaySim::readRequest(1, 80, 44), 93);
+        if (reply.size() != 93 || reply[1] != 3 || ModbusCrc(reply.data(), 91) != (reply[91] | reply[92] << 8))
+            continue;
+        for (auto [reg, value] : last) {
+            const int stored = reply[3 + 2 * (reg - 80)] << 8 | reply[4 + 2 * (reg - 80)];
+            if (stored != value) {
+                ++refused;
+                EXPECT_TRUE(soak.Held(reg, [&](int v) { return v == stored; })) << reg << " holds " << stored;
+            }
+        }
+        break;
+    }
+    RecordProperty("values_checked", soak.checked);
+    RecordProperty("writes", int(entered.size()));
+    RecordProperty("refused_writes", refused);
+    std::printf("values checked %d, exchanges %zu, writes %zu, ended refused %d\n", soak.checked, frames.size(),
+                entered.size(), refused);
+}
+
+}  // namespace
