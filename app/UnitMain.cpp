@@ -281,6 +281,7 @@ void TForm1::OpenComPort()
         for (int reg : kMaskRegisters)
             followRelay(reg);
         PollMode = pmReadParam;
+        cycle_.ForgetLinkLook();
         Timer->start();
     } catch (const EComPort& e) {
         ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),

@@ -21,7 +21,11 @@ void PollCycle::Tick()
     // The miss counter never overflows and the no-link state goes on.
     if (s_.MissCount >= kMissCeiling)
         s_.MissCount = kMissRestart;
-    if (s_.LinkLost())
+    const LinkLook look = s_.LinkLost() ? LinkLook::Lost : LinkLook::Present;
+    if (look == linkLook_)
+        return;
+    linkLook_ = look;
+    if (look == LinkLook::Lost)
         client_.ShowLinkLost();
     else
         client_.ShowLinkPresent();

@@ -34,6 +34,10 @@ public:
     // One receive event with `count` bytes waiting in the port.
     void Receive(int count);
 
+    // The next tick shows the link's look whatever it was: the port was
+    // just opened.
+    void ForgetLinkLook() { linkLook_ = LinkLook::Unknown; }
+
     static constexpr int kSendAfterTicks = 1;    // the tick after this many may send
     static constexpr int kReplyTimeoutTicks = 30;
     static constexpr int kMissCeiling = 500;
@@ -48,4 +52,8 @@ private:
     LinkState& s_;
     PollClient& client_;
     ILinePort* line_ = nullptr;
+    // What the window shows of the link, so that a tick that changes nothing
+    // touches no control.
+    enum class LinkLook { Unknown, Lost, Present };
+    LinkLook linkLook_ = LinkLook::Unknown;
 };

@@ -36,8 +36,9 @@ public:
             ++writeFinalWords;
     }
     void CloseComPort() override { ++closes; }
-    void ShowLinkLost() override { linkLost = true; }
-    void ShowLinkPresent() override { linkLost = false; }
+    int looks = 0;   // calls that change what the window shows of the link
+    void ShowLinkLost() override { linkLost = true; ++looks; }
+    void ShowLinkPresent() override { linkLost = false; ++looks; }
 
 private:
     LinkState& s_;
@@ -279,6 +280,28 @@ TEST_F(Cycle, LateReplyAfterTheTimeOutIsStillHandedOnUnlessCutOffBySend)
     Ticks(2);
     EXPECT_EQ(line.TakeWritten().size(), 8u);
     EXPECT_EQ(s.RxCount, 0);
+}
+
+// A tick that changes nothing of the link touches no control: the look is
+// shown on the first tick and on each change only.
+TEST_F(Cycle, LinkLookIsShownOnlyWhenItChanges)
+{
+    Ticks(2);
+    EXPECT_EQ(client.looks, 1);
+    Ticks(100);
+    Miss(5);
+    EXPECT_TRUE(client.linkLost);
+    EXPECT_EQ(client.looks, 2);
+    Miss(3);
+    EXPECT_EQ(client.looks, 2);
+    Ticks(3);
+    Deliver(ReadReply(1, CurrentParamRegisters()));
+    Ticks(50);
+    EXPECT_FALSE(client.linkLost);
+    EXPECT_EQ(client.looks, 3);
+    cycle.ForgetLinkLook();
+    cycle.Tick();
+    EXPECT_EQ(client.looks, 4);
 }
 
 TEST_F(Cycle, CloseHappensOnTheTickThatWouldSendWithinAbout32Ticks)
