@@ -15,42 +15,13 @@
 #include <csignal>
 
 #include "support/RelaySim.h"
+#include "support/SimLog.h"
 #include "support/WindowDriver.h"
 
 namespace {
 
-using Frame = std::vector<uint8_t>;
 
-std::vector<Frame> LoggedFrames(const QString& path)
-{
-    std::vector<Frame> frames;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return frames;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.trimmed().isEmpty())
-            continue;
-        Frame f;
-        for (const QByteArray& hex : line.trimmed().split(' '))
-            f.push_back(uint8_t(hex.toUInt(nullptr, 16)));
-        frames.push_back(f);
-    }
-    return frames;
-}
 
-std::vector<Frame> Writes(const std::vector<Frame>& frames)
-{
-    std::vector<Frame> out;
-    for (const Frame& f : frames)
-        if (f.size() == 8 && f[1] == 6)
-            out.push_back(f);
-    return out;
-}
-
-Frame WriteFrame(int reg, int value)
-{
-    return RelaySim::writeRequest(1, uint16_t(reg), uint16_t(value));
-}
 
 struct RelayWindow : ::testing::Test {
     QTemporaryDir dir;

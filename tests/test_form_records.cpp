@@ -17,28 +17,11 @@
 #include "app/LocaleFormats.h"
 #include "report/ReportFile.h"
 #include "support/RelaySim.h"
+#include "support/SimLog.h"
 #include "support/WindowDriver.h"
 
 namespace {
 
-using Frame = std::vector<uint8_t>;
-
-std::vector<Frame> LoggedFrames(const QString& path)
-{
-    std::vector<Frame> frames;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return frames;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.trimmed().isEmpty())
-            continue;
-        Frame f;
-        for (const QByteArray& hex : line.trimmed().split(' '))
-            f.push_back(uint8_t(hex.toUInt(nullptr, 16)));
-        frames.push_back(f);
-    }
-    return frames;
-}
 
 // The working directory goes back to where it was: reports move into "TXT".
 struct KeepWorkingDirectory {

@@ -16,11 +16,10 @@
 #include "app/SpinEdit.h"
 #include "support/ModbusFrames.h"
 #include "support/RelaySim.h"
+#include "support/SimLog.h"
 #include "support/WindowDriver.h"
 
 namespace {
-
-using Frame = std::vector<uint8_t>;
 
 // Register values no two controls share: 1000 + the register, but for the
 // relay's address and the four selection boxes, which have small ranges.
@@ -53,37 +52,8 @@ std::vector<std::string> SimArgs(const std::map<int, int>& regs, const std::stri
     return args;
 }
 
-// Every frame the simulator received, in order.
-std::vector<Frame> LoggedFrames(const QString& path)
-{
-    std::vector<Frame> frames;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return frames;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.trimmed().isEmpty())
-            continue;
-        Frame f;
-        for (const QByteArray& hex : line.trimmed().split(' '))
-            f.push_back(uint8_t(hex.toUInt(nullptr, 16)));
-        frames.push_back(f);
-    }
-    return frames;
-}
 
-std::vector<Frame> Writes(const std::vector<Frame>& frames)
-{
-    std::vector<Frame> out;
-    for (const Frame& f : frames)
-        if (f.size() == 8 && f[1] == 6)
-            out.push_back(f);
-    return out;
-}
 
-Frame WriteFrame(int reg, int value)
-{
-    return RelaySim::writeRequest(1, uint16_t(reg), uint16_t(value));
-}
 
 struct SettingsWindow : ::testing::Test {
     QTemporaryDir dir;

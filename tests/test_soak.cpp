@@ -24,11 +24,10 @@
 #include "app/LocaleFormats.h"
 #include "link/BitText.h"
 #include "support/RelaySim.h"
+#include "support/SimLog.h"
 #include "support/WindowDriver.h"
 
 namespace {
-
-using Frame = std::vector<uint8_t>;
 
 int SoakSeconds()
 {
@@ -36,22 +35,6 @@ int SoakSeconds()
     return env.isEmpty() ? 60 : env.toInt();
 }
 
-std::vector<Frame> LoggedFrames(const QString& path)
-{
-    std::vector<Frame> frames;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return frames;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.trimmed().isEmpty())
-            continue;
-        Frame f;
-        for (const QByteArray& hex : line.trimmed().split(' '))
-            f.push_back(uint8_t(hex.toUInt(nullptr, 16)));
-        frames.push_back(f);
-    }
-    return frames;
-}
 
 struct Soak {
     std::map<int, std::vector<int>> held;   // every value each register has held
