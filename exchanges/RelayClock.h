@@ -10,6 +10,9 @@ struct RelayClockFields {
     uint16_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
+// Month 1..12, day 1..31, hour 0..23, minute and second 0..59.
+bool InRange(const RelayClockFields& f);
+
 // The moment shown for the relay's clock: the fields in `today`'s year, or
 // 1 January 2001, 01:00:00 when a field is out of range or the date does not
 // exist in that year (31 April, 29 February off a leap year).
