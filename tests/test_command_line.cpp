@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QCommandLineParser>
 #include <QMenu>
 #include <QTest>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ZashchitaVersion.h"
 #include "app/CommandLine.h"
 #include "app/WindowLayout.h"
 #include "serial/ComPort.h"
@@ -192,4 +194,19 @@ TEST(PortMenu, WindowMenuShowsThePortGivenOnTheCommandLineAndOpensIt)
     EXPECT_EQ(form.ComPort->DevicePath(), QString::fromStdString(sim.path()));
     EXPECT_TRUE(ui.Close());
     EXPECT_TRUE(boxes.shown.empty());
+}
+
+// ------------------------------------------------------------ version
+
+TEST(Version, AboutPageShowsTheProjectVersion)
+{
+    QWidget form;
+    WindowControls controls;
+    BuildWindowLayout(&form, controls);
+    auto* about = controls.Get<QLabel>(QStringLiteral("StaticText1"));
+    ASSERT_NE(about, nullptr);
+    const QString version = QStringLiteral(ZASHCHITA_VERSION);
+    EXPECT_FALSE(version.isEmpty());
+    EXPECT_TRUE(about->text().endsWith(QStringLiteral("\nVersion ") + version + QStringLiteral(".")))
+        << about->text().toStdString();
 }
