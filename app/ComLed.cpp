@@ -1,6 +1,7 @@
 // TComLed: follows one signal of its port through a registered link.
 #include "app/ComLed.h"
 
+#include "app/LampAccessibility.h"
 #include "app/LedPictures.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 TComLed::TComLed(QWidget* parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
+    InstallLampAccessibility();
     resize(25, 25);
     ringTimer_ = new QTimer(this);
     ringTimer_->setSingleShot(true);
@@ -128,6 +130,7 @@ void TComLed::applyState(TLedState state)
     if (state == state_)
         return;
     state_ = state;
+    NotifyLampStateChanged(this);
     if (OnChange)
         OnChange(this, state);
     // Show the change before the port operation that caused it goes on.

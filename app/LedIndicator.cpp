@@ -1,6 +1,8 @@
 // TLedIndicator: round lamp plus caption, painted on the parent's surface.
 #include "app/LedIndicator.h"
 
+#include "app/LampAccessibility.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -9,6 +11,7 @@
 TLedIndicator::TLedIndicator(QWidget* parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
+    InstallLampAccessibility();
 }
 
 void TLedIndicator::SetCaption(const QString& caption)
@@ -17,6 +20,7 @@ void TLedIndicator::SetCaption(const QString& caption)
         return;
     caption_ = caption;
     requestRepaint();
+    NotifyLampNameChanged(this);
 }
 
 void TLedIndicator::SetChecked(bool on)
@@ -29,6 +33,7 @@ void TLedIndicator::SetChecked(bool on)
         StatusInt = on ? (StatusInt | mask) : (StatusInt & ~mask);
     }
     requestRepaint();
+    NotifyLampStateChanged(this);
 }
 
 void TLedIndicator::requestRepaint()

@@ -16,6 +16,8 @@
 #include <QStyledItemDelegate>
 #include <QTimeEdit>
 
+#include <array>
+
 #include "app/ComLed.h"
 #include "app/Fonts.h"
 #include "app/LayoutTables.h"
@@ -24,6 +26,7 @@
 #include "app/PageControl.h"
 #include "app/ComboBox.h"
 #include "app/SpinEdit.h"
+#include "serial/ComPort.h"
 
 namespace {
 
@@ -278,6 +281,17 @@ void Builder::buildMenu()
         out_.PopupMenu->addAction(action);
         out_.N[i] = action;
     }
+    // Each item tells the device it would open. The rules look at the
+    // environment and at which devices exist, so the tips are taken anew
+    // each time the menu is about to show.
+    out_.PopupMenu->setToolTipsVisible(true);
+    const std::array<QAction*, 4> items{out_.N[0], out_.N[1], out_.N[2], out_.N[3]};
+    const auto showDevices = [items] {
+        for (int i = 0; i < int(items.size()); ++i)
+            items[i]->setToolTip(TComPort::DevicePathFor(QStringLiteral("COM%1").arg(i + 1)));
+    };
+    showDevices();
+    QObject::connect(out_.PopupMenu, &QMenu::aboutToShow, out_.PopupMenu, showDevices);
 
     if (auto* num = out_.Get<QLabel>(QStringLiteral("LabelNum"))) {
         num->setCursor(Qt::PointingHandCursor);

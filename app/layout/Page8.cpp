@@ -1,6 +1,8 @@
 // Page 8, "    ?": about the program.
 #include "app/layout/Rows.h"
 
+#include "ZashchitaVersion.h"
+
 namespace layout {
 
 PageTable MakePage8()
@@ -16,7 +18,7 @@ PageTable MakePage8()
                                          "Защита электродвигателя\n"
                                          "на 0,4кВ\n"
                                          "______________________\n"
-                                         "Version 5.1."));
+                                         "Version " ZASHCHITA_VERSION "."));
     text.align = Qt::AlignLeft | Qt::AlignTop;
     page.rows.push_back(text);
     return page;

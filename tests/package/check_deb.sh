@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Builds the Debian package with cpack from the built project and checks it:
+# name, version, architecture, Depends, contents, stripped programs, and
+# lintian (no errors and no warnings). Exits 77 (skipped) when only lintian
+# is missing, after all the other checks.
+#   check_deb.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1
+version=$2
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/out" >"$tmp/cpack.log" 2>&1 ||
+  { cat "$tmp/cpack.log" >&2; fail "cpack"; }
+arch=$(dpkg --print-architecture)
+deb=$tmp/out/zashchita_${version}_${arch}.deb
+[ -f "$deb" ] || { ls "$tmp/out" >&2; fail "no zashchita_${version}_${arch}.deb"; }
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = zashchita ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
+[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+[ -n "$(field Section)" ] || fail "no Section"
+[ -n "$(field Description)" ] || fail "no Description"
+
+# Depends: the libraries dpkg-shlibdeps finds, with versions, plus the Qt
+# platform plugins and the fonts the layout is measured in.
+depends=$(field Depends)
+echo "Depends: $depends"
+IFS=',' read -r -a items <<<"$depends"
+declare -A seen=()
+for item in "${items[@]}"; do
+  item=${item# }
+  name=${item%% *}
+  [ -z "${seen[$name]:-}" ] || fail "$name named twice in Depends"
+  seen[$name]=$item
+done
+for name in fonts-liberation2 qt6-qpa-plugins; do
+  [ -n "${seen[$name]:-}" ] || fail "Depends lacks $name"
+done
+for name in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
+  [[ "${seen[$name]:-}" == "$name (>= "* ]] || fail "Depends lacks a versioned $name (from dpkg-shlibdeps)"
+done
+
+# Contents: owned by root, the programs executable, the rest not.
+dpkg-deb -c "$deb" >"$tmp/contents"
+awk '$2 != "root/root" { exit 1 }' "$tmp/contents" || fail "files not owned by root/root"
+expected=(
+  ./usr/bin/zashchita
+  ./usr/bin/zashchita-relay-sim
+  ./usr/share/applications/zashchita.desktop
+  ./usr/share/icons/hicolor/scalable/apps/zashchita.svg
+  ./usr/share/icons/hicolor/16x16/apps/zashchita.png
+  ./usr/share/icons/hicolor/32x32/apps/zashchita.png
+  ./usr/share/icons/hicolor/48x48/apps/zashchita.png
+  ./usr/share/icons/hicolor/256x256/apps/zashchita.png
+  ./usr/share/man/man1/zashchita.1.gz
+  ./usr/share/man/man1/zashchita-relay-sim.1.gz
+  ./usr/share/doc/zashchita/copyright
+  ./usr/share/doc/zashchita/changelog.gz
+)
+for path in "${expected[@]}"; do
+  line=$(awk -v p="$path" '$6 == p' "$tmp/contents")
+  [ -n "$line" ] || fail "$path not in the package"
+  case $path in
+    ./usr/bin/*) [[ $line == -rwxr-xr-x* ]] || fail "$path: ${line%% *}" ;;
+    *) [[ $line == -rw-r--r--* ]] || fail "$path: ${line%% *}" ;;
+  esac
+done
+awk '$1 ~ /^d/ && $1 != "drwxr-xr-x" { exit 1 }' "$tmp/contents" || fail "a folder is not rwxr-xr-x"
+dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './md5sums' || fail "no md5sums"
+
+# The programs are stripped, the package's changelog carries its version.
+dpkg-deb -x "$deb" "$tmp/root"
+for program in zashchita zashchita-relay-sim; do
+  readelf -S "$tmp/root/usr/bin/$program" | grep -q '\.symtab' && fail "$program is not stripped"
+  readelf -S "$tmp/root/usr/bin/$program" | grep -q '\.debug_' && fail "$program has debug sections"
+done
+zcat "$tmp/root/usr/share/doc/zashchita/changelog.gz" | head -n 1 | grep -q "^zashchita ($version) " ||
+  fail "changelog does not start with version $version"
+
+if ! command -v lintian >/dev/null; then
+  echo "lintian not installed (scripts/deps.sh installs it): lintian check skipped"
+  exit 77
+fi
+# Errors and warnings fail; informational tags are printed only.
+lintian --fail-on error,warning --info "$deb" >"$tmp/lintian" 2>&1 || {
+  cat "$tmp/lintian" >&2
+  fail "lintian"
+}
+grep -v '^running with root privileges' "$tmp/lintian" || true
+echo "Debian package $(basename "$deb"): all checks passed"

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Installs the built project into a temporary prefix and checks the tree:
+# both programs run, the menu entry is valid, the icon and the manual pages
+# are there, and nothing else was installed.
+#   check_install_tree.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1
+version=$2
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+root=$tmp/usr
+cmake --install "$build" --prefix "$root" >"$tmp/install.log" 2>&1 ||
+  { cat "$tmp/install.log" >&2; fail "cmake --install"; }
+
+# Only the programs and their data.
+while IFS= read -r file; do
+  case ${file#"$root"/} in
+    bin/zashchita | bin/zashchita-relay-sim) ;;
+    share/applications/zashchita.desktop) ;;
+    share/icons/hicolor/*/apps/zashchita.png | share/icons/hicolor/scalable/apps/zashchita.svg) ;;
+    share/man/man1/zashchita.1.gz | share/man/man1/zashchita-relay-sim.1.gz) ;;
+    share/doc/zashchita/copyright | share/doc/zashchita/changelog.gz) ;;
+    *) fail "unexpected file installed: ${file#"$root"/}" ;;
+  esac
+done < <(find "$root" -type f -o -type l)
+
+# The programs.
+for program in zashchita zashchita-relay-sim; do
+  [ -x "$root/bin/$program" ] || fail "bin/$program missing or not executable"
+done
+out=$("$root/bin/zashchita" --version) || fail "zashchita --version exited $?"
+[ "$out" = "Защита $version" ] || fail "zashchita --version said '$out'"
+# Help and version need no window system.
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/zashchita" -v) ||
+  fail "zashchita -v without a display"
+[ "$out" = "Защита $version" ] || fail "zashchita -v said '$out'"
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/zashchita" --help) ||
+  fail "zashchita --help without a display"
+grep -q -- '--port <PATH>' <<<"$out" || fail "zashchita --help does not offer --port"
+grep -q -- '-v, --version' <<<"$out" || fail "zashchita --help does not offer --version"
+
+# The simulator has no --version; its help and a dump of its registers show it runs.
+out=$("$root/bin/zashchita-relay-sim" --help) || fail "zashchita-relay-sim --help exited $?"
+grep -q '^Usage: ' <<<"$out" || fail "zashchita-relay-sim --help printed no usage"
+"$root/bin/zashchita-relay-sim" --dump >"$tmp/dump" || fail "zashchita-relay-sim --dump exited $?"
+[ "$(grep -c -E '^[0-9]+=[0-9]+$' "$tmp/dump")" = 256 ] || fail "zashchita-relay-sim --dump: not 256 registers"
+
+# The menu entry.
+desktop=$root/share/applications/zashchita.desktop
+command -v desktop-file-validate >/dev/null ||
+  fail "desktop-file-validate not found (desktop-file-utils; scripts/deps.sh installs it)"
+desktop-file-validate "$desktop" >"$tmp/validate" 2>&1 || { cat "$tmp/validate" >&2; fail "desktop-file-validate"; }
+[ ! -s "$tmp/validate" ] || { cat "$tmp/validate" >&2; fail "desktop-file-validate had remarks"; }
+grep -qx 'Name=Защита' "$desktop" || fail "desktop entry: Name is not Защита"
+grep -qx 'Type=Application' "$desktop" || fail "desktop entry: not an application"
+grep -q '^Comment=.' "$desktop" || fail "desktop entry: no Comment"
+exec=$(sed -n 's/^Exec=//p' "$desktop")
+[ -x "$root/bin/${exec%% *}" ] || fail "desktop entry: Exec=$exec is not an installed program"
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+[ "$icon" = zashchita ] || fail "desktop entry: Icon=$icon"
+
+# The icon: the drawing and a PNG for each size, each as large as its folder says.
+svg=$root/share/icons/hicolor/scalable/apps/zashchita.svg
+[ -f "$svg" ] && grep -q '<svg' "$svg" || fail "scalable icon missing"
+sizes=0
+for png in "$root"/share/icons/hicolor/*x*/apps/zashchita.png; do
+  dir=$(basename "$(dirname "$(dirname "$png")")")
+  # shellcheck disable=SC2207
+  header=($(od -An -tu1 -N24 "$png"))
+  [ "${header[*]:0:8}" = "137 80 78 71 13 10 26 10" ] || fail "$dir icon is not a PNG"
+  width=$(( (header[16] << 24) | (header[17] << 16) | (header[18] << 8) | header[19] ))
+  height=$(( (header[20] << 24) | (header[21] << 16) | (header[22] << 8) | header[23] ))
+  [ "${width}x${height}" = "$dir" ] || fail "icon in $dir is ${width}x${height}"
+  sizes=$((sizes + 1))
+done
+for dir in 16x16 32x32 48x48 64x64 128x128 256x256; do
+  [ -f "$root/share/icons/hicolor/$dir/apps/zashchita.png" ] || fail "no $dir icon"
+done
+
+# The manual pages: compressed, with the version, readable by groff.
+for program in zashchita zashchita-relay-sim; do
+  page=$root/share/man/man1/$program.1.gz
+  [ -f "$page" ] || fail "no manual page for $program"
+  gzip -t "$page" || fail "$program.1.gz is not gzip"
+  zcat "$page" >"$tmp/page"
+  head -n 1 "$tmp/page" | grep -q "^\.TH .* 1 .*zashchita $version" || fail "$program.1: title line"
+  grep -q '@VERSION@' "$tmp/page" && fail "$program.1: version not filled in"
+  grep -q "^${program//-/\\\\-} \\\\- " "$tmp/page" || fail "$program.1: NAME line"
+  if command -v groff >/dev/null; then
+    groff -k -man -Tutf8 -ww -z "$tmp/page" 2>"$tmp/groff" || fail "groff on $program.1"
+    [ ! -s "$tmp/groff" ] || { cat "$tmp/groff" >&2; fail "groff warns on $program.1"; }
+  fi
+done
+
+# The package's documents.
+[ -s "$root/share/doc/zashchita/copyright" ] || fail "no copyright file"
+zcat "$root/share/doc/zashchita/changelog.gz" | head -n 1 | grep -q "^zashchita ($version) " ||
+  fail "changelog does not start with version $version"
+
+echo "install tree under a temporary prefix: all checks passed"
