@@ -30,6 +30,9 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QLineEdit(parent)
     setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("-?[0-9]*")), this));
     up_ = MakeButton(this, Qt::UpArrow);
     down_ = MakeButton(this, Qt::DownArrow);
+    // A screen reader names the buttons by what they do.
+    up_->setAccessibleName(QStringLiteral("Больше"));
+    down_->setAccessibleName(QStringLiteral("Меньше"));
     connect(up_, &QToolButton::clicked, this, [this] { buttonStep(+1); });
     connect(down_, &QToolButton::clicked, this, [this] { buttonStep(-1); });
     connect(this, &QLineEdit::textChanged, this, [this] { emit valueChanged(); });

@@ -1,7 +1,8 @@
 // Builds the main window's controls from the layout tables (LayoutTables.h).
 //
 // The builder only creates and places: it starts no timer, opens no port and
-// connects no handler. The window class finds its controls by name in
+// connects no handler of the window (the port menu only refreshes its own
+// tool tips before it shows). The window class finds its controls by name in
 // WindowControls::byName and wires them itself.
 #pragma once
 
