@@ -314,8 +314,14 @@ int main(int argc, char** argv)
         if (!keep(pollingRound(s, 0, true)))
             return 1;
     } else if (onlyPiece) {
-        if (!keep(pollingRound(s, 0, false)))
+        // The caller's --piece-bytes is among the simulator options already.
+        auto r = pollingRound(s, 0, false);
+        if (!r)
             return 1;
+        const auto at = std::find(s.simExtra.begin(), s.simExtra.end(), "--piece-bytes");
+        if (at + 1 < s.simExtra.end())
+            r->piece = std::atoi((at + 1)->c_str());
+        keep(r);
     } else {
         for (int piece : kPieces)
             if (!keep(pollingRound(s, piece, false)))
