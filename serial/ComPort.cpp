@@ -135,16 +135,18 @@ int TComPort::Write(const void* buffer, int count)
     if (fd_ < 0)
         throw EComPort(ceWrite, EBADF);
 
-    for (TComLink* link : linksSnapshot())
-        if (isLinked(link) && link->OnTxNotify)
-            link->OnTxNotify(true);
+    if (anyLink(&TComLink::OnTxNotify))
+        for (TComLink* link : linksSnapshot())
+            if (isLinked(link) && link->OnTxNotify)
+                link->OnTxNotify(true);
 
     const char* bytes = static_cast<const char*>(buffer);
     const int done = TimedIo::Write(fd_, bytes, count, Timeouts);
 
-    for (TComLink* link : linksSnapshot())
-        if (isLinked(link) && link->OnTxBuf)
-            link->OnTxBuf(bytes, done);
+    if (anyLink(&TComLink::OnTxBuf))
+        for (TComLink* link : linksSnapshot())
+            if (isLinked(link) && link->OnTxBuf)
+                link->OnTxBuf(bytes, done);
     return done;
 }
 
@@ -224,12 +226,6 @@ bool TComPort::isLinked(const TComLink* link) const
     return std::find(links_.begin(), links_.end(), link) != links_.end();
 }
 
-bool TComPort::anyLink(std::function<void(bool)> TComLink::*handler) const
-{
-    return std::any_of(links_.begin(), links_.end(),
-                       [handler](const TComLink* link) { return bool(link->*handler); });
-}
-
 void TComPort::SetSyncMethod(TSyncMethod method)
 {
     if (Connected())
@@ -286,16 +282,14 @@ int TComPort::deliverRxChar(int waiting)
 {
     const quint64 before = bytesRead_;
     try {
-        for (TComLink* link : linksSnapshot())
-            if (isLinked(link) && link->OnRxNotify)
-                link->OnRxNotify(true);
+        if (anyLink(&TComLink::OnRxNotify))
+            for (TComLink* link : linksSnapshot())
+                if (isLinked(link) && link->OnRxNotify)
+                    link->OnRxNotify(true);
         if (fd_ < 0)
             return RxWatch::rxTaken;
 
-        bool bufferLinks = false;
-        for (TComLink* link : links_)
-            bufferLinks = bufferLinks || bool(link->OnRxBuf);
-        if (bufferLinks) {
+        if (anyLink(&TComLink::OnRxBuf)) {
             std::vector<char> data(size_t(waiting), '\0');
             const int got = Read(data.data(), waiting);
             for (TComLink* link : linksSnapshot())

@@ -97,7 +97,15 @@ private:
     void reportHandlerException(std::exception_ptr e);
     std::vector<TComLink*> linksSnapshot() const { return links_; }
     bool isLinked(const TComLink* link) const;
-    bool anyLink(std::function<void(bool)> TComLink::*handler) const;
+    // Whether some link has the handler: the common case, none, then costs
+    // no copy of the link list.
+    template <class Handler> bool anyLink(Handler TComLink::*handler) const
+    {
+        for (const TComLink* link : links_)
+            if (link->*handler)
+                return true;
+        return false;
+    }
     void readModemLinesForLinks();
 
     QString port_ = QStringLiteral("COM1");
