@@ -4,7 +4,6 @@
 #include "app/LampAccessibility.h"
 #include "app/LedPictures.h"
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QPainter>
 
@@ -134,8 +133,9 @@ void TComLed::applyState(TLedState state)
     if (OnChange)
         OnChange(this, state);
     // Show the change before the port operation that caused it goes on.
+    // Painting only: running the event loop here would let a tick or a
+    // receive event in, in the middle of an open or a close.
     repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TComLed::ensurePictures() const

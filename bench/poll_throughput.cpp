@@ -1,33 +1,55 @@
-// Poll throughput: the window's poll cycle reads page 0 from the relay
-// simulator, paced like a 9600-baud line, for a fixed time. Prints exchanges
-// per second, the limit the line itself sets for the same frames and
-// turnaround, their ratio, and this process's CPU seconds per second.
+// Poll throughput and CPU: the window's poll cycle reads page 0 from the
+// relay simulator, paced like a 9600-baud line, while `mbpoll` (when
+// installed) polls the same block from a simulator of its own in the same
+// run. For each round it prints exchanges per second, their ratio to what
+// the line allows, the CPU share of one core, and the window-to-mbpoll CPU
+// ratio.
 //
 //   bench_poll [SECONDS] [TURNAROUND_MS] [SIMULATOR OPTIONS...]   (defaults 20 and 3)
 //
-// With --silent among the simulator's options it measures the cost of the
-// poll tick and the time-outs alone.
+// With no simulator options it runs every round: polling with the reply
+// handed on in pieces of 1, 2 and 8 bytes, then the port closed, then the
+// relay silent. --piece-bytes N runs only the polling round with that piece,
+// --silent only the silent round; other options go to both simulators.
+// BENCH_HIDDEN=1 leaves the window unshown, BENCH_NO_PEER=1 leaves mbpoll
+// out; QT_NO_GLIB=1 selects Qt's own event dispatcher instead of GLib's.
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
-#include <sys/resource.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "PeerMaster.h"
 #include "app/MessageBoxes.h"
 #include "app/UnitMain.h"
 #include "link/LinePort.h"
 #include "support/RelaySim.h"
 
 namespace {
+
+constexpr int kRequestBytes = 8;
+constexpr int kReplyBytes = 63;          // page 0: 29 registers
+constexpr double kBitsPerByte = 10.0;    // 8N1
+constexpr double kBaud = 9600.0;
+constexpr double kGapChars = 3.5;        // the silent interval before each frame
+constexpr int kPeerPollMs = 11;          // mbpoll's shortest poll period
+constexpr int kFirstReplyWaitMs = 10000;
+constexpr int kSettleMs = 1000;          // before a round's measurement starts
+const int kPieces[] = {1, 2, 8};
+
 // The port as the poll cycle sees it, timing each request's first byte and
 // the last byte read before the next request: where an exchange's time goes.
 class TimingLine : public ILinePort {
@@ -37,13 +59,13 @@ public:
     void WriteByte(uint8_t b) override
     {
         const auto now = std::chrono::steady_clock::now();
-        if (++written_ % kRequestLength == 1 && haveRead_) {
+        if (++written_ % kRequestBytes == 1 && haveRead_) {
             replyToRequest_ += now - lastRead_;
             requestToReply_ += lastRead_ - lastRequest_;
             ++timed_;
             haveRead_ = false;
         }
-        if (written_ % kRequestLength == 1)
+        if (written_ % kRequestBytes == 1)
             lastRequest_ = now;
         port_->Write(&b, 1);
     }
@@ -73,14 +95,6 @@ private:
     std::chrono::steady_clock::duration requestToReply_{}, replyToRequest_{};
 };
 
-double cpuSeconds()
-{
-    rusage u {};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-        + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 int countLines(const QString& path)
 {
     QFile f(path);
@@ -88,73 +102,234 @@ int countLines(const QString& path)
         return 0;
     return int(f.readAll().count('\n'));
 }
+
+// A real event loop: QTest::qWait sleeps between its passes and would delay
+// every receive event.
+void runFor(double seconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
+
+struct Settings {
+    double seconds = 20;
+    double turnaroundMs = 3;
+    std::vector<std::string> simExtra;
+    bool hidden = false;
+    std::string peer;   // mbpoll's path, empty to leave it out
+    double lineLimit() const
+    {
+        const double byteMs = kBitsPerByte * 1000.0 / kBaud;
+        return 1000.0 / ((kRequestBytes + kReplyBytes + kGapChars) * byteMs + turnaroundMs);
+    }
+};
+
+struct Result {
+    std::string round;
+    int piece = 0;
+    double rate = -1, cpu = 0;                 // exchanges/s, share of one core
+    std::optional<double> peerRate, peerCpu;
+    double requestToReplyMs = 0, replyToRequestMs = 0;
+    unsigned misses = 0;
+};
+
+// The simulator's options for one round, with its request log.
+std::vector<std::string> simArgs(const Settings& s, const QString& log, int piece)
+{
+    std::vector<std::string> args{"--turnaround-ms", std::to_string(s.turnaroundMs), "--log",
+                                  log.toStdString()};
+    if (piece > 0)
+        args.insert(args.end(), {"--piece-bytes", std::to_string(piece)});
+    args.insert(args.end(), s.simExtra.begin(), s.simExtra.end());
+    return args;
+}
+
+void clickPortButton(TForm1& form)
+{
+    form.findChild<QPushButton*>(QStringLiteral("ButtonCOM"))->click();
+}
+
+void closePort(TForm1& form)
+{
+    if (form.ComPort->Connected()) {
+        clickPortButton(form);
+        (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
+    }
+}
+
+// The window polls its simulator; the peer, if any, polls its own.
+std::optional<Result> pollingRound(const Settings& s, int piece, bool silent)
+{
+    QTemporaryDir dir;
+    const QString log = dir.path() + QStringLiteral("/window.log");
+    const QString peerLog = dir.path() + QStringLiteral("/peer.log");
+    RelaySim sim(simArgs(s, log, piece));
+    std::unique_ptr<RelaySim> peerSim;
+    if (!s.peer.empty() && !silent)
+        peerSim = std::make_unique<RelaySim>(simArgs(s, peerLog, piece));
+    setenv("ZASHCHITA_COM1", sim.path().c_str(), 1);
+
+    TForm1 form;
+    if (!s.hidden)
+        form.show();
+    TimingLine timing(form.ComPort);
+    form.SetLine(&timing);
+    clickPortButton(form);
+    auto* e0 = form.findChild<QLineEdit*>(QStringLiteral("E0"));
+    if (!silent && !QTest::qWaitFor([&] { return !e0->text().isEmpty(); }, kFirstReplyWaitMs)) {
+        std::fprintf(stderr, "no reply from the simulator\n");
+        return std::nullopt;
+    }
+    std::unique_ptr<PeerMaster> peer;
+    if (peerSim)
+        peer = std::make_unique<PeerMaster>(s.peer, peerSim->path(), kPeerPollMs);
+    runFor(kSettleMs / 1000.0);
+
+    timing.Reset();
+    const int before = countLines(log), peerBefore = countLines(peerLog);
+    const double cpuBefore = SelfCpuSeconds();
+    const double peerCpuBefore = peer ? peer->cpuSeconds() : -1;
+    const auto start = std::chrono::steady_clock::now();
+    runFor(s.seconds);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = SelfCpuSeconds() - cpuBefore;
+    const double peerCpuAfter = peer ? peer->cpuSeconds() : -1;
+
+    Result r;
+    r.round = silent ? "silent" : "polling";
+    r.piece = silent ? 0 : piece;
+    r.rate = silent ? -1 : (countLines(log) - before) / elapsed;
+    r.cpu = cpu / elapsed;
+    if (peer && peer->running() && peerCpuBefore >= 0 && peerCpuAfter >= 0) {
+        r.peerRate = (countLines(peerLog) - peerBefore) / elapsed;
+        r.peerCpu = (peerCpuAfter - peerCpuBefore) / elapsed;
+    }
+    r.requestToReplyMs = timing.RequestToReplyMs();
+    r.replyToRequestMs = timing.ReplyToRequestMs();
+    r.misses = form.MissCount;
+    if (peer)
+        peer->stop();
+    closePort(form);
+    return r;
+}
+
+// Nothing but the window with its port closed.
+Result closedRound(const Settings& s)
+{
+    TForm1 form;
+    if (!s.hidden)
+        form.show();
+    runFor(kSettleMs / 1000.0);
+    const double cpuBefore = SelfCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    runFor(s.seconds);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    Result r;
+    r.round = "closed";
+    r.cpu = (SelfCpuSeconds() - cpuBefore) / elapsed;
+    return r;
+}
+
+void printRound(const Settings& s, const Result& r)
+{
+    std::printf("%-8s piece %d: ", r.round.c_str(), r.piece);
+    if (r.rate >= 0)
+        std::printf("%.2f exchanges/s (%.3f of the line), ", r.rate, r.rate / s.lineLimit());
+    std::printf("cpu %.2f %%", 100.0 * r.cpu);
+    if (r.peerRate)
+        std::printf("; mbpoll %.2f/s (%.3f), cpu %.2f %%", *r.peerRate, *r.peerRate / s.lineLimit(),
+                    100.0 * *r.peerCpu);
+    if (r.rate >= 0)
+        std::printf("; request to reply %.1f ms, reply to request %.1f ms, misses now %u",
+                    r.requestToReplyMs, r.replyToRequestMs, r.misses);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+void printTable(const Settings& s, const std::vector<Result>& results)
+{
+    std::printf("\n%-8s %5s | %8s %6s %7s | %8s %6s %7s | %s\n", "round", "piece", "window/s", "ratio",
+                "cpu %", "mbpoll/s", "ratio", "cpu %", "cpu window/mbpoll");
+    for (const Result& r : results) {
+        std::printf("%-8s %5s | ", r.round.c_str(), r.piece ? std::to_string(r.piece).c_str() : "-");
+        if (r.rate >= 0)
+            std::printf("%8.2f %6.3f ", r.rate, r.rate / s.lineLimit());
+        else
+            std::printf("%8s %6s ", "-", "-");
+        std::printf("%7.2f | ", 100.0 * r.cpu);
+        if (r.peerRate)
+            std::printf("%8.2f %6.3f %7.2f | %.2f\n", *r.peerRate, *r.peerRate / s.lineLimit(),
+                        100.0 * *r.peerCpu, *r.peerCpu > 0 ? r.cpu / *r.peerCpu : 0.0);
+        else
+            std::printf("%8s %6s %7s | -\n", "-", "-", "-");
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 20.0;
-    const double turnaroundMs = argc > 2 ? std::atof(argv[2]) : 3.0;
 
-    QTemporaryDir dir;
-    const QString log = dir.path() + QStringLiteral("/requests.log");
-    std::vector<std::string> simArgs{"--turnaround-ms", std::to_string(turnaroundMs), "--log",
-                                     log.toStdString()};
-    for (int i = 3; i < argc; ++i)   // further simulator options, e.g. --no-pace
-        simArgs.push_back(argv[i]);
-    const bool silent = std::find(simArgs.begin(), simArgs.end(), "--silent") != simArgs.end();
-    RelaySim sim(simArgs);
-    setenv("ZASHCHITA_COM1", sim.path().c_str(), 1);
+    Settings s;
+    if (argc > 1)
+        s.seconds = std::atof(argv[1]);
+    if (argc > 2)
+        s.turnaroundMs = std::atof(argv[2]);
+    for (int i = 3; i < argc; ++i)
+        s.simExtra.push_back(argv[i]);
+    s.hidden = std::getenv("BENCH_HIDDEN") != nullptr;
+    if (!std::getenv("BENCH_NO_PEER"))
+        s.peer = PeerMaster::Find();
     SetErrorMessageHook([](const ErrorMessage& m) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(m.text), qPrintable(m.detail));
     });
 
-    TForm1 form;
-    if (!std::getenv("BENCH_HIDDEN"))
-        form.show();
-    TimingLine timing(form.ComPort);
-    form.SetLine(&timing);
-    form.findChild<QPushButton*>(QStringLiteral("ButtonCOM"))->click();
-    auto* e0 = form.findChild<QLineEdit*>(QStringLiteral("E0"));
-    if (!silent && !QTest::qWaitFor([&] { return !e0->text().isEmpty(); }, 10000)) {
-        std::fprintf(stderr, "no reply from the simulator\n");
-        return 1;
+    // A --piece-bytes or --silent given by the caller picks the one round.
+    auto extra = [&](const char* name) {
+        return std::find(s.simExtra.begin(), s.simExtra.end(), name) != s.simExtra.end();
+    };
+    const bool onlySilent = extra("--silent");
+    const bool onlyPiece = extra("--piece-bytes");
+
+    std::printf("line limit %.2f exchanges/s (71 bytes, 3.5 characters of gap and %.1f ms turnaround), "
+                "%.0f s a round, window %s, dispatcher %s, peer %s\n",
+                s.lineLimit(), s.turnaroundMs, s.seconds, s.hidden ? "hidden" : "shown",
+                QAbstractEventDispatcher::instance()->metaObject()->className(),
+                s.peer.empty() ? "none" : s.peer.c_str());
+    std::fflush(stdout);
+
+    std::vector<Result> results;
+    auto keep = [&](std::optional<Result> r) {
+        if (!r)
+            return false;
+        printRound(s, *r);
+        results.push_back(*r);
+        return true;
+    };
+    if (onlySilent) {
+        if (!keep(pollingRound(s, 0, true)))
+            return 1;
+    } else if (onlyPiece) {
+        // The caller's --piece-bytes is among the simulator options already.
+        auto r = pollingRound(s, 0, false);
+        if (!r)
+            return 1;
+        const auto at = std::find(s.simExtra.begin(), s.simExtra.end(), "--piece-bytes");
+        if (at + 1 < s.simExtra.end())
+            r->piece = std::atoi((at + 1)->c_str());
+        keep(r);
+    } else {
+        for (int piece : kPieces)
+            if (!keep(pollingRound(s, piece, false)))
+                return 1;
+        keep(closedRound(s));
+        s.simExtra.push_back("--silent");
+        keep(pollingRound(s, 0, true));
     }
-
-    // Measure whole exchanges: requests counted on the relay's side.
-    timing.Reset();
-    const int requestsBefore = countLines(log);
-    const double cpuBefore = cpuSeconds();
-    const auto start = std::chrono::steady_clock::now();
-    // A real event loop: QTest::qWait sleeps between its passes and would
-    // delay every hand-over of received bytes.
-    QEventLoop loop;
-    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double cpu = cpuSeconds() - cpuBefore;
-    const int requests = countLines(log) - requestsBefore;
-    const uint16_t misses = form.MissCount;
-
-    // The line's own limit: request and reply bytes at 10 bits each, plus the turnaround.
-    const double byteMs = 10.0 * 1000.0 / 9600.0;
-    const double exchangeMs = (8 + 63) * byteMs + turnaroundMs;
-    const double limit = 1000.0 / exchangeMs;
-    const double rate = requests / elapsed;
-
-    std::printf("duration           %.1f s\n", elapsed);
-    std::printf("exchanges          %d (misses now %u)\n", requests, unsigned(misses));
-    std::printf("exchanges/s        %.2f\n", rate);
-    std::printf("line limit/s       %.2f  (%.2f ms per exchange: 71 bytes + %.1f ms turnaround)\n",
-                limit, exchangeMs, turnaroundMs);
-    std::printf("ratio              %.3f\n", rate / limit);
-    std::printf("request to reply   %.2f ms (first request byte to last reply byte)\n", timing.RequestToReplyMs());
-    std::printf("reply to request   %.2f ms (last reply byte to next request)\n", timing.ReplyToRequestMs());
-    std::printf("cpu s/s            %.4f  (%.2f %% of one core)\n", cpu / elapsed, 100.0 * cpu / elapsed);
-
-    form.findChild<QPushButton*>(QStringLiteral("ButtonCOM"))->click();
-    (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
+    printTable(s, results);
     return 0;
 }

@@ -8,6 +8,8 @@ ZASHCHITA_PACKAGES=(
   dpkg-dev desktop-file-utils lintian
 )
 ZASHCHITA_DEMO_PACKAGES=(xvfb xauth imagemagick)
+# The benchmark's measuring peer (bench/run.sh); no test needs it.
+ZASHCHITA_BENCH_PACKAGES=(mbpoll)
 
 zashchita_install_missing() {
   local missing=() p
