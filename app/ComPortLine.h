@@ -1,6 +1,8 @@
 // The poll cycle's line over the real serial port.
 #pragma once
 
+#include <algorithm>
+
 #include "link/LinePort.h"
 #include "serial/ComPort.h"
 
@@ -11,6 +13,8 @@ public:
     void WriteByte(uint8_t b) override { port_->Write(&b, 1); }
     bool ReadByte(uint8_t& b) override { return port_->Read(&b, 1) == 1; }
     int BytesWaiting() override { return port_->BytesWaiting(); }
+    void WriteBytes(const uint8_t* bytes, int count) override { port_->Write(bytes, count); }
+    int ReadBytes(uint8_t* bytes, int count) override { return std::max(port_->Read(bytes, count), 0); }
 
 private:
     TComPort* port_;

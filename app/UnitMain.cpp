@@ -1,5 +1,7 @@
 #include "app/UnitMain.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QDateEdit>
@@ -78,7 +80,7 @@ TForm1::TForm1(QWidget* parent)
     portLine_ = std::make_unique<ComPortLine>(ComPort);
     cycle_.SetLine(portLine_.get());
 
-    Timer = makeTimer(this, "Timer", 5, Qt::PreciseTimer);
+    Timer = makeTimer(this, "Timer", kPollTickMs, Qt::PreciseTimer);
     Timer1 = makeTimer(this, "Timer1", 1000, Qt::CoarseTimer);
     Timer2 = makeTimer(this, "Timer2", 250, Qt::CoarseTimer);
     Timer3 = makeTimer(this, "Timer3", 500, Qt::CoarseTimer);
@@ -171,7 +173,7 @@ void TForm1::wireSettingEditors()
 
 void TForm1::wireHandlers()
 {
-    connect(Timer, &QTimer::timeout, this, &TForm1::TimerTimer);
+    connect(Timer, &QTimer::timeout, this, &TForm1::pollTimerFired);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
     connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer);
@@ -282,7 +284,10 @@ void TForm1::OpenComPort()
             followRelay(reg);
         PollMode = pmReadParam;
         cycle_.ForgetLinkLook();
-        Timer->start();
+        polling_ = true;
+        tickClock_.start();
+        lastTick_ = 0;
+        armPollTimer();
     } catch (const EComPort& e) {
         ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
                                 PortFailureDetail(ComPort->DevicePath(), e.OsErrorCode,
@@ -295,6 +300,7 @@ void TForm1::OpenComPort()
 
 void TForm1::CloseComPort()
 {
+    polling_ = false;
     Timer->stop();
     ComPort->Close();
     ExchangeContext = ecPortClosed;
@@ -340,19 +346,72 @@ void TForm1::TimerTimer()
     }
 }
 
+// The ticks keep a fixed 5 ms grid from the opening of the port, as a free-
+// running timer would; but the poll timer sleeps through the ticks that would
+// only count and wakes for the one that sends or times out: the same ticks,
+// without 200 wake-ups a second.
+qint64 TForm1::tickOfNow() const
+{
+    return tickClock_.nsecsElapsed() / (qint64(kPollTickMs) * 1000000);
+}
+
+void TForm1::pollTimerFired()
+{
+    const qint64 passed = std::max<qint64>(tickOfNow() - lastTick_, 0);
+    const int due = cycle_.TicksToNextEvent();
+    if (passed < due) {
+        // Woken before the tick that can do anything (a receive event moved
+        // it later): count the ticks gone by and sleep on.
+        cycle_.CountIdleTicks(int(passed));
+        lastTick_ += passed;
+        armPollTimer();
+        return;
+    }
+    // A late wake-up runs the one tick due; the ticks it slept past are gone,
+    // as a late timer's would be.
+    cycle_.CountIdleTicks(due - 1);
+    lastTick_ += passed;
+    TimerTimer();
+    armPollTimer();
+}
+
+qint64 TForm1::nextEventNs() const
+{
+    return (lastTick_ + cycle_.TicksToNextEvent()) * qint64(kPollTickMs) * 1000000;
+}
+
+void TForm1::armPollTimer()
+{
+    if (!polling_)
+        return;
+    armedDueNs_ = nextEventNs();
+    const qint64 waitNs = std::max<qint64>(armedDueNs_ - tickClock_.nsecsElapsed(), 0);
+    Timer->start(int((waitNs + 999999) / 1000000));
+}
+
 void TForm1::Receive(QObject* /*Sender*/, int Count)
 {
     try {
         cycle_.Receive(Count);
     } catch (const EComPort& e) {
         lineFailed(e);
+        return;
     }
+    // The receive event restarted the count: the next tick of the grid is the
+    // first. The timer is set again only if that brings its wake-up forward
+    // (a whole reply: the send is due); a piece of a reply leaves it alone.
+    if (!polling_)
+        return;
+    lastTick_ = tickOfNow();
+    if (!Timer->isActive() || nextEventNs() < armedDueNs_)
+        armPollTimer();
 }
 
 // A write or read that fails means the device is gone: stop ticking now and
 // report it once from the event loop, instead of a failure every 5 ms.
 void TForm1::lineFailed(const EComPort& e)
 {
+    polling_ = false;
     Timer->stop();
     const int code = e.OsErrorCode;
     QMetaObject::invokeMethod(this, [this, code] { ComPortLost(code, QString()); },

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QWidget>
 #include <functional>
@@ -172,6 +173,10 @@ private:
     void confirmMask(int reg);
     void wireMasksAndClock();
     void chooseSettingsBlock(uint8_t context);
+    void pollTimerFired();
+    void armPollTimer();
+    qint64 tickOfNow() const;
+    qint64 nextEventNs() const;
 
     QHash<QString, QWidget*> controls_;
     RegisterMap registers_;
@@ -194,6 +199,11 @@ private:
     PollCycle cycle_;
     std::unique_ptr<ComPortLine> portLine_;
     TComLink portLink_;
+    static constexpr int kPollTickMs = 5;
+    bool polling_ = false;     // the poll timer runs: the port is open and the line sound
+    qint64 armedDueNs_ = 0;    // when the poll timer is set to wake, on tickClock_
+    QElapsedTimer tickClock_;  // the 5 ms grid of ticks, from the opening of the port
+    qint64 lastTick_ = 0;      // the grid tick last counted
     bool autoPopup_ = true;
     bool shownOnce_ = false;
     bool destroying_ = false;

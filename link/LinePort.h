@@ -11,4 +11,20 @@ public:
     virtual void WriteByte(uint8_t b) = 0;          // may throw on a failed write
     virtual bool ReadByte(uint8_t& b) = 0;          // false when nothing came in time
     virtual int BytesWaiting() = 0;
+
+    // A whole request in one write, and the bytes a receive event announced
+    // in one read: a line that can, does each in one system call, which also
+    // keeps the request's bytes together on the wire. Returns the bytes read.
+    virtual void WriteBytes(const uint8_t* bytes, int count)
+    {
+        for (int i = 0; i < count; ++i)
+            WriteByte(bytes[i]);
+    }
+    virtual int ReadBytes(uint8_t* bytes, int count)
+    {
+        int got = 0;
+        while (got < count && ReadByte(bytes[got]))
+            ++got;
+        return got;
+    }
 };

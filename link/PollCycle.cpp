@@ -2,6 +2,8 @@
 
 #include "link/FrameTrace.h"
 
+#include <algorithm>
+
 void PollCycle::Tick()
 {
     ++s_.TickCount;
@@ -31,6 +33,12 @@ void PollCycle::Tick()
         client_.ShowLinkPresent();
 }
 
+int PollCycle::TicksToNextEvent() const
+{
+    const int due = s_.ReadyToSend == 1 ? kSendAfterTicks + 1 : kReplyTimeoutTicks + 1;
+    return std::max(due - int(s_.TickCount), 1);
+}
+
 void PollCycle::Send()
 {
     client_.BuildRequest();
@@ -41,8 +49,7 @@ void PollCycle::Send()
     s_.RxCount = 0;     // a partial reply still collected is dropped
     s_.TickCount = 0;
     TraceRequest(s_.TxFrame, kRequestLength);
-    for (int i = 0; i < kRequestLength; ++i)
-        line_->WriteByte(s_.TxFrame[i]);
+    line_->WriteBytes(s_.TxFrame, kRequestLength);
     s_.ReadyToSend = 0;
 }
 
@@ -52,10 +59,18 @@ void PollCycle::Receive(int count)
     // proves the link: a relay whose every answer is spoilt still ends in the
     // no-link state.
     s_.TickCount = 0;
-    for (int i = 0; i < count; ++i) {
-        if (!line_->ReadByte(s_.RxByte))
+    // The waiting bytes in reads of at most a buffer's worth; each is
+    // appended as it came.
+    uint8_t bytes[kRxBufferSize];
+    while (count > 0) {
+        const int got = line_->ReadBytes(bytes, std::min(count, kRxBufferSize));
+        for (int i = 0; i < got; ++i) {
+            s_.RxByte = bytes[i];
+            s_.AppendRxByte(s_.RxByte);
+        }
+        if (got < std::min(count, kRxBufferSize))
             break;
-        s_.AppendRxByte(s_.RxByte);
+        count -= got;
     }
 
     const ReplyVerdict verdict = s_.AssessReply();

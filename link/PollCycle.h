@@ -34,6 +34,13 @@ public:
     // One receive event with `count` bytes waiting in the port.
     void Receive(int count);
 
+    // Ticks from now to the next one that can do anything: the send (the
+    // second tick after the exchange ended) or the reply time-out (the 31st
+    // after the last send or receive event). The ticks before it would only
+    // count, so a caller may sleep through them and count them at once.
+    int TicksToNextEvent() const;
+    void CountIdleTicks(int n) { s_.TickCount = uint16_t(s_.TickCount + n); }
+
     // The next tick shows the link's look whatever it was: the port was
     // just opened.
     void ForgetLinkLook() { linkLook_ = LinkLook::Unknown; }

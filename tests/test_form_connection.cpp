@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimeEdit>
+#include <QTimer>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -221,6 +222,16 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
     EXPECT_TRUE(QTest::qWaitFor([&] { return notice->isHidden() != before; }, 3000)) << "the notice blinks";
     EXPECT_TRUE(ui.Button("ButtonSys")->isHidden());
     EXPECT_FALSE(form.ControlAs<QDateEdit>(QStringLiteral("DPicker"))->isEnabled());
+
+    // While the relay is silent the poll timer wakes only to time out and to
+    // send again (two wake-ups in 32 ticks), not every 5 ms.
+    int wakeUps = 0;
+    auto counter = QObject::connect(form.Timer, &QTimer::timeout, [&] { ++wakeUps; });
+    const int misses = form.MissCount;
+    QTest::qWait(1000);
+    QObject::disconnect(counter);
+    EXPECT_GT(form.MissCount, misses) << "still polling";
+    EXPECT_LE(wakeUps, 2 * (form.MissCount - misses) + 2);
 
     // A page entered now asks for nothing, is reset, and blinks its own notice.
     auto* spin = form.ControlAs<TSpinEdit>(QStringLiteral("SE4"));

@@ -304,6 +304,29 @@ TEST_F(Cycle, LinkLookIsShownOnlyWhenItChanges)
     EXPECT_EQ(client.looks, 4);
 }
 
+// The ticks a caller may sleep through: up to the send after an exchange,
+// up to the time-out while a reply is awaited; any receive event starts again.
+TEST_F(Cycle, NextEventIsTheSendOrTheTimeOut)
+{
+    EXPECT_EQ(cycle.TicksToNextEvent(), 2);
+    Ticks(2);
+    ASSERT_EQ(line.TakeWritten().size(), 8u);
+    EXPECT_EQ(cycle.TicksToNextEvent(), 31);
+    cycle.CountIdleTicks(30);
+    EXPECT_EQ(cycle.TicksToNextEvent(), 1);
+    cycle.Tick();
+    EXPECT_EQ(s.MissCount, 1);
+    EXPECT_EQ(cycle.TicksToNextEvent(), 1);   // the time-out tick freed the cycle
+    cycle.Tick();
+    EXPECT_EQ(line.TakeWritten().size(), 8u);
+    const auto reply = ReadReply(1, CurrentParamRegisters());
+    cycle.CountIdleTicks(12);
+    Deliver({reply.begin(), reply.begin() + 9});
+    EXPECT_EQ(cycle.TicksToNextEvent(), 31);
+    Deliver({reply.begin() + 9, reply.end()});
+    EXPECT_EQ(cycle.TicksToNextEvent(), 2);
+}
+
 TEST_F(Cycle, CloseHappensOnTheTickThatWouldSendWithinAbout32Ticks)
 {
     Ticks(2);
