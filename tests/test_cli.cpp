@@ -386,9 +386,11 @@ TEST(CliReadings, RecordsAsCsvAndTextParseBack)
 
     const CliRun text = RunCli(Args(s, {QStringLiteral("records")}));
     ASSERT_EQ(text.exitCode, 0);
-    EXPECT_TRUE(text.out.contains(QStringLiteral("Протокол4: %1").arg(expected[3].toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")))))
+    const QString fourthMoment = expected[3].toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    EXPECT_TRUE(text.out.contains(QStringLiteral("Протокол4: %1").arg(fourthMoment)))
         << text.out.toStdString();
-    EXPECT_TRUE(text.out.contains(QStringLiteral("  Статусный регистр: 10000010 00000001 (Отсечка, Двигатель отключен, Время пуска)")));
+    EXPECT_TRUE(text.out.contains(
+        QStringLiteral("  Статусный регистр: 10000010 00000001 (Отсечка, Двигатель отключен, Время пуска)")));
     EXPECT_TRUE(text.out.contains(QStringLiteral("  Ток фазы А: 812 %")));
     EXPECT_TRUE(text.out.contains(QStringLiteral("  Время пуска: 11 мс")));
     EXPECT_TRUE(s.WriteFrames().isEmpty());

@@ -85,7 +85,8 @@ TEST(SettingsFileFormat, ReadableTextWithCaptionsUnitsAndBitText)
     EXPECT_TRUE(json.contains(QStringLiteral(
         "{\"name\": \"SE2\", \"register\": 81, \"value\": 243, \"unit\": \"%\", \"caption\": \"Ток МТЗ (отсечка)\"}")))
         << json.toStdString();
-    EXPECT_TRUE(json.contains(QStringLiteral("{\"name\": \"EditMask1\", \"register\": 96, \"value\": \"10000000 01100000\"")));
+    EXPECT_TRUE(json.contains(
+        QStringLiteral("{\"name\": \"EditMask1\", \"register\": 96, \"value\": \"10000000 01100000\"")));
     EXPECT_TRUE(json.contains(QStringLiteral("\"item\": \"разрешить\"")));
     EXPECT_TRUE(json.contains(QStringLiteral("\"address\": 7")));
 
@@ -109,9 +110,9 @@ TEST(SettingsFileFormat, FileCutShortAnywhereIsDamaged)
 
 TEST(SettingsFileFormat, PartialFileHoldsOnlyItsSettings)
 {
-    const SettingsFileRead read = Parse(JsonWith(QStringLiteral("{\"name\": \"SE3\", \"value\": 75}, "
-                                                                "{\"name\": \"CB2\", \"value\": 1, \"item\": \"отключено\"}")),
-                                        SettingsFormat::Json);
+    const QString list = QStringLiteral("{\"name\": \"SE3\", \"value\": 75}, "
+                                        "{\"name\": \"CB2\", \"value\": 1, \"item\": \"отключено\"}");
+    const SettingsFileRead read = Parse(JsonWith(list), SettingsFormat::Json);
     ASSERT_TRUE(read.ok) << read.errors.join(QLatin1Char('\n')).toStdString();
     ASSERT_EQ(read.file.settings.size(), 2u);
     EXPECT_EQ(read.file.settings[0].spec->name, QStringLiteral("SE3"));
@@ -136,7 +137,8 @@ TEST(SettingsFileChecks, EveryFaultIsNamed)
         {QStringLiteral("{\"name\": \"SE3\", \"value\": true}"), QStringLiteral("\"true\" is not a whole number")},
         {QStringLiteral("{\"name\": \"SE3\"}"), QStringLiteral("SE3 (settings[0]): no value")},
         {QStringLiteral("{\"value\": 3}"), QStringLiteral("settings[0]: no name")},
-        {QStringLiteral("{\"name\": \"SE23\", \"value\": 3}"), QStringLiteral("SE23 (settings[0]): no setting has that name")},
+        {QStringLiteral("{\"name\": \"SE23\", \"value\": 3}"),
+         QStringLiteral("SE23 (settings[0]): no setting has that name")},
         {QStringLiteral("{\"name\": \"SE3\", \"register\": 83, \"value\": 3}"),
          QStringLiteral("register \"83\" in the file, but SE3 is register 82")},
         {QStringLiteral("{\"name\": \"SE3\", \"value\": 3}, {\"name\": \"SE3\", \"value\": 4}"),
@@ -266,9 +268,9 @@ TEST(CommandLine, CommandsAndTheirOptions)
 {
     const QString program = QStringLiteral("zashchita-cli");
     ParsedCommandLine p = ParseCommandLine({program, QStringLiteral("--port"), QStringLiteral("/dev/ttyUSB0"),
-                                            QStringLiteral("--address"), QStringLiteral("12"), QStringLiteral("settings"),
-                                            QStringLiteral("load"), QStringLiteral("a.ini"), QStringLiteral("--yes"),
-                                            QStringLiteral("--include-address")});
+                                            QStringLiteral("--address"), QStringLiteral("12"),
+                                            QStringLiteral("settings"), QStringLiteral("load"), QStringLiteral("a.ini"),
+                                            QStringLiteral("--yes"), QStringLiteral("--include-address")});
     ASSERT_EQ(p.outcome, ParsedCommandLine::Outcome::Run) << p.text.toStdString();
     EXPECT_EQ(p.options.command, CliCommand::SettingsLoad);
     EXPECT_EQ(p.options.file, QStringLiteral("a.ini"));

@@ -119,6 +119,7 @@ int RunMonitor(const CliOptions& options)
         ++replies;
         PrintLine(options.csv ? CsvRecord(CsvRow(r)) : TextLine(r));
     }
-    ReportLine(QStringLiteral("%1 replies in %2 s").arg(replies).arg(double(running.elapsed()) / kMillisPerSecond, 0, 'f', 1));
+    const double seconds = double(running.elapsed()) / kMillisPerSecond;
+    ReportLine(QStringLiteral("%1 replies in %2 s").arg(replies).arg(seconds, 0, 'f', 1));
     return replies > 0 ? kExitDone : kExitRelayFailed;
 }

@@ -48,9 +48,11 @@ void PrintText(const Record& r)
     for (const ReadingSpec& spec : PageReadings(page)) {
         const uint16_t value = r.registers.At(spec.reg);
         QString line = QStringLiteral("  %1: %2").arg(spec.caption, ReadingText(spec, value));
-        if (spec.format == ValueFormat::BitText)
-            line += QStringLiteral(" (%1)").arg(SetBitNames(StatusBitNames(page, spec.reg), value).join(QStringLiteral(", ")));
-        else if (!spec.unit.isEmpty())
+        if (spec.format == ValueFormat::BitText) {
+            const QStringList set = SetBitNames(StatusBitNames(page, spec.reg), value);
+            line += QStringLiteral(" (%1)").arg(set.join(QStringLiteral(", ")));
+        }
+        if (spec.format != ValueFormat::BitText && !spec.unit.isEmpty())
             line += QLatin1Char(' ') + spec.unit;
         PrintLine(line);
     }

@@ -47,8 +47,9 @@ bool SplitSections(const QString& text, QList<Section>& sections, QStringList& e
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             const QString name = line.mid(1, line.size() - 2).trimmed();
             if (name.isEmpty() || names.contains(name)) {
-                errors << QStringLiteral("damaged file, line %1: section [%2] %3").arg(number).arg(name)
-                              .arg(name.isEmpty() ? QStringLiteral("has no name") : QStringLiteral("given twice"));
+                errors << QStringLiteral("damaged file, line %1: section [%2] %3")
+                              .arg(QString::number(number), name,
+                                   name.isEmpty() ? QStringLiteral("has no name") : QStringLiteral("given twice"));
                 continue;
             }
             names.insert(name);
