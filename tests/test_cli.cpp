@@ -22,6 +22,7 @@ namespace {
 // Generous: the suite may run under sanitizers on a busy machine.
 constexpr int kRunTimeoutMs = 120000;
 constexpr int kLineTimeoutMs = 5000;
+constexpr int kReplyTimeoutMs = 5000;
 
 struct CliRun {
     int exitCode = -1;
@@ -102,9 +103,11 @@ struct LoggedSim {
     std::unique_ptr<RelaySim> sim;
 };
 
+// A reply may be slow on a busy machine; a later --timeout wins.
 QStringList Args(const LoggedSim& s, const QStringList& rest)
 {
-    return QStringList{QStringLiteral("--port"), s.Port()} + rest;
+    return QStringList{QStringLiteral("--port"), s.Port(), QStringLiteral("--timeout"),
+                       QString::number(kReplyTimeoutMs)} + rest;
 }
 
 // The first word of each line: the setting's name in diff output, the
