@@ -16,6 +16,7 @@
 
 #include "exchanges/RelayClock.h"
 #include "support/RelaySim.h"
+#include "support/SimLog.h"
 
 namespace {
 
@@ -64,21 +65,13 @@ struct LoggedSim {
     QString Port() const { return QString::fromStdString(sim->path()); }
     QString File(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
-    // "01 06 00 51 02 8A 58 DC" for every frame the simulator received.
-    QStringList Frames() const
+    // Every frame the simulator received, and the writes among them from the `from`th on.
+    std::vector<Frame> Frames() const { return LoggedFrames(log); }
+    std::vector<Frame> WriteFrames(size_t from = 0) const
     {
-        QFile f(log);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    QStringList WriteFrames() const
-    {
-        QStringList writes;
-        for (const QString& frame : Frames())
-            if (frame.mid(3, 2) == QLatin1String("06"))
-                writes << frame;
-        return writes;
+        const std::vector<Frame> all = Writes(Frames());
+        return from < all.size() ? std::vector<Frame>(all.begin() + std::ptrdiff_t(from), all.end())
+                                 : std::vector<Frame>{};
     }
 
     // Writes registers over the simulator's line directly, as another master would.
@@ -144,6 +137,12 @@ QString Replaced(const QString& path, const QString& from, const QString& to)
     return out;
 }
 
+// The register a write frame writes.
+int WrittenRegister(const Frame& write)
+{
+    return write[2] << 8 | write[3];
+}
+
 // A CSV line without quoted fields (the tests' data hold no commas).
 QStringList CsvFields(const QString& line)
 {
@@ -170,7 +169,7 @@ TEST(CliSettings, SaveThenDiffShowsNothingInBothFormats)
         EXPECT_EQ(load.exitCode, 0);
         EXPECT_TRUE(load.err.contains(QStringLiteral("nothing to write")));
     }
-    EXPECT_TRUE(s.WriteFrames().isEmpty());
+    EXPECT_TRUE(s.WriteFrames().empty());
 }
 
 TEST(CliSettings, DiffNamesExactlyTheThreeChangedSettings)
@@ -200,7 +199,7 @@ TEST(CliSettings, LoadShowsThenMakesOnlyTheNeededWritesAndReadsBackEqual)
     ASSERT_EQ(RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
     const int se2 = s.Get(81), cb4 = s.Get(121), mask2 = s.Get(107);
     s.Set({{81, 700}, {121, 7}, {107, 0x41FE}});
-    const int setWrites = s.WriteFrames().size();
+    const size_t setWrites = s.WriteFrames().size();
 
     // Without --yes: the three writes are shown and none is made.
     const CliRun dry = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), file}));
@@ -217,15 +216,11 @@ TEST(CliSettings, LoadShowsThenMakesOnlyTheNeededWritesAndReadsBackEqual)
     EXPECT_TRUE(load.err.contains(QStringLiteral("read back: the relay holds the file's settings")));
 
     // One function-6 frame per setting, in register order, each with the file's value.
-    const QStringList writes = s.WriteFrames().mid(setWrites);
-    ASSERT_EQ(writes.size(), 3);
-    auto frame = [](int reg, int value) {
-        return QStringLiteral("01 06 00 %1 %2 %3").arg(reg, 2, 16, QLatin1Char('0'))
-            .arg(value >> 8, 2, 16, QLatin1Char('0')).arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
-    };
-    EXPECT_TRUE(writes[0].startsWith(frame(81, se2)));
-    EXPECT_TRUE(writes[1].startsWith(frame(107, mask2)));
-    EXPECT_TRUE(writes[2].startsWith(frame(121, cb4)));
+    const std::vector<Frame> writes = s.WriteFrames(setWrites);
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(writes[0], WriteFrame(81, se2));
+    EXPECT_EQ(writes[1], WriteFrame(107, mask2));
+    EXPECT_EQ(writes[2], WriteFrame(121, cb4));
 
     EXPECT_EQ(s.Get(81), se2);
     EXPECT_EQ(s.Get(121), cb4);
@@ -250,10 +245,10 @@ TEST(CliSettings, RefusedWriteStopsTheLoadAndNamesTheSetting)
     EXPECT_TRUE(load.out.contains(QStringLiteral("exception 4 (device failure)")));
     EXPECT_TRUE(load.err.contains(QStringLiteral("stopped at SE3 after 1 of 3 writes"))) << load.err.toStdString();
     // SE2 went out and held; SE4, after the refusal, was never sent.
-    const QStringList writes = s.WriteFrames().mid(2);
-    ASSERT_EQ(writes.size(), 2);
-    EXPECT_TRUE(writes[0].startsWith(QStringLiteral("01 06 00 51")));
-    EXPECT_TRUE(writes[1].startsWith(QStringLiteral("01 06 00 52")));
+    const std::vector<Frame> writes = s.WriteFrames(2);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(WrittenRegister(writes[0]), 81);
+    EXPECT_EQ(writes[1], WriteFrame(82, 55));
     EXPECT_EQ(s.Get(83), 777);
     // The read-back names what the relay does not hold.
     EXPECT_TRUE(load.out.contains(QStringLiteral("mismatch SE3 (82)")));
@@ -276,7 +271,7 @@ TEST(CliSettings, ClampedEchoIsReported)
         "altered SE5 (84) Время срабатывания по сопротивлению изоляции: the relay stored 2000 мс instead of 3000 мс")))
         << load.out.toStdString();
     EXPECT_TRUE(load.out.contains(QStringLiteral("mismatch SE5 (84)")));
-    EXPECT_EQ(s.WriteFrames().size(), 1);
+    EXPECT_EQ(s.WriteFrames(), std::vector<Frame>{WriteFrame(84, 3000)});
 }
 
 TEST(CliSettings, BadFilesOutOfRangeValuesAndUnknownNamesSendNothing)
@@ -285,7 +280,7 @@ TEST(CliSettings, BadFilesOutOfRangeValuesAndUnknownNamesSendNothing)
     const QString file = s.File("good.json");
     ASSERT_EQ(RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
     s.Set({{81, 702}});   // something a load would write
-    const int framesBefore = s.Frames().size();
+    const size_t framesBefore = s.Frames().size();
 
     QFile good(file);
     ASSERT_TRUE(good.open(QIODevice::ReadOnly));
@@ -337,18 +332,18 @@ TEST(CliSettings, RelayAddressIsWrittenOnlyWhenAskedAndLast)
                                            QStringLiteral("--yes")}));
     EXPECT_EQ(without.exitCode, 0) << without.out.toStdString() << without.err.toStdString();
     EXPECT_TRUE(without.out.contains(QStringLiteral("kept NSE1 (80)")));
-    QStringList writes = s.WriteFrames().mid(1);
-    ASSERT_EQ(writes.size(), 1);
-    EXPECT_TRUE(writes[0].startsWith(QStringLiteral("01 06 00 7A")));
+    std::vector<Frame> writes = s.WriteFrames(1);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0], WriteFrame(122, 1230));
 
     s.Set({{122, 4321}});
     const CliRun with = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), edited,
                                         QStringLiteral("--yes"), QStringLiteral("--include-address")}));
     EXPECT_EQ(with.exitCode, 0) << with.out.toStdString() << with.err.toStdString();
-    writes = s.WriteFrames().mid(3);
-    ASSERT_EQ(writes.size(), 2);
-    EXPECT_TRUE(writes[0].startsWith(QStringLiteral("01 06 00 7A")));
-    EXPECT_TRUE(writes[1].startsWith(QStringLiteral("01 06 00 50 00 09")));
+    writes = s.WriteFrames(3);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0], WriteFrame(122, 1230));
+    EXPECT_EQ(writes[1], WriteFrame(80, 9));   // the address last
     EXPECT_EQ(s.Get(80), 9);
 }
 
@@ -396,7 +391,7 @@ TEST(CliReadings, RecordsAsCsvAndTextParseBack)
         QStringLiteral("  Статусный регистр: 10000010 00000001 (Отсечка, Двигатель отключен, Время пуска)")));
     EXPECT_TRUE(text.out.contains(QStringLiteral("  Ток фазы А: 812 %")));
     EXPECT_TRUE(text.out.contains(QStringLiteral("  Время пуска: 11 мс")));
-    EXPECT_TRUE(s.WriteFrames().isEmpty());
+    EXPECT_TRUE(s.WriteFrames().empty());
 }
 
 TEST(CliReadings, MonitorLinesParseBack)
@@ -450,7 +445,7 @@ TEST(CliUsage, ExitCodesAndTrace)
                                                    QStringLiteral("records")}));
     EXPECT_EQ(unanswered.exitCode, 1);
     EXPECT_TRUE(unanswered.err.contains(QStringLiteral("no reply from the relay at address 1")));
-    EXPECT_EQ(silent.Frames().size(), 2);   // the read and its one retry
+    EXPECT_EQ(silent.Frames().size(), 2u);   // the read and its one retry
 
     const CliRun noPort = RunCli({QStringLiteral("--port"), silent.File("no-such-device"), QStringLiteral("records")});
     EXPECT_EQ(noPort.exitCode, 1);
