@@ -23,13 +23,9 @@ void TForm1::ReadParamReceive(const SentRequest& sent)
 {
     DecodeReply(registers_.Page(kCurrentParamsPage), sent, RxBuffer, false);
 
-    RelayClockFields clock;
     const int first = sent.Register();
-    clock.month = ReplyRegister(RxBuffer, first, kClockFirstRegister);
-    clock.day = ReplyRegister(RxBuffer, first, kClockFirstRegister + 1);
-    clock.hour = ReplyRegister(RxBuffer, first, kClockFirstRegister + 2);
-    clock.minute = ReplyRegister(RxBuffer, first, kClockFirstRegister + 3);
-    clock.second = ReplyRegister(RxBuffer, first, kClockFirstRegister + 4);
+    const RelayClockFields clock =
+        ClockFieldsAt(kClockFirstRegister, [&](int reg) { return ReplyRegister(RxBuffer, first, reg); });
     const QDateTime moment = RelayClockMoment(Now().date(), clock);
     // While ButtonDT shows, the pickers hold the user's own clock setting.
     // Set from here, a picker's change is not the user's.

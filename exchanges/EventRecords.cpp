@@ -31,21 +31,11 @@ void TForm1::ReadProtokolReceive(const SentRequest& sent)
     if (record < 1 || record > kRecordCount)
         return;
     const int first = sent.Register();
-    RelayClockFields f;
-    f.month = ReplyRegister(RxBuffer, first, first);
-    f.day = ReplyRegister(RxBuffer, first, first + 1);
-    f.hour = ReplyRegister(RxBuffer, first, first + 2);
-    f.minute = ReplyRegister(RxBuffer, first, first + 3);
-    f.second = ReplyRegister(RxBuffer, first, first + 4);
+    const RelayClockFields f = ClockFieldsAt(first, [&](int reg) { return ReplyRegister(RxBuffer, first, reg); });
     const QDateTime moment = RecordMoment(Now(), f);
     SetTextIfChanged(Control(QStringLiteral("DataP%1").arg(record)), ShortDateText(moment.date()));
     SetTextIfChanged(Control(QStringLiteral("TimeP%1").arg(record)), LongTimeText(moment.time()));
     DecodeReply(registers_.Page(RecordPage(record)), sent, RxBuffer, false);
-}
-
-RegisterBlock RecordBlock(int record)
-{
-    return {kFirstRecordRegister + kRecordLength * (record - 1), kRecordLength};
 }
 
 // Writes the record its tab shows into "TXT/Protokol<n>.txt": from the texts

@@ -8,5 +8,8 @@ constexpr int kFirstRecordRegister = 128;
 constexpr int kRecordLength = 17;
 
 // The block of record 1 to 4, and the page that shows it ("Протокол1" is page 3).
-RegisterBlock RecordBlock(int record);
+constexpr RegisterBlock RecordBlock(int record)
+{
+    return {kFirstRecordRegister + kRecordLength * (record - 1), kRecordLength};
+}
 constexpr int RecordPage(int record) { return record + 2; }

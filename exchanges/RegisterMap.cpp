@@ -24,11 +24,6 @@ void SetEdited(QObject* control, bool edited)
     control->setProperty("Tag", edited ? kTagEdited : kTagFollowing);
 }
 
-int ItemForValue(const ControlRow& row, uint16_t value)
-{
-    return value < row.items.size() ? int(value) : row.itemForLarger;
-}
-
 void SetTextIfChanged(QWidget* edit, const QString& text)
 {
     if (auto* line = qobject_cast<QLineEdit*>(edit); line && line->text() != text)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/LayoutTables.h"
+#include "exchanges/RegisterCatalog.h"   // ItemForValue
 #include "link/LinkState.h"
 
 #include <QWidget>
@@ -55,10 +56,6 @@ constexpr int kTagEdited = 111;
 constexpr int kTagFollowing = 0;
 bool IsEdited(const QObject* control);
 void SetEdited(QObject* control, bool edited);
-
-// The item a selection box shows for a register value: that item when the
-// value is one of its indexes, else the row's item for larger values (-1: none).
-int ItemForValue(const ControlRow& row, uint16_t value);
 
 // Shows `value` in the control as its kind and format say: decimal or bit text
 // in a value field, the value within range in a spin edit, the item in a

@@ -13,6 +13,21 @@ struct RelayClockFields {
 // Month 1..12, day 1..31, hour 0..23, minute and second 0..59.
 bool InRange(const RelayClockFields& f);
 
+// The fields from the five registers that follow one another from the month:
+// month, day, hour, minute, second. `value(reg)` reads one register of
+// whatever holds the reply.
+template <class ReadRegister>
+RelayClockFields ClockFieldsAt(int monthRegister, ReadRegister value)
+{
+    RelayClockFields f;
+    f.month = value(monthRegister);
+    f.day = value(monthRegister + 1);
+    f.hour = value(monthRegister + 2);
+    f.minute = value(monthRegister + 3);
+    f.second = value(monthRegister + 4);
+    return f;
+}
+
 // The moment shown for the relay's clock: the fields in `today`'s year, or
 // 1 January 2001, 01:00:00 when a field is out of range or the date does not
 // exist in that year (31 April, 29 February off a leap year).

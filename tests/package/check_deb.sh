@@ -51,6 +51,7 @@ awk '$2 != "root/root" { exit 1 }' "$tmp/contents" || fail "files not owned by r
 expected=(
   ./usr/bin/zashchita
   ./usr/bin/zashchita-relay-sim
+  ./usr/bin/zashchita-cli
   ./usr/share/applications/zashchita.desktop
   ./usr/share/icons/hicolor/scalable/apps/zashchita.svg
   ./usr/share/icons/hicolor/16x16/apps/zashchita.png
@@ -59,6 +60,7 @@ expected=(
   ./usr/share/icons/hicolor/256x256/apps/zashchita.png
   ./usr/share/man/man1/zashchita.1.gz
   ./usr/share/man/man1/zashchita-relay-sim.1.gz
+  ./usr/share/man/man1/zashchita-cli.1.gz
   ./usr/share/doc/zashchita/copyright
   ./usr/share/doc/zashchita/changelog.gz
 )
@@ -75,7 +77,7 @@ dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './md5sums' || fail "no md5su
 
 # The programs are stripped, the package's changelog carries its version.
 dpkg-deb -x "$deb" "$tmp/root"
-for program in zashchita zashchita-relay-sim; do
+for program in zashchita zashchita-relay-sim zashchita-cli; do
   readelf -S "$tmp/root/usr/bin/$program" | grep -q '\.symtab' && fail "$program is not stripped"
   readelf -S "$tmp/root/usr/bin/$program" | grep -q '\.debug_' && fail "$program has debug sections"
 done

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the built project into a temporary prefix and checks the tree:
-# both programs run, the menu entry is valid, the icon and the manual pages
+# the programs run, the menu entry is valid, the icon and the manual pages
 # are there, and nothing else was installed.
 #   check_install_tree.sh BUILD_DIR VERSION
 set -euo pipefail
@@ -18,17 +18,18 @@ cmake --install "$build" --prefix "$root" >"$tmp/install.log" 2>&1 ||
 # Only the programs and their data.
 while IFS= read -r file; do
   case ${file#"$root"/} in
-    bin/zashchita | bin/zashchita-relay-sim) ;;
+    bin/zashchita | bin/zashchita-relay-sim | bin/zashchita-cli) ;;
     share/applications/zashchita.desktop) ;;
     share/icons/hicolor/*/apps/zashchita.png | share/icons/hicolor/scalable/apps/zashchita.svg) ;;
     share/man/man1/zashchita.1.gz | share/man/man1/zashchita-relay-sim.1.gz) ;;
+    share/man/man1/zashchita-cli.1.gz) ;;
     share/doc/zashchita/copyright | share/doc/zashchita/changelog.gz) ;;
     *) fail "unexpected file installed: ${file#"$root"/}" ;;
   esac
 done < <(find "$root" -type f -o -type l)
 
 # The programs.
-for program in zashchita zashchita-relay-sim; do
+for program in zashchita zashchita-relay-sim zashchita-cli; do
   [ -x "$root/bin/$program" ] || fail "bin/$program missing or not executable"
 done
 out=$("$root/bin/zashchita" --version) || fail "zashchita --version exited $?"
@@ -47,6 +48,11 @@ out=$("$root/bin/zashchita-relay-sim" --help) || fail "zashchita-relay-sim --hel
 grep -q '^Usage: ' <<<"$out" || fail "zashchita-relay-sim --help printed no usage"
 "$root/bin/zashchita-relay-sim" --dump >"$tmp/dump" || fail "zashchita-relay-sim --dump exited $?"
 [ "$(grep -c -E '^[0-9]+=[0-9]+$' "$tmp/dump")" = 256 ] || fail "zashchita-relay-sim --dump: not 256 registers"
+
+# The command-line program needs no window system either.
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/zashchita-cli" --help) ||
+  fail "zashchita-cli --help exited $?"
+grep -q -- 'settings load FILE' <<<"$out" || fail "zashchita-cli --help does not offer settings load"
 
 # The menu entry.
 desktop=$root/share/applications/zashchita.desktop
@@ -81,7 +87,7 @@ for dir in 16x16 32x32 48x48 64x64 128x128 256x256; do
 done
 
 # The manual pages: compressed, with the version, readable by groff.
-for program in zashchita zashchita-relay-sim; do
+for program in zashchita zashchita-relay-sim zashchita-cli; do
   page=$root/share/man/man1/$program.1.gz
   [ -f "$page" ] || fail "no manual page for $program"
   gzip -t "$page" || fail "$program.1.gz is not gzip"

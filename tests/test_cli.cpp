@@ -1,0 +1,466 @@
+// zashchita-cli run as a program against the relay simulator on a pty:
+// settings saved, compared and restored, writes refused or stored otherwise,
+// bad files that send nothing, records and live values read back from the
+// output.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <string>
+#include <vector>
+
+#include "exchanges/RelayClock.h"
+#include "support/RelaySim.h"
+#include "support/SimLog.h"
+
+namespace {
+
+// Generous: the suite may run under sanitizers on a busy machine.
+constexpr int kRunTimeoutMs = 120000;
+constexpr int kLineTimeoutMs = 5000;
+constexpr int kReplyTimeoutMs = 5000;
+
+struct CliRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+
+    QStringList OutLines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+};
+
+CliRun RunCli(const QStringList& args)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // No regional settings: dates as dd.MM.yyyy, times as HH:mm:ss.
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.remove(QStringLiteral("QT_LOGGING_RULES"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(ZASHCHITA_CLI_PATH), args);
+    CliRun run;
+    if (!process.waitForStarted(kRunTimeoutMs) || !process.waitForFinished(kRunTimeoutMs)) {
+        process.kill();
+        process.waitForFinished(kRunTimeoutMs);
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// A simulator whose received frames go to a log in a test directory.
+struct LoggedSim {
+    explicit LoggedSim(std::vector<std::string> args = {})
+    {
+        log = dir.filePath(QStringLiteral("frames.log"));
+        args.insert(args.end(), {"--no-pace", "--freeze", "--log", log.toStdString()});
+        sim = std::make_unique<RelaySim>(args);
+    }
+    QString Port() const { return QString::fromStdString(sim->path()); }
+    QString File(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    // Every frame the simulator received, and the writes among them from the `from`th on.
+    std::vector<Frame> Frames() const { return LoggedFrames(log); }
+    std::vector<Frame> WriteFrames(size_t from = 0) const
+    {
+        const std::vector<Frame> all = Writes(Frames());
+        return from < all.size() ? std::vector<Frame>(all.begin() + std::ptrdiff_t(from), all.end())
+                                 : std::vector<Frame>{};
+    }
+
+    // Writes registers over the simulator's line directly, as another master would.
+    void Set(const std::vector<std::pair<int, int>>& values) const
+    {
+        SimLine line(sim->path());
+        ASSERT_TRUE(line.isOpen());
+        for (const auto& [reg, value] : values) {
+            const auto request = RelaySim::writeRequest(1, uint16_t(reg), uint16_t(value));
+            ASSERT_EQ(line.transact(request, request.size(), kLineTimeoutMs), request);
+        }
+    }
+    int Get(int reg) const
+    {
+        SimLine line(sim->path());
+        const auto reply = line.transact(RelaySim::readRequest(1, uint16_t(reg), 1), 7, kLineTimeoutMs);
+        return reply.size() == 7 ? reply[3] << 8 | reply[4] : -1;
+    }
+
+    QTemporaryDir dir;
+    QString log;
+    std::unique_ptr<RelaySim> sim;
+};
+
+// A reply may be slow on a busy machine; a later --timeout wins.
+QStringList Args(const LoggedSim& s, const QStringList& rest)
+{
+    return QStringList{QStringLiteral("--port"), s.Port(), QStringLiteral("--timeout"),
+                       QString::number(kReplyTimeoutMs)} + rest;
+}
+
+// The first word of each line: the setting's name in diff output, the
+// action then the name in load output.
+QSet<QString> FirstWords(const QStringList& lines, int word = 0)
+{
+    QSet<QString> words;
+    for (const QString& line : lines)
+        words.insert(line.split(QLatin1Char(' ')).value(word));
+    return words;
+}
+
+QStringList LinesStartingWith(const QStringList& lines, const QString& start)
+{
+    QStringList found;
+    for (const QString& line : lines)
+        if (line.startsWith(start))
+            found << line;
+    return found;
+}
+
+QString Replaced(const QString& path, const QString& from, const QString& to)
+{
+    QFile in(path);
+    EXPECT_TRUE(in.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(in.readAll());
+    EXPECT_TRUE(text.contains(from)) << from.toStdString();
+    text.replace(from, to);
+    static int edits = 0;
+    const QString out = path + QStringLiteral(".edited%1.json").arg(++edits);
+    QFile f(out);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text.toUtf8());
+    return out;
+}
+
+// The register a write frame writes.
+int WrittenRegister(const Frame& write)
+{
+    return write[2] << 8 | write[3];
+}
+
+// A CSV line without quoted fields (the tests' data hold no commas).
+QStringList CsvFields(const QString& line)
+{
+    return line.split(QLatin1Char(','));
+}
+
+}  // namespace
+
+TEST(CliSettings, SaveThenDiffShowsNothingInBothFormats)
+{
+    LoggedSim s;
+    for (const char* name : {"relay.json", "relay.ini"}) {
+        const QString file = s.File(name);
+        const CliRun save = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("save"), file}));
+        ASSERT_EQ(save.exitCode, 0) << save.err.toStdString();
+        EXPECT_TRUE(save.out.contains(QStringLiteral("saved 43 settings"))) << save.out.toStdString();
+
+        const CliRun diff = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("diff"), file}));
+        EXPECT_EQ(diff.exitCode, 0) << diff.err.toStdString();
+        EXPECT_TRUE(diff.out.isEmpty()) << diff.out.toStdString();
+
+        const CliRun load = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), file,
+                                            QStringLiteral("--yes")}));
+        EXPECT_EQ(load.exitCode, 0);
+        EXPECT_TRUE(load.err.contains(QStringLiteral("nothing to write")));
+    }
+    EXPECT_TRUE(s.WriteFrames().empty());
+}
+
+TEST(CliSettings, DiffNamesExactlyTheThreeChangedSettings)
+{
+    LoggedSim s;
+    const QString file = s.File("before.json");
+    ASSERT_EQ(RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
+    const int se2 = s.Get(81);
+    s.Set({{81, 700}, {121, 7}, {107, 0x8001}});   // SE2, CB4, the event record mask
+
+    const CliRun diff = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("diff"), file}));
+    ASSERT_EQ(diff.exitCode, 0) << diff.err.toStdString();
+    const QStringList lines = diff.OutLines();
+    ASSERT_EQ(lines.size(), 3) << diff.out.toStdString();
+    EXPECT_EQ(FirstWords(lines), (QSet<QString>{QStringLiteral("SE2"), QStringLiteral("CB4"),
+                                                QStringLiteral("EditMask2")}));
+    EXPECT_TRUE(diff.out.contains(QStringLiteral("SE2 (81) Ток МТЗ (отсечка): relay 700 %, file %1 %").arg(se2)))
+        << diff.out.toStdString();
+    EXPECT_TRUE(diff.out.contains(QStringLiteral("relay 10000000 00000001")));
+    EXPECT_TRUE(diff.out.contains(QStringLiteral("relay 7 (7 - Iном")));
+}
+
+TEST(CliSettings, LoadShowsThenMakesOnlyTheNeededWritesAndReadsBackEqual)
+{
+    LoggedSim s;
+    const QString file = s.File("good.json");
+    ASSERT_EQ(RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
+    const int se2 = s.Get(81), cb4 = s.Get(121), mask2 = s.Get(107);
+    s.Set({{81, 700}, {121, 7}, {107, 0x41FE}});
+    const size_t setWrites = s.WriteFrames().size();
+
+    // Without --yes: the three writes are shown and none is made.
+    const CliRun dry = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), file}));
+    ASSERT_EQ(dry.exitCode, 0) << dry.err.toStdString();
+    EXPECT_EQ(FirstWords(dry.OutLines(), 2), (QSet<QString>{QStringLiteral("SE2"), QStringLiteral("CB4"),
+                                                            QStringLiteral("EditMask2")}));
+    EXPECT_EQ(LinesStartingWith(dry.OutLines(), QStringLiteral("would write ")).size(), 3);
+    EXPECT_EQ(s.WriteFrames().size(), setWrites);
+
+    const CliRun load = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), file,
+                                        QStringLiteral("--yes")}));
+    ASSERT_EQ(load.exitCode, 0) << load.out.toStdString() << load.err.toStdString();
+    EXPECT_EQ(LinesStartingWith(load.OutLines(), QStringLiteral("wrote ")).size(), 3);
+    EXPECT_TRUE(load.err.contains(QStringLiteral("read back: the relay holds the file's settings")));
+
+    // One function-6 frame per setting, in register order, each with the file's value.
+    const std::vector<Frame> writes = s.WriteFrames(setWrites);
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(writes[0], WriteFrame(81, se2));
+    EXPECT_EQ(writes[1], WriteFrame(107, mask2));
+    EXPECT_EQ(writes[2], WriteFrame(121, cb4));
+
+    EXPECT_EQ(s.Get(81), se2);
+    EXPECT_EQ(s.Get(121), cb4);
+    EXPECT_EQ(s.Get(107), mask2);
+    EXPECT_TRUE(RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("diff"), file})).out.isEmpty());
+}
+
+TEST(CliSettings, RefusedWriteStopsTheLoadAndNamesTheSetting)
+{
+    LoggedSim s({"--refuse-writes", "82"});
+    const QString file = s.File("good.json");
+    ASSERT_EQ(RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
+    s.Set({{81, 701}, {83, 777}});
+    // SE3 (82) cannot be set over the line either; the file asks for another value.
+    const QString edited = Replaced(file, QStringLiteral("\"name\": \"SE3\", \"register\": 82, \"value\": 50,"),
+                                    QStringLiteral("\"name\": \"SE3\", \"register\": 82, \"value\": 55,"));
+
+    const CliRun load = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), edited,
+                                        QStringLiteral("--yes")}));
+    EXPECT_EQ(load.exitCode, 1);
+    EXPECT_TRUE(load.out.contains(QStringLiteral("refused SE3 (82)"))) << load.out.toStdString();
+    EXPECT_TRUE(load.out.contains(QStringLiteral("exception 4 (device failure)")));
+    EXPECT_TRUE(load.err.contains(QStringLiteral("stopped at SE3 after 1 of 3 writes"))) << load.err.toStdString();
+    // SE2 went out and held; SE4, after the refusal, was never sent.
+    const std::vector<Frame> writes = s.WriteFrames(2);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(WrittenRegister(writes[0]), 81);
+    EXPECT_EQ(writes[1], WriteFrame(82, 55));
+    EXPECT_EQ(s.Get(83), 777);
+    // The read-back names what the relay does not hold.
+    EXPECT_TRUE(load.out.contains(QStringLiteral("mismatch SE3 (82)")));
+    EXPECT_TRUE(load.out.contains(QStringLiteral("mismatch SE4 (83)")));
+    EXPECT_FALSE(load.out.contains(QStringLiteral("mismatch SE2")));
+}
+
+TEST(CliSettings, ClampedEchoIsReported)
+{
+    LoggedSim s({"--clamp", "2000"});
+    const QString file = s.File("good.json");
+    ASSERT_EQ(RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
+    const QString edited = Replaced(file, QStringLiteral("\"name\": \"SE5\", \"register\": 84, \"value\": 1000,"),
+                                    QStringLiteral("\"name\": \"SE5\", \"register\": 84, \"value\": 3000,"));
+
+    const CliRun load = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), edited,
+                                        QStringLiteral("--yes")}));
+    EXPECT_EQ(load.exitCode, 1);
+    EXPECT_TRUE(load.out.contains(QStringLiteral(
+        "altered SE5 (84) Время срабатывания по сопротивлению изоляции: the relay stored 2000 мс instead of 3000 мс")))
+        << load.out.toStdString();
+    EXPECT_TRUE(load.out.contains(QStringLiteral("mismatch SE5 (84)")));
+    EXPECT_EQ(s.WriteFrames(), std::vector<Frame>{WriteFrame(84, 3000)});
+}
+
+TEST(CliSettings, BadFilesOutOfRangeValuesAndUnknownNamesSendNothing)
+{
+    LoggedSim s;
+    const QString file = s.File("good.json");
+    ASSERT_EQ(RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
+    s.Set({{81, 702}});   // something a load would write
+    const size_t framesBefore = s.Frames().size();
+
+    QFile good(file);
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    const QByteArray text = good.readAll();
+    const QString cut = s.File("cut.json");
+    {
+        QFile f(cut);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.left(text.size() / 2));
+    }
+    struct Case {
+        QString file;
+        QString reason;
+    };
+    const Case cases[] = {
+        {cut, QStringLiteral("damaged JSON")},
+        {Replaced(file, QStringLiteral("\"register\": 82, \"value\": 50,"),
+                  QStringLiteral("\"register\": 82, \"value\": 70000,")),
+         QStringLiteral("SE3 (settings[2]): 70000 is out of range 0 to 65535")},
+        {Replaced(file, QStringLiteral("\"name\": \"NSE1\", \"register\": 80, \"value\": 1,"),
+                  QStringLiteral("\"name\": \"NSE1\", \"register\": 80, \"value\": 247,")),
+         QStringLiteral("247 is out of range 1 to 246")},
+        {Replaced(file, QStringLiteral("\"name\": \"SE4\""), QStringLiteral("\"name\": \"SE44\"")),
+         QStringLiteral("SE44 (settings[3]): no setting has that name")},
+    };
+    for (const Case& c : cases) {
+        const CliRun load = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), c.file,
+                                            QStringLiteral("--yes"), QStringLiteral("--include-address")}));
+        EXPECT_EQ(load.exitCode, 2) << c.reason.toStdString();
+        EXPECT_TRUE(load.err.contains(c.reason)) << load.err.toStdString();
+        EXPECT_TRUE(load.err.contains(QStringLiteral("nothing was sent to the relay")));
+        EXPECT_TRUE(load.out.isEmpty());
+    }
+    // Not a write, not even a read: the file is refused before the port is opened.
+    EXPECT_EQ(s.Frames().size(), framesBefore);
+    EXPECT_EQ(s.Get(81), 702);
+}
+
+TEST(CliSettings, RelayAddressIsWrittenOnlyWhenAskedAndLast)
+{
+    LoggedSim s;
+    const QString file = s.File("good.json");
+    ASSERT_EQ(RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
+    const QString edited = Replaced(file, QStringLiteral("\"register\": 80, \"value\": 1,"),
+                                    QStringLiteral("\"register\": 80, \"value\": 9,"));
+    s.Set({{122, 4321}});
+
+    const CliRun without = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), edited,
+                                           QStringLiteral("--yes")}));
+    EXPECT_EQ(without.exitCode, 0) << without.out.toStdString() << without.err.toStdString();
+    EXPECT_TRUE(without.out.contains(QStringLiteral("kept NSE1 (80)")));
+    std::vector<Frame> writes = s.WriteFrames(1);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0], WriteFrame(122, 1230));
+
+    s.Set({{122, 4321}});
+    const CliRun with = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), edited,
+                                        QStringLiteral("--yes"), QStringLiteral("--include-address")}));
+    EXPECT_EQ(with.exitCode, 0) << with.out.toStdString() << with.err.toStdString();
+    writes = s.WriteFrames(3);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0], WriteFrame(122, 1230));
+    EXPECT_EQ(writes[1], WriteFrame(80, 9));   // the address last
+    EXPECT_EQ(s.Get(80), 9);
+}
+
+TEST(CliReadings, RecordsAsCsvAndTextParseBack)
+{
+    LoggedSim s({"--record", "3=6,7,8,9,10,0x0011,1,2,3,4,5,6,7,8,9,10,11"});
+    const CliRun csv = RunCli(Args(s, {QStringLiteral("records"), QStringLiteral("--csv")}));
+    ASSERT_EQ(csv.exitCode, 0) << csv.err.toStdString();
+    const QStringList lines = csv.OutLines();
+    ASSERT_EQ(lines.size(), 5) << csv.out.toStdString();
+    const QStringList header = CsvFields(lines[0]);
+    ASSERT_EQ(header.size(), 16);
+    EXPECT_EQ(header[0], QStringLiteral("Протокол"));
+    EXPECT_EQ(header[5], QStringLiteral("Ток фазы А (%)"));
+    EXPECT_EQ(header[15], QStringLiteral("Время пуска (мс)"));
+
+    const QDateTime now = QDateTime::currentDateTime();
+    auto moment = [&](int m, int d, int h, int mi, int sec) {
+        return RecordMoment(now, {uint16_t(m), uint16_t(d), uint16_t(h), uint16_t(mi), uint16_t(sec)});
+    };
+    const QDateTime expected[4] = {moment(12, 31, 23, 59, 58), moment(2, 30, 8, 15, 42), moment(6, 7, 8, 9, 10),
+                                   moment(1, 19, 6, 25, 53)};
+    for (int n = 1; n <= 4; ++n) {
+        const QStringList row = CsvFields(lines[n]);
+        ASSERT_EQ(row.size(), header.size()) << lines[n].toStdString();
+        EXPECT_EQ(row[0], QString::number(n));
+        EXPECT_EQ(row[1] + QLatin1Char(' ') + row[2], expected[n - 1].toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    }
+    EXPECT_EQ(CsvFields(lines[2])[1], QStringLiteral("2001-01-01"));   // 30 February
+    const QStringList third = CsvFields(lines[3]);
+    EXPECT_EQ(third[3], QStringLiteral("00000000 00010001"));
+    EXPECT_EQ(third[4], QStringLiteral("Отсечка; Тяжелый пуск"));
+    for (int k = 0; k < 11; ++k)
+        EXPECT_EQ(third[5 + k], QString::number(k + 1));
+    const QStringList fourth = CsvFields(lines[4]);
+    EXPECT_EQ(fourth[4], QStringLiteral("Отсечка; Двигатель отключен; Время пуска"));
+    EXPECT_EQ(fourth[5], QStringLiteral("812"));
+
+    const CliRun text = RunCli(Args(s, {QStringLiteral("records")}));
+    ASSERT_EQ(text.exitCode, 0);
+    const QString fourthMoment = expected[3].toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    EXPECT_TRUE(text.out.contains(QStringLiteral("Протокол4: %1").arg(fourthMoment)))
+        << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(
+        QStringLiteral("  Статусный регистр: 10000010 00000001 (Отсечка, Двигатель отключен, Время пуска)")));
+    EXPECT_TRUE(text.out.contains(QStringLiteral("  Ток фазы А: 812 %")));
+    EXPECT_TRUE(text.out.contains(QStringLiteral("  Время пуска: 11 мс")));
+    EXPECT_TRUE(s.WriteFrames().empty());
+}
+
+TEST(CliReadings, MonitorLinesParseBack)
+{
+    LoggedSim s({"--set", "66=0x0C01", "--set", "78=4321"});
+    const CliRun csv = RunCli(Args(s, {QStringLiteral("monitor"), QStringLiteral("--csv"), QStringLiteral("--seconds"),
+                                       QStringLiteral("1")}));
+    ASSERT_EQ(csv.exitCode, 0) << csv.err.toStdString();
+    const QStringList lines = csv.OutLines();
+    ASSERT_GE(lines.size(), 2);
+    const QStringList header = CsvFields(lines[0]);
+    ASSERT_EQ(header.size(), 16);
+    EXPECT_EQ(header[0], QStringLiteral("Время ПК"));
+    EXPECT_EQ(header[4], QStringLiteral("Ток фазы А (%)"));
+    const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"));
+    for (const QString& line : lines.mid(1)) {
+        const QStringList row = CsvFields(line);
+        ASSERT_EQ(row.size(), header.size()) << line.toStdString();
+        EXPECT_TRUE(stamp.match(row[0]).hasMatch()) << row[0].toStdString();
+        EXPECT_EQ(row[1], QStringLiteral("00001100 00000001"));
+        EXPECT_EQ(row[2], QStringLiteral("Отсечка; Двигатель включен; Пуск закончен"));
+        EXPECT_EQ(row[3], QStringLiteral("4321"));
+        EXPECT_NEAR(row[4].toInt(), 92, 4);   // phase A wanders a little
+    }
+
+    const CliRun text = RunCli(Args(s, {QStringLiteral("monitor"), QStringLiteral("--seconds"), QStringLiteral("1")}));
+    ASSERT_EQ(text.exitCode, 0);
+    ASSERT_FALSE(text.OutLines().isEmpty());
+    const QRegularExpression line(QStringLiteral(
+        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  Статусный регистр: 00001100 00000001 \\(Отсечка, "
+        "Двигатель включен, Пуск закончен\\); Время работы блока защиты: 4321 мин; Ток фазы А: \\d+ %;.*"
+        "; Часы реле: \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d$"));
+    for (const QString& l : text.OutLines())
+        EXPECT_TRUE(line.match(l).hasMatch()) << l.toStdString();
+}
+
+TEST(CliUsage, ExitCodesAndTrace)
+{
+    EXPECT_EQ(RunCli({}).exitCode, 2);
+    EXPECT_EQ(RunCli({QStringLiteral("--frobnicate"), QStringLiteral("records")}).exitCode, 2);
+    EXPECT_EQ(RunCli({QStringLiteral("--address"), QStringLiteral("248"), QStringLiteral("records")}).exitCode, 2);
+    EXPECT_EQ(RunCli({QStringLiteral("--csv"), QStringLiteral("settings"), QStringLiteral("save"),
+                      QStringLiteral("x.json")}).exitCode, 2);
+    const CliRun help = RunCli({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains(QStringLiteral("settings load FILE")));
+
+    LoggedSim silent({"--silent"});
+    const CliRun unanswered = RunCli(Args(silent, {QStringLiteral("--timeout"), QStringLiteral("100"),
+                                                   QStringLiteral("--retries"), QStringLiteral("1"),
+                                                   QStringLiteral("records")}));
+    EXPECT_EQ(unanswered.exitCode, 1);
+    EXPECT_TRUE(unanswered.err.contains(QStringLiteral("no reply from the relay at address 1")));
+    EXPECT_EQ(silent.Frames().size(), 2u);   // the read and its one retry
+
+    const CliRun noPort = RunCli({QStringLiteral("--port"), silent.File("no-such-device"), QStringLiteral("records")});
+    EXPECT_EQ(noPort.exitCode, 1);
+    EXPECT_TRUE(noPort.err.contains(QStringLiteral("cannot open the port")));
+
+    LoggedSim s;
+    const CliRun traced = RunCli(Args(s, {QStringLiteral("--trace"), QStringLiteral("settings"),
+                                          QStringLiteral("diff"), s.File("missing.json")}));
+    EXPECT_EQ(traced.exitCode, 2);   // the file is checked first: nothing on the line
+    EXPECT_FALSE(traced.err.contains(QStringLiteral("zashchita.link")));
+    const CliRun save = RunCli(Args(s, {QStringLiteral("--trace"), QStringLiteral("settings"), QStringLiteral("save"),
+                                        s.File("traced.json")}));
+    EXPECT_EQ(save.exitCode, 0);
+    const QRegularExpression request(QStringLiteral("zashchita.link: +[0-9.]+ ms  -> 01 03 00 50 00 2C 44 06\n"));
+    const QRegularExpression reply(QStringLiteral("zashchita.link: +[0-9.]+ ms  <- 01 03 58 [0-9A-F ]+  accepted\n"));
+    EXPECT_TRUE(request.match(save.err).hasMatch()) << save.err.toStdString();
+    EXPECT_TRUE(reply.match(save.err).hasMatch()) << save.err.toStdString();
+}

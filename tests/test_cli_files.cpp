@@ -1,0 +1,323 @@
+// The command-line program's parts without a line: the settings file in both
+// formats and what it refuses, the load plan, the command line and CSV.
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+#include "CliOptions.h"
+#include "Console.h"
+#include "SettingsFile.h"
+#include "SettingsPlan.h"
+
+namespace {
+
+// Every setting, each with a value of its own within its range.
+SettingsFile FullFile()
+{
+    SettingsFile file;
+    file.saved = QStringLiteral("2026-03-15T10:20:30+03:00");
+    file.address = 7;
+    for (const SettingSpec& spec : SettingSpecs()) {
+        uint16_t value = uint16_t(spec.reg * 3);
+        if (spec.kind == SettingKind::Choice)
+            value = uint16_t(spec.maxValue);
+        if (spec.kind == SettingKind::Mask)
+            value = uint16_t(0x8000 | spec.reg);
+        if (spec.name == QLatin1String("NSE1"))
+            value = 7;
+        file.settings.push_back({&spec, value});
+    }
+    return file;
+}
+
+void ExpectSame(const SettingsFile& a, const SettingsFile& b)
+{
+    EXPECT_EQ(a.saved, b.saved);
+    EXPECT_EQ(a.address, b.address);
+    ASSERT_EQ(a.settings.size(), b.settings.size());
+    for (size_t i = 0; i < a.settings.size(); ++i) {
+        EXPECT_EQ(a.settings[i].spec, b.settings[i].spec);
+        EXPECT_EQ(a.settings[i].value, b.settings[i].value) << a.settings[i].spec->name.toStdString();
+    }
+}
+
+SettingsFileRead Parse(const QString& text, SettingsFormat format)
+{
+    return ParseSettings(text.toUtf8(), format);
+}
+
+QString JsonWith(const QString& settingsList)
+{
+    return QStringLiteral("{\"format\": \"zashchita-settings\", \"version\": 1, \"address\": 1, \"settings\": [%1]}")
+        .arg(settingsList);
+}
+
+// The relay holding every setting of the file but the ones given.
+BlockRead RelayHolding(const SettingsFile& file, const std::vector<std::pair<int, uint16_t>>& changed = {})
+{
+    BlockRead read;
+    read.ok = true;
+    read.block = kSettingsBlock;
+    read.values.assign(size_t(kSettingsBlock.count), 0);
+    for (const SettingValue& s : file.settings)
+        read.values[size_t(s.spec->reg - kSettingsBlock.first)] = s.value;
+    for (const auto& [reg, value] : changed)
+        read.values[size_t(reg - kSettingsBlock.first)] = value;
+    return read;
+}
+
+}  // namespace
+
+TEST(SettingsFileFormat, JsonAndIniKeepEverySetting)
+{
+    const SettingsFile file = FullFile();
+    for (SettingsFormat format : {SettingsFormat::Json, SettingsFormat::Ini}) {
+        const SettingsFileRead read = ParseSettings(SettingsText(file, format), format);
+        ASSERT_TRUE(read.ok) << read.errors.join(QLatin1Char('\n')).toStdString();
+        ExpectSame(file, read.file);
+    }
+}
+
+TEST(SettingsFileFormat, ReadableTextWithCaptionsUnitsAndBitText)
+{
+    const SettingsFile file = FullFile();
+    const QString json = QString::fromUtf8(SettingsText(file, SettingsFormat::Json));
+    EXPECT_TRUE(json.contains(QStringLiteral(
+        "{\"name\": \"SE2\", \"register\": 81, \"value\": 243, \"unit\": \"%\", \"caption\": \"Ток МТЗ (отсечка)\"}")))
+        << json.toStdString();
+    EXPECT_TRUE(json.contains(
+        QStringLiteral("{\"name\": \"EditMask1\", \"register\": 96, \"value\": \"10000000 01100000\"")));
+    EXPECT_TRUE(json.contains(QStringLiteral("\"item\": \"разрешить\"")));
+    EXPECT_TRUE(json.contains(QStringLiteral("\"address\": 7")));
+
+    const QString ini = QString::fromUtf8(SettingsText(file, SettingsFormat::Ini));
+    EXPECT_TRUE(ini.contains(QStringLiteral("[SE0]\ncaption=Номинальный ток двигателя\nregister=108\nunit=*0,01 A\n"
+                                            "value=324\n")))
+        << ini.toStdString();
+    EXPECT_TRUE(ini.endsWith(QStringLiteral("[end]\nsettings=43\n")));
+}
+
+TEST(SettingsFileFormat, FileCutShortAnywhereIsDamaged)
+{
+    const SettingsFile file = FullFile();
+    for (SettingsFormat format : {SettingsFormat::Json, SettingsFormat::Ini}) {
+        const QByteArray text = SettingsText(file, format);
+        // Every cut but the last line break's own leaves a damaged file.
+        for (qsizetype cut = 0; cut + 1 < text.size(); cut += 7)
+            EXPECT_FALSE(ParseSettings(text.left(cut), format).ok) << int(format) << " cut at " << cut;
+    }
+}
+
+TEST(SettingsFileFormat, PartialFileHoldsOnlyItsSettings)
+{
+    const QString list = QStringLiteral("{\"name\": \"SE3\", \"value\": 75}, "
+                                        "{\"name\": \"CB2\", \"value\": 1, \"item\": \"отключено\"}");
+    const SettingsFileRead read = Parse(JsonWith(list), SettingsFormat::Json);
+    ASSERT_TRUE(read.ok) << read.errors.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(read.file.settings.size(), 2u);
+    EXPECT_EQ(read.file.settings[0].spec->name, QStringLiteral("SE3"));
+    EXPECT_EQ(read.file.settings[0].value, 75);
+    EXPECT_EQ(read.file.settings[1].spec->reg, 114);
+}
+
+TEST(SettingsFileChecks, EveryFaultIsNamed)
+{
+    struct Case {
+        QString settings;
+        QString error;
+    };
+    const Case cases[] = {
+        {QStringLiteral("{\"name\": \"SE3\", \"value\": 65536}"),
+         QStringLiteral("SE3 (settings[0]): 65536 is out of range 0 to 65535")},
+        {QStringLiteral("{\"name\": \"SE3\", \"value\": -1}"), QStringLiteral("-1 is out of range 0 to 65535")},
+        {QStringLiteral("{\"name\": \"NSE1\", \"value\": 0}"), QStringLiteral("0 is out of range 1 to 246")},
+        {QStringLiteral("{\"name\": \"CB1\", \"value\": 2}"), QStringLiteral("2 is out of range 0 to 1")},
+        {QStringLiteral("{\"name\": \"SE3\", \"value\": 7.5}"), QStringLiteral("\"7.5\" is not a whole number")},
+        {QStringLiteral("{\"name\": \"SE3\", \"value\": \"1e3\"}"), QStringLiteral("\"1e3\" is not a whole number")},
+        {QStringLiteral("{\"name\": \"SE3\", \"value\": true}"), QStringLiteral("\"true\" is not a whole number")},
+        {QStringLiteral("{\"name\": \"SE3\"}"), QStringLiteral("SE3 (settings[0]): no value")},
+        {QStringLiteral("{\"value\": 3}"), QStringLiteral("settings[0]: no name")},
+        {QStringLiteral("{\"name\": \"SE23\", \"value\": 3}"),
+         QStringLiteral("SE23 (settings[0]): no setting has that name")},
+        {QStringLiteral("{\"name\": \"SE3\", \"register\": 83, \"value\": 3}"),
+         QStringLiteral("register \"83\" in the file, but SE3 is register 82")},
+        {QStringLiteral("{\"name\": \"SE3\", \"value\": 3}, {\"name\": \"SE3\", \"value\": 4}"),
+         QStringLiteral("SE3 (settings[1]): given twice")},
+        {QStringLiteral("{\"name\": \"EditMask1\", \"value\": 96}"), QStringLiteral("\"96\" is no mask")},
+        {QStringLiteral("{\"name\": \"EditMask1\", \"value\": \"0000000 000000001\"}"), QStringLiteral("is no mask")},
+        {QStringLiteral("{\"name\": \"CB1\", \"value\": 1, \"item\": \"запретить\"}"),
+         QStringLiteral("value 1 is item \"разрешить\", but the file names \"запретить\"")},
+        {QString(), QStringLiteral("the file holds no settings")},
+    };
+    for (const Case& c : cases) {
+        const SettingsFileRead read = Parse(JsonWith(c.settings), SettingsFormat::Json);
+        EXPECT_FALSE(read.ok) << c.settings.toStdString();
+        EXPECT_TRUE(read.errors.join(QLatin1Char('\n')).contains(c.error))
+            << c.settings.toStdString() << ": " << read.errors.join(QLatin1Char('\n')).toStdString();
+    }
+}
+
+TEST(SettingsFileChecks, EveryFaultOfAFileIsListedAtOnce)
+{
+    const SettingsFileRead read = Parse(JsonWith(QStringLiteral("{\"name\": \"SE3\", \"value\": 70000}, "
+                                                                "{\"name\": \"X1\", \"value\": 1}, "
+                                                                "{\"name\": \"SE4\", \"value\": 4}")),
+                                        SettingsFormat::Json);
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.errors.size(), 2);
+}
+
+TEST(SettingsFileChecks, HeaderAndSyntax)
+{
+    const QString one = QStringLiteral("{\"name\": \"SE3\", \"value\": 3}");
+    const struct {
+        QString text;
+        SettingsFormat format;
+        QString error;
+    } cases[] = {
+        {QStringLiteral("[1, 2]"), SettingsFormat::Json, QStringLiteral("not an object")},
+        {QStringLiteral("{\"format\": \"other\", \"version\": 1, \"settings\": [%1]}").arg(one), SettingsFormat::Json,
+         QStringLiteral("not a settings file of this program")},
+        {QStringLiteral("{\"format\": \"zashchita-settings\", \"version\": 2, \"settings\": [%1]}").arg(one),
+         SettingsFormat::Json, QStringLiteral("file version \"2\" is not known")},
+        {QStringLiteral("{\"format\": \"zashchita-settings\", \"version\": 1, \"address\": 300, \"settings\": [%1]}")
+             .arg(one),
+         SettingsFormat::Json, QStringLiteral("\"address\" must be a slave address from 1 to 247")},
+        {QStringLiteral("{\"format\": \"zashchita-settings\", \"version\": 1}"), SettingsFormat::Json,
+         QStringLiteral("no \"settings\" list")},
+        {QStringLiteral("[file]\nformat=zashchita-settings\nversion=1\n[SE3]\nvalue=3\n"), SettingsFormat::Ini,
+         QStringLiteral("it does not end with [end]")},
+        {QStringLiteral("[file]\nformat=zashchita-settings\nversion=1\n[SE3]\nvalue=3\n[end]\nsettings=2\n"),
+         SettingsFormat::Ini, QStringLiteral("[end] counts \"2\" settings, the file holds 1")},
+        {QStringLiteral("[file]\nformat=zashchita-settings\nversion=1\n[SE3]\nvalue 3\n[end]\nsettings=1\n"),
+         SettingsFormat::Ini, QStringLiteral("line 5: \"value 3\" is no [section] or key=value")},
+        {QStringLiteral("[file]\nformat=zashchita-settings\nversion=1\n[SE3]\nvalue=3\nvalue=4\n[end]\nsettings=1\n"),
+         SettingsFormat::Ini, QStringLiteral("key \"value\" given twice in [SE3]")},
+        {QStringLiteral("[SE3]\nvalue=3\n[end]\nsettings=1\n"), SettingsFormat::Ini,
+         QStringLiteral("it must begin with [file]")},
+    };
+    for (const auto& c : cases) {
+        const SettingsFileRead read = Parse(c.text, c.format);
+        EXPECT_FALSE(read.ok) << c.text.toStdString();
+        EXPECT_TRUE(read.errors.join(QLatin1Char('\n')).contains(c.error))
+            << c.text.toStdString() << ": " << read.errors.join(QLatin1Char('\n')).toStdString();
+    }
+    const SettingsFileRead notUtf8 = ParseSettings(QByteArray("[file]\nformat=\xff\xfe\n"), SettingsFormat::Ini);
+    EXPECT_FALSE(notUtf8.ok);
+    EXPECT_TRUE(notUtf8.errors.join(QString()).contains(QStringLiteral("not UTF-8")));
+}
+
+TEST(SettingsFileFormat, FormatByFileName)
+{
+    EXPECT_EQ(FormatForPath(QStringLiteral("/tmp/relay.ini")), SettingsFormat::Ini);
+    EXPECT_EQ(FormatForPath(QStringLiteral("relay.INI")), SettingsFormat::Ini);
+    EXPECT_EQ(FormatForPath(QStringLiteral("relay.json")), SettingsFormat::Json);
+    EXPECT_EQ(FormatForPath(QStringLiteral("relay")), SettingsFormat::Json);
+}
+
+TEST(LoadPlan, WritesOnlyWhatDiffersAddressLastAndOnlyWhenAsked)
+{
+    const SettingsFile file = FullFile();
+    EXPECT_TRUE(PlanLoad(file, RelayHolding(file), true).writes.empty());
+    EXPECT_TRUE(Differences(file, RelayHolding(file)).empty());
+
+    const BlockRead relay = RelayHolding(file, {{80, 3}, {81, 1}, {122, 5}});
+    const std::vector<SettingDifference> differences = Differences(file, relay);
+    ASSERT_EQ(differences.size(), 3u);
+    EXPECT_EQ(DifferenceLine(differences[1]), QStringLiteral("SE2 (81) Ток МТЗ (отсечка): relay 1 %, file 243 %"));
+
+    const LoadPlan without = PlanLoad(file, relay, false);
+    ASSERT_EQ(without.writes.size(), 2u);
+    EXPECT_EQ(without.writes[0].spec->reg, 81);
+    EXPECT_EQ(without.writes[0].from, 1);
+    EXPECT_EQ(without.writes[0].to, 243);
+    EXPECT_EQ(without.writes[1].spec->reg, 122);
+    ASSERT_EQ(without.kept.size(), 1);
+    EXPECT_TRUE(without.kept[0].startsWith(QStringLiteral("NSE1 (80)")));
+    EXPECT_EQ(without.expected.size(), file.settings.size() - 1);   // the address is not checked
+
+    const LoadPlan with = PlanLoad(file, relay, true);
+    ASSERT_EQ(with.writes.size(), 3u);
+    EXPECT_EQ(with.writes[2].spec->reg, 80);   // last: the others go to the old address
+    EXPECT_EQ(with.writes[2].to, 7);
+    EXPECT_EQ(with.expected.size(), file.settings.size());
+}
+
+TEST(LoadPlan, MaskBitsWithoutABoxStayAsTheRelayHoldsThem)
+{
+    SettingsFile file;
+    file.settings.push_back({FindSetting(QStringLiteral("EditMask1")), 0x8201});   // bits 15, 9 and 0
+    file.settings.push_back({FindSetting(QStringLiteral("EditMask2")), 0x0201});
+    const BlockRead relay = RelayHolding(file, {{96, 0x0400}, {107, 0x0001}});
+
+    const LoadPlan plan = PlanLoad(file, relay, false);
+    ASSERT_EQ(plan.writes.size(), 2u);
+    EXPECT_EQ(plan.writes[0].spec->reg, 96);
+    EXPECT_EQ(plan.writes[0].to, 0x0401);   // bit 0 from the file, bits 9 to 15 from the relay
+    EXPECT_EQ(plan.writes[1].spec->reg, 107);
+    EXPECT_EQ(plan.writes[1].to, 0x0201);   // every bit but 15 is the user's in this mask
+    ASSERT_EQ(plan.kept.size(), 1);
+    EXPECT_TRUE(plan.kept[0].contains(QStringLiteral("bits 9, 10, 15")));
+    EXPECT_EQ(plan.expected[0].value, 0x0401);
+
+    // Only fixed bits differ: nothing to write.
+    EXPECT_TRUE(PlanLoad(file, RelayHolding(file, {{96, 0x0001}, {107, 0x0201}}), false).writes.empty());
+}
+
+TEST(CommandLine, CommandsAndTheirOptions)
+{
+    const QString program = QStringLiteral("zashchita-cli");
+    ParsedCommandLine p = ParseCommandLine({program, QStringLiteral("--port"), QStringLiteral("/dev/ttyUSB0"),
+                                            QStringLiteral("--address"), QStringLiteral("12"),
+                                            QStringLiteral("settings"), QStringLiteral("load"), QStringLiteral("a.ini"),
+                                            QStringLiteral("--yes"), QStringLiteral("--include-address")});
+    ASSERT_EQ(p.outcome, ParsedCommandLine::Outcome::Run) << p.text.toStdString();
+    EXPECT_EQ(p.options.command, CliCommand::SettingsLoad);
+    EXPECT_EQ(p.options.file, QStringLiteral("a.ini"));
+    EXPECT_EQ(p.options.port, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(p.options.address, 12);
+    EXPECT_TRUE(p.options.yes);
+    EXPECT_TRUE(p.options.includeAddress);
+
+    p = ParseCommandLine({program, QStringLiteral("monitor"), QStringLiteral("--csv"), QStringLiteral("--seconds"),
+                          QStringLiteral("30")});
+    ASSERT_EQ(p.outcome, ParsedCommandLine::Outcome::Run);
+    EXPECT_EQ(p.options.command, CliCommand::Monitor);
+    EXPECT_EQ(p.options.seconds, 30);
+    EXPECT_EQ(p.options.port, QStringLiteral("COM1"));
+    EXPECT_EQ(p.options.address, 1);
+
+    EXPECT_EQ(ParseCommandLine({program, QStringLiteral("--help")}).outcome, ParsedCommandLine::Outcome::Help);
+
+    const struct {
+        QStringList args;
+        QString error;
+    } bad[] = {
+        {{}, QStringLiteral("no command given")},
+        {{QStringLiteral("settings")}, QStringLiteral("settings takes save, diff or load")},
+        {{QStringLiteral("settings"), QStringLiteral("save")}, QStringLiteral("settings save takes one FILE")},
+        {{QStringLiteral("records"), QStringLiteral("x")}, QStringLiteral("records takes no arguments")},
+        {{QStringLiteral("reboot")}, QStringLiteral("unknown command \"reboot\"")},
+        {{QStringLiteral("--address"), QStringLiteral("0"), QStringLiteral("records")},
+         QStringLiteral("--address takes a whole number from 1 to 247")},
+        {{QStringLiteral("--timeout"), QStringLiteral("soon"), QStringLiteral("records")}, QStringLiteral("--timeout")},
+        {{QStringLiteral("--yes"), QStringLiteral("records")}, QStringLiteral("--yes belongs to settings load only")},
+        {{QStringLiteral("--seconds"), QStringLiteral("5"), QStringLiteral("records")},
+         QStringLiteral("--seconds belongs to monitor only")},
+        {{QStringLiteral("--csv"), QStringLiteral("settings"), QStringLiteral("diff"), QStringLiteral("f")},
+         QStringLiteral("--csv belongs to records and monitor only")},
+        {{QStringLiteral("--port"), QString(), QStringLiteral("records")}, QStringLiteral("--port needs")},
+    };
+    for (const auto& b : bad) {
+        p = ParseCommandLine(QStringList{program} + b.args);
+        EXPECT_EQ(p.outcome, ParsedCommandLine::Outcome::BadUsage) << b.args.join(' ').toStdString();
+        EXPECT_TRUE(p.text.contains(b.error)) << p.text.toStdString();
+    }
+}
+
+TEST(Csv, FieldsQuotedOnlyWhenTheyMustBe)
+{
+    EXPECT_EQ(CsvRecord({QStringLiteral("a"), QStringLiteral("b c"), QString()}), QStringLiteral("a,b c,"));
+    EXPECT_EQ(CsvRecord({QStringLiteral("R=4.5 Ом, Ктт"), QStringLiteral("say \"hi\"")}),
+              QStringLiteral("\"R=4.5 Ом, Ктт\",\"say \"\"hi\"\"\""));
+}

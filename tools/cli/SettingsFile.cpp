@@ -1,0 +1,182 @@
+#include "SettingsFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSet>
+
+#include <algorithm>
+
+#include "link/BitText.h"
+
+namespace {
+
+constexpr int kMinAddress = 1;
+constexpr int kMaxAddress = 247;
+
+// A whole decimal number, perhaps negative (to be refused by its range
+// rather than called no number); leading and trailing blanks are not allowed.
+bool ParseWhole(const QString& text, qlonglong& out)
+{
+    static const QRegularExpression whole(QStringLiteral("^-?[0-9]{1,12}$"));
+    if (!whole.match(text).hasMatch())
+        return false;
+    out = text.toLongLong();
+    return true;
+}
+
+QString Place(const RawSetting& raw)
+{
+    return raw.hasName && !raw.name.isEmpty() ? QStringLiteral("%1 (%2)").arg(raw.name, raw.where) : raw.where;
+}
+
+void CheckHeader(const RawSettingsFile& raw, SettingsFile& file, QStringList& errors)
+{
+    if (!raw.hasFormat || raw.format != QLatin1String(kSettingsFormatName)) {
+        errors << QStringLiteral("not a settings file of this program: \"format\" must be \"%1\"")
+                      .arg(QLatin1String(kSettingsFormatName));
+        return;
+    }
+    qlonglong number = 0;
+    if (!raw.hasVersion || !ParseWhole(raw.version, number) || number != kSettingsFormatVersion)
+        errors << QStringLiteral("file version \"%1\" is not known; this program reads version %2")
+                      .arg(raw.version).arg(kSettingsFormatVersion);
+    if (raw.hasAddress) {
+        if (!ParseWhole(raw.address, number) || number < kMinAddress || number > kMaxAddress)
+            errors << QStringLiteral("\"address\" must be a slave address from %1 to %2, not \"%3\"")
+                          .arg(kMinAddress).arg(kMaxAddress).arg(raw.address);
+        else
+            file.address = int(number);
+    }
+    file.saved = raw.saved;
+}
+
+// The register value of one setting, or an error line.
+bool CheckValue(const RawSetting& raw, const SettingSpec& spec, uint16_t& value, QString& error)
+{
+    if (spec.kind == SettingKind::Mask) {
+        if (!IsBitText(raw.value)) {
+            error = QStringLiteral("%1: \"%2\" is no mask; a mask is written as 16 bits, e.g. "
+                                   "\"00000000 00000000\"").arg(Place(raw), raw.value);
+            return false;
+        }
+        value = BitTextToWord(raw.value);
+        return true;
+    }
+    qlonglong number = 0;
+    if (!ParseWhole(raw.value, number)) {
+        error = QStringLiteral("%1: \"%2\" is not a whole number").arg(Place(raw), raw.value);
+        return false;
+    }
+    if (number < spec.minValue || number > spec.maxValue) {
+        error = QStringLiteral("%1: %2 is out of range %3 to %4").arg(Place(raw)).arg(number)
+                    .arg(spec.minValue).arg(spec.maxValue);
+        return false;
+    }
+    value = uint16_t(number);
+    if (spec.kind == SettingKind::Choice && raw.hasItem) {
+        // The item beside the value is for the reader; one edited without
+        // the other would leave the relay otherwise than the reader thinks.
+        const QString item = spec.row->items.value(int(value)).trimmed();
+        if (raw.item.trimmed() != item) {
+            error = QStringLiteral("%1: value %2 is item \"%3\", but the file names \"%4\"; make them agree "
+                                   "or drop the item").arg(Place(raw)).arg(value).arg(item, raw.item.trimmed());
+            return false;
+        }
+    }
+    return true;
+}
+
+void CheckSettings(const RawSettingsFile& raw, SettingsFile& file, QStringList& errors)
+{
+    if (raw.settings.empty())
+        errors << QStringLiteral("the file holds no settings");
+    QSet<QString> seen;
+    for (const RawSetting& entry : raw.settings) {
+        if (!entry.hasName || entry.name.isEmpty()) {
+            errors << QStringLiteral("%1: no name").arg(entry.where);
+            continue;
+        }
+        const SettingSpec* spec = FindSetting(entry.name);
+        if (!spec) {
+            errors << QStringLiteral("%1: no setting has that name").arg(Place(entry));
+            continue;
+        }
+        if (seen.contains(entry.name)) {
+            errors << QStringLiteral("%1: given twice").arg(Place(entry));
+            continue;
+        }
+        seen.insert(entry.name);
+        qlonglong reg = 0;
+        if (entry.hasReg && (!ParseWhole(entry.reg, reg) || reg != spec->reg)) {
+            errors << QStringLiteral("%1: register \"%2\" in the file, but %3 is register %4")
+                          .arg(Place(entry), entry.reg, spec->name).arg(spec->reg);
+            continue;
+        }
+        if (!entry.hasValue) {
+            errors << QStringLiteral("%1: no value").arg(Place(entry));
+            continue;
+        }
+        SettingValue checked{spec, 0};
+        QString error;
+        if (!CheckValue(entry, *spec, checked.value, error)) {
+            errors << error;
+            continue;
+        }
+        file.settings.push_back(checked);
+    }
+    std::stable_sort(file.settings.begin(), file.settings.end(),
+                     [](const SettingValue& a, const SettingValue& b) { return a.spec->reg < b.spec->reg; });
+}
+
+}  // namespace
+
+SettingsFormat FormatForPath(const QString& path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("ini"), Qt::CaseInsensitive) == 0 ? SettingsFormat::Ini
+                                                                                              : SettingsFormat::Json;
+}
+
+SettingsFileRead ParseSettings(const QByteArray& bytes, SettingsFormat format)
+{
+    SettingsFileRead read;
+    RawSettingsFile raw;
+    const bool parsed = format == SettingsFormat::Ini ? ParseIniSettings(bytes, raw, read.errors)
+                                                      : ParseJsonSettings(bytes, raw, read.errors);
+    if (!parsed)
+        return read;
+    CheckHeader(raw, read.file, read.errors);
+    if (!read.errors.isEmpty())
+        return read;
+    CheckSettings(raw, read.file, read.errors);
+    read.ok = read.errors.isEmpty();
+    return read;
+}
+
+SettingsFileRead ReadSettingsFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        SettingsFileRead read;
+        read.errors << QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return read;
+    }
+    return ParseSettings(file.readAll(), FormatForPath(path));
+}
+
+QByteArray SettingsText(const SettingsFile& file, SettingsFormat format)
+{
+    return format == SettingsFormat::Ini ? IniSettingsText(file) : JsonSettingsText(file);
+}
+
+bool WriteSettingsFile(const QString& path, const SettingsFile& file, QString& error)
+{
+    QSaveFile out(path);
+    const QByteArray text = SettingsText(file, FormatForPath(path));
+    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit()) {
+        error = QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,70 @@
+// The settings file: every setting of the relay by its control name and
+// caption, with register, value and unit, the masks as bit text, when it was
+// saved and the slave address it was read from. JSON, or INI for a file
+// named *.ini. A file is read whole and checked whole before it is used:
+// broken syntax, unknown names, values out of a setting's range and a
+// register that does not match its name all refuse it.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+#include "exchanges/RegisterCatalog.h"
+
+constexpr const char* kSettingsFormatName = "zashchita-settings";
+constexpr int kSettingsFormatVersion = 1;
+
+struct SettingValue {
+    const SettingSpec* spec = nullptr;
+    uint16_t value = 0;
+};
+
+struct SettingsFile {
+    QString saved;      // local time of the save, ISO 8601 with its UTC offset
+    int address = 0;    // the slave address the settings were read from
+    std::vector<SettingValue> settings;   // register order; a file may hold only some
+};
+
+struct SettingsFileRead {
+    bool ok = false;
+    SettingsFile file;
+    QStringList errors;   // one line each, naming the setting or the place in the file
+};
+
+enum class SettingsFormat { Json, Ini };
+SettingsFormat FormatForPath(const QString& path);
+
+SettingsFileRead ReadSettingsFile(const QString& path);
+SettingsFileRead ParseSettings(const QByteArray& bytes, SettingsFormat format);
+
+// Writes the whole file in place only once it is complete.
+bool WriteSettingsFile(const QString& path, const SettingsFile& file, QString& error);
+QByteArray SettingsText(const SettingsFile& file, SettingsFormat format);
+
+// ---- between the formats and the checks --------------------------------
+
+// One setting as written in the file, before any check: texts, and whether
+// each key was there at all.
+struct RawSetting {
+    QString where;      // "line 12", "settings[3]": for messages
+    QString name;
+    QString reg;
+    QString value;
+    QString item;       // a selection box's item text, informative
+    bool hasName = false, hasReg = false, hasValue = false, hasItem = false;
+};
+
+struct RawSettingsFile {
+    QString format, version, saved, address;
+    bool hasFormat = false, hasVersion = false, hasAddress = false;
+    std::vector<RawSetting> settings;
+};
+
+// The format readers: false with `errors` when the file's syntax is broken.
+bool ParseJsonSettings(const QByteArray& bytes, RawSettingsFile& raw, QStringList& errors);
+bool ParseIniSettings(const QByteArray& bytes, RawSettingsFile& raw, QStringList& errors);
+QByteArray JsonSettingsText(const SettingsFile& file);
+QByteArray IniSettingsText(const SettingsFile& file);

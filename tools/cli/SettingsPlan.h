@@ -1,0 +1,44 @@
+// What a settings file means for the relay: which settings differ, and what
+// a load writes, in which order, and what it must read back. No I/O here.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+#include "RelayLink.h"
+#include "SettingsFile.h"
+
+// "SE2 (81) Ток МТЗ (отсечка)": name, register and caption of a setting.
+QString SettingLabel(const SettingSpec& spec);
+// "600 %", "1 (разрешить)", "01000000 01011011".
+QString ValueWithUnit(const SettingSpec& spec, uint16_t value);
+
+struct SettingDifference {
+    const SettingSpec* spec = nullptr;
+    uint16_t relay = 0;
+    uint16_t file = 0;
+};
+
+// The file's settings that the relay holds otherwise, in register order.
+std::vector<SettingDifference> Differences(const SettingsFile& file, const BlockRead& relay);
+// "SE2 (81) Ток МТЗ (отсечка): relay 650 %, file 600 %".
+QString DifferenceLine(const SettingDifference& d);
+
+struct PlannedWrite {
+    const SettingSpec* spec = nullptr;
+    uint16_t from = 0;   // what the relay holds
+    uint16_t to = 0;     // what is written
+};
+
+struct LoadPlan {
+    std::vector<PlannedWrite> writes;       // register order, the relay's own address last
+    std::vector<SettingValue> expected;     // what each setting must read back as afterwards
+    QStringList kept;                       // settings or bits left as the relay holds them, and why
+};
+
+// A mask's bits that have no box the user may change (bits 9 to 12 of the
+// trip and signal masks, bit 15 of all three) keep the relay's value, as the
+// window writes them. The relay's own address is written only when asked.
+LoadPlan PlanLoad(const SettingsFile& file, const BlockRead& relay, bool includeAddress);
