@@ -121,6 +121,9 @@ void TForm1::bindControls()
     ButtonCOM = ControlAs<QPushButton>(QStringLiteral("ButtonCOM"));
     LabelNum = ControlAs<QLabel>(QStringLiteral("LabelNum"));
     LabelDT = ControlAs<QLabel>(QStringLiteral("LabelDT"));
+    // Its text changes every second: an opaque label repaints alone, not the
+    // panel and frames behind it.
+    LabelDT->setAutoFillBackground(true);
     SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
     ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
     ComLed->SetComPort(ComPort);
@@ -350,6 +353,12 @@ void TForm1::TimerTimer()
 // running timer would; but the poll timer sleeps through the ticks that would
 // only count and wakes for the one that sends or times out: the same ticks,
 // without 200 wake-ups a second.
+// Time the line takes for `bytes` characters at 9600 8N1 (ten bits each).
+int TForm1::LineTimeMs(int bytes)
+{
+    return (bytes * 10 * 1000 + 9599) / 9600;
+}
+
 qint64 TForm1::tickOfNow() const
 {
     return tickClock_.nsecsElapsed() / (qint64(kPollTickMs) * 1000000);
@@ -402,6 +411,11 @@ void TForm1::Receive(QObject* /*Sender*/, int Count)
     // (a whole reply: the send is due); a piece of a reply leaves it alone.
     if (!polling_)
         return;
+    // The rest of a reply takes its line time to come: look away for half of
+    // it, so that a reply is taken in a few events rather than piece by
+    // piece, and never past the moment its last bytes land.
+    if (const int rest = cycle_.BytesStillExpected(); rest > 0)
+        ComPort->HoldRxChar(std::min(LineTimeMs(rest) / 2, kLongestRxHoldMs));
     lastTick_ = tickOfNow();
     if (!Timer->isActive() || nextEventNs() < armedDueNs_)
         armPollTimer();

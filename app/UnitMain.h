@@ -176,6 +176,7 @@ private:
     void pollTimerFired();
     void armPollTimer();
     qint64 tickOfNow() const;
+    static int LineTimeMs(int bytes);
     qint64 nextEventNs() const;
 
     QHash<QString, QWidget*> controls_;
@@ -200,6 +201,7 @@ private:
     std::unique_ptr<ComPortLine> portLine_;
     TComLink portLink_;
     static constexpr int kPollTickMs = 5;
+    static constexpr int kLongestRxHoldMs = 60;   // well inside the reply time-out
     bool polling_ = false;     // the poll timer runs: the port is open and the line sound
     qint64 armedDueNs_ = 0;    // when the poll timer is set to wake, on tickClock_
     QElapsedTimer tickClock_;  // the 5 ms grid of ticks, from the opening of the port

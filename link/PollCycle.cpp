@@ -39,6 +39,18 @@ int PollCycle::TicksToNextEvent() const
     return std::max(due - int(s_.TickCount), 1);
 }
 
+int PollCycle::BytesStillExpected() const
+{
+    const SentRequest& sent = s_.Sent;
+    const int have = s_.RxCount;
+    if (!sent.valid || have == 0)
+        return 0;
+    const int length = sent.IsWrite() ? kRequestLength : 2 * sent.Operand() + 5;
+    const bool answerSoFar = s_.RxBuffer[0] == sent.Slave() && (have < 2 || s_.RxBuffer[1] == sent.Function())
+        && (have < 3 || sent.IsWrite() || s_.RxBuffer[2] == 2 * sent.Operand());
+    return answerSoFar && have < length ? length - have : 0;
+}
+
 void PollCycle::Send()
 {
     client_.BuildRequest();

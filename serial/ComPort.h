@@ -52,6 +52,10 @@ public:
     // Times the event loop woke the port to look at its device since it was
     // made: lets a test tell a port that waits from one that spins.
     quint64 WakeUps() const;
+    // Looks away from the input for `ms`: the bytes of a reply still on its
+    // way are then taken in one receive event rather than piece by piece.
+    // The device going away is noticed when it looks again.
+    void HoldRxChar(int ms);
 
     void AddLink(TComLink* link);
     void RemoveLink(TComLink* link);

@@ -19,6 +19,9 @@ RxWatch::RxWatch(QObject* owner, Handlers handlers)
     : QObject(owner), handlers_(std::move(handlers)), notifier_(QSocketNotifier::Read, this)
 {
     backoffTimer_.setSingleShot(true);
+    // A hold ends when the rest of a reply is due: a coarse timer's late
+    // wake-up would hold the reply back.
+    backoffTimer_.setTimerType(Qt::PreciseTimer);
     connect(&notifier_, &QSocketNotifier::activated, this, &RxWatch::onActivated);
     connect(&backoffTimer_, &QTimer::timeout, this, &RxWatch::resume);
 }
@@ -93,6 +96,14 @@ void RxWatch::onActivated()
         backOff();
     else
         backoffMs_ = 0;
+}
+
+void RxWatch::Hold(int ms)
+{
+    if (fd_ < 0 || gone_ || ms <= 0)
+        return;
+    notifier_.setEnabled(false);
+    backoffTimer_.start(ms);
 }
 
 void RxWatch::backOff()

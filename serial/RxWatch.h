@@ -31,6 +31,8 @@ public:
     // Stops at once: nothing is handed on after it returns.
     void Stop();
     bool Watching() const { return fd_ >= 0; }
+    // Stops looking at the device for `ms`, then looks again.
+    void Hold(int ms);
 
     // Times the event loop woke this watcher: a spin detector for the tests.
     quint64 WakeUps() const { return wakeUps_; }
