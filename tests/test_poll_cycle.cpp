@@ -327,6 +327,28 @@ TEST_F(Cycle, NextEventIsTheSendOrTheTimeOut)
     EXPECT_EQ(cycle.TicksToNextEvent(), 2);
 }
 
+// What is still to come of a reply that so far answers the request sent:
+// the port may look away that long; anything else is read at once.
+TEST_F(Cycle, BytesStillExpectedOnlyForWhatLooksLikeTheAnswer)
+{
+    EXPECT_EQ(cycle.BytesStillExpected(), 0);
+    Ticks(2);
+    const auto reply = ReadReply(1, CurrentParamRegisters());
+    EXPECT_EQ(cycle.BytesStillExpected(), 0) << "nothing collected yet";
+    Deliver({reply.begin(), reply.begin() + 1});
+    EXPECT_EQ(cycle.BytesStillExpected(), 62);
+    Deliver({reply.begin() + 1, reply.begin() + 20});
+    EXPECT_EQ(cycle.BytesStillExpected(), 43);
+    Deliver({reply.begin() + 20, reply.end()});
+    EXPECT_EQ(cycle.BytesStillExpected(), 0);
+
+    for (const std::vector<uint8_t>& start : {std::vector<uint8_t>{2, 3, 58}, {1, 4, 58}, {1, 3, 22}, {1, 0x83}}) {
+        Ticks(40);
+        Deliver(start);
+        EXPECT_EQ(cycle.BytesStillExpected(), 0) << int(start[0]) << " " << int(start[1]);
+    }
+}
+
 TEST_F(Cycle, CloseHappensOnTheTickThatWouldSendWithinAbout32Ticks)
 {
     Ticks(2);
