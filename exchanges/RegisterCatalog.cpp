@@ -27,60 +27,60 @@ std::vector<const ControlRow*> MaskBoxes(const PageTable& page, int reg)
 
 SettingSpec MaskSpec(const PageTable& page, const ControlRow& field)
 {
-    SettingSpec spec;
-    spec.row = &field;
-    spec.name = field.name;
-    spec.reg = field.reg;
-    spec.kind = SettingKind::Mask;
-    spec.minValue = 0;
-    spec.maxValue = kAllBits;
-    spec.fixedBits = kAllBits;
+    SettingSpec definition;
+    definition.row = &field;
+    definition.name = field.name;
+    definition.reg = field.reg;
+    definition.kind = SettingKind::Mask;
+    definition.minValue = 0;
+    definition.maxValue = kAllBits;
+    definition.fixedBits = kAllBits;
     const std::vector<const ControlRow*> boxes = MaskBoxes(page, field.reg);
     for (const ControlRow* box : boxes)
         if (box->enabled && box->bit >= 0)
-            spec.fixedBits &= uint16_t(~(1u << box->bit));
+            definition.fixedBits &= uint16_t(~(1u << box->bit));
     // The field's own caption is only "Маска:"; the column's title names the mask.
     const ControlRow* column = boxes.empty() ? nullptr : FindRow(boxes.front()->parent);
-    spec.caption = column ? column->text : RowCaption(field);
-    return spec;
+    definition.caption = column ? column->text : RowCaption(field);
+    return definition;
 }
 
 SettingSpec EditorSpec(const ControlRow& row)
 {
-    SettingSpec spec;
-    spec.row = &row;
-    spec.name = row.name;
-    spec.caption = RowCaption(row);
-    spec.reg = row.reg;
-    spec.unit = row.unit.text;
+    SettingSpec definition;
+    definition.row = &row;
+    definition.name = row.name;
+    definition.caption = RowCaption(row);
+    definition.reg = row.reg;
+    definition.unit = row.unit.text;
     if (row.kind == ControlKind::ComboBox) {
-        spec.kind = SettingKind::Choice;
-        spec.minValue = 0;
-        spec.maxValue = int(row.items.size()) - 1;
+        definition.kind = SettingKind::Choice;
+        definition.minValue = 0;
+        definition.maxValue = int(row.items.size()) - 1;
     } else {
-        spec.kind = SettingKind::Number;
-        spec.minValue = row.minValue;
-        spec.maxValue = row.maxValue;
+        definition.kind = SettingKind::Number;
+        definition.minValue = row.minValue;
+        definition.maxValue = row.maxValue;
     }
-    return spec;
+    return definition;
 }
 
 std::vector<SettingSpec> BuildSettingSpecs()
 {
-    std::vector<SettingSpec> specs;
+    std::vector<SettingSpec> definitions;
     for (const PageTable& page : LayoutTables()) {
         for (const ControlRow& row : page.rows) {
             if (!InSettingsBlock(row.reg))
                 continue;
             if (row.kind == ControlKind::SpinEdit || row.kind == ControlKind::ComboBox)
-                specs.push_back(EditorSpec(row));
+                definitions.push_back(EditorSpec(row));
             else if (row.kind == ControlKind::ValueField && row.format == ValueFormat::BitText)
-                specs.push_back(MaskSpec(page, row));
+                definitions.push_back(MaskSpec(page, row));
         }
     }
-    std::stable_sort(specs.begin(), specs.end(),
+    std::stable_sort(definitions.begin(), definitions.end(),
                      [](const SettingSpec& a, const SettingSpec& b) { return a.reg < b.reg; });
-    return specs;
+    return definitions;
 }
 
 }  // namespace
@@ -102,28 +102,28 @@ int ItemForValue(const ControlRow& row, uint16_t value)
 
 const std::vector<SettingSpec>& SettingSpecs()
 {
-    static const std::vector<SettingSpec> specs = BuildSettingSpecs();
-    return specs;
+    static const std::vector<SettingSpec> definitions = BuildSettingSpecs();
+    return definitions;
 }
 
 const SettingSpec* FindSetting(const QString& name)
 {
-    for (const SettingSpec& spec : SettingSpecs())
-        if (spec.name == name)
-            return &spec;
+    for (const SettingSpec& definition : SettingSpecs())
+        if (definition.name == name)
+            return &definition;
     return nullptr;
 }
 
-QString SettingValueText(const SettingSpec& spec, uint16_t value)
+QString SettingValueText(const SettingSpec& definition, uint16_t value)
 {
-    switch (spec.kind) {
+    switch (definition.kind) {
     case SettingKind::Mask:
         return WordToBitText(value);
     case SettingKind::Choice: {
-        const int item = ItemForValue(*spec.row, value);
+        const int item = ItemForValue(*definition.row, value);
         if (item < 0)
             return QStringLiteral("%1 (нет пункта)").arg(value);
-        return QStringLiteral("%1 (%2)").arg(value).arg(spec.row->items[item].trimmed());
+        return QStringLiteral("%1 (%2)").arg(value).arg(definition.row->items[item].trimmed());
     }
     case SettingKind::Number:
         break;

@@ -50,7 +50,7 @@ const SettingSpec* FindSetting(const QString& name);
 
 // A setting's value as the window shows it, without the unit: "600",
 // "1 (разрешить)", "01000000 01011011".
-QString SettingValueText(const SettingSpec& spec, uint16_t value);
+QString SettingValueText(const SettingSpec& definition, uint16_t value);
 
 // A value field that shows one register as a number or as bit text.
 struct ReadingSpec {

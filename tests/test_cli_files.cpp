@@ -17,15 +17,15 @@ SettingsFile FullFile()
     SettingsFile file;
     file.saved = QStringLiteral("2026-03-15T10:20:30+03:00");
     file.address = 7;
-    for (const SettingSpec& spec : SettingSpecs()) {
-        uint16_t value = uint16_t(spec.reg * 3);
-        if (spec.kind == SettingKind::Choice)
-            value = uint16_t(spec.maxValue);
-        if (spec.kind == SettingKind::Mask)
-            value = uint16_t(0x8000 | spec.reg);
-        if (spec.name == QLatin1String("NSE1"))
+    for (const SettingSpec& definition : SettingSpecs()) {
+        uint16_t value = uint16_t(definition.reg * 3);
+        if (definition.kind == SettingKind::Choice)
+            value = uint16_t(definition.maxValue);
+        if (definition.kind == SettingKind::Mask)
+            value = uint16_t(0x8000 | definition.reg);
+        if (definition.name == QLatin1String("NSE1"))
             value = 7;
-        file.settings.push_back({&spec, value});
+        file.settings.push_back({&definition, value});
     }
     return file;
 }
@@ -36,8 +36,8 @@ void ExpectSame(const SettingsFile& a, const SettingsFile& b)
     EXPECT_EQ(a.address, b.address);
     ASSERT_EQ(a.settings.size(), b.settings.size());
     for (size_t i = 0; i < a.settings.size(); ++i) {
-        EXPECT_EQ(a.settings[i].spec, b.settings[i].spec);
-        EXPECT_EQ(a.settings[i].value, b.settings[i].value) << a.settings[i].spec->name.toStdString();
+        EXPECT_EQ(a.settings[i].definition, b.settings[i].definition);
+        EXPECT_EQ(a.settings[i].value, b.settings[i].value) << a.settings[i].definition->name.toStdString();
     }
 }
 
@@ -60,7 +60,7 @@ BlockRead RelayHolding(const SettingsFile& file, const std::vector<std::pair<int
     read.block = kSettingsBlock;
     read.values.assign(size_t(kSettingsBlock.count), 0);
     for (const SettingValue& s : file.settings)
-        read.values[size_t(s.spec->reg - kSettingsBlock.first)] = s.value;
+        read.values[size_t(s.definition->reg - kSettingsBlock.first)] = s.value;
     for (const auto& [reg, value] : changed)
         read.values[size_t(reg - kSettingsBlock.first)] = value;
     return read;
@@ -115,9 +115,9 @@ TEST(SettingsFileFormat, PartialFileHoldsOnlyItsSettings)
     const SettingsFileRead read = Parse(JsonWith(list), SettingsFormat::Json);
     ASSERT_TRUE(read.ok) << read.errors.join(QLatin1Char('\n')).toStdString();
     ASSERT_EQ(read.file.settings.size(), 2u);
-    EXPECT_EQ(read.file.settings[0].spec->name, QStringLiteral("SE3"));
+    EXPECT_EQ(read.file.settings[0].definition->name, QStringLiteral("SE3"));
     EXPECT_EQ(read.file.settings[0].value, 75);
-    EXPECT_EQ(read.file.settings[1].spec->reg, 114);
+    EXPECT_EQ(read.file.settings[1].definition->reg, 114);
 }
 
 TEST(SettingsFileChecks, EveryFaultIsNamed)
@@ -228,17 +228,17 @@ TEST(LoadPlan, WritesOnlyWhatDiffersAddressLastAndOnlyWhenAsked)
 
     const LoadPlan without = PlanLoad(file, relay, false);
     ASSERT_EQ(without.writes.size(), 2u);
-    EXPECT_EQ(without.writes[0].spec->reg, 81);
+    EXPECT_EQ(without.writes[0].definition->reg, 81);
     EXPECT_EQ(without.writes[0].from, 1);
     EXPECT_EQ(without.writes[0].to, 243);
-    EXPECT_EQ(without.writes[1].spec->reg, 122);
+    EXPECT_EQ(without.writes[1].definition->reg, 122);
     ASSERT_EQ(without.kept.size(), 1);
     EXPECT_TRUE(without.kept[0].startsWith(QStringLiteral("NSE1 (80)")));
     EXPECT_EQ(without.expected.size(), file.settings.size() - 1);   // the address is not checked
 
     const LoadPlan with = PlanLoad(file, relay, true);
     ASSERT_EQ(with.writes.size(), 3u);
-    EXPECT_EQ(with.writes[2].spec->reg, 80);   // last: the others go to the old address
+    EXPECT_EQ(with.writes[2].definition->reg, 80);   // last: the others go to the old address
     EXPECT_EQ(with.writes[2].to, 7);
     EXPECT_EQ(with.expected.size(), file.settings.size());
 }
@@ -252,9 +252,9 @@ TEST(LoadPlan, MaskBitsWithoutABoxStayAsTheRelayHoldsThem)
 
     const LoadPlan plan = PlanLoad(file, relay, false);
     ASSERT_EQ(plan.writes.size(), 2u);
-    EXPECT_EQ(plan.writes[0].spec->reg, 96);
+    EXPECT_EQ(plan.writes[0].definition->reg, 96);
     EXPECT_EQ(plan.writes[0].to, 0x0401);   // bit 0 from the file, bits 9 to 15 from the relay
-    EXPECT_EQ(plan.writes[1].spec->reg, 107);
+    EXPECT_EQ(plan.writes[1].definition->reg, 107);
     EXPECT_EQ(plan.writes[1].to, 0x0201);   // every bit but 15 is the user's in this mask
     ASSERT_EQ(plan.kept.size(), 1);
     EXPECT_TRUE(plan.kept[0].contains(QStringLiteral("bits 9, 10, 15")));

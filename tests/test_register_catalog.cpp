@@ -11,18 +11,18 @@
 
 TEST(SettingsCatalog, FortySettingsAndThreeMasksInRegisterOrder)
 {
-    const std::vector<SettingSpec>& specs = SettingSpecs();
-    ASSERT_EQ(specs.size(), 43u);
+    const std::vector<SettingSpec>& definitions = SettingSpecs();
+    ASSERT_EQ(definitions.size(), 43u);
     QSet<int> registers;
     int masks = 0;
-    for (size_t i = 0; i < specs.size(); ++i) {
-        const SettingSpec& s = specs[i];
+    for (size_t i = 0; i < definitions.size(); ++i) {
+        const SettingSpec& s = definitions[i];
         EXPECT_GE(s.reg, kSettingsBlock.first);
         EXPECT_LT(s.reg, kSettingsBlock.first + kSettingsBlock.count);
         EXPECT_FALSE(s.caption.isEmpty()) << s.name.toStdString();
         EXPECT_FALSE(s.caption.endsWith(QLatin1Char(':'))) << s.name.toStdString();
         if (i > 0) {
-            EXPECT_LT(specs[i - 1].reg, s.reg);
+            EXPECT_LT(definitions[i - 1].reg, s.reg);
         }
         registers.insert(s.reg);
         masks += s.kind == SettingKind::Mask;
@@ -77,12 +77,12 @@ TEST(SettingsCatalog, MasksByColumnWithTheBitsTheUserCannotChange)
         {"EditMask3", 97, "Маска защит на сигнал", 0x9E00},
     };
     for (const Expected& e : masks) {
-        const SettingSpec* spec = FindSetting(QString::fromLatin1(e.name));
-        ASSERT_TRUE(spec) << e.name;
-        EXPECT_EQ(spec->reg, e.reg);
-        EXPECT_EQ(spec->caption, QString::fromUtf8(e.caption));
-        EXPECT_EQ(spec->fixedBits, e.fixed) << e.name;
-        EXPECT_EQ(SettingValueText(*spec, 0x8001), QStringLiteral("10000000 00000001"));
+        const SettingSpec* definition = FindSetting(QString::fromLatin1(e.name));
+        ASSERT_TRUE(definition) << e.name;
+        EXPECT_EQ(definition->reg, e.reg);
+        EXPECT_EQ(definition->caption, QString::fromUtf8(e.caption));
+        EXPECT_EQ(definition->fixedBits, e.fixed) << e.name;
+        EXPECT_EQ(SettingValueText(*definition, 0x8001), QStringLiteral("10000000 00000001"));
     }
 }
 

@@ -38,26 +38,26 @@ QDateTime RelayClock(const Reading& r)
                             ClockFieldsAt(kClockFirstRegister, [&](int reg) { return r.block.At(reg); }));
 }
 
-QString ValueText(const ReadingSpec& spec, uint16_t value)
+QString ValueText(const ReadingSpec& definition, uint16_t value)
 {
-    return spec.format == ValueFormat::BitText ? WordToBitText(value) : QString::number(value);
+    return definition.format == ValueFormat::BitText ? WordToBitText(value) : QString::number(value);
 }
 
-QString BitNames(const ReadingSpec& spec, uint16_t value, const QString& separator)
+QString BitNames(const ReadingSpec& definition, uint16_t value, const QString& separator)
 {
-    return SetBitNames(StatusBitNames(kCurrentParamsPage, spec.reg), value).join(separator);
+    return SetBitNames(StatusBitNames(kCurrentParamsPage, definition.reg), value).join(separator);
 }
 
 QString TextLine(const Reading& r)
 {
     QStringList parts;
-    for (const ReadingSpec& spec : PageReadings(kCurrentParamsPage)) {
-        const uint16_t value = r.block.At(spec.reg);
-        QString part = QStringLiteral("%1: %2").arg(spec.caption, ValueText(spec, value));
-        if (spec.format == ValueFormat::BitText)
-            part += QStringLiteral(" (%1)").arg(BitNames(spec, value, QStringLiteral(", ")));
-        else if (!spec.unit.isEmpty())
-            part += QLatin1Char(' ') + spec.unit;
+    for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
+        const uint16_t value = r.block.At(definition.reg);
+        QString part = QStringLiteral("%1: %2").arg(definition.caption, ValueText(definition, value));
+        if (definition.format == ValueFormat::BitText)
+            part += QStringLiteral(" (%1)").arg(BitNames(definition, value, QStringLiteral(", ")));
+        else if (!definition.unit.isEmpty())
+            part += QLatin1Char(' ') + definition.unit;
         parts << part;
     }
     const QDateTime clock = RelayClock(r);
@@ -68,9 +68,9 @@ QString TextLine(const Reading& r)
 QStringList CsvHeader()
 {
     QStringList header{QStringLiteral("Время ПК")};
-    for (const ReadingSpec& spec : PageReadings(kCurrentParamsPage)) {
-        header << (spec.unit.isEmpty() ? spec.caption : QStringLiteral("%1 (%2)").arg(spec.caption, spec.unit));
-        if (spec.format == ValueFormat::BitText)
+    for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
+        header << (definition.unit.isEmpty() ? definition.caption : QStringLiteral("%1 (%2)").arg(definition.caption, definition.unit));
+        if (definition.format == ValueFormat::BitText)
             header << QStringLiteral("Биты статуса");
     }
     header << QStringLiteral("Часы реле");
@@ -80,11 +80,11 @@ QStringList CsvHeader()
 QStringList CsvRow(const Reading& r)
 {
     QStringList row{r.at.toString(QLatin1String(kStampFormat))};
-    for (const ReadingSpec& spec : PageReadings(kCurrentParamsPage)) {
-        const uint16_t value = r.block.At(spec.reg);
-        row << ValueText(spec, value);
-        if (spec.format == ValueFormat::BitText)
-            row << BitNames(spec, value, QStringLiteral("; "));
+    for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
+        const uint16_t value = r.block.At(definition.reg);
+        row << ValueText(definition, value);
+        if (definition.format == ValueFormat::BitText)
+            row << BitNames(definition, value, QStringLiteral("; "));
     }
     row << RelayClock(r).toString(QLatin1String(kClockFormat));
     return row;

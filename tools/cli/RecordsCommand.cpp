@@ -35,9 +35,9 @@ QString MomentCaption(const char* pattern)
     return row ? RowCaption(*row) : QString();
 }
 
-QString ReadingText(const ReadingSpec& spec, uint16_t value)
+QString ReadingText(const ReadingSpec& definition, uint16_t value)
 {
-    return spec.format == ValueFormat::BitText ? WordToBitText(value) : QString::number(value);
+    return definition.format == ValueFormat::BitText ? WordToBitText(value) : QString::number(value);
 }
 
 void PrintText(const Record& r)
@@ -45,15 +45,15 @@ void PrintText(const Record& r)
     const int page = RecordPage(r.number);
     PrintLine(QStringLiteral("%1: %2 %3").arg(PageCaption(page), ShortDateText(r.moment.date()),
                                               LongTimeText(r.moment.time())));
-    for (const ReadingSpec& spec : PageReadings(page)) {
-        const uint16_t value = r.registers.At(spec.reg);
-        QString line = QStringLiteral("  %1: %2").arg(spec.caption, ReadingText(spec, value));
-        if (spec.format == ValueFormat::BitText) {
-            const QStringList set = SetBitNames(StatusBitNames(page, spec.reg), value);
+    for (const ReadingSpec& definition : PageReadings(page)) {
+        const uint16_t value = r.registers.At(definition.reg);
+        QString line = QStringLiteral("  %1: %2").arg(definition.caption, ReadingText(definition, value));
+        if (definition.format == ValueFormat::BitText) {
+            const QStringList set = SetBitNames(StatusBitNames(page, definition.reg), value);
             line += QStringLiteral(" (%1)").arg(set.join(QStringLiteral(", ")));
         }
-        if (spec.format != ValueFormat::BitText && !spec.unit.isEmpty())
-            line += QLatin1Char(' ') + spec.unit;
+        if (definition.format != ValueFormat::BitText && !definition.unit.isEmpty())
+            line += QLatin1Char(' ') + definition.unit;
         PrintLine(line);
     }
 }
@@ -62,9 +62,9 @@ void PrintText(const Record& r)
 QStringList CsvHeader()
 {
     QStringList header{QStringLiteral("Протокол"), MomentCaption("DataP%1"), MomentCaption("TimeP%1")};
-    for (const ReadingSpec& spec : PageReadings(RecordPage(1))) {
-        header << (spec.unit.isEmpty() ? spec.caption : QStringLiteral("%1 (%2)").arg(spec.caption, spec.unit));
-        if (spec.format == ValueFormat::BitText)
+    for (const ReadingSpec& definition : PageReadings(RecordPage(1))) {
+        header << (definition.unit.isEmpty() ? definition.caption : QStringLiteral("%1 (%2)").arg(definition.caption, definition.unit));
+        if (definition.format == ValueFormat::BitText)
             header << QStringLiteral("Биты статуса");
     }
     return header;
@@ -75,11 +75,11 @@ QStringList CsvRow(const Record& r)
     const int page = RecordPage(r.number);
     QStringList row{QString::number(r.number), r.moment.date().toString(QLatin1String(kIsoDate)),
                     r.moment.time().toString(QLatin1String(kIsoTime))};
-    for (const ReadingSpec& spec : PageReadings(page)) {
-        const uint16_t value = r.registers.At(spec.reg);
-        row << ReadingText(spec, value);
-        if (spec.format == ValueFormat::BitText)
-            row << SetBitNames(StatusBitNames(page, spec.reg), value).join(QStringLiteral("; "));
+    for (const ReadingSpec& definition : PageReadings(page)) {
+        const uint16_t value = r.registers.At(definition.reg);
+        row << ReadingText(definition, value);
+        if (definition.format == ValueFormat::BitText)
+            row << SetBitNames(StatusBitNames(page, definition.reg), value).join(QStringLiteral("; "));
     }
     return row;
 }

@@ -45,30 +45,30 @@ bool MakeWrites(RelayLink& link, const LoadPlan& plan)
 {
     int made = 0;
     for (const PlannedWrite& w : plan.writes) {
-        const SettingSpec& spec = *w.spec;
-        const RegisterWrite result = link.Write(spec.reg, w.to);
+        const SettingSpec& definition = *w.definition;
+        const RegisterWrite result = link.Write(definition.reg, w.to);
         QString line;
         switch (result.outcome) {
         case WriteOutcome::Confirmed:
             PrintLine(QStringLiteral("wrote %1: %2 -> %3")
-                          .arg(SettingLabel(spec), ValueWithUnit(spec, w.from), ValueWithUnit(spec, w.to)));
+                          .arg(SettingLabel(definition), ValueWithUnit(definition, w.from), ValueWithUnit(definition, w.to)));
             ++made;
             continue;
         case WriteOutcome::Refused:
             line = QStringLiteral("refused %1: the relay answered %2 with exception %3")
-                       .arg(SettingLabel(spec), ValueWithUnit(spec, w.to), ExceptionText(result.exceptionCode));
+                       .arg(SettingLabel(definition), ValueWithUnit(definition, w.to), ExceptionText(result.exceptionCode));
             break;
         case WriteOutcome::Altered:
             line = QStringLiteral("altered %1: the relay stored %2 instead of %3")
-                       .arg(SettingLabel(spec), ValueWithUnit(spec, result.stored), ValueWithUnit(spec, w.to));
+                       .arg(SettingLabel(definition), ValueWithUnit(definition, result.stored), ValueWithUnit(definition, w.to));
             break;
         case WriteOutcome::NoEcho:
             line = QStringLiteral("unconfirmed %1: no echo to the write of %2")
-                       .arg(SettingLabel(spec), ValueWithUnit(spec, w.to));
+                       .arg(SettingLabel(definition), ValueWithUnit(definition, w.to));
             break;
         }
         PrintLine(line);
-        ReportLine(QStringLiteral("stopped at %1 after %2 of %3 writes").arg(spec.name).arg(made)
+        ReportLine(QStringLiteral("stopped at %1 after %2 of %3 writes").arg(definition.name).arg(made)
                        .arg(plan.writes.size()));
         return false;
     }
@@ -83,7 +83,7 @@ std::optional<BlockRead> ReadBack(RelayLink& link, const LoadPlan& plan)
     if (read.ok)
         return read;
     for (const PlannedWrite& w : plan.writes) {
-        if (w.spec->reg != kRelayAddressRegister || w.to == link.Address())
+        if (w.definition->reg != kRelayAddressRegister || w.to == link.Address())
             continue;
         ReportLine(QStringLiteral("%1; trying the relay's new address %2").arg(read.failure).arg(w.to));
         link.SetAddress(w.to);
@@ -100,11 +100,11 @@ int ReportMismatches(const LoadPlan& plan, const BlockRead& relay)
 {
     int mismatches = 0;
     for (const SettingValue& s : plan.expected) {
-        const uint16_t held = relay.At(s.spec->reg);
+        const uint16_t held = relay.At(s.definition->reg);
         if (held == s.value)
             continue;
         PrintLine(QStringLiteral("mismatch %1: the relay holds %2, not %3")
-                      .arg(SettingLabel(*s.spec), ValueWithUnit(*s.spec, held), ValueWithUnit(*s.spec, s.value)));
+                      .arg(SettingLabel(*s.definition), ValueWithUnit(*s.definition, held), ValueWithUnit(*s.definition, s.value)));
         ++mismatches;
     }
     return mismatches;
@@ -123,8 +123,8 @@ int RunSettingsSave(const CliOptions& options)
     SettingsFile file;
     file.saved = SavedNow();
     file.address = link->Address();
-    for (const SettingSpec& spec : SettingSpecs())
-        file.settings.push_back({&spec, relay->At(spec.reg)});
+    for (const SettingSpec& definition : SettingSpecs())
+        file.settings.push_back({&definition, relay->At(definition.reg)});
     QString error;
     if (!WriteSettingsFile(options.file, file, error)) {
         ReportLine(error);
@@ -176,7 +176,7 @@ int RunSettingsLoad(const CliOptions& options)
     if (!options.yes) {
         for (const PlannedWrite& w : plan.writes)
             PrintLine(QStringLiteral("would write %1: %2 -> %3")
-                          .arg(SettingLabel(*w.spec), ValueWithUnit(*w.spec, w.from), ValueWithUnit(*w.spec, w.to)));
+                          .arg(SettingLabel(*w.definition), ValueWithUnit(*w.definition, w.from), ValueWithUnit(*w.definition, w.to)));
         ReportLine(QStringLiteral("%1 writes to make; nothing written: add --yes to make them")
                        .arg(plan.writes.size()));
         return kExitDone;

@@ -53,9 +53,9 @@ void CheckHeader(const RawSettingsFile& raw, SettingsFile& file, QStringList& er
 }
 
 // The register value of one setting, or an error line.
-bool CheckValue(const RawSetting& raw, const SettingSpec& spec, uint16_t& value, QString& error)
+bool CheckValue(const RawSetting& raw, const SettingSpec& definition, uint16_t& value, QString& error)
 {
-    if (spec.kind == SettingKind::Mask) {
+    if (definition.kind == SettingKind::Mask) {
         if (!IsBitText(raw.value)) {
             error = QStringLiteral("%1: \"%2\" is no mask; a mask is written as 16 bits, e.g. "
                                    "\"00000000 00000000\"").arg(Place(raw), raw.value);
@@ -69,16 +69,16 @@ bool CheckValue(const RawSetting& raw, const SettingSpec& spec, uint16_t& value,
         error = QStringLiteral("%1: \"%2\" is not a whole number").arg(Place(raw), raw.value);
         return false;
     }
-    if (number < spec.minValue || number > spec.maxValue) {
+    if (number < definition.minValue || number > definition.maxValue) {
         error = QStringLiteral("%1: %2 is out of range %3 to %4").arg(Place(raw)).arg(number)
-                    .arg(spec.minValue).arg(spec.maxValue);
+                    .arg(definition.minValue).arg(definition.maxValue);
         return false;
     }
     value = uint16_t(number);
-    if (spec.kind == SettingKind::Choice && raw.hasItem) {
+    if (definition.kind == SettingKind::Choice && raw.hasItem) {
         // The item beside the value is for the reader; one edited without
         // the other would leave the relay otherwise than the reader thinks.
-        const QString item = spec.row->items.value(int(value)).trimmed();
+        const QString item = definition.row->items.value(int(value)).trimmed();
         if (raw.item.trimmed() != item) {
             error = QStringLiteral("%1: value %2 is item \"%3\", but the file names \"%4\"; make them agree "
                                    "or drop the item").arg(Place(raw)).arg(value).arg(item, raw.item.trimmed());
@@ -98,8 +98,8 @@ void CheckSettings(const RawSettingsFile& raw, SettingsFile& file, QStringList& 
             errors << QStringLiteral("%1: no name").arg(entry.where);
             continue;
         }
-        const SettingSpec* spec = FindSetting(entry.name);
-        if (!spec) {
+        const SettingSpec* definition = FindSetting(entry.name);
+        if (!definition) {
             errors << QStringLiteral("%1: no setting has that name").arg(Place(entry));
             continue;
         }
@@ -109,25 +109,25 @@ void CheckSettings(const RawSettingsFile& raw, SettingsFile& file, QStringList& 
         }
         seen.insert(entry.name);
         qlonglong reg = 0;
-        if (entry.hasReg && (!ParseWhole(entry.reg, reg) || reg != spec->reg)) {
+        if (entry.hasReg && (!ParseWhole(entry.reg, reg) || reg != definition->reg)) {
             errors << QStringLiteral("%1: register \"%2\" in the file, but %3 is register %4")
-                          .arg(Place(entry), entry.reg, spec->name).arg(spec->reg);
+                          .arg(Place(entry), entry.reg, definition->name).arg(definition->reg);
             continue;
         }
         if (!entry.hasValue) {
             errors << QStringLiteral("%1: no value").arg(Place(entry));
             continue;
         }
-        SettingValue checked{spec, 0};
+        SettingValue checked{definition, 0};
         QString error;
-        if (!CheckValue(entry, *spec, checked.value, error)) {
+        if (!CheckValue(entry, *definition, checked.value, error)) {
             errors << error;
             continue;
         }
         file.settings.push_back(checked);
     }
     std::stable_sort(file.settings.begin(), file.settings.end(),
-                     [](const SettingValue& a, const SettingValue& b) { return a.spec->reg < b.spec->reg; });
+                     [](const SettingValue& a, const SettingValue& b) { return a.definition->reg < b.definition->reg; });
 }
 
 }  // namespace

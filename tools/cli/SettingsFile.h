@@ -18,7 +18,7 @@ constexpr const char* kSettingsFormatName = "zashchita-settings";
 constexpr int kSettingsFormatVersion = 1;
 
 struct SettingValue {
-    const SettingSpec* spec = nullptr;
+    const SettingSpec* definition = nullptr;
     uint16_t value = 0;
 };
 

@@ -143,17 +143,17 @@ QByteArray IniSettingsText(const SettingsFile& file)
     text += Line(QStringLiteral("saved"), file.saved);
     text += Line(QStringLiteral("address"), QString::number(file.address));
     for (const SettingValue& s : file.settings) {
-        const SettingSpec& spec = *s.spec;
-        text += "\n[" + spec.name.toUtf8() + "]\n";
-        text += Line(QStringLiteral("caption"), spec.caption);
-        text += Line(QStringLiteral("register"), QString::number(spec.reg));
-        text += Line(QStringLiteral("unit"), spec.unit);
-        if (spec.kind == SettingKind::Choice) {
-            const int item = ItemForValue(*spec.row, s.value);
+        const SettingSpec& definition = *s.definition;
+        text += "\n[" + definition.name.toUtf8() + "]\n";
+        text += Line(QStringLiteral("caption"), definition.caption);
+        text += Line(QStringLiteral("register"), QString::number(definition.reg));
+        text += Line(QStringLiteral("unit"), definition.unit);
+        if (definition.kind == SettingKind::Choice) {
+            const int item = ItemForValue(*definition.row, s.value);
             if (item >= 0 && item == int(s.value))
-                text += Line(QStringLiteral("item"), spec.row->items[item].trimmed());
+                text += Line(QStringLiteral("item"), definition.row->items[item].trimmed());
         }
-        text += Line(QStringLiteral("value"), spec.kind == SettingKind::Mask ? SettingValueText(spec, s.value)
+        text += Line(QStringLiteral("value"), definition.kind == SettingKind::Mask ? SettingValueText(definition, s.value)
                                                                              : QString::number(s.value));
     }
     text += "\n[" + kEndSection.toUtf8() + "]\n";

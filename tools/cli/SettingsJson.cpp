@@ -101,19 +101,19 @@ QByteArray JsonSettingsText(const SettingsFile& file)
     text += "  \"address\": " + QByteArray::number(file.address) + ",\n";
     text += "  \"settings\": [\n";
     for (size_t i = 0; i < file.settings.size(); ++i) {
-        const SettingSpec& spec = *file.settings[i].spec;
+        const SettingSpec& definition = *file.settings[i].definition;
         const uint16_t value = file.settings[i].value;
-        text += "    {\"name\": " + Quoted(spec.name) + ", \"register\": " + QByteArray::number(spec.reg);
-        if (spec.kind == SettingKind::Mask)
-            text += ", \"value\": " + Quoted(SettingValueText(spec, value));
+        text += "    {\"name\": " + Quoted(definition.name) + ", \"register\": " + QByteArray::number(definition.reg);
+        if (definition.kind == SettingKind::Mask)
+            text += ", \"value\": " + Quoted(SettingValueText(definition, value));
         else
             text += ", \"value\": " + QByteArray::number(value);
-        if (spec.kind == SettingKind::Choice) {
-            const int item = ItemForValue(*spec.row, value);
+        if (definition.kind == SettingKind::Choice) {
+            const int item = ItemForValue(*definition.row, value);
             if (item >= 0 && item == int(value))
-                text += ", \"item\": " + Quoted(spec.row->items[item].trimmed());
+                text += ", \"item\": " + Quoted(definition.row->items[item].trimmed());
         }
-        text += ", \"unit\": " + Quoted(spec.unit) + ", \"caption\": " + Quoted(spec.caption) + "}";
+        text += ", \"unit\": " + Quoted(definition.unit) + ", \"caption\": " + Quoted(definition.caption) + "}";
         text += i + 1 < file.settings.size() ? ",\n" : "\n";
     }
     text += "  ]\n}\n";

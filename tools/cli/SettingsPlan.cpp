@@ -15,24 +15,24 @@ QString BitList(uint16_t bits)
 }
 }  // namespace
 
-QString SettingLabel(const SettingSpec& spec)
+QString SettingLabel(const SettingSpec& definition)
 {
-    return QStringLiteral("%1 (%2) %3").arg(spec.name).arg(spec.reg).arg(spec.caption);
+    return QStringLiteral("%1 (%2) %3").arg(definition.name).arg(definition.reg).arg(definition.caption);
 }
 
-QString ValueWithUnit(const SettingSpec& spec, uint16_t value)
+QString ValueWithUnit(const SettingSpec& definition, uint16_t value)
 {
-    const QString text = SettingValueText(spec, value);
-    return spec.unit.isEmpty() ? text : text + QLatin1Char(' ') + spec.unit;
+    const QString text = SettingValueText(definition, value);
+    return definition.unit.isEmpty() ? text : text + QLatin1Char(' ') + definition.unit;
 }
 
 std::vector<SettingDifference> Differences(const SettingsFile& file, const BlockRead& relay)
 {
     std::vector<SettingDifference> found;
     for (const SettingValue& s : file.settings) {
-        const uint16_t held = relay.At(s.spec->reg);
+        const uint16_t held = relay.At(s.definition->reg);
         if (held != s.value)
-            found.push_back({s.spec, held, s.value});
+            found.push_back({s.definition, held, s.value});
     }
     return found;
 }
@@ -40,7 +40,7 @@ std::vector<SettingDifference> Differences(const SettingsFile& file, const Block
 QString DifferenceLine(const SettingDifference& d)
 {
     return QStringLiteral("%1: relay %2, file %3")
-        .arg(SettingLabel(*d.spec), ValueWithUnit(*d.spec, d.relay), ValueWithUnit(*d.spec, d.file));
+        .arg(SettingLabel(*d.definition), ValueWithUnit(*d.definition, d.relay), ValueWithUnit(*d.definition, d.file));
 }
 
 LoadPlan PlanLoad(const SettingsFile& file, const BlockRead& relay, bool includeAddress)
@@ -48,28 +48,28 @@ LoadPlan PlanLoad(const SettingsFile& file, const BlockRead& relay, bool include
     LoadPlan plan;
     std::vector<PlannedWrite> addressWrite;
     for (const SettingValue& s : file.settings) {
-        const SettingSpec& spec = *s.spec;
-        const uint16_t held = relay.At(spec.reg);
+        const SettingSpec& definition = *s.definition;
+        const uint16_t held = relay.At(definition.reg);
         uint16_t target = s.value;
-        if (spec.kind == SettingKind::Mask) {
-            target = uint16_t((s.value & ~spec.fixedBits) | (held & spec.fixedBits));
+        if (definition.kind == SettingKind::Mask) {
+            target = uint16_t((s.value & ~definition.fixedBits) | (held & definition.fixedBits));
             if (target != s.value)
                 plan.kept << QStringLiteral("%1: bits %2 are not the user's to change and stay as the relay "
                                             "holds them")
-                                 .arg(SettingLabel(spec), BitList(uint16_t(target ^ s.value)));
+                                 .arg(SettingLabel(definition), BitList(uint16_t(target ^ s.value)));
         }
-        if (spec.reg == kRelayAddressRegister && !includeAddress) {
+        if (definition.reg == kRelayAddressRegister && !includeAddress) {
             if (held != target)
                 plan.kept << QStringLiteral("%1: relay %2, file %3: the relay's own address is written only "
                                             "with --include-address")
-                                 .arg(SettingLabel(spec), ValueWithUnit(spec, held), ValueWithUnit(spec, target));
+                                 .arg(SettingLabel(definition), ValueWithUnit(definition, held), ValueWithUnit(definition, target));
             continue;
         }
-        plan.expected.push_back({&spec, target});
+        plan.expected.push_back({&definition, target});
         if (held == target)
             continue;
         // Changing the address first would leave the other writes unanswered.
-        (spec.reg == kRelayAddressRegister ? addressWrite : plan.writes).push_back({&spec, held, target});
+        (definition.reg == kRelayAddressRegister ? addressWrite : plan.writes).push_back({&definition, held, target});
     }
     plan.writes.insert(plan.writes.end(), addressWrite.begin(), addressWrite.end());
     return plan;

@@ -11,12 +11,12 @@
 #include "SettingsFile.h"
 
 // "SE2 (81) Ток МТЗ (отсечка)": name, register and caption of a setting.
-QString SettingLabel(const SettingSpec& spec);
+QString SettingLabel(const SettingSpec& definition);
 // "600 %", "1 (разрешить)", "01000000 01011011".
-QString ValueWithUnit(const SettingSpec& spec, uint16_t value);
+QString ValueWithUnit(const SettingSpec& definition, uint16_t value);
 
 struct SettingDifference {
-    const SettingSpec* spec = nullptr;
+    const SettingSpec* definition = nullptr;
     uint16_t relay = 0;
     uint16_t file = 0;
 };
@@ -27,7 +27,7 @@ std::vector<SettingDifference> Differences(const SettingsFile& file, const Block
 QString DifferenceLine(const SettingDifference& d);
 
 struct PlannedWrite {
-    const SettingSpec* spec = nullptr;
+    const SettingSpec* definition = nullptr;
     uint16_t from = 0;   // what the relay holds
     uint16_t to = 0;     // what is written
 };
