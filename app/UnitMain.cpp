@@ -94,6 +94,13 @@ TForm1::~TForm1()
 {
     FormDestroy();
     destroying_ = true;
+    // The controls go after this destructor: the one with the focus leaves it
+    // now, while the window can still run its exit handler, and none of them
+    // calls a handler of this window afterwards.
+    if (QWidget* focused = focusWidget())
+        focused->clearFocus();
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
     Timer->stop();
     // Nothing of the window may be called back while the port goes: unhook
     // it, then let it close its device.

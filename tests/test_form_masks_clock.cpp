@@ -247,7 +247,8 @@ TEST_F(RelayWindow, PageChangeDuringTheClockWriteStillLandsAllFiveFields)
     form.Now = [] { return kThirdOfMarch; };
     Start({"--freeze"});
     bool switched = false;
-    QObject::connect(form.Timer, &QTimer::timeout, &form, [&] {
+    QObject scope;   // the hook goes with this test's locals, before the fixture's window
+    QObject::connect(form.Timer, &QTimer::timeout, &scope, [&] {
         if (!switched && form.Sent.IsWrite() && form.Sent.Register() == 68) {
             switched = true;
             ui.SelectPage(2);   // also asks for the live block at once

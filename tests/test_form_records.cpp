@@ -151,10 +151,11 @@ TEST_F(RecordTabs, SwitchingTabsWhileAReplyIsOnItsWayNeverMixesRecords)
     form.Now = [] { return kSeventhOfDecember; };
     Start();
     QStringList shownOnTab2;
-    QObject::connect(form.ControlAs<QLineEdit>(QStringLiteral("P2E2")), &QLineEdit::textChanged,
+    QObject scope;   // the hooks go with this test's locals, before the fixture's window
+    QObject::connect(form.ControlAs<QLineEdit>(QStringLiteral("P2E2")), &QLineEdit::textChanged, &scope,
                      [&](const QString& t) { shownOnTab2 << t; });
     int switches = 0;
-    QObject::connect(form.Timer, &QTimer::timeout, &form, [&] {
+    QObject::connect(form.Timer, &QTimer::timeout, &scope, [&] {
         // The moment a request for record 1 has gone out, the user goes to
         // record 2, and back once record 2's request has gone.
         if (form.ReadyToSend != 0 || switches >= 6)

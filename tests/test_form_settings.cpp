@@ -312,7 +312,8 @@ TEST_F(SettingsWindow, TwoQuickEntersWriteTheLatestOrBothInTurn)
     // the first is surely in flight: its echo must change nothing.
     Type(Spin("SE4"), "33");
     bool second = false;
-    QObject::connect(form.Timer, &QTimer::timeout, &form, [&] {
+    QObject scope;   // the hook goes with this test's locals, before the fixture's window
+    QObject::connect(form.Timer, &QTimer::timeout, &scope, [&] {
         if (!second && form.Sent.IsWrite() && form.Sent.Register() == 83 && form.ReadyToSend == 0) {
             second = true;
             Type(Spin("SE6"), "44");

@@ -42,6 +42,8 @@ int DecodeStatus(int status)
 // end of the pipe. posix_spawn keeps this safe in a process with threads.
 pid_t Spawn(const std::vector<std::string>& args, int& stdoutFd)
 {
+    // The simulator ends with this process, also when a test dies.
+    setenv("RELAY_SIM_DIE_WITH_PARENT", "1", 0);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
