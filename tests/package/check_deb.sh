@@ -73,15 +73,18 @@ for path in "${expected[@]}"; do
   esac
 done
 awk '$1 ~ /^d/ && $1 != "drwxr-xr-x" { exit 1 }' "$tmp/contents" || fail "a folder is not rwxr-xr-x"
-dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './md5sums' || fail "no md5sums"
+# Listed into a file first: grep -q leaving a pipe early would fail it under pipefail.
+dpkg-deb --ctrl-tarfile "$deb" | tar -t > "$tmp/control-files"
+grep -qx './md5sums' "$tmp/control-files" || fail "no md5sums"
 
 # The programs are stripped, the package's changelog carries its version.
 dpkg-deb -x "$deb" "$tmp/root"
 for program in zashchita zashchita-relay-sim zashchita-cli; do
-  readelf -S "$tmp/root/usr/bin/$program" | grep -q '\.symtab' && fail "$program is not stripped"
-  readelf -S "$tmp/root/usr/bin/$program" | grep -q '\.debug_' && fail "$program has debug sections"
+  readelf -S "$tmp/root/usr/bin/$program" > "$tmp/sections"
+  grep -q '\.symtab' "$tmp/sections" && fail "$program is not stripped"
+  grep -q '\.debug_' "$tmp/sections" && fail "$program has debug sections"
 done
-zcat "$tmp/root/usr/share/doc/zashchita/changelog.gz" | head -n 1 | grep -q "^zashchita ($version) " ||
+zcat "$tmp/root/usr/share/doc/zashchita/changelog.gz" | sed -n 1p | grep -q "^zashchita ($version) " ||
   fail "changelog does not start with version $version"
 
 if ! command -v lintian >/dev/null; then

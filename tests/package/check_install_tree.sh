@@ -103,7 +103,7 @@ done
 
 # The package's documents.
 [ -s "$root/share/doc/zashchita/copyright" ] || fail "no copyright file"
-zcat "$root/share/doc/zashchita/changelog.gz" | head -n 1 | grep -q "^zashchita ($version) " ||
+zcat "$root/share/doc/zashchita/changelog.gz" | sed -n 1p | grep -q "^zashchita ($version) " ||
   fail "changelog does not start with version $version"
 
 echo "install tree under a temporary prefix: all checks passed"
