@@ -128,9 +128,6 @@ void TForm1::bindControls()
     ButtonCOM = ControlAs<QPushButton>(QStringLiteral("ButtonCOM"));
     LabelNum = ControlAs<QLabel>(QStringLiteral("LabelNum"));
     LabelDT = ControlAs<QLabel>(QStringLiteral("LabelDT"));
-    // Its text changes every second: an opaque label repaints alone, not the
-    // panel and frames behind it.
-    LabelDT->setAutoFillBackground(true);
     SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
     ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
     ComLed->SetComPort(ComPort);
