@@ -415,11 +415,12 @@ void TForm1::Receive(QObject* /*Sender*/, int Count)
     // (a whole reply: the send is due); a piece of a reply leaves it alone.
     if (!polling_)
         return;
-    // The rest of a reply takes its line time to come: look away for half of
-    // it, so that a reply is taken in a few events rather than piece by
-    // piece, and never past the moment its last bytes land.
-    if (const int rest = cycle_.BytesStillExpected(); rest > 0)
-        ComPort->HoldRxChar(std::min(LineTimeMs(rest) / 2, kLongestRxHoldMs));
+    // The rest of a reply takes its line time to come: look away until its
+    // last bytes are due, so that a reply is taken in two or three events
+    // rather than piece by piece. A short rest (the last piece, a little
+    // late) is taken as it lands: looking away then would only delay it.
+    if (const int restMs = LineTimeMs(cycle_.BytesStillExpected()); restMs > kShortestRxHoldMs)
+        ComPort->HoldRxChar(std::min(restMs, kLongestRxHoldMs));
     lastTick_ = tickOfNow();
     if (!Timer->isActive() || nextEventNs() < armedDueNs_)
         armPollTimer();

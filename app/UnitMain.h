@@ -202,6 +202,7 @@ private:
     TComLink portLink_;
     static constexpr int kPollTickMs = 5;
     static constexpr int kLongestRxHoldMs = 60;   // well inside the reply time-out
+    static constexpr int kShortestRxHoldMs = kPollTickMs;   // a rest due sooner is not waited for
     bool polling_ = false;     // the poll timer runs: the port is open and the line sound
     qint64 armedDueNs_ = 0;    // when the poll timer is set to wake, on tickClock_
     QElapsedTimer tickClock_;  // the 5 ms grid of ticks, from the opening of the port

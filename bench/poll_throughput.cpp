@@ -311,12 +311,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: %s\n", qPrintable(m.text), qPrintable(m.detail));
     });
 
-    // A --piece-bytes or --silent given by the caller picks the one round.
+    // A --piece-bytes, --silent or --closed given by the caller picks the one
+    // round.
     auto extra = [&](const char* name) {
         return std::find(s.simExtra.begin(), s.simExtra.end(), name) != s.simExtra.end();
     };
     const bool onlySilent = extra("--silent");
     const bool onlyPiece = extra("--piece-bytes");
+    const bool onlyClosed = extra("--closed");
 
     std::printf("line limit %.2f exchanges/s (71 bytes, 3.5 characters of gap and %.1f ms turnaround), "
                 "%.0f s a round, window %s, dispatcher %s, peer %s\n",
@@ -333,7 +335,9 @@ int main(int argc, char** argv)
         results.push_back(*r);
         return true;
     };
-    if (onlySilent) {
+    if (onlyClosed) {
+        keep(closedRound(s));
+    } else if (onlySilent) {
         if (!keep(pollingRound(s, 0, true)))
             return 1;
     } else if (onlyPiece) {

@@ -45,9 +45,14 @@ int PollCycle::BytesStillExpected() const
     const int have = s_.RxCount;
     if (!sent.valid || have == 0)
         return 0;
+    // Until the function (and a read's byte count) is in, the bytes may still
+    // turn out to be a short exception reply: nothing is predicted yet.
+    const int header = sent.IsWrite() ? 2 : 3;
+    if (have < header)
+        return 0;
     const int length = sent.IsWrite() ? kRequestLength : 2 * sent.Operand() + 5;
-    const bool answerSoFar = s_.RxBuffer[0] == sent.Slave() && (have < 2 || s_.RxBuffer[1] == sent.Function())
-        && (have < 3 || sent.IsWrite() || s_.RxBuffer[2] == 2 * sent.Operand());
+    const bool answerSoFar = s_.RxBuffer[0] == sent.Slave() && s_.RxBuffer[1] == sent.Function()
+        && (sent.IsWrite() || s_.RxBuffer[2] == 2 * sent.Operand());
     return answerSoFar && have < length ? length - have : 0;
 }
 

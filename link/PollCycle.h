@@ -42,8 +42,8 @@ public:
     void CountIdleTicks(int n) { s_.TickCount = uint16_t(s_.TickCount + n); }
 
     // Bytes still to come of a reply that so far answers the request sent
-    // (its slave, function and byte count as far as they have come); 0 when
-    // nothing is being collected or the bytes do not look like the answer.
+    // (its slave, function and, for a read, byte count); 0 when its header
+    // is not in yet or the bytes do not look like the answer.
     int BytesStillExpected() const;
 
     // The next tick shows the link's look whatever it was: the port was

@@ -17,6 +17,7 @@
 #include "app/LedIndicator.h"
 #include "app/SpinEdit.h"
 #include "support/RelaySim.h"
+#include "support/SimLog.h"
 #include "support/WindowDriver.h"
 
 namespace {
@@ -252,6 +253,41 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
     EXPECT_TRUE(notice->isHidden());
     EXPECT_FALSE(form.Timer3->isActive());
     EXPECT_EQ(form.MissCount, 0);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+// A reply that reaches the port a byte at a time, as a line does: the window
+// looks away while the rest is on its way, so the port wakes a handful of
+// times per reply rather than once per byte, and every value still arrives
+// whole and on time.
+TEST(Connection, ReplyInOneBytePiecesIsTakenInAFewReceiveEventsAndShownWhole)
+{
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("requests.log"));
+    const std::vector<std::string> args = {"--freeze", "--piece-bytes", "1", "--log", log.toStdString(),
+                                           "--set", "50=4321", "--set", "60=65535", "--set", "78=777"};
+    RelaySim sim(args);
+    PortEnv env(1, sim.path());
+    MessageCatcher boxes;
+    TForm1 form;
+    form.show();
+    WindowDriver ui{form};
+    ASSERT_TRUE(ui.Open());
+
+    const size_t requestsBefore = LoggedFrames(log).size();
+    const quint64 wakeUpsBefore = form.ComPort->WakeUps();
+    QTest::qWait(1500);
+    const size_t exchanges = LoggedFrames(log).size() - requestsBefore;
+    const quint64 wakeUps = form.ComPort->WakeUps() - wakeUpsBefore;
+    ASSERT_GE(exchanges, 5u) << "a 63-byte reply takes 66 ms of line";
+    // Taken as the bytes land, a reply costs about seven wake-ups here; looking
+    // away for its rest, two or three.
+    EXPECT_LE(wakeUps, 5 * exchanges) << wakeUps << " wake-ups for " << exchanges << " replies";
+    EXPECT_EQ(form.MissCount, 0);
+    EXPECT_EQ(ui.Text("E0"), QStringLiteral("777"));
+    EXPECT_EQ(ui.Text("E2"), QStringLiteral("4321"));
+    EXPECT_EQ(ui.Text("E12"), QStringLiteral("65535"));
+    EXPECT_TRUE(ui.Close());
     EXPECT_TRUE(boxes.shown.empty());
 }
 

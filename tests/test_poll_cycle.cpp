@@ -335,9 +335,11 @@ TEST_F(Cycle, BytesStillExpectedOnlyForWhatLooksLikeTheAnswer)
     Ticks(2);
     const auto reply = ReadReply(1, CurrentParamRegisters());
     EXPECT_EQ(cycle.BytesStillExpected(), 0) << "nothing collected yet";
-    Deliver({reply.begin(), reply.begin() + 1});
-    EXPECT_EQ(cycle.BytesStillExpected(), 62);
-    Deliver({reply.begin() + 1, reply.begin() + 20});
+    Deliver({reply.begin(), reply.begin() + 2});
+    EXPECT_EQ(cycle.BytesStillExpected(), 0) << "an exception reply would be as long as its header";
+    Deliver({reply.begin() + 2, reply.begin() + 3});
+    EXPECT_EQ(cycle.BytesStillExpected(), 60);
+    Deliver({reply.begin() + 3, reply.begin() + 20});
     EXPECT_EQ(cycle.BytesStillExpected(), 43);
     Deliver({reply.begin() + 20, reply.end()});
     EXPECT_EQ(cycle.BytesStillExpected(), 0);
