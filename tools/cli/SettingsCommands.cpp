@@ -1,6 +1,7 @@
 // settings save, diff and load.
 #include <QDateTime>
 
+#include <memory>
 #include <optional>
 
 #include "Commands.h"
@@ -31,6 +32,33 @@ std::optional<BlockRead> ReadSettings(RelayLink& link)
         return std::nullopt;
     }
     return read;
+}
+
+// What diff and load start from: the file, checked before the port is even
+// opened, and the relay's settings as they stand.
+struct FileAndRelay {
+    SettingsFile file;
+    std::unique_ptr<RelayLink> link;
+    BlockRead relay;
+};
+
+// nullopt, with the exit code to end with in `exitCode`, when the file is
+// refused or the relay cannot be read.
+std::optional<FileAndRelay> LoadFileAndReadRelay(const CliOptions& options, int& exitCode)
+{
+    std::optional<SettingsFile> file = LoadFile(options.file);
+    if (!file) {
+        exitCode = kExitBadUsage;
+        return std::nullopt;
+    }
+    exitCode = kExitRelayFailed;
+    std::unique_ptr<RelayLink> link = OpenRelay(options);
+    if (!link)
+        return std::nullopt;
+    std::optional<BlockRead> relay = ReadSettings(*link);
+    if (!relay)
+        return std::nullopt;
+    return FileAndRelay{std::move(*file), std::move(link), std::move(*relay)};
 }
 
 QString SavedNow()
@@ -137,36 +165,27 @@ int RunSettingsSave(const CliOptions& options)
 
 int RunSettingsDiff(const CliOptions& options)
 {
-    const std::optional<SettingsFile> file = LoadFile(options.file);
-    if (!file)
-        return kExitBadUsage;
-    const std::unique_ptr<RelayLink> link = OpenRelay(options);
-    if (!link)
-        return kExitRelayFailed;
-    const std::optional<BlockRead> relay = ReadSettings(*link);
-    if (!relay)
-        return kExitRelayFailed;
-    const std::vector<SettingDifference> differences = Differences(*file, *relay);
+    int exitCode = kExitDone;
+    const std::optional<FileAndRelay> start = LoadFileAndReadRelay(options, exitCode);
+    if (!start)
+        return exitCode;
+    const std::vector<SettingDifference> differences = Differences(start->file, start->relay);
     for (const SettingDifference& d : differences)
         PrintLine(DifferenceLine(d));
     ReportLine(QStringLiteral("%1 of the file's %2 settings differ").arg(differences.size())
-                   .arg(file->settings.size()));
+                   .arg(start->file.settings.size()));
     return kExitDone;
 }
 
 int RunSettingsLoad(const CliOptions& options)
 {
-    const std::optional<SettingsFile> file = LoadFile(options.file);
-    if (!file)
-        return kExitBadUsage;
-    const std::unique_ptr<RelayLink> link = OpenRelay(options);
-    if (!link)
-        return kExitRelayFailed;
-    const std::optional<BlockRead> relay = ReadSettings(*link);
-    if (!relay)
-        return kExitRelayFailed;
+    int exitCode = kExitDone;
+    const std::optional<FileAndRelay> start = LoadFileAndReadRelay(options, exitCode);
+    if (!start)
+        return exitCode;
+    RelayLink& link = *start->link;
 
-    const LoadPlan plan = PlanLoad(*file, *relay, options.includeAddress);
+    const LoadPlan plan = PlanLoad(start->file, start->relay, options.includeAddress);
     for (const QString& note : plan.kept)
         PrintLine(QStringLiteral("kept %1").arg(note));
     if (plan.writes.empty()) {
@@ -182,8 +201,8 @@ int RunSettingsLoad(const CliOptions& options)
         return kExitDone;
     }
 
-    const bool allConfirmed = MakeWrites(*link, plan);
-    const std::optional<BlockRead> after = ReadBack(*link, plan);
+    const bool allConfirmed = MakeWrites(link, plan);
+    const std::optional<BlockRead> after = ReadBack(link, plan);
     if (!after)
         return kExitRelayFailed;
     const int mismatches = ReportMismatches(plan, *after);
