@@ -16,35 +16,15 @@
 
 #include "support/RelaySim.h"
 #include "support/SimLog.h"
-#include "support/WindowDriver.h"
+#include "support/SimWindow.h"
 
 namespace {
 
-
-
-
-struct RelayWindow : ::testing::Test {
-    QTemporaryDir dir;
-    QString logPath = dir.filePath(QStringLiteral("sim.log"));
-    std::unique_ptr<RelaySim> sim;
-    std::unique_ptr<PortEnv> env;
-    MessageCatcher boxes;
-    TForm1 form;
-    WindowDriver ui{form};
-
+struct RelayWindow : SimWindowTest {
     void Start(std::vector<std::string> args)
     {
         args.insert(args.end(), {"--no-pace", "--log", logPath.toStdString()});
-        sim = std::make_unique<RelaySim>(args);
-        env = std::make_unique<PortEnv>(1, sim->path());
-        form.show();
-        QApplication::setActiveWindow(&form);
-        ASSERT_TRUE(ui.Open());
-    }
-    void TearDown() override
-    {
-        if (form.ComPort->Connected())
-            ui.Close();
+        StartSim(args);
     }
     // Selects the masks tab and waits until its content shows again.
     void EnterMasks()

@@ -18,10 +18,9 @@
 #include "report/ReportFile.h"
 #include "support/RelaySim.h"
 #include "support/SimLog.h"
-#include "support/WindowDriver.h"
+#include "support/SimWindow.h"
 
 namespace {
-
 
 // The working directory goes back to where it was: reports move into "TXT".
 struct KeepWorkingDirectory {
@@ -31,27 +30,11 @@ struct KeepWorkingDirectory {
 
 const QDateTime kSeventhOfDecember(QDate(2026, 12, 7), QTime(12, 0, 0));
 
-struct RecordTabs : ::testing::Test {
-    QTemporaryDir dir;
-    QString logPath = dir.filePath(QStringLiteral("sim.log"));
-    std::unique_ptr<RelaySim> sim;
-    std::unique_ptr<PortEnv> env;
-    MessageCatcher boxes;
-    TForm1 form;
-    WindowDriver ui{form};
-
+struct RecordTabs : SimWindowTest {
     void Start(std::vector<std::string> args = {})
     {
         args.insert(args.end(), {"--no-pace", "--freeze", "--log", logPath.toStdString()});
-        sim = std::make_unique<RelaySim>(args);
-        env = std::make_unique<PortEnv>(1, sim->path());
-        form.show();
-        ASSERT_TRUE(ui.Open());
-    }
-    void TearDown() override
-    {
-        if (form.ComPort->Connected())
-            ui.Close();
+        StartSim(args);
     }
     QString Text(const QString& name) { return form.ControlAs<QLineEdit>(name)->text(); }
     bool Lit(int record, int k)

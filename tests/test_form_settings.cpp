@@ -17,7 +17,7 @@
 #include "support/ModbusFrames.h"
 #include "support/RelaySim.h"
 #include "support/SimLog.h"
-#include "support/WindowDriver.h"
+#include "support/SimWindow.h"
 
 namespace {
 
@@ -52,31 +52,12 @@ std::vector<std::string> SimArgs(const std::map<int, int>& regs, const std::stri
     return args;
 }
 
-
-
-
-struct SettingsWindow : ::testing::Test {
-    QTemporaryDir dir;
-    QString logPath = dir.filePath(QStringLiteral("sim.log"));
+struct SettingsWindow : SimWindowTest {
     std::map<int, int> regs = DistinctSettings();
-    std::unique_ptr<RelaySim> sim;
-    std::unique_ptr<PortEnv> env;
-    MessageCatcher boxes;
-    TForm1 form;
-    WindowDriver ui{form};
 
     void Start(std::vector<std::string> extra = {})
     {
-        sim = std::make_unique<RelaySim>(SimArgs(regs, logPath.toStdString(), std::move(extra)));
-        env = std::make_unique<PortEnv>(1, sim->path());
-        form.show();
-        QApplication::setActiveWindow(&form);
-        ASSERT_TRUE(ui.Open());
-    }
-    void TearDown() override
-    {
-        if (form.ComPort->Connected())
-            ui.Close();
+        StartSim(SimArgs(regs, logPath.toStdString(), std::move(extra)));
     }
 
     TSpinEdit* Spin(const QString& name) { return form.ControlAs<TSpinEdit>(name); }
