@@ -18,15 +18,15 @@
 
 #include "app/ComLed.h"
 #include "app/ComboBox.h"
-#include "app/ComPortLine.h"
 #include "app/LedIndicator.h"
-#include "app/LocaleFormats.h"
+#include "exchanges/LocaleFormats.h"
 #include "app/MessageBoxes.h"
 #include "app/PageControl.h"
-#include "app/PortMessages.h"
+#include "serial/PortMessages.h"
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
 #include "exchanges/ExchangeTable.h"
+#include "exchanges/SetpointsConfig.h"
 #include "exchanges/Masks.h"
 #include "link/PollModes.h"
 
@@ -46,7 +46,7 @@ QTimer* makeTimer(QObject* owner, const char* name, int interval, Qt::TimerType 
 }
 
 TForm1::TForm1(QWidget* parent)
-    : QWidget(parent), cycle_(*this, *this)
+    : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     // A fixed single-border window with minimise but no maximise, above
@@ -65,28 +65,16 @@ TForm1::TForm1(QWidget* parent)
     for (int i = 0; i < 4; ++i)
         N_[i] = built.N[i];
 
-    ComPort = new TComPort(this);
-    ComPort->setObjectName(QStringLiteral("ComPort"));
-    ComPort->BaudRate = br9600;
-    ComPort->StopBits = sbOneStopBit;
-    ComPort->DataBits = dbEight;
-    ComPort->Events = {evRxChar};
-    ComPort->Timeouts.ReadInterval = -1;
-    ComPort->Timeouts.ReadTotalMultiplier = 200;
-    ComPort->Timeouts.ReadTotalConstant = 200;
-    ComPort->Timeouts.WriteTotalMultiplier = 0;
-    ComPort->Timeouts.WriteTotalConstant = 0;
-    ComPort->SetSyncMethod(smWindowSync);
-    portLine_ = std::make_unique<ComPortLine>(ComPort);
-    cycle_.SetLine(portLine_.get());
-
-    Timer = makeTimer(this, "Timer", kPollTickMs, Qt::PreciseTimer);
+    session_ = new RelaySession(SessionOptions{}, this);
+    ComPort = session_->Port();
+    Timer = session_->PollTimer();
     Timer1 = makeTimer(this, "Timer1", 1000, Qt::CoarseTimer);
     Timer2 = makeTimer(this, "Timer2", 250, Qt::CoarseTimer);
     Timer3 = makeTimer(this, "Timer3", 500, Qt::CoarseTimer);
 
     bindControls();
     wireHandlers();
+    wireSession();
     Timer1->start();
 }
 
@@ -101,14 +89,13 @@ TForm1::~TForm1()
         focused->clearFocus();
     for (QObject* child : findChildren<QObject*>())
         QObject::disconnect(child, nullptr, this, nullptr);
-    Timer->stop();
-    // Nothing of the window may be called back while the port goes: unhook
-    // it, then let it close its device.
-    ComPort->OnRxChar = nullptr;
-    ComPort->RemoveLink(&portLink_);
+    // Nothing of the window may be called back while the session and its
+    // port go: unhook them, then let the port close its device.
     ComLed->SetComPort(nullptr);
-    delete ComPort;
+    delete session_;
+    session_ = nullptr;
     ComPort = nullptr;
+    Timer = nullptr;
 }
 
 void TForm1::bindControls()
@@ -180,7 +167,6 @@ void TForm1::wireSettingEditors()
 
 void TForm1::wireHandlers()
 {
-    connect(Timer, &QTimer::timeout, this, &TForm1::pollTimerFired);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
     connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer);
@@ -197,15 +183,25 @@ void TForm1::wireHandlers()
     connect(PageControl1, &TPageControl::changed, this, &TForm1::PageControl1Change);
     wireSettingEditors();
     wireMasksAndClock();
+}
 
-    ComPort->OnRxChar = [this](QObject* sender, int count) { Receive(sender, count); };
-    portLink_.OnDeviceLost = [this](int osError, const QString& reason) {
-        // Closing the port from inside its own notification would wait on the
-        // watcher that is telling us; do it from the event loop instead.
-        QMetaObject::invokeMethod(this, [this, osError, reason] { ComPortLost(osError, reason); },
-                                  Qt::QueuedConnection);
-    };
-    ComPort->AddLink(&portLink_);
+void TForm1::wireSession()
+{
+    connect(session_, &RelaySession::blockRead, this, &TForm1::blockRead);
+    connect(session_, &RelaySession::writeEnded, this, &TForm1::WriteUstReceive);
+    connect(session_, &RelaySession::requestSent, this, &TForm1::requestSent);
+    connect(session_, &RelaySession::linkLookChanged, this,
+            [this](bool present) { present ? ShowLinkPresent() : ShowLinkLost(); });
+    connect(session_, &RelaySession::closeDue, this, &TForm1::CloseComPort);
+    connect(session_, &RelaySession::lineLost, this, &TForm1::ComPortLost);
+    // The settings exchange reads its block by the page shown.
+    connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::showPage);
+    showPage(PageControl1->currentIndex());
+}
+
+void TForm1::showPage(int index)
+{
+    session_->SetView(PollView{index == kSetpointsPage});
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
@@ -228,10 +224,10 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::FormShow()
 {
-    ComNumber = 1;
+    Link().ComNumber = 1;
     for (int i = 0; i < 4; ++i)
         N_[i]->setChecked(i == 0);
-    SlaveAddress = 1;
+    Link().SlaveAddress = 1;
     clearCurrentParams();
     PageControl1->SelectFromCode(0);
 }
@@ -249,52 +245,46 @@ void TForm1::Timer1Timer()
 
 void TForm1::NClick(QAction* item)
 {
-    if (ComNumber >= 1 && ComNumber <= 4)
-        N_[ComNumber - 1]->setChecked(false);
+    int32_t& number = Link().ComNumber;
+    if (number >= 1 && number <= 4)
+        N_[number - 1]->setChecked(false);
     for (int i = 0; i < 4; ++i)
         if (N_[i] == item) {
             item->setChecked(true);
-            ComNumber = i + 1;
+            number = i + 1;
         }
 }
 
 void TForm1::SEAddresKeyDown(int key)
 {
     if (key == Qt::Key_Return || key == Qt::Key_Enter)
-        SlaveAddress = SEAddres->Value();
+        Link().SlaveAddress = SEAddres->Value();
 }
 
 void TForm1::ButtonCOMClick()
 {
     if (ButtonCOM->text() == kOpen) {
-        SlaveAddress = SEAddres->Value();
+        Link().SlaveAddress = SEAddres->Value();
         OpenComPort();
     } else {
-        CloseRequested = 1;
+        Link().CloseRequested = 1;
     }
 }
 
 void TForm1::OpenComPort()
 {
+    const int number = Link().ComNumber;
     try {
-        ComPort->SetPort(QStringLiteral("COM%1").arg(ComNumber));
-        ComPort->Open();
-        ReadyToSend = 1;
+        session_->Open(number == 1 && !com1Path_.isEmpty() ? com1Path_ : QStringLiteral("COM%1").arg(number),
+                       pmReadParam);
         ButtonCOM->setText(kClose);
         setAutoPopup(false);
         ButtonSys->setVisible(true);
         DPicker->setEnabled(true);
         TPicker->setEnabled(true);
-        LabelNum->setText(QStringLiteral("COM %1").arg(ComNumber));
-        MissCount = 0;
+        LabelNum->setText(QStringLiteral("COM %1").arg(number));
         for (int reg : kMaskRegisters)
             followRelay(reg);
-        PollMode = pmReadParam;
-        cycle_.ForgetLinkLook();
-        polling_ = true;
-        tickClock_.start();
-        lastTick_ = 0;
-        armPollTimer();
     } catch (const EComPort& e) {
         ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
                                 PortFailureDetail(ComPort->DevicePath(), e.OsErrorCode,
@@ -307,10 +297,7 @@ void TForm1::OpenComPort()
 
 void TForm1::CloseComPort()
 {
-    polling_ = false;
-    Timer->stop();
-    ComPort->Close();
-    ExchangeContext = ecPortClosed;
+    session_->Close();
     ButtonCOM->setText(kOpen);
     LabelNum->setText(QStringLiteral("COM-порт"));
     setAutoPopup(true);
@@ -322,14 +309,13 @@ void TForm1::CloseComPort()
     for (TLedIndicator* led : L_)
         led->SetChecked(false);
     Timer3->stop();
-    MissCount = 0;
     for (QLabel* notice : LabelS_)
         notice->setVisible(false);
 }
 
 void TForm1::ComPortLost(int osError, const QString& reason)
 {
-    if (destroying_ || !ComPort->Connected())
+    if (destroying_ || !session_->IsOpen())
         return;   // already closed: one message per loss
     const QString path = ComPort->DevicePath();
     CloseComPort();
@@ -339,120 +325,36 @@ void TForm1::ComPortLost(int osError, const QString& reason)
 
 void TForm1::FormDestroy()
 {
-    CloseRequested = 1;
+    Link().CloseRequested = 1;
 }
 
 // ---- the poll cycle ---------------------------------------------------------
 
 void TForm1::TimerTimer()
 {
-    try {
-        cycle_.Tick();
-    } catch (const EComPort& e) {
-        lineFailed(e);
-    }
-}
-
-// The ticks keep a fixed 5 ms grid from the opening of the port, as a free-
-// running timer would; but the poll timer sleeps through the ticks that would
-// only count and wakes for the one that sends or times out: the same ticks,
-// without 200 wake-ups a second.
-// Time the line takes for `bytes` characters at 9600 8N1 (ten bits each).
-int TForm1::LineTimeMs(int bytes)
-{
-    return (bytes * 10 * 1000 + 9599) / 9600;
-}
-
-qint64 TForm1::tickOfNow() const
-{
-    return tickClock_.nsecsElapsed() / (qint64(kPollTickMs) * 1000000);
-}
-
-void TForm1::pollTimerFired()
-{
-    const qint64 passed = std::max<qint64>(tickOfNow() - lastTick_, 0);
-    const int due = cycle_.TicksToNextEvent();
-    if (passed < due) {
-        // Woken before the tick that can do anything (a receive event moved
-        // it later): count the ticks gone by and sleep on.
-        cycle_.CountIdleTicks(int(passed));
-        lastTick_ += passed;
-        armPollTimer();
-        return;
-    }
-    // A late wake-up runs the one tick due; the ticks it slept past are gone,
-    // as a late timer's would be.
-    cycle_.CountIdleTicks(due - 1);
-    lastTick_ += passed;
-    TimerTimer();
-    armPollTimer();
-}
-
-qint64 TForm1::nextEventNs() const
-{
-    return (lastTick_ + cycle_.TicksToNextEvent()) * qint64(kPollTickMs) * 1000000;
-}
-
-void TForm1::armPollTimer()
-{
-    if (!polling_)
-        return;
-    armedDueNs_ = nextEventNs();
-    const qint64 waitNs = std::max<qint64>(armedDueNs_ - tickClock_.nsecsElapsed(), 0);
-    Timer->start(int((waitNs + 999999) / 1000000));
+    session_->Tick();
 }
 
 void TForm1::Receive(QObject* /*Sender*/, int Count)
 {
-    try {
-        cycle_.Receive(Count);
-    } catch (const EComPort& e) {
-        lineFailed(e);
-        return;
-    }
-    // The receive event restarted the count: the next tick of the grid is the
-    // first. The timer is set again only if that brings its wake-up forward
-    // (a whole reply: the send is due); a piece of a reply leaves it alone.
-    if (!polling_)
-        return;
-    // The rest of a reply takes its line time to come: look away until its
-    // last bytes are due, so that a reply is taken in two or three events
-    // rather than piece by piece. A short rest (the last piece, a little
-    // late) is taken as it lands: looking away then would only delay it.
-    if (const int restMs = LineTimeMs(cycle_.BytesStillExpected()); restMs > kShortestRxHoldMs)
-        ComPort->HoldRxChar(std::min(restMs, kLongestRxHoldMs));
-    lastTick_ = tickOfNow();
-    if (!Timer->isActive() || nextEventNs() < armedDueNs_)
-        armPollTimer();
+    session_->Receive(Count);
 }
 
-// A write or read that fails means the device is gone: stop ticking now and
-// report it once from the event loop, instead of a failure every 5 ms.
-void TForm1::lineFailed(const EComPort& e)
+void TForm1::blockRead(const RegisterValues& reply)
 {
-    polling_ = false;
-    Timer->stop();
-    const int code = e.OsErrorCode;
-    QMetaObject::invokeMethod(this, [this, code] { ComPortLost(code, QString()); },
-                              Qt::QueuedConnection);
-}
-
-void TForm1::BuildRequest()
-{
-    // No exchange of that mode: the previous request goes out again.
-    if (const Exchange* exchange = FindExchange(PollMode))
-        (this->*exchange->build)();
-}
-
-void TForm1::HandleReadReply(const SentRequest& sent)
-{
-    if (const Exchange* exchange = FindExchange(sent.mode); exchange && exchange->decode)
-        (this->*exchange->decode)(sent);
-}
-
-void TForm1::HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict)
-{
-    WriteUstReceive(sent, verdict);
+    // Decoded by the exchange whose request it answers.
+    static const struct {
+        TPollMode mode;
+        void (TForm1::*decode)(const RegisterValues&);
+    } decoders[] = {
+        {pmReadParam, &TForm1::ReadParamReceive},
+        {pmReadUstNast, &TForm1::ReadUstNastReceive},
+        {pmReadProtokol, &TForm1::ReadProtokolReceive},
+        {pmReadMask, &TForm1::ReadMaskReceive},
+    };
+    for (const auto& d : decoders)
+        if (d.mode == reply.mode)
+            (this->*d.decode)(reply);
 }
 
 void TForm1::ShowLinkLost()
@@ -470,7 +372,7 @@ void TForm1::ShowLinkPresent()
     Timer3->stop();
     for (QLabel* notice : LabelS_)
         notice->setVisible(false);
-    if (ComLed->State() == lsOn) {
+    if (portOpen()) {
         ButtonSys->setVisible(true);
         DPicker->setEnabled(true);
         TPicker->setEnabled(true);

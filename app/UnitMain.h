@@ -1,19 +1,17 @@
-// TForm1: the main window. It owns every control, the serial port, the four
-// timers and the link state, and its handlers move values between the relay
-// link and the controls.
+// TForm1: the main window. It owns every control and the relay session (the
+// line, the poll cycle and the link state); its handlers raise the session's
+// request flags from the user's actions and apply the session's results to
+// the controls.
 #pragma once
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QWidget>
 #include <functional>
-#include <memory>
 #include <vector>
 
-#include "exchanges/RegisterMap.h"
-#include "link/LinkState.h"
-#include "link/PollCycle.h"
+#include "app/RegisterMap.h"
+#include "link/RelaySession.h"
 #include "serial/ComPort.h"
 
 class QAction;
@@ -29,9 +27,8 @@ class TComLed;
 class TLedIndicator;
 class TPageControl;
 class TSpinEdit;
-class ComPortLine;
 
-class TForm1 : public QWidget, public LinkState, private PollClient {
+class TForm1 : public QWidget {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -44,14 +41,24 @@ public:
         return qobject_cast<T*>(controls_.value(name));
     }
 
+    // The relay session and its link state (the request flags, PollMode,
+    // the counters, the slave address).
+    RelaySession& Session() { return *session_; }
+    LinkState& Link() { return session_->State(); }
+    const LinkState& Link() const { return session_->State(); }
+
     // Non-visual parts.
-    TComPort* ComPort = nullptr;
-    QTimer* Timer = nullptr;    // the 5 ms poll tick
-    QTimer* Timer1 = nullptr;   // the PC's clock on page 0
-    QTimer* Timer2 = nullptr;   // shows a page's content again after a page change
-    QTimer* Timer3 = nullptr;   // blinks the no-link notice
+    TComPort* ComPort = nullptr;   // the session's serial port
+    QTimer* Timer = nullptr;       // the session's poll tick
+    QTimer* Timer1 = nullptr;      // the PC's clock on page 0
+    QTimer* Timer2 = nullptr;      // shows a page's content again after a page change
+    QTimer* Timer3 = nullptr;      // blinks the no-link notice
     QMenu* PopupMenu = nullptr;
     TPageControl* PageControl1 = nullptr;
+
+    // The device COM1 opens instead of its mapping (the command line's
+    // --port); empty for the mapping.
+    void SetCom1Path(const QString& path) { com1Path_ = path; }
 
     // Start-up, port choice and connection.
     void FormShow();
@@ -60,10 +67,10 @@ public:
     void ButtonCOMClick();
     void SEAddresKeyDown(int key);
     void OpenComPort();
-    void CloseComPort() override;
+    void CloseComPort();
     void FormDestroy();
 
-    // The poll cycle.
+    // The poll cycle's events, carried out by the session.
     void TimerTimer();
     void Receive(QObject* Sender, int Count);
     void Timer2Timer();
@@ -74,13 +81,13 @@ public:
     void PageControl1Change(int shownIndex);
     bool LinkPresent() const;
 
-    // Current parameters.
-    void ReadParamTimer();
-    void ReadParamReceive(const SentRequest& sent);
-
-    // Setpoints and configuration.
-    void ReadUstNastTimer();
-    void ReadUstNastReceive(const SentRequest& sent);
+    // What each exchange's reply shows.
+    void ReadParamReceive(const RegisterValues& reply);
+    void ReadUstNastReceive(const RegisterValues& reply);
+    void ReadProtokolReceive(const RegisterValues& reply);
+    void ReadMaskReceive(const RegisterValues& reply);
+    // A write ended: the edited mark of the setting it carried.
+    void WriteUstReceive(const WriteResult& result);
 
     // Editing and writing a setting: the handlers shared by the 36 spin edits
     // and the four selection boxes of pages 1 and 2.
@@ -92,23 +99,15 @@ public:
     void CB1Exit(QObject* Sender);
     TSpinEdit* EditedSpinEdit = nullptr;    // the spin edit last confirmed with ENTER
     QComboBox* EditedComboBox = nullptr;    // the selection box that last had a key pressed
-    uint8_t WriteUstRegister = 0;
-    uint16_t WriteUstValue = 0;
 
     // Event records and their report files.
-    void ReadProtokolTimer();
-    void ReadProtokolReceive(const SentRequest& sent);
     void ButtonP1Click(QObject* Sender);
 
     // Protection masks.
-    void ReadMaskTimer();
-    void ReadMaskReceive(const SentRequest& sent);
     void M1CB1Click(QObject* Sender);
     void ButtonM1Click();
     void ButtonM2Click();
     void ButtonM3Click();
-    uint16_t MaskWriteRegister = 0;
-    uint16_t MaskWriteValue = 0;
 
     // The relay's clock.
     void DPickerChange(QObject* Sender);
@@ -118,23 +117,12 @@ public:
     // The PC's local clock; tests put another in its place.
     std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
 
-    // The write exchange (PollMode pmWriteRegister), by ExchangeContext.
-    void WriteUstTimer();
-    void WriteUstReceive(const SentRequest& sent, ReplyVerdict verdict);
-    void BuildSettingWrite();
-    void SettingWriteEnded();
-    void BuildMaskWrite();
-    void MaskWriteEnded();
-    void BuildClockWrite();
-    void ClockWriteEchoed();
-    void ClockWriteEnded();
-
     // The register map: every page's register controls, bound to their widgets.
     const RegisterMap& Registers() const { return registers_; }
 
-    // The line the poll cycle talks over: the serial port unless a test
-    // puts another one in its place.
-    void SetLine(ILinePort* line) { cycle_.SetLine(line); }
+    // The line the session talks over: the serial port unless a test puts
+    // another one in its place.
+    void SetLine(ILinePort* line) { session_->SetLine(line); }
 
     // The device went away under an open port: say so once and close.
     void ComPortLost(int osError, const QString& reason);
@@ -144,24 +132,22 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // PollClient
-    void BuildRequest() override;
-    void HandleReadReply(const SentRequest& sent) override;
-    void HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict) override;
-    void ShowLinkLost() override;
-    void ShowLinkPresent() override;
-
     void bindControls();
     void wireHandlers();
+    void wireSession();
     void setAutoPopup(bool on) { autoPopup_ = on; }
     void wireSettingEditors();
     void clearCurrentParams();
     void resetPage(int index);
-    void lineFailed(const EComPort& e);
+    void blockRead(const RegisterValues& reply);
+    void requestSent(const SentRequest& sent);
+    void ShowLinkLost();
+    void ShowLinkPresent();
     // No control keeps the keyboard focus; the one that had it runs its exit
     // handler and range check.
     void clearActiveControl();
     bool portOpen() const;
+    void showPage(int index);
     // Enables the controls that depend on a control just filled from a reply.
     void applyEnableRules(int page, const std::vector<const BoundControl*>& filled);
     // A mask's controls by its register: all of them, its bit text, its Ok.
@@ -173,15 +159,12 @@ private:
     void confirmMask(int reg);
     void wireMasksAndClock();
     void chooseSettingsBlock(uint8_t context);
-    void pollTimerFired();
-    void armPollTimer();
-    qint64 tickOfNow() const;
-    static int LineTimeMs(int bytes);
-    qint64 nextEventNs() const;
 
+    RelaySession* session_ = nullptr;
     QHash<QString, QWidget*> controls_;
     RegisterMap registers_;
     QObject* confirmedSetting_ = nullptr;   // the control whose value the setting write carries
+    QString com1Path_;
     QAction* N_[4] = {};
     QLineEdit* E_[13] = {};
     TLedIndicator* L_[15] = {};
@@ -197,16 +180,6 @@ private:
     TSpinEdit* SEAddres = nullptr;
     TComLed* ComLed = nullptr;
 
-    PollCycle cycle_;
-    std::unique_ptr<ComPortLine> portLine_;
-    TComLink portLink_;
-    static constexpr int kPollTickMs = 5;
-    static constexpr int kLongestRxHoldMs = 60;   // well inside the reply time-out
-    static constexpr int kShortestRxHoldMs = kPollTickMs;   // a rest due sooner is not waited for
-    bool polling_ = false;     // the poll timer runs: the port is open and the line sound
-    qint64 armedDueNs_ = 0;    // when the poll timer is set to wake, on tickClock_
-    QElapsedTimer tickClock_;  // the 5 ms grid of ticks, from the opening of the port
-    qint64 lastTick_ = 0;      // the grid tick last counted
     bool autoPopup_ = true;
     bool shownOnce_ = false;
     bool destroying_ = false;

@@ -22,7 +22,7 @@
 #include "app/Fonts.h"
 #include "app/LayoutTables.h"
 #include "app/LedIndicator.h"
-#include "app/LocaleFormats.h"
+#include "exchanges/LocaleFormats.h"
 #include "app/PageControl.h"
 #include "app/ComboBox.h"
 #include "app/SpinEdit.h"

@@ -229,7 +229,7 @@ std::optional<Result> pollingRound(const Settings& s, int piece, bool silent)
     }
     r.requestToReplyMs = timing.RequestToReplyMs();
     r.replyToRequestMs = timing.ReplyToRequestMs();
-    r.misses = form.MissCount;
+    r.misses = form.Link().MissCount;
     if (peer)
         peer->stop();
     closePort(form);

@@ -1,7 +1,7 @@
 // The event records' registers and pages.
 #pragma once
 
-#include "exchanges/ExchangeTable.h"
+#include "link/RegisterValues.h"
 
 constexpr int kRecordCount = 4;
 constexpr int kFirstRecordRegister = 128;

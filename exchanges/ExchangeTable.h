@@ -1,8 +1,11 @@
-// The exchange table. Each exchange (one per PollMode) names the blocks it may
-// read, its request builder and its decoder; each kind of register write (one
-// per ExchangeContext of the write exchange) names its frame builder and what
-// the relay's answer does. A reply is decoded by the row of
-// the request that was sent; adding an exchange is adding a row.
+// The exchange table, as data. Each exchange (one per PollMode) names the
+// blocks it may read, its request builder and what a reply to it does to the
+// link state; each kind of register write (one per ExchangeContext of the
+// write exchange) names its frame builder and what the relay's echo or other
+// final word does. Builders and steps work on the link state alone; what a
+// reply shows is for the front end that receives its values. A reply is
+// handled by the row of the request that was sent; adding an exchange is
+// adding a row.
 #pragma once
 
 #include <cstdint>
@@ -10,30 +13,30 @@
 
 #include "link/LinkState.h"
 #include "link/PollModes.h"
+#include "link/RegisterValues.h"
 
-class TForm1;
-
-// A run of holding registers read with function 3.
-struct RegisterBlock {
-    int first = 0;
-    int count = 0;
+// What the exchanges need to know of the front end: whether the setpoints
+// page is the one shown (it reads its block only; elsewhere the settings
+// exchange alternates its block with the live values).
+struct PollView {
+    bool setpointsShown = false;
 };
 
 struct Exchange {
     TPollMode mode;
     const char* name;
-    std::vector<RegisterBlock> blocks;                    // every block its builder may read
-    void (TForm1::*build)();                              // fills TxFrame bytes 0 to 5
-    void (TForm1::*decode)(const SentRequest& sent);      // a read reply that answers `sent`;
-                                                          // none for the write exchange
+    std::vector<RegisterBlock> blocks;                              // every block its builder may read
+    void (*build)(LinkState& s, const PollView& view);              // fills TxFrame bytes 0 to 5
+    // After a read reply that answers `sent`: the exchange's own state.
+    void (*answered)(LinkState& s, const SentRequest& sent, const PollView& view);
 };
 
 struct WriteKind {
     TExchangeContext context;
     const char* name;
-    void (TForm1::*build)();       // fills TxFrame bytes 0 to 5 with the write
-    void (TForm1::*echoed)();      // the exact echo arrived
-    void (TForm1::*finalWord)();   // the relay answered otherwise: an exception, or another value stored
+    void (*build)(LinkState& s);       // fills TxFrame bytes 0 to 5 with the write
+    void (*echoed)(LinkState& s);      // the exact echo arrived
+    void (*finalWord)(LinkState& s);   // the relay answered otherwise: an exception, or another value stored
 };
 
 const std::vector<Exchange>& Exchanges();
@@ -48,3 +51,22 @@ constexpr RegisterBlock kCurrentParamsBlock{50, 29};
 constexpr RegisterBlock kSettingsBlock{80, 44};
 constexpr RegisterBlock kLiveBlock{50, 11};
 constexpr RegisterBlock kMasksBlock{96, 12};
+
+// The request builders, by exchange.
+void ReadParamTimer(LinkState& s, const PollView& view);
+void ReadUstNastTimer(LinkState& s, const PollView& view);
+void ReadProtokolTimer(LinkState& s, const PollView& view);
+void ReadMaskTimer(LinkState& s, const PollView& view);
+void WriteUstTimer(LinkState& s, const PollView& view);
+
+// The write exchange's steps, by kind.
+void BuildSettingWrite(LinkState& s);
+void SettingWriteEnded(LinkState& s);
+void BuildMaskWrite(LinkState& s);
+void MaskWriteEnded(LinkState& s);
+void BuildClockWrite(LinkState& s);
+void ClockWriteEchoed(LinkState& s);
+void ClockWriteEnded(LinkState& s);
+
+// Starts the clock write of `moment` from its first field, the month.
+void StartClockWrite(LinkState& s, const ClockTime& moment);

@@ -45,3 +45,9 @@ void TraceDropped(const uint8_t* bytes, int count)
     if (lcLink().isDebugEnabled())
         qCDebug(lcLink, "%10.1f ms  <- %s  incomplete, dropped", Millis(), HexBytes(bytes, count).constData());
 }
+
+void TraceUnasked(const uint8_t* bytes, int count)
+{
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink, "%10.1f ms  <- %s  unasked, ignored", Millis(), HexBytes(bytes, count).constData());
+}

@@ -18,3 +18,5 @@ void TraceReply(const uint8_t* frame, int count, ReplyVerdict verdict);
 void TraceTimeOut(const SentRequest& sent);
 // Bytes of an unfinished reply thrown away by the next request.
 void TraceDropped(const uint8_t* bytes, int count);
+// Bytes that came while no request awaited an answer: noise, never decoded.
+void TraceUnasked(const uint8_t* bytes, int count);

@@ -1,5 +1,5 @@
-// The poll cycle's view of the serial line: one byte at a time, as the
-// relay link uses it. The real port and the tests' fake lines both plug in here.
+// The relay link's view of its line: bytes written and read, and how many are
+// waiting. The serial port, the tests' fake lines and other transports plug in here.
 #pragma once
 
 #include <cstdint>
@@ -27,4 +27,9 @@ public:
             ++got;
         return got;
     }
+
+    // Looks away from the input for `ms`: the rest of a reply on its way is
+    // then taken in one receive event rather than piece by piece. A line
+    // that cannot does nothing.
+    virtual void HoldRx(int /*ms*/) {}
 };

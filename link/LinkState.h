@@ -29,6 +29,12 @@ constexpr uint8_t kFunctionRead = 3;
 constexpr uint8_t kFunctionWrite = 6;
 constexpr uint8_t kExceptionBit = 0x80;
 
+// The fields of the relay's clock that a clock write sends, in the order it
+// sends them (the relay keeps no year).
+struct ClockTime {
+    uint16_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
 // The request that went out, kept with the exchange that built it, so that
 // its reply is judged against it and decoded by that exchange whatever the
 // user has switched to since.
@@ -80,6 +86,20 @@ struct LinkState {
     uint16_t ClockValue = 0;
     int32_t ClockStep = 0;         // 1 to 5 while the sequence runs
     uint8_t ClockFrameSent = 0;
+    ClockTime ClockWriteTime;      // the moment being written, taken once at the click
+
+    // The setting and the mask a write carries.
+    uint8_t WriteUstRegister = 0;
+    uint16_t WriteUstValue = 0;
+    uint16_t MaskWriteRegister = 0;
+    uint16_t MaskWriteValue = 0;
+
+    // The line between exchanges. A frame is an answer only while its request
+    // awaits one: from the send until a reply to it is concluded (a timed-out
+    // request still awaits until the next send, so a late whole reply counts).
+    uint8_t AwaitingReply = 0;
+    uint16_t BlockedTicks = 0;     // ticks a due send has waited for the line to fall silent
+    uint32_t UnaskedBytes = 0;     // bytes that came while no request awaited an answer
 
     // The request in flight (or the last one sent).
     SentRequest Sent;

@@ -4,22 +4,50 @@
 
 #include <algorithm>
 
+namespace {
+constexpr long long kNsPerMs = 1'000'000;
+
+int TicksFor(long long ns, int tickMs)
+{
+    const long long tickNs = tickMs * kNsPerMs;
+    return int((ns + tickNs - 1) / tickNs);
+}
+}  // namespace
+
+void PollCycle::SetPacing(int tickMs, int replyTimeoutTicks)
+{
+    tickMs = std::max(tickMs, 1);
+    // The k-th tick after an event comes more than k - 1 tick lengths after
+    // it; the tick after `sendAfterTicks_` more than the silence.
+    sendAfterTicks_ = std::max(TicksFor(kFrameSilenceNs, tickMs), 1);
+    const int ownFrameTicks = TicksFor(LineTimeNs(kRequestLength), tickMs) + sendAfterTicks_;
+    replyTimeoutTicks_ = std::max(replyTimeoutTicks, ownFrameTicks);
+}
+
 void PollCycle::Tick()
 {
     ++s_.TickCount;
-    if (s_.ReadyToSend == 1 && s_.TickCount > kSendAfterTicks) {
+    if (s_.ReadyToSend == 1 && s_.TickCount > sendAfterTicks_) {
         if (s_.CloseRequested == 1) {
             s_.CloseRequested = 0;
             client_.CloseComPort();
-        } else {
+        } else if (const int waiting = line_->BytesWaiting(); waiting > 0) {
+            // Bytes came that nobody has seen yet: the line is not silent.
+            Receive(waiting);
+        } else if (client_.HasRequest()) {
             Send();
         }
-    } else if (s_.TickCount > kReplyTimeoutTicks) {
+    } else if (s_.ReadyToSend == 0 && s_.TickCount > replyTimeoutTicks_) {
         s_.ReadyToSend = 1;
         ++s_.MissCount;
         TraceTimeOut(s_.Sent);
+        client_.ExchangeFailed(s_.Sent, ExchangeFailure::NoReply);
     }
+    ShowLinkLook();
+}
 
+void PollCycle::ShowLinkLook()
+{
     // The miss counter never overflows and the no-link state goes on.
     if (s_.MissCount >= kMissCeiling)
         s_.MissCount = kMissRestart;
@@ -35,15 +63,20 @@ void PollCycle::Tick()
 
 int PollCycle::TicksToNextEvent() const
 {
-    const int due = s_.ReadyToSend == 1 ? kSendAfterTicks + 1 : kReplyTimeoutTicks + 1;
+    const int due = s_.ReadyToSend == 1 ? sendAfterTicks_ + 1 : replyTimeoutTicks_ + 1;
     return std::max(due - int(s_.TickCount), 1);
+}
+
+bool PollCycle::Idle() const
+{
+    return s_.ReadyToSend == 1 && s_.CloseRequested == 0 && !client_.HasRequest();
 }
 
 int PollCycle::BytesStillExpected() const
 {
     const SentRequest& sent = s_.Sent;
     const int have = s_.RxCount;
-    if (!sent.valid || have == 0)
+    if (!sent.valid || have == 0 || !s_.AwaitingReply)
         return 0;
     // Until the function (and a read's byte count) is in, the bytes may still
     // turn out to be a short exception reply: nothing is predicted yet.
@@ -65,36 +98,66 @@ void PollCycle::Send()
         TraceDropped(s_.RxBuffer, s_.RxCount);
     s_.RxCount = 0;     // a partial reply still collected is dropped
     s_.TickCount = 0;
+    s_.BlockedTicks = 0;
     TraceRequest(s_.TxFrame, kRequestLength);
     line_->WriteBytes(s_.TxFrame, kRequestLength);
     s_.ReadyToSend = 0;
+    s_.AwaitingReply = 1;
+    client_.RequestSent(s_.Sent);
 }
 
 void PollCycle::Receive(int count)
 {
-    // Bytes on the line keep the exchange waiting, but only an accepted reply
-    // proves the link: a relay whose every answer is spoilt still ends in the
-    // no-link state.
+    // Bytes on the line keep the exchange waiting and restart the silence,
+    // but only an accepted reply proves the link: a relay whose every answer
+    // is spoilt still ends in the no-link state.
+    const uint16_t quietTicks = s_.TickCount;
     s_.TickCount = 0;
-    // The waiting bytes in reads of at most a buffer's worth; each is
-    // appended as it came.
+    // The waiting bytes in reads of at most a buffer's worth.
     uint8_t bytes[kRxBufferSize];
     while (count > 0) {
-        const int got = line_->ReadBytes(bytes, std::min(count, kRxBufferSize));
-        for (int i = 0; i < got; ++i) {
-            s_.RxByte = bytes[i];
-            s_.AppendRxByte(s_.RxByte);
+        const int asked = std::min(count, kRxBufferSize);
+        const int got = line_->ReadBytes(bytes, asked);
+        if (s_.AwaitingReply) {
+            for (int i = 0; i < got; ++i) {
+                s_.RxByte = bytes[i];
+                s_.AppendRxByte(s_.RxByte);
+            }
+        } else if (got > 0) {
+            s_.UnaskedBytes += uint32_t(got);
+            TraceUnasked(bytes, got);
         }
-        if (got < std::min(count, kRxBufferSize))
+        if (got < asked)
             break;
         count -= got;
     }
 
+    if (!s_.AwaitingReply) {
+        // A line that never falls silent must not hide a lost link: a send
+        // kept waiting for a whole reply time-out counts as a miss.
+        if (s_.ReadyToSend == 1) {
+            s_.BlockedTicks = uint16_t(s_.BlockedTicks + quietTicks);
+            if (s_.BlockedTicks > replyTimeoutTicks_) {
+                s_.BlockedTicks = 0;
+                ++s_.MissCount;
+                ShowLinkLook();
+            }
+        }
+        s_.ApplyRequestFlags();
+        return;
+    }
+
     const ReplyVerdict verdict = s_.AssessReply();
     if (verdict != ReplyVerdict::Incomplete) {
-        TraceReply(s_.RxBuffer, s_.ReplyDataLength + 5, verdict);
+        const int length = s_.ReplyDataLength + 5;
+        TraceReply(s_.RxBuffer, length, verdict);
+        if (s_.RxCount > length) {
+            // Whatever came behind the frame in the same event answers nothing.
+            s_.UnaskedBytes += uint32_t(s_.RxCount - length);
+            TraceUnasked(s_.RxBuffer + length, s_.RxCount - length);
+        }
         const bool flagsMayApply = Conclude(verdict);
-        s_.RxCount = 0;    // bytes after a whole reply go with it
+        s_.RxCount = 0;
         if (!flagsMayApply)
             return;
     }
@@ -107,33 +170,46 @@ bool PollCycle::Conclude(ReplyVerdict verdict)
     switch (verdict) {
     case ReplyVerdict::ReadValid:
         s_.ReadyToSend = 1;
+        s_.AwaitingReply = 0;
         s_.MissCount = 0;
         client_.HandleReadReply(s_.Sent);
         return true;
     case ReplyVerdict::WriteEcho:
     case ReplyVerdict::WriteAltered:
         s_.ReadyToSend = 1;
+        s_.AwaitingReply = 0;
         s_.MissCount = 0;
         client_.HandleWriteReply(s_.Sent, verdict);
         return true;
     case ReplyVerdict::Refused:
         if (writeSent) {
             s_.ReadyToSend = 1;
+            s_.AwaitingReply = 0;
             s_.MissCount = 0;
             client_.HandleWriteReply(s_.Sent, verdict);
             return true;
         }
-        break;   // an exception to a read is a failed exchange
+        FailExchange(ExchangeFailure::Refused);
+        return true;
     case ReplyVerdict::Incomplete:
     case ReplyVerdict::BadCrc:
     case ReplyVerdict::NotAnswer:
         break;
     }
-    // A failed exchange. A write stays unconfirmed and is sent again after
-    // the time-out, which counts the miss; a read may be asked again at once.
+    // A frame that is no answer. A write stays unconfirmed and awaits its
+    // echo until the time-out, which counts the miss and sends it again (the
+    // frame may have been noise over the relay's answer); a read has failed
+    // and may be asked again at once.
     if (writeSent)
         return false;
-    s_.ReadyToSend = 1;
-    ++s_.MissCount;
+    FailExchange(ExchangeFailure::Spoilt);
     return true;
+}
+
+void PollCycle::FailExchange(ExchangeFailure why)
+{
+    s_.ReadyToSend = 1;
+    s_.AwaitingReply = 0;
+    ++s_.MissCount;
+    client_.ExchangeFailed(s_.Sent, why);
 }

@@ -59,7 +59,7 @@ void TComPort::Open()
     if (fd_ >= 0)
         return;
 
-    devicePath_ = DevicePathFor(port_);
+    devicePath_ = explicitPath_.isEmpty() ? DevicePathFor(port_) : explicitPath_;
     const QByteArray path = QFile::encodeName(devicePath_);
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)

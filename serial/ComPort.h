@@ -34,6 +34,10 @@ public:
     QString Port() const { return port_; }
     void SetPort(const QString& name);
     QString DevicePath() const { return devicePath_; }   // the device last opened or tried
+    // Opens `path` instead of the device the COMn name maps to; an empty path
+    // returns to the mapping. Takes effect at the next Open.
+    void SetDevicePath(const QString& path) { explicitPath_ = path; }
+    QString ExplicitDevicePath() const { return explicitPath_; }
 
     bool Connected() const { return fd_ >= 0; }
     void SetConnected(bool on) { on ? Open() : Close(); }
@@ -114,6 +118,7 @@ private:
 
     QString port_ = QStringLiteral("COM1");
     QString devicePath_;
+    QString explicitPath_;
     int fd_ = -1;
     TSyncMethod syncMethod_ = smThreadSync;
     std::vector<TComLink*> links_;

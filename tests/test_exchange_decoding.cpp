@@ -61,13 +61,13 @@ struct Window {
     {
         form.FormShow();
         form.SetLine(&line);
-        form.SlaveAddress = 1;
+        form.Link().SlaveAddress = 1;
         form.PageControl1->SelectFromCode(page);
     }
     // Runs the poll cycle until one request has gone out; returns it.
     std::vector<uint8_t> SendOne()
     {
-        form.ReadyToSend = 1;
+        form.Link().ReadyToSend = 1;
         form.TimerTimer();
         form.TimerTimer();
         return line.TakeWritten();
@@ -83,15 +83,15 @@ struct Window {
 void RaiseRequestFor(TForm1& form, int32_t mode)
 {
     switch (mode) {
-    case pmReadParam: form.ReadParamRequest = 1; break;
-    case pmReadUstNast: form.ReadUstNastRequest = 1; break;
-    case pmReadProtokol: form.ProtokolNumber = 3; form.ReadProtokolRequest = 1; break;
-    case pmReadMask: form.ReadMaskRequest = 1; break;
+    case pmReadParam: form.Link().ReadParamRequest = 1; break;
+    case pmReadUstNast: form.Link().ReadUstNastRequest = 1; break;
+    case pmReadProtokol: form.Link().ProtokolNumber = 3; form.Link().ReadProtokolRequest = 1; break;
+    case pmReadMask: form.Link().ReadMaskRequest = 1; break;
     case pmWriteRegister:
-        form.WriteUstRegister = 90;
-        form.WriteUstValue = 4;
-        form.WriteFrameSent = 0;
-        form.WriteUstRequest = 1;
+        form.Link().WriteUstRegister = 90;
+        form.Link().WriteUstValue = 4;
+        form.Link().WriteFrameSent = 0;
+        form.Link().WriteUstRequest = 1;
         break;
     default: FAIL() << "no request flag for mode " << mode;
     }
@@ -129,9 +129,9 @@ TEST(ExchangeDecoding, MidReplySwitchNeverChangesWhatTheReplyShows)
                                  + b.name + ", page " + std::to_string(page));
                     Window reference(page), switched(page);
                     for (Window* w : {&reference, &switched}) {
-                        w->form.PollMode = a.mode;
-                        w->form.ExchangeContext = ContextFor(a, block);
-                        w->form.ProtokolNumber =
+                        w->form.Link().PollMode = a.mode;
+                        w->form.Link().ExchangeContext = ContextFor(a, block);
+                        w->form.Link().ProtokolNumber =
                             uint8_t(a.mode == pmReadProtokol ? (block.first - 128) / 17 + 1 : 1);
                         const auto request = w->SendOne();
                         ASSERT_EQ(request.size(), 8u);
@@ -158,7 +158,7 @@ TEST(ExchangeDecoding, MidReplySwitchNeverChangesWhatTheReplyShows)
 TEST(ExchangeDecoding, FramesThatDoNotAnswerTheRequestTouchNoControl)
 {
     Window w(0);
-    w.form.PollMode = pmReadParam;
+    w.form.Link().PollMode = pmReadParam;
     w.SendOne();
     w.Deliver(ReadReply(1, CurrentParamRegisters()));
     ASSERT_EQ(w.form.ControlAs<QLineEdit>("E2")->text(), "50");
@@ -177,7 +177,7 @@ TEST(ExchangeDecoding, FramesThatDoNotAnswerTheRequestTouchNoControl)
         w.Deliver(frame);
         EXPECT_EQ(Snapshot(w.form), before);
     }
-    EXPECT_EQ(w.form.MissCount, 4) << "each one a failed exchange";
+    EXPECT_EQ(w.form.Link().MissCount, 4) << "each one a failed exchange";
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <grp.h>
 #include <sys/stat.h>
 
-#include "app/PortMessages.h"
+#include "serial/PortMessages.h"
 
 #include "app/LedIndicator.h"
 #include "app/SpinEdit.h"
@@ -36,9 +36,9 @@ TEST(Connection, StartsClosedOnPageZeroWithComOneAndAddressOne)
     EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(form.PageControl1->currentIndex(), 0);
-    EXPECT_EQ(form.ComNumber, 1);
-    EXPECT_EQ(form.SlaveAddress, 1);
-    EXPECT_EQ(form.ReadParamRequest, 0) << "the start-up page selection raises nothing";
+    EXPECT_EQ(form.Link().ComNumber, 1);
+    EXPECT_EQ(form.Link().SlaveAddress, 1);
+    EXPECT_EQ(form.Link().ReadParamRequest, 0) << "the start-up page selection raises nothing";
     EXPECT_EQ(ui.Button("ButtonCOM")->text(), QStringLiteral("Открыть"));
     EXPECT_FALSE(ui.Lit());
     EXPECT_TRUE(ui.Text("E1").isEmpty());
@@ -83,7 +83,7 @@ TEST(Connection, OpeningShowsLiveValuesAndClosingEmptiesPageZero)
     EXPECT_FALSE(form.ControlAs<TLedIndicator>(QStringLiteral("L0"))->Checked());
     EXPECT_TRUE(ui.Button("ButtonSys")->isHidden());
     EXPECT_FALSE(form.ControlAs<QDateEdit>(QStringLiteral("DPicker"))->isEnabled());
-    EXPECT_EQ(form.ExchangeContext, 1);
+    EXPECT_EQ(form.Link().ExchangeContext, 1);
 
     // And it opens again.
     ASSERT_TRUE(ui.Open());
@@ -145,7 +145,7 @@ TEST(Connection, PortMenuChoosesTheNextPortAndPopsUpOnlyWhileClosed)
     items[2]->trigger();
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(items[i]->isChecked(), i == 2);
-    EXPECT_EQ(form.ComNumber, 3);
+    EXPECT_EQ(form.Link().ComNumber, 3);
 
     ASSERT_TRUE(ui.Open());
     EXPECT_EQ(form.ControlAs<QLabel>(QStringLiteral("LabelNum"))->text(), QStringLiteral("COM 3"));
@@ -178,9 +178,9 @@ TEST(Connection, EnterInTheAddressFieldChangesTheNextRequest)
     address->selectAll();
     QTest::keyClicks(address, QStringLiteral("7"));
     QTest::qWait(100);
-    EXPECT_EQ(form.SlaveAddress, 1) << "typing alone changes nothing";
+    EXPECT_EQ(form.Link().SlaveAddress, 1) << "typing alone changes nothing";
     QTest::keyClick(address, Qt::Key_Return);
-    EXPECT_EQ(form.SlaveAddress, 7);
+    EXPECT_EQ(form.Link().SlaveAddress, 7);
 
     auto logHas = [&](const QByteArray& prefix) {
         QFile f(QString::fromStdString(log));
@@ -193,7 +193,7 @@ TEST(Connection, EnterInTheAddressFieldChangesTheNextRequest)
     };
     EXPECT_TRUE(QTest::qWaitFor([&] { return logHas("07 03 00 32 00 1D"); }, 5000));
     // Nobody answers at 7: the link is declared lost and the notice blinks.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form.MissCount >= 5; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Link().MissCount >= 5; }, 5000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return form.Timer3->isActive(); }, 1000));
     EXPECT_TRUE(ui.Button("ButtonSys")->isHidden());
 
@@ -201,7 +201,7 @@ TEST(Connection, EnterInTheAddressFieldChangesTheNextRequest)
     address->selectAll();
     QTest::keyClicks(address, QStringLiteral("1"));
     QTest::keyClick(address, Qt::Key_Enter);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !form.Timer3->isActive() && form.MissCount == 0; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form.Timer3->isActive() && form.Link().MissCount == 0; }, 5000));
     EXPECT_TRUE(form.ControlAs<QLabel>(QStringLiteral("LabelS1"))->isHidden());
     EXPECT_FALSE(ui.Button("ButtonSys")->isHidden());
     ASSERT_TRUE(ui.Close());
@@ -217,7 +217,7 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
     WindowDriver ui{form};
     ui.Click("ButtonCOM");
     ASSERT_TRUE(form.ComPort->Connected());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.MissCount >= 5; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Link().MissCount >= 5; }, 10000));
     auto* notice = form.ControlAs<QLabel>(QStringLiteral("LabelS1"));
     const bool before = notice->isHidden();
     EXPECT_TRUE(QTest::qWaitFor([&] { return notice->isHidden() != before; }, 3000)) << "the notice blinks";
@@ -228,19 +228,19 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
     // send again (two wake-ups in 32 ticks), not every 5 ms.
     int wakeUps = 0;
     auto counter = QObject::connect(form.Timer, &QTimer::timeout, [&] { ++wakeUps; });
-    const int misses = form.MissCount;
+    const int misses = form.Link().MissCount;
     QTest::qWait(1000);
     QObject::disconnect(counter);
-    EXPECT_GT(form.MissCount, misses) << "still polling";
-    EXPECT_LE(wakeUps, 2 * (form.MissCount - misses) + 2);
+    EXPECT_GT(form.Link().MissCount, misses) << "still polling";
+    EXPECT_LE(wakeUps, 2 * (form.Link().MissCount - misses) + 2);
 
     // A page entered now asks for nothing, is reset, and blinks its own notice.
     auto* spin = form.ControlAs<TSpinEdit>(QStringLiteral("SE4"));
     spin->SetValue(321);
     ui.SelectPage(1);
     EXPECT_EQ(spin->Value(), 0);
-    EXPECT_EQ(form.ReadUstNastRequest, 0);
-    EXPECT_EQ(form.PollMode, 5);
+    EXPECT_EQ(form.Link().ReadUstNastRequest, 0);
+    EXPECT_EQ(form.Link().PollMode, 5);
     auto* notice2 = form.ControlAs<QLabel>(QStringLiteral("LabelS2"));
     const bool before2 = notice2->isHidden();
     EXPECT_TRUE(QTest::qWaitFor([&] { return notice2->isHidden() != before2; }, 3000));
@@ -248,11 +248,11 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
 
     // The close waits for the request in flight to time out, then happens.
     ui.Click("ButtonCOM");
-    EXPECT_EQ(form.CloseRequested, 1);
+    EXPECT_EQ(form.Link().CloseRequested, 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 5000));
     EXPECT_TRUE(notice->isHidden());
     EXPECT_FALSE(form.Timer3->isActive());
-    EXPECT_EQ(form.MissCount, 0);
+    EXPECT_EQ(form.Link().MissCount, 0);
     EXPECT_TRUE(boxes.shown.empty());
 }
 
@@ -283,7 +283,7 @@ TEST(Connection, ReplyInOneBytePiecesIsTakenInAFewReceiveEventsAndShownWhole)
     // Taken as the bytes land, a reply costs about seven wake-ups here; looking
     // away for its rest, two or three.
     EXPECT_LE(wakeUps, 5 * exchanges) << wakeUps << " wake-ups for " << exchanges << " replies";
-    EXPECT_EQ(form.MissCount, 0);
+    EXPECT_EQ(form.Link().MissCount, 0);
     EXPECT_EQ(ui.Text("E0"), QStringLiteral("777"));
     EXPECT_EQ(ui.Text("E2"), QStringLiteral("4321"));
     EXPECT_EQ(ui.Text("E12"), QStringLiteral("65535"));

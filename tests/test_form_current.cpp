@@ -22,9 +22,9 @@ struct CurrentPage : ::testing::Test {
     {
         form.FormShow();
         form.SetLine(&line);
-        form.SlaveAddress = 1;
-        form.PollMode = 5;
-        form.ReadyToSend = 1;
+        form.Link().SlaveAddress = 1;
+        form.Link().PollMode = 5;
+        form.Link().ReadyToSend = 1;
     }
     QString Text(const char* name) { return form.ControlAs<QLineEdit>(QLatin1String(name))->text(); }
     bool Lit(int i) { return form.ControlAs<TLedIndicator>(QStringLiteral("L%1").arg(i))->Checked(); }
@@ -62,11 +62,11 @@ struct CurrentPage : ::testing::Test {
 TEST_F(CurrentPage, FreshWindowHasZeroedLinkStateAndEmptyFields)
 {
     TForm1 other;
-    EXPECT_EQ(other.PollMode, 0);
-    EXPECT_EQ(other.MissCount, 0);
-    EXPECT_EQ(other.ReadyToSend, 0);
-    EXPECT_EQ(other.RxCount, 0);
-    EXPECT_EQ(other.ReadParamRequest + other.WriteUstRequest + other.WriteFrameSent, 0);
+    EXPECT_EQ(other.Link().PollMode, 0);
+    EXPECT_EQ(other.Link().MissCount, 0);
+    EXPECT_EQ(other.Link().ReadyToSend, 0);
+    EXPECT_EQ(other.Link().RxCount, 0);
+    EXPECT_EQ(other.Link().ReadParamRequest + other.Link().WriteUstRequest + other.Link().WriteFrameSent, 0);
     EXPECT_EQ(Text("E1"), QString());   // the design text is cleared on first show
 }
 
@@ -87,8 +87,8 @@ TEST_F(CurrentPage, EveryFieldIsDecodedUnsignedAsPlainDecimal)
     EXPECT_EQ(Text("E11"), "610");
     EXPECT_EQ(Text("E12"), "392");
     EXPECT_EQ(Text("E1"), "00000000 00000000");
-    EXPECT_EQ(form.RxCount, 0);
-    EXPECT_EQ(form.ReadyToSend, 1);
+    EXPECT_EQ(form.Link().RxCount, 0);
+    EXPECT_EQ(form.Link().ReadyToSend, 1);
 }
 
 TEST_F(CurrentPage, StatusWordDrivesTheTextAndFifteenLeds)
@@ -129,7 +129,7 @@ TEST_F(CurrentPage, ClockOutOfRangeOrNonexistentShowsTheFallbackAndPollingGoesOn
         EXPECT_EQ(DPicker()->date(), QDate(2001, 1, 1));
         EXPECT_EQ(TPicker()->time(), QTime(1, 0, 0));
         EXPECT_EQ(Text("E2"), "50");   // the rest of the reply is shown
-        EXPECT_EQ(form.ReadyToSend, 1);
+        EXPECT_EQ(form.Link().ReadyToSend, 1);
     }
 }
 
@@ -156,12 +156,12 @@ TEST_F(CurrentPage, WrongCrcLeavesTheDisplayUntouched)
     line.Feed(reply);
     form.Receive(nullptr, line.BytesWaiting());
     EXPECT_EQ(Text("E2"), "11");
-    EXPECT_EQ(form.MissCount, 1);
+    EXPECT_EQ(form.Link().MissCount, 1);
 }
 
 TEST_F(CurrentPage, AddressTakesOnlyItsLowByteIntoTheRequest)
 {
-    form.SlaveAddress = 0x0102;
+    form.Link().SlaveAddress = 0x0102;
     form.TimerTimer();
     form.TimerTimer();
     const auto frame = line.TakeWritten();

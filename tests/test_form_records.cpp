@@ -14,7 +14,7 @@
 #include <cerrno>
 
 #include "app/LedIndicator.h"
-#include "app/LocaleFormats.h"
+#include "exchanges/LocaleFormats.h"
 #include "report/ReportFile.h"
 #include "support/RelaySim.h"
 #include "support/SimLog.h"
@@ -141,12 +141,12 @@ TEST_F(RecordTabs, SwitchingTabsWhileAReplyIsOnItsWayNeverMixesRecords)
     QObject::connect(form.Timer, &QTimer::timeout, &scope, [&] {
         // The moment a request for record 1 has gone out, the user goes to
         // record 2, and back once record 2's request has gone.
-        if (form.ReadyToSend != 0 || switches >= 6)
+        if (form.Link().ReadyToSend != 0 || switches >= 6)
             return;
-        if (form.Sent.Register() == 128 && form.PageControl1->currentIndex() == 3) {
+        if (form.Link().Sent.Register() == 128 && form.PageControl1->currentIndex() == 3) {
             ui.SelectPage(4);
             ++switches;
-        } else if (form.Sent.Register() == 145 && form.PageControl1->currentIndex() == 4) {
+        } else if (form.Link().Sent.Register() == 145 && form.PageControl1->currentIndex() == 4) {
             ui.SelectPage(3);
             ++switches;
         }
@@ -218,7 +218,7 @@ TEST_F(RecordTabs, ReportButtonWritesTheTabIntoTxtAndAFullDiskKeepsTheEarlierRep
     EXPECT_EQ(again.readAll(), bytes);
     const size_t frames = LoggedFrames(logPath).size();
     ASSERT_TRUE(WaitFor([&] { return LoggedFrames(logPath).size() > frames + 3; }));
-    EXPECT_EQ(form.PollMode, 7);
+    EXPECT_EQ(form.Link().PollMode, 7);
 }
 
 TEST(RecordReports, NeverFilledTabGivesLabelsAndUnitsOnly)

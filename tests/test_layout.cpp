@@ -24,7 +24,7 @@
 #include "app/Fonts.h"
 #include "app/LayoutTables.h"
 #include "app/LedIndicator.h"
-#include "app/LocaleFormats.h"
+#include "exchanges/LocaleFormats.h"
 #include "app/PageControl.h"
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"

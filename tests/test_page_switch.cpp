@@ -33,21 +33,21 @@ TEST(PageSwitch, EachPageWithALinkSwitchesTheExchangeAndBlinksItsPanel)
         ui.SelectPage(e.page);
         EXPECT_TRUE(Panel(form, e.page)->isHidden()) << "page " << e.page;
         if (e.context >= 0) {
-            EXPECT_EQ(form.ExchangeContext, e.context) << "set at once, page " << e.page;
+            EXPECT_EQ(form.Link().ExchangeContext, e.context) << "set at once, page " << e.page;
         }
         if (e.record >= 0) {
-            EXPECT_EQ(form.ProtokolNumber, e.record);
+            EXPECT_EQ(form.Link().ProtokolNumber, e.record);
         }
-        EXPECT_TRUE(QTest::qWaitFor([&] { return form.PollMode == e.pollMode; }, 3000)) << "page " << e.page;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form.Link().PollMode == e.pollMode; }, 3000)) << "page " << e.page;
         EXPECT_TRUE(QTest::qWaitFor([&] { return !Panel(form, e.page)->isHidden(); }, 3000));
         EXPECT_FALSE(form.Timer2->isActive());
     }
     // The about page switches nothing; leaving it withdraws nothing.
     ui.SelectPage(8);
     QTest::qWait(400);
-    EXPECT_EQ(form.PollMode, 5);
+    EXPECT_EQ(form.Link().PollMode, 5);
     ui.SelectPage(7);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form.PollMode == 8; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Link().PollMode == 8; }, 3000));
     EXPECT_TRUE(boxes.shown.empty());
     ASSERT_TRUE(ui.Close());
 }
@@ -67,7 +67,7 @@ struct HeldCycle : ::testing::Test {
         ui.Click("ButtonCOM");
         ASSERT_TRUE(form.ComPort->Connected());
         form.Timer->stop();
-        form.MissCount = 0;
+        form.Link().MissCount = 0;
     }
     void Change(int from, int to)
     {
@@ -79,17 +79,17 @@ struct HeldCycle : ::testing::Test {
 TEST_F(HeldCycle, PageLeftBeforeTheReceiveEventLeavesNoTrace)
 {
     Change(0, 3);
-    EXPECT_EQ(form.ReadProtokolRequest, 1);
+    EXPECT_EQ(form.Link().ReadProtokolRequest, 1);
     Change(3, 8);
-    EXPECT_EQ(form.ReadProtokolRequest, 0);
-    EXPECT_EQ(form.ReadParamRequest + form.ReadUstNastRequest + form.ReadMaskRequest, 0);
+    EXPECT_EQ(form.Link().ReadProtokolRequest, 0);
+    EXPECT_EQ(form.Link().ReadParamRequest + form.Link().ReadUstNastRequest + form.Link().ReadMaskRequest, 0);
 
     Change(8, 1);
     Change(1, 2);
-    EXPECT_EQ(form.ReadUstNastRequest, 1);
-    EXPECT_EQ(form.ExchangeContext, 11);
-    form.ApplyRequestFlags();
-    EXPECT_EQ(form.PollMode, 1);
+    EXPECT_EQ(form.Link().ReadUstNastRequest, 1);
+    EXPECT_EQ(form.Link().ExchangeContext, 11);
+    form.Link().ApplyRequestFlags();
+    EXPECT_EQ(form.Link().PollMode, 1);
 }
 
 TEST_F(HeldCycle, TwoQuickChangesShowOnlyTheLastPanel)
@@ -109,11 +109,11 @@ TEST_F(HeldCycle, TwoQuickChangesShowOnlyTheLastPanel)
 
 TEST_F(HeldCycle, FiveMissesMakeAPageChangeActAsWithoutALink)
 {
-    form.MissCount = 5;
+    form.Link().MissCount = 5;
     auto* spin = form.ControlAs<TSpinEdit>(QStringLiteral("SE3"));
     spin->SetValue(1234);
     Change(0, 1);
-    EXPECT_EQ(form.ReadUstNastRequest, 0);
+    EXPECT_EQ(form.Link().ReadUstNastRequest, 0);
     EXPECT_FALSE(Panel(form, 1)->isHidden());
     EXPECT_FALSE(form.Timer2->isActive());
     EXPECT_EQ(spin->Value(), 0);
@@ -166,8 +166,8 @@ TEST(PageSwitch, PagesEnteredWithoutALinkAreResetAndAskForNothing)
     ui.SelectPage(0);
     EXPECT_TRUE(edit("E5")->text().isEmpty());
 
-    EXPECT_EQ(form.ReadParamRequest + form.ReadUstNastRequest + form.ReadProtokolRequest
-                  + form.ReadMaskRequest, 0);
+    EXPECT_EQ(form.Link().ReadParamRequest + form.Link().ReadUstNastRequest + form.Link().ReadProtokolRequest
+                  + form.Link().ReadMaskRequest, 0);
     EXPECT_FALSE(form.Timer2->isActive());
     for (int p = 0; p < 8; ++p)
         EXPECT_FALSE(Panel(form, p)->isHidden());

@@ -367,6 +367,81 @@ TEST_F(Cycle, CloseHappensOnTheTickThatWouldSendWithinAbout32Ticks)
     EXPECT_TRUE(line.written.empty());
 }
 
+// A frame is an answer only while its request awaits one: a second,
+// well-formed reply after the first was concluded is noise, counted and
+// never decoded, whether it comes in its own event or behind the first.
+TEST_F(Cycle, FramesAfterTheConcludedReplyAreNoise)
+{
+    Ticks(2);
+    line.TakeWritten();
+    auto foreign = CurrentParamRegisters();
+    foreign[0] = 0xBEEF;
+    const auto reply = ReadReply(1, CurrentParamRegisters());
+    const auto unasked = ReadReply(1, foreign);
+    std::vector<uint8_t> both = reply;
+    both.insert(both.end(), unasked.begin(), unasked.begin() + 10);
+    Deliver(both);
+    Deliver({unasked.begin() + 10, unasked.end()});
+    EXPECT_EQ(client.readReplies, 1);
+    EXPECT_EQ(s.UnaskedBytes, unasked.size());
+    EXPECT_EQ(s.MissCount, 0);
+
+    // A write's echo doubled: the second echo confirms nothing more.
+    FillWriteRequest(s.TxFrame, 1, 100, 500);
+    s.PollMode = 2;
+    Ticks(2);
+    const std::vector<uint8_t> echo = line.TakeWritten();
+    Deliver(echo);
+    Deliver(echo);
+    EXPECT_EQ(client.writeEchoes, 1);
+    EXPECT_EQ(client.readReplies, 1);
+}
+
+// A request goes out only after 3.5 character times of silence: on the
+// window's 5 ms grid the second tick after the last byte seen; bytes that
+// came unread are taken first and start the silence again.
+TEST_F(Cycle, RequestWaitsForTheSilenceAfterAnyByteOnTheLine)
+{
+    EXPECT_EQ(cycle.SendAfterTicks(), 1);
+    Ticks(2);
+    line.TakeWritten();
+    Deliver(ReadReply(1, CurrentParamRegisters()));
+    cycle.Tick();
+    line.Feed({0x01, 0x03});   // a frame nobody asked for begins
+    cycle.Tick();
+    EXPECT_TRUE(line.written.empty()) << "no request while bytes are on the line";
+    EXPECT_EQ(line.BytesWaiting(), 0) << "they were read as noise";
+    EXPECT_EQ(s.UnaskedBytes, 2u);
+    cycle.Tick();
+    EXPECT_TRUE(line.written.empty());
+    cycle.Tick();
+    EXPECT_EQ(line.TakeWritten().size(), 8u);
+
+    // A finer grid waits more ticks for the same silence, and the time-out is
+    // never shorter than our own frame and the silence after it.
+    PollCycle fine{s, client};
+    fine.SetPacing(1, 3);
+    EXPECT_EQ(fine.SendAfterTicks(), 4);
+    EXPECT_EQ(fine.ReplyTimeoutTicks(), 13);
+}
+
+// A line that never falls silent keeps the request from going out; a send
+// kept waiting a whole reply time-out counts a miss, so five of them show
+// the no-link state instead of stale values without a word.
+TEST_F(Cycle, LineThatNeverFallsSilentCountsMisses)
+{
+    Ticks(2);
+    line.TakeWritten();
+    Deliver(ReadReply(1, CurrentParamRegisters()));
+    for (int i = 0; i < 5 * 32; ++i) {
+        cycle.CountIdleTicks(1);
+        Deliver({0x55});
+    }
+    EXPECT_TRUE(line.written.empty());
+    EXPECT_EQ(s.MissCount, 5);
+    EXPECT_TRUE(client.linkLost);
+}
+
 TEST_F(Cycle, FailedWritePropagatesAndLeavesTheCycleReady)
 {
     line.failWrites = true;

@@ -21,7 +21,7 @@
 #include "app/SpinEdit.h"
 #include "exchanges/EventRecords.h"
 #include "exchanges/RelayClock.h"
-#include "app/LocaleFormats.h"
+#include "exchanges/LocaleFormats.h"
 #include "link/BitText.h"
 #include "support/RelaySim.h"
 #include "support/SimLog.h"
@@ -209,9 +209,9 @@ TEST(FaultSoak, EveryValueShownIsTheRelaysAndNoWriteIsLost)
         soak.held[target->row->reg].push_back(value);
         QTest::keyClick(spin, Qt::Key_Return);
         soak.userActing = false;
-        if (form.WriteUstRequest == 1)
+        if (form.Link().WriteUstRequest == 1)
             entered.push_back({target->row->reg, value});
-        (void)QTest::qWaitFor([&] { return form.WriteUstRequest == 0 && form.PollMode != 2; }, 10000);
+        (void)QTest::qWaitFor([&] { return form.Link().WriteUstRequest == 0 && form.Link().PollMode != 2; }, 10000);
     }
 
     // Let the page settle with good reads, then close and ask the relay itself.

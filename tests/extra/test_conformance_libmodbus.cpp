@@ -168,7 +168,7 @@ TEST(Conformance, WindowShowsTheRegistersOfALibmodbusSlave)
         const int before = slave.answered();
         QTest::qWait(600);
         EXPECT_GT(slave.answered(), before + 2);
-        EXPECT_LT(form.MissCount, 5);
+        EXPECT_LT(form.Link().MissCount, 5);
 
         QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 5000));

@@ -8,7 +8,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ExitCodes.h"
-#include "app/LocaleFormats.h"
+#include "exchanges/LocaleFormats.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/RegisterCatalog.h"
 #include "exchanges/RelayClock.h"

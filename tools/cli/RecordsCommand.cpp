@@ -9,7 +9,7 @@
 #include "exchanges/EventRecords.h"
 #include "exchanges/RegisterCatalog.h"
 #include "exchanges/RelayClock.h"
-#include "app/LocaleFormats.h"
+#include "exchanges/LocaleFormats.h"
 #include "link/BitText.h"
 
 namespace {

@@ -1,27 +1,23 @@
 #include "RelayLink.h"
 
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QRegularExpression>
+#include <QEventLoop>
 
-#include "app/PortMessages.h"
-#include "link/FrameTrace.h"
-
-#include <algorithm>
+#include "serial/ComPort.h"
+#include "serial/PortMessages.h"
 
 namespace {
 
-// A read returns at once with what is waiting, else with the first byte or
-// after this slice; the reply's own time-out is counted around it.
-constexpr int kReadSliceMs = 20;
-// The window's default device; a path given on the command line is opened as it.
-const char* const kPathPortName = "COM1";
+// The companion has no screen to keep still: it looks at the line every
+// millisecond, so a request follows the silence after a reply closely.
+constexpr int kTickMs = 1;
 
-bool IsComName(const QString& port)
+SessionOptions OptionsFor(const LinkSettings& settings)
 {
-    static const QRegularExpression com(QStringLiteral("^COM[1-9][0-9]?$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    return com.match(port).hasMatch();
+    SessionOptions options;
+    options.tickMs = kTickMs;
+    options.replyTimeoutTicks = settings.timeoutMs / kTickMs;
+    options.tries = settings.retries + 1;
+    return options;
 }
 
 }  // namespace
@@ -37,134 +33,88 @@ QString ExceptionText(int code)
     }
 }
 
-RelayLink::RelayLink(const LinkSettings& settings) : settings_(settings)
+RelayLink::RelayLink(const LinkSettings& settings) : settings_(settings), session_(OptionsFor(settings))
 {
-    port_.BaudRate = br9600;
-    port_.StopBits = sbOneStopBit;
-    port_.DataBits = dbEight;
-    // Requests are answered in turn here, so no watcher is needed.
-    port_.Events.clear();
-    port_.Timeouts.ReadInterval = -1;
-    port_.Timeouts.ReadTotalMultiplier = -1;
-    port_.Timeouts.ReadTotalConstant = kReadSliceMs;
-    port_.Timeouts.WriteTotalMultiplier = 0;
-    port_.Timeouts.WriteTotalConstant = 0;
+    session_.State().SlaveAddress = settings.address;
+    QObject::connect(&session_, &RelaySession::lineLost, &session_, [this](int osError, const QString&) {
+        lost_ = true;
+        lostError_ = osError;
+    });
 }
 
 RelayLink::~RelayLink() = default;
 
 bool RelayLink::Open(QString& failure)
 {
-    if (IsComName(settings_.port)) {
-        port_.SetPort(settings_.port);
-    } else {
-        // A path goes where the window's mapping looks for COM1's device.
-        qputenv("ZASHCHITA_COM1", QFile::encodeName(settings_.port));
-        port_.SetPort(QString::fromLatin1(kPathPortName));
-    }
     try {
-        port_.Open();
+        session_.Open(settings_.port);
     } catch (const EComPort& e) {
         failure = QStringLiteral("cannot open the port\n%1")
-                      .arg(PortFailureDetail(port_.DevicePath(), e.OsErrorCode, e.Message()));
+                      .arg(PortFailureDetail(session_.DevicePath(), e.OsErrorCode, e.Message()));
         return false;
     }
     return true;
 }
 
-void RelayLink::DropWaitingBytes()
+void RelayLink::WaitForAnswer()
 {
-    uint8_t stale[kRxBufferSize];
-    for (int waiting = port_.BytesWaiting(); waiting > 0; waiting = port_.BytesWaiting())
-        if (port_.Read(stale, std::min(waiting, int(sizeof stale))) <= 0)
-            break;
-}
-
-ReplyVerdict RelayLink::Exchange()
-{
-    link_.SealTxFrame();
-    // Whatever is on the line now answers an earlier request.
-    DropWaitingBytes();
-    link_.RxCount = 0;
-    link_.RecordSent();
-    TraceRequest(link_.TxFrame, kRequestLength);
-    port_.Write(link_.TxFrame, kRequestLength);
-
-    const QDeadlineTimer deadline(settings_.timeoutMs);
-    uint8_t chunk[kRxBufferSize];
-    while (!deadline.hasExpired()) {
-        const int count = port_.Read(chunk, int(sizeof chunk));
-        for (int i = 0; i < count; ++i) {
-            link_.AppendRxByte(chunk[i]);
-            const ReplyVerdict verdict = link_.AssessReply();
-            if (verdict == ReplyVerdict::Incomplete)
-                continue;
-            TraceReply(link_.RxBuffer, link_.ReplyDataLength + 5, verdict);
-            if (verdict != ReplyVerdict::NotAnswer)
-                return verdict;
-            link_.RxCount = 0;   // someone else's frame: ours may still come
-        }
-    }
-    TraceTimeOut(link_.Sent);
-    if (link_.RxCount > 0)
-        TraceDropped(link_.RxBuffer, link_.RxCount);
-    return ReplyVerdict::Incomplete;
+    QEventLoop loop;
+    const QMetaObject::Connection stops[] = {
+        QObject::connect(&session_, &RelaySession::blockRead, &loop, &QEventLoop::quit),
+        QObject::connect(&session_, &RelaySession::readFailed, &loop, &QEventLoop::quit),
+        QObject::connect(&session_, &RelaySession::writeEnded, &loop, &QEventLoop::quit),
+        QObject::connect(&session_, &RelaySession::lineLost, &loop, &QEventLoop::quit),
+    };
+    if (!lost_ && session_.Asking())
+        loop.exec();
+    for (const QMetaObject::Connection& c : stops)
+        QObject::disconnect(c);
+    if (lost_)
+        throw EComPort(ceRead, lostError_);
 }
 
 BlockRead RelayLink::Read(const RegisterBlock& block)
 {
     BlockRead read;
     read.block = block;
-    bool spoilt = false;
-    for (int attempt = 0; attempt <= settings_.retries; ++attempt) {
-        FillReadRequest(link_.TxFrame, settings_.address, block.first, block.count);
-        const ReplyVerdict verdict = Exchange();
-        if (verdict == ReplyVerdict::ReadValid) {
-            for (int reg = block.first; reg < block.first + block.count; ++reg)
-                read.values.push_back(ReplyRegister(link_.RxBuffer, block.first, reg));
-            read.ok = true;
-            return read;
+    QObject scope;
+    QObject::connect(&session_, &RelaySession::blockRead, &scope, [&](const RegisterValues& reply) {
+        read.ok = true;
+        read.values = reply.values;
+    });
+    QObject::connect(&session_, &RelaySession::readFailed, &scope, [&](const ReadFailure& f) {
+        const QString registers = QStringLiteral("registers %1 to %2").arg(block.first).arg(block.first + block.count - 1);
+        if (f.why == ExchangeFailure::Refused) {
+            read.failure = QStringLiteral("the relay at address %1 refused to read %2: exception %3")
+                               .arg(Address()).arg(registers, ExceptionText(f.exceptionCode));
+            return;
         }
-        if (verdict == ReplyVerdict::Refused) {
-            read.failure = QStringLiteral("the relay at address %1 refused to read registers %2 to %3: "
-                                          "exception %4")
-                               .arg(settings_.address).arg(block.first).arg(block.first + block.count - 1)
-                               .arg(ExceptionText(link_.RxBuffer[2]));
-            return read;
-        }
-        spoilt = spoilt || verdict == ReplyVerdict::BadCrc;
-    }
-    read.failure = QStringLiteral("%1 from the relay at address %2 on %3 to a read of registers %4 to %5 "
-                                  "(%6 requests, %7 ms each)")
-                       .arg(spoilt ? QStringLiteral("no sound reply") : QStringLiteral("no reply"))
-                       .arg(settings_.address).arg(DevicePath()).arg(block.first)
-                       .arg(block.first + block.count - 1).arg(settings_.retries + 1).arg(settings_.timeoutMs);
+        read.failure = QStringLiteral("%1 from the relay at address %2 on %3 (9600 8N1) to a read of %4 "
+                                      "after %5 tries of %6 ms: check the relay's address, the A/B wiring "
+                                      "and the line's termination")
+                           .arg(f.spoiltSeen ? QStringLiteral("no sound reply") : QStringLiteral("no reply"))
+                           .arg(Address()).arg(DevicePath(), registers).arg(f.tries).arg(settings_.timeoutMs);
+    });
+    session_.AskRead(block);
+    WaitForAnswer();
     return read;
 }
 
 RegisterWrite RelayLink::Write(int reg, uint16_t value)
 {
     RegisterWrite write;
+    QObject scope;
+    QObject::connect(&session_, &RelaySession::writeEnded, &scope, [&](const WriteResult& r) {
+        switch (r.how) {
+        case WriteHow::Echoed: write.outcome = WriteOutcome::Confirmed; break;
+        case WriteHow::Altered: write.outcome = WriteOutcome::Altered; write.stored = r.stored; break;
+        case WriteHow::Refused: write.outcome = WriteOutcome::Refused; write.exceptionCode = r.exceptionCode; break;
+        case WriteHow::NoAnswer: write.outcome = WriteOutcome::NoEcho; break;
+        }
+    });
     // Writing the same value again is harmless, so an echo lost on the line
     // is asked for again like a lost read.
-    for (int attempt = 0; attempt <= settings_.retries; ++attempt) {
-        FillWriteRequest(link_.TxFrame, settings_.address, reg, value);
-        const ReplyVerdict verdict = Exchange();
-        if (verdict == ReplyVerdict::WriteEcho) {
-            write.outcome = WriteOutcome::Confirmed;
-            return write;
-        }
-        if (verdict == ReplyVerdict::WriteAltered) {
-            write.outcome = WriteOutcome::Altered;
-            write.stored = uint16_t(link_.RxBuffer[4] << 8 | link_.RxBuffer[5]);
-            return write;
-        }
-        if (verdict == ReplyVerdict::Refused) {
-            write.outcome = WriteOutcome::Refused;
-            write.exceptionCode = link_.RxBuffer[2];
-            return write;
-        }
-    }
-    write.outcome = WriteOutcome::NoEcho;
+    session_.AskWrite(reg, value);
+    WaitForAnswer();
     return write;
 }

@@ -1,7 +1,9 @@
-// One relay on a serial line, asked one request at a time: a read of a block
-// of registers with function 3, or a write of one register with function 6
-// confirmed only by its exact echo. Frames are built, sealed, collected and
-// judged by the link core the window uses, and traced by its frame trace.
+// One relay on a line, asked one question at a time through the relay
+// session the window uses: a read of a block of registers with function 3,
+// or a write of one register with function 6 confirmed only by its exact
+// echo. The session keeps the line's rules (silence before each request,
+// only an awaited frame is an answer), the time-out and the tries; this
+// class waits in the event loop for each answer.
 #pragma once
 
 #include <QString>
@@ -9,9 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "exchanges/ExchangeTable.h"
-#include "link/LinkState.h"
-#include "serial/ComPort.h"
+#include "link/RelaySession.h"
 
 struct LinkSettings {
     QString port;          // a device path, or COMn with the window's mapping
@@ -55,22 +55,23 @@ public:
     // Opens the port 9600 8N1 as the window does. On failure returns false
     // with the device tried and the system's reason in `failure`.
     bool Open(QString& failure);
-    QString DevicePath() const { return port_.DevicePath(); }
+    QString DevicePath() const { return session_.DevicePath(); }
 
-    int Address() const { return settings_.address; }
-    void SetAddress(int address) { settings_.address = address; }
+    int Address() const { return session_.State().SlaveAddress; }
+    void SetAddress(int address) { session_.State().SlaveAddress = address; }
 
-    // A failing device (pulled adapter) throws EComPort from these.
+    // A line that goes away (a pulled adapter) throws EComPort from these,
+    // with the system's error code.
     BlockRead Read(const RegisterBlock& block);
     RegisterWrite Write(int reg, uint16_t value);
 
 private:
-    // Sends the request in TxFrame (bytes 0 to 5 filled) and collects its
-    // answer; Incomplete when none came within the time-out.
-    ReplyVerdict Exchange();
-    void DropWaitingBytes();
+    // Runs the event loop until the question asked has its answer.
+    void WaitForAnswer();
 
     LinkSettings settings_;
-    TComPort port_;
-    LinkState link_;
+    RelaySession session_;
+    bool answered_ = false;
+    bool lost_ = false;
+    int lostError_ = 0;
 };

@@ -1,4 +1,4 @@
-#include "exchanges/RegisterMap.h"
+#include "app/RegisterMap.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -65,16 +65,16 @@ void ShowRegisterValue(const BoundControl& control, uint16_t value)
     }
 }
 
-std::vector<const BoundControl*> DecodeReply(const PageControls& controls, const SentRequest& sent,
-                                             const uint8_t* rxBuffer, bool respectMarks)
+std::vector<const BoundControl*> DecodeReply(const PageControls& controls, const RegisterValues& reply,
+                                             bool respectMarks)
 {
     std::vector<const BoundControl*> filled;
     for (const BoundControl& c : controls) {
-        if (!sent.Carries(c.row->reg) || c.row->format == ValueFormat::Moment)
+        if (!reply.Carries(c.row->reg) || c.row->format == ValueFormat::Moment)
             continue;
         if (respectMarks && IsEdited(c.widget))
             continue;
-        ShowRegisterValue(c, ReplyRegister(rxBuffer, sent.Register(), c.row->reg));
+        ShowRegisterValue(c, reply.At(c.row->reg));
         filled.push_back(&c);
     }
     return filled;

@@ -1,4 +1,4 @@
-// The poll cycle's line over the real serial port.
+// The relay link's line over the serial port.
 #pragma once
 
 #include <algorithm>
@@ -6,15 +6,16 @@
 #include "link/LinePort.h"
 #include "serial/ComPort.h"
 
-class ComPortLine : public ILinePort {
+class SerialLine : public ILinePort {
 public:
-    explicit ComPortLine(TComPort* port) : port_(port) {}
+    explicit SerialLine(TComPort* port) : port_(port) {}
     bool IsOpen() const override { return port_->Connected(); }
     void WriteByte(uint8_t b) override { port_->Write(&b, 1); }
     bool ReadByte(uint8_t& b) override { return port_->Read(&b, 1) == 1; }
     int BytesWaiting() override { return port_->BytesWaiting(); }
     void WriteBytes(const uint8_t* bytes, int count) override { port_->Write(bytes, count); }
     int ReadBytes(uint8_t* bytes, int count) override { return std::max(port_->Read(bytes, count), 0); }
+    void HoldRx(int ms) override { port_->HoldRxChar(ms); }
 
 private:
     TComPort* port_;

@@ -1,4 +1,4 @@
-#include "app/PortMessages.h"
+#include "serial/PortMessages.h"
 
 #include <grp.h>
 #include <sys/stat.h>

@@ -7,25 +7,13 @@
 #include <QPushButton>
 
 #include "app/UnitMain.h"
-#include "exchanges/ExchangeTable.h"
 #include "exchanges/Masks.h"
 #include "link/BitText.h"
 
-void TForm1::ReadMaskTimer()
-{
-    FillReadRequest(TxFrame, SlaveAddress, kMasksBlock.first, kMasksBlock.count);
-}
-
 // A mask's edit and boxes under edit (mark 111) keep what the user made of them.
-void TForm1::ReadMaskReceive(const SentRequest& sent)
+void TForm1::ReadMaskReceive(const RegisterValues& reply)
 {
-    DecodeReply(registers_.Page(kMasksPage), sent, RxBuffer, true);
-}
-
-int MaskBitTextPosition(int bit)
-{
-    // Bits 15 to 8 stand in characters 1 to 8, the blank in 9, bits 7 to 0 in 10 to 17.
-    return bit >= 8 ? 16 - bit : 17 - bit;
+    DecodeReply(registers_.Page(kMasksPage), reply, true);
 }
 
 std::vector<const BoundControl*> TForm1::maskControls(int reg) const
@@ -99,22 +87,8 @@ void TForm1::confirmMask(int reg)
     followRelay(reg);
     if (!IsBitText(text))
         return;
-    MaskWriteRegister = uint16_t(reg);
-    MaskWriteValue = BitTextToWord(text);
-    WriteFrameSent = 0;
-    WriteMaskRequest = 1;
-}
-
-void TForm1::BuildMaskWrite()
-{
-    FillWriteRequest(TxFrame, SlaveAddress, uint8_t(MaskWriteRegister), MaskWriteValue);
-    WriteFrameSent = 1;
-}
-
-// Confirmed or answered otherwise by the relay, the masks are read again and
-// show what it holds. An answer to a write since replaced changes nothing.
-void TForm1::MaskWriteEnded()
-{
-    if (WriteFrameSent == 1)
-        PollMode = pmReadMask;
+    Link().MaskWriteRegister = uint16_t(reg);
+    Link().MaskWriteValue = BitTextToWord(text);
+    Link().WriteFrameSent = 0;
+    Link().WriteMaskRequest = 1;
 }

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include "app/ComLed.h"
 #include "app/LedIndicator.h"
 #include "app/SpinEdit.h"
 #include "app/UnitMain.h"
@@ -17,16 +16,17 @@
 
 bool TForm1::LinkPresent() const
 {
-    return ComLed->State() == lsOn && !LinkLost();
+    return session_->IsOpen() && !Link().LinkLost();
 }
 
 void TForm1::PageControl1Changing(int leavingIndex)
 {
+    LinkState& s = Link();
     switch (leavingIndex) {
-    case 0: ReadParamRequest = 0; break;
-    case 1: case 2: ReadUstNastRequest = 0; break;
-    case 3: case 4: case 5: case 6: ReadProtokolRequest = 0; break;
-    case 7: ReadMaskRequest = 0; break;
+    case 0: s.ReadParamRequest = 0; break;
+    case 1: case 2: s.ReadUstNastRequest = 0; break;
+    case 3: case 4: case 5: case 6: s.ReadProtokolRequest = 0; break;
+    case 7: s.ReadMaskRequest = 0; break;
     default: break;
     }
     // No control keeps the focus, so values set from here on are never taken
@@ -36,17 +36,18 @@ void TForm1::PageControl1Changing(int leavingIndex)
 
 void TForm1::PageControl1Change(int shownIndex)
 {
+    LinkState& s = Link();
     const bool link = LinkPresent();
     if (link) {
         switch (shownIndex) {
-        case 0: ReadParamRequest = 1; break;
-        case 1: chooseSettingsBlock(ecSettingsBlock); ReadUstNastRequest = 1; break;
-        case 2: chooseSettingsBlock(ecLiveBlock); ReadUstNastRequest = 1; break;
+        case 0: s.ReadParamRequest = 1; break;
+        case 1: chooseSettingsBlock(ecSettingsBlock); s.ReadUstNastRequest = 1; break;
+        case 2: chooseSettingsBlock(ecLiveBlock); s.ReadUstNastRequest = 1; break;
         case 3: case 4: case 5: case 6:
-            ProtokolNumber = uint8_t(shownIndex - 2);
-            ReadProtokolRequest = 1;
+            s.ProtokolNumber = uint8_t(shownIndex - 2);
+            s.ReadProtokolRequest = 1;
             break;
-        case 7: ReadMaskRequest = 1; break;
+        case 7: s.ReadMaskRequest = 1; break;
         default: break;
         }
         if (shownIndex >= 0 && shownIndex < 8)
@@ -66,8 +67,8 @@ void TForm1::PageControl1Change(int shownIndex)
 // no longer finds its write, would be the price.
 void TForm1::chooseSettingsBlock(uint8_t context)
 {
-    if (PollMode != pmWriteRegister)
-        ExchangeContext = context;
+    if (Link().PollMode != pmWriteRegister)
+        Link().ExchangeContext = context;
 }
 
 void TForm1::resetPage(int index)

@@ -1,5 +1,5 @@
-// Current parameters: 29 registers from 50 with the measurements, the status
-// word, the relay's clock and the operating time, shown on page 0.
+// Current parameters on page 0: the measurements, the status word with its
+// fifteen lamps, the operating time and the relay's clock in the pickers.
 #include <QDate>
 #include <QDateEdit>
 #include <QPushButton>
@@ -8,24 +8,16 @@
 
 #include "app/UnitMain.h"
 #include "exchanges/CurrentParams.h"
-#include "exchanges/ExchangeTable.h"
 #include "exchanges/RelayClock.h"
-
-void TForm1::ReadParamTimer()
-{
-    FillReadRequest(TxFrame, SlaveAddress, kCurrentParamsBlock.first, kCurrentParamsBlock.count);
-}
 
 // The value fields, the status word's text and its fifteen lamps come from
 // page 0's rows, which name the register behind each; the clock is composed
 // here from its five registers.
-void TForm1::ReadParamReceive(const SentRequest& sent)
+void TForm1::ReadParamReceive(const RegisterValues& reply)
 {
-    DecodeReply(registers_.Page(kCurrentParamsPage), sent, RxBuffer, false);
+    DecodeReply(registers_.Page(kCurrentParamsPage), reply, false);
 
-    const int first = sent.Register();
-    const RelayClockFields clock =
-        ClockFieldsAt(kClockFirstRegister, [&](int reg) { return ReplyRegister(RxBuffer, first, reg); });
+    const RelayClockFields clock = ClockFieldsAt(kClockFirstRegister, [&](int reg) { return reply.At(reg); });
     const QDateTime moment = RelayClockMoment(Now().date(), clock);
     // While ButtonDT shows, the pickers hold the user's own clock setting.
     // Set from here, a picker's change is not the user's.

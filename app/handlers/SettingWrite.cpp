@@ -5,10 +5,9 @@
 #include <QApplication>
 #include <QComboBox>
 
-#include "app/ComLed.h"
 #include "app/SpinEdit.h"
 #include "app/UnitMain.h"
-#include "exchanges/ExchangeTable.h"
+#include "link/PollModes.h"
 
 namespace {
 bool IsEnter(int key)
@@ -19,7 +18,7 @@ bool IsEnter(int key)
 
 bool TForm1::portOpen() const
 {
-    return ComLed->State() == lsOn;
+    return session_->IsOpen();
 }
 
 void TForm1::clearActiveControl()
@@ -53,12 +52,12 @@ void TForm1::SE0KeyDown(QObject* Sender, int Key)
     const int value = spin->CheckValue(spin->Value());
     if (spin->text() != QString::number(value))
         spin->SetValue(value);
-    WriteUstValue = uint16_t(value);
-    WriteUstRegister = uint8_t(bound->row->reg);
+    Link().WriteUstValue = uint16_t(value);
+    Link().WriteUstRegister = uint8_t(bound->row->reg);
     SetEdited(spin, false);
     confirmedSetting_ = spin;
-    WriteFrameSent = 0;
-    WriteUstRequest = 1;
+    Link().WriteFrameSent = 0;
+    Link().WriteUstRequest = 1;
 }
 
 // Raised by the user's choice of an item and by opening the list.
@@ -81,49 +80,31 @@ void TForm1::CB1KeyDown(QObject* Sender, int Key)
     EditedComboBox = box;
     if (box->currentIndex() == -1 || !IsEnter(Key) || !portOpen())
         return;
-    WriteUstRegister = uint8_t(bound->row->reg);
-    WriteUstValue = uint16_t(box->currentIndex());
+    Link().WriteUstRegister = uint8_t(bound->row->reg);
+    Link().WriteUstValue = uint16_t(box->currentIndex());
     SetEdited(box, false);
     confirmedSetting_ = box;
     clearActiveControl();
-    WriteFrameSent = 0;
-    WriteUstRequest = 1;
+    Link().WriteFrameSent = 0;
+    Link().WriteUstRequest = 1;
 }
 
 // ---- the write exchange ----------------------------------------------------
 
-void TForm1::WriteUstTimer()
+// The setting's frame is built: its control follows the relay from now on, so
+// the read-back shows what the relay holds.
+void TForm1::requestSent(const SentRequest& sent)
 {
-    if (const WriteKind* kind = FindWriteKind(ExchangeContext)) {
-        (this->*kind->build)();
-        return;
-    }
-    TxFrame[0] = uint8_t(SlaveAddress);   // nothing of its own: the previous request again
-}
-
-void TForm1::WriteUstReceive(const SentRequest& sent, ReplyVerdict verdict)
-{
-    if (const WriteKind* kind = FindWriteKind(sent.context))
-        (this->*(verdict == ReplyVerdict::WriteEcho ? kind->echoed : kind->finalWord))();
-}
-
-void TForm1::BuildSettingWrite()
-{
-    if (confirmedSetting_)
+    if (sent.IsWrite() && sent.context == ecSettingWrite && confirmedSetting_)
         SetEdited(confirmedSetting_, false);
-    FillWriteRequest(TxFrame, SlaveAddress, WriteUstRegister, WriteUstValue);
-    WriteFrameSent = 1;
 }
 
 // The echo confirms the write; an exception or an echo of another value is the
-// relay's own final word on it. Either way the write is over and the page is
-// read back, so the control shows what the relay really holds. An answer to
-// a write the user has since replaced changes nothing.
-void TForm1::SettingWriteEnded()
+// relay's own final word on it. Either way the page is read back (the session
+// switches to it), so the control shows what the relay really holds. An answer
+// to a write the user has since replaced changes nothing.
+void TForm1::WriteUstReceive(const WriteResult& result)
 {
-    if (WriteFrameSent != 1)
-        return;
-    if (confirmedSetting_)
+    if (result.context == ecSettingWrite && Link().WriteFrameSent == 1 && confirmedSetting_)
         SetEdited(confirmedSetting_, false);
-    PollMode = pmReadUstNast;
 }

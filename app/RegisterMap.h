@@ -9,7 +9,7 @@
 
 #include "app/LayoutTables.h"
 #include "exchanges/RegisterCatalog.h"   // ItemForValue
-#include "link/LinkState.h"
+#include "link/RegisterValues.h"
 
 #include <QWidget>
 
@@ -63,11 +63,11 @@ void SetEdited(QObject* control, bool edited);
 // only when what it shows changes.
 void ShowRegisterValue(const BoundControl& control, uint16_t value);
 
-// Fills every control of `controls` whose register the reply to `sent`
-// carries (moments excepted: their exchange composes them). With respectMarks,
-// a control the user is editing is left alone. Returns the controls filled.
-std::vector<const BoundControl*> DecodeReply(const PageControls& controls, const SentRequest& sent,
-                                             const uint8_t* rxBuffer, bool respectMarks);
+// Fills every control of `controls` whose register the reply carries
+// (moments excepted: their exchange composes them). With respectMarks, a
+// control the user is editing is left alone. Returns the controls filled.
+std::vector<const BoundControl*> DecodeReply(const PageControls& controls, const RegisterValues& reply,
+                                             bool respectMarks);
 
 // The empty look of a page entered without a link: value fields and moments
 // emptied, spin edits at their minimum, no item selected, boxes and lamps off,

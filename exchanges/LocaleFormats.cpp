@@ -1,4 +1,4 @@
-#include "app/LocaleFormats.h"
+#include "exchanges/LocaleFormats.h"
 
 #include <QLocale>
 

@@ -1,0 +1,33 @@
+// The relay's clock: set from the PC's clock (ButtonSys) or from the two
+// pickers (ButtonDT) in five register writes, month, day, hour, minute and
+// second, each sent only after the previous one was echoed.
+#include <QDateEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimeEdit>
+
+#include "app/UnitMain.h"
+#include "exchanges/ExchangeTable.h"
+
+// Raised by the user's changes only: the decoder sets the pickers with their
+// signals blocked. From here on the pickers hold the user's choice.
+void TForm1::DPickerChange(QObject* /*Sender*/)
+{
+    ButtonDT->setVisible(true);
+}
+
+void TForm1::ButtonSysClick(QObject* Sender)
+{
+    {
+        // Each picker holds only what it shows.
+        const QSignalBlocker blockDate(DPicker), blockTime(TPicker);
+        DPicker->setTime(QTime(0, 0));
+        TPicker->setDate(QDate(2000, 1, 1));
+    }
+    ClockWriteTime = Sender == ButtonDT ? QDateTime(DPicker->date(), TPicker->time()) : Now();
+    ButtonDT->setVisible(false);
+    const QDate date = ClockWriteTime.date();
+    const QTime time = ClockWriteTime.time();
+    StartClockWrite(Link(), ClockTime{uint16_t(date.month()), uint16_t(date.day()), uint16_t(time.hour()),
+                                      uint16_t(time.minute()), uint16_t(time.second())});
+}

@@ -1,0 +1,160 @@
+// The relay session: one relay on one line, for any front end. It owns the
+// line (the serial port unless another line is put in its place), the tick
+// grid, the poll cycle with its link state, the exchange table's rows and the
+// one policy that turns a reply's verdict into an outcome. Front ends drive it
+// (request flags and PollMode for the window, one question at a time for the
+// companion) and receive typed results: a block read, a write ended, a read
+// given up, the link's look, the line lost. No widget is known here.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+#include "exchanges/ExchangeTable.h"
+#include "link/PollCycle.h"
+#include "link/RegisterValues.h"
+#include "serial/ComTypes.h"
+
+class QTimer;
+class TComPort;
+class SerialLine;
+
+struct SessionOptions {
+    int tickMs = PollCycle::kWindowTickMs;                      // the tick grid
+    int replyTimeoutTicks = PollCycle::kReplyTimeoutTicks;     // ticks without a byte that end an exchange
+    int tries = 0;          // sends of one question before it is given up; 0: asked until answered
+    bool lookAway = true;   // the port looks away from the input while a reply's rest is due
+};
+
+enum class WriteHow {
+    Echoed,     // the exact echo came back: the relay holds the value
+    Refused,    // an exception reply, with its code
+    Altered,    // an echo of the register with another value: the relay stored that instead
+    NoAnswer,   // no answer after every try
+};
+
+struct WriteResult {
+    int reg = -1;
+    uint16_t value = 0;        // the value written
+    WriteHow how = WriteHow::NoAnswer;
+    int exceptionCode = 0;     // Refused
+    uint16_t stored = 0;       // Altered: what the relay holds now
+    int tries = 0;             // sends of the frame
+    uint8_t context = 0;       // the write's ExchangeContext (the kind of write)
+};
+
+struct ReadFailure {
+    RegisterBlock block;
+    ExchangeFailure why = ExchangeFailure::NoReply;   // what the last try brought
+    int exceptionCode = 0;     // Refused
+    bool spoiltSeen = false;   // some try brought a frame that was no sound answer
+    int tries = 0;
+};
+
+class RelaySession : public QObject, private PollClient {
+    Q_OBJECT
+public:
+    explicit RelaySession(const SessionOptions& options = {}, QObject* parent = nullptr);
+    ~RelaySession() override;
+
+    LinkState& State() { return s_; }
+    const LinkState& State() const { return s_; }
+    const SessionOptions& Options() const { return options_; }
+    PollCycle& Cycle() { return cycle_; }
+    TComPort* Port() const { return port_; }
+    QTimer* PollTimer() const { return timer_; }
+
+    // The line the cycle talks over: the serial port, unless a test or another
+    // transport puts its own in its place (nullptr returns to the port).
+    void SetLine(ILinePort* line);
+    ILinePort* Line() const { return cycle_.Line(); }
+
+    // What the exchanges need to know of the front end.
+    void SetView(const PollView& view) { view_ = view; }
+    const PollView& View() const { return view_; }
+
+    // Opens the serial line: a COMn name through the port's mapping, anything
+    // else as a device path. Throws EComPort as the port does. Polling starts
+    // with the exchange `pollMode` (0: none, only questions asked): the first
+    // request goes out on the tick after the silence.
+    void Open(const QString& portOrPath, int32_t pollMode = 0);
+    // Closes the line now. (A close the user asks for is CloseRequested: the
+    // tick that would send carries it out and says so with closeDue.)
+    void Close();
+    bool IsOpen() const;
+    QString DevicePath() const;
+
+    // One tick of the grid and one receive event, as the timer and the line
+    // raise them; a line that fails stops the polling and is reported once.
+    void Tick();
+    void Receive(int count);
+
+    // One question at a time, for a front end without exchanges of its own:
+    // asked until answered or given up after the options' tries, answered by
+    // blockRead / readFailed or writeEnded.
+    // `tries` 0 takes the options' number.
+    void AskRead(const RegisterBlock& block, int tries = 0);
+    void AskWrite(int reg, uint16_t value, int tries = 0);
+    bool Asking() const { return ask_.has_value(); }
+
+signals:
+    void blockRead(const RegisterValues& values);
+    void writeEnded(const WriteResult& result);
+    void readFailed(const ReadFailure& failure);
+    void linkLookChanged(bool present);
+    void requestSent(const SentRequest& sent);
+    void closeDue();
+    // The line went away under an open session (adapter pulled, a failed
+    // write or read): told once, from the event loop; polling has stopped.
+    void lineLost(int osError, const QString& reason);
+
+private:
+    struct Ask {
+        bool write = false;
+        RegisterBlock block;
+        int reg = -1;
+        uint16_t value = 0;
+        int tries = 0;          // sends so far
+        int triesAllowed = 0;   // 0: until answered
+        bool spoiltSeen = false;
+    };
+
+    // PollClient
+    bool HasRequest() override;
+    void BuildRequest() override;
+    void RequestSent(const SentRequest& sent) override { emit requestSent(sent); }
+    void HandleReadReply(const SentRequest& sent) override;
+    void HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict) override;
+    void ExchangeFailed(const SentRequest& sent, ExchangeFailure why) override;
+    void CloseComPort() override { emit closeDue(); }
+    void ShowLinkLost() override { emit linkLookChanged(false); }
+    void ShowLinkPresent() override { emit linkLookChanged(true); }
+
+    RegisterValues ReplyValues(const SentRequest& sent) const;
+    void lineFailed(int osError, const QString& reason);
+    void reportLost(int osError, const QString& reason);
+    void timerFired();
+    void armTimer();
+    qint64 tickOfNow() const;
+    qint64 nextEventNs() const;
+
+    SessionOptions options_;
+    LinkState s_;
+    PollCycle cycle_;
+    PollView view_;
+    TComPort* port_ = nullptr;              // a child of the session
+    std::unique_ptr<SerialLine> serialLine_;
+    TComLink portLink_;
+    QTimer* timer_ = nullptr;               // "Timer": wakes for the tick that sends or times out
+    std::optional<Ask> ask_;
+    bool sentFromAsk_ = false; // the request in flight answers the question asked
+    bool lost_ = false;        // the line's loss has been reported
+    bool polling_ = false;     // the timer runs: the line is open and sound
+    qint64 armedDueNs_ = 0;    // when the timer is set to wake, on tickClock_
+    QElapsedTimer tickClock_;  // the grid of ticks, from the opening
+    qint64 lastTick_ = 0;      // the grid tick last counted
+};
