@@ -4,6 +4,8 @@
 // output.
 #include "test_cli_run.h"
 
+#include <csignal>
+
 #include "ZashchitaVersion.h"
 #include "exchanges/RelayClock.h"
 
@@ -425,4 +427,24 @@ TEST(CliUsage, VersionCommandHelpAndComNamesTheWindowDoesNotMap)
     EXPECT_TRUE(com97.err.startsWith(
         QStringLiteral("zashchita-cli: --port takes a device path or COM1 to COM96, not \"COM97\"\n")));
     EXPECT_TRUE(s.Frames().empty());
+}
+
+// A stop signal during the wait for the next poll ends the log at once, with
+// its summary; the wait would otherwise last an hour.
+TEST(CliReadings, MonitorStopsOnSignalWhileWaiting)
+{
+    LoggedSim s;
+    for (int signal : {SIGTERM, SIGINT}) {
+        QProcess process;
+        process.start(QStringLiteral(ZASHCHITA_CLI_PATH),
+                      Args(s, {QStringLiteral("monitor"), QStringLiteral("--interval"), QStringLiteral("3600000")}));
+        ASSERT_TRUE(process.waitForStarted(kRunTimeoutMs));
+        ASSERT_TRUE(process.waitForReadyRead(kRunTimeoutMs));   // the first poll's line
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(kRunTimeoutMs));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError())
+                        .startsWith(QStringLiteral("zashchita-cli: 1 replies and 0 failed polls in ")));
+    }
 }

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <ctime>
 #include <poll.h>
+#include <pthread.h>
 
 #include "Commands.h"
 #include "Console.h"
@@ -179,7 +180,7 @@ int RunMonitor(const CliOptions& options)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigset_t waitMask;
-    sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &waitMask);
     sigdelset(&waitMask, SIGINT);
     sigdelset(&waitMask, SIGTERM);
     struct sigaction stop {};
