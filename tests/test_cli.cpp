@@ -2,154 +2,12 @@
 // settings saved, compared and restored, writes refused or stored otherwise,
 // bad files that send nothing, records and live values read back from the
 // output.
-#include <gtest/gtest.h>
+#include "test_cli_run.h"
 
-#include <QDateTime>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSet>
-#include <QTemporaryDir>
+#include <csignal>
 
-#include <string>
-#include <vector>
-
+#include "ZashchitaVersion.h"
 #include "exchanges/RelayClock.h"
-#include "support/RelaySim.h"
-#include "support/SimLog.h"
-
-namespace {
-
-// Generous: the suite may run under sanitizers on a busy machine.
-constexpr int kRunTimeoutMs = 120000;
-constexpr int kLineTimeoutMs = 5000;
-constexpr int kReplyTimeoutMs = 5000;
-
-struct CliRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-
-    QStringList OutLines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
-};
-
-CliRun RunCli(const QStringList& args)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // No regional settings: dates as dd.MM.yyyy, times as HH:mm:ss.
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    env.remove(QStringLiteral("QT_LOGGING_RULES"));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(ZASHCHITA_CLI_PATH), args);
-    CliRun run;
-    if (!process.waitForStarted(kRunTimeoutMs) || !process.waitForFinished(kRunTimeoutMs)) {
-        process.kill();
-        process.waitForFinished(kRunTimeoutMs);
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-// A simulator whose received frames go to a log in a test directory.
-struct LoggedSim {
-    explicit LoggedSim(std::vector<std::string> args = {})
-    {
-        log = dir.filePath(QStringLiteral("frames.log"));
-        args.insert(args.end(), {"--no-pace", "--freeze", "--log", log.toStdString()});
-        sim = std::make_unique<RelaySim>(args);
-    }
-    QString Port() const { return QString::fromStdString(sim->path()); }
-    QString File(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
-
-    // Every frame the simulator received, and the writes among them from the `from`th on.
-    std::vector<Frame> Frames() const { return LoggedFrames(log); }
-    std::vector<Frame> WriteFrames(size_t from = 0) const
-    {
-        const std::vector<Frame> all = Writes(Frames());
-        return from < all.size() ? std::vector<Frame>(all.begin() + std::ptrdiff_t(from), all.end())
-                                 : std::vector<Frame>{};
-    }
-
-    // Writes registers over the simulator's line directly, as another master would.
-    void Set(const std::vector<std::pair<int, int>>& values) const
-    {
-        SimLine line(sim->path());
-        ASSERT_TRUE(line.isOpen());
-        for (const auto& [reg, value] : values) {
-            const auto request = RelaySim::writeRequest(1, uint16_t(reg), uint16_t(value));
-            ASSERT_EQ(line.transact(request, request.size(), kLineTimeoutMs), request);
-        }
-    }
-    int Get(int reg) const
-    {
-        SimLine line(sim->path());
-        const auto reply = line.transact(RelaySim::readRequest(1, uint16_t(reg), 1), 7, kLineTimeoutMs);
-        return reply.size() == 7 ? reply[3] << 8 | reply[4] : -1;
-    }
-
-    QTemporaryDir dir;
-    QString log;
-    std::unique_ptr<RelaySim> sim;
-};
-
-// A reply may be slow on a busy machine; a later --timeout wins.
-QStringList Args(const LoggedSim& s, const QStringList& rest)
-{
-    return QStringList{QStringLiteral("--port"), s.Port(), QStringLiteral("--timeout"),
-                       QString::number(kReplyTimeoutMs)} + rest;
-}
-
-// The first word of each line: the setting's name in diff output, the
-// action then the name in load output.
-QSet<QString> FirstWords(const QStringList& lines, int word = 0)
-{
-    QSet<QString> words;
-    for (const QString& line : lines)
-        words.insert(line.split(QLatin1Char(' ')).value(word));
-    return words;
-}
-
-QStringList LinesStartingWith(const QStringList& lines, const QString& start)
-{
-    QStringList found;
-    for (const QString& line : lines)
-        if (line.startsWith(start))
-            found << line;
-    return found;
-}
-
-QString Replaced(const QString& path, const QString& from, const QString& to)
-{
-    QFile in(path);
-    EXPECT_TRUE(in.open(QIODevice::ReadOnly));
-    QString text = QString::fromUtf8(in.readAll());
-    EXPECT_TRUE(text.contains(from)) << from.toStdString();
-    text.replace(from, to);
-    static int edits = 0;
-    const QString out = path + QStringLiteral(".edited%1.json").arg(++edits);
-    QFile f(out);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text.toUtf8());
-    return out;
-}
-
-// The register a write frame writes.
-int WrittenRegister(const Frame& write)
-{
-    return write[2] << 8 | write[3];
-}
-
-// A CSV line without quoted fields (the tests' data hold no commas).
-QStringList CsvFields(const QString& line)
-{
-    return line.split(QLatin1Char(','));
-}
-
-}  // namespace
 
 TEST(CliSettings, SaveThenDiffShowsNothingInBothFormats)
 {
@@ -181,7 +39,7 @@ TEST(CliSettings, DiffNamesExactlyTheThreeChangedSettings)
     s.Set({{81, 700}, {121, 7}, {107, 0x8001}});   // SE2, CB4, the event record mask
 
     const CliRun diff = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("diff"), file}));
-    ASSERT_EQ(diff.exitCode, 0) << diff.err.toStdString();
+    ASSERT_EQ(diff.exitCode, 1) << diff.err.toStdString();   // they differ, as diff(1) says
     const QStringList lines = diff.OutLines();
     ASSERT_EQ(lines.size(), 3) << diff.out.toStdString();
     EXPECT_EQ(FirstWords(lines), (QSet<QString>{QStringLiteral("SE2"), QStringLiteral("CB4"),
@@ -300,9 +158,6 @@ TEST(CliSettings, BadFilesOutOfRangeValuesAndUnknownNamesSendNothing)
         {Replaced(file, QStringLiteral("\"register\": 82, \"value\": 50,"),
                   QStringLiteral("\"register\": 82, \"value\": 70000,")),
          QStringLiteral("SE3 (settings[2]): 70000 is out of range 0 to 65535")},
-        {Replaced(file, QStringLiteral("\"name\": \"NSE1\", \"register\": 80, \"value\": 1,"),
-                  QStringLiteral("\"name\": \"NSE1\", \"register\": 80, \"value\": 247,")),
-         QStringLiteral("247 is out of range 1 to 246")},
         {Replaced(file, QStringLiteral("\"name\": \"SE4\""), QStringLiteral("\"name\": \"SE44\"")),
          QStringLiteral("SE44 (settings[3]): no setting has that name")},
     };
@@ -355,10 +210,13 @@ TEST(CliReadings, RecordsAsCsvAndTextParseBack)
     const QStringList lines = csv.OutLines();
     ASSERT_EQ(lines.size(), 5) << csv.out.toStdString();
     const QStringList header = CsvFields(lines[0]);
-    ASSERT_EQ(header.size(), 16);
+    ASSERT_EQ(header.size(), 21);
     EXPECT_EQ(header[0], QStringLiteral("Протокол"));
     EXPECT_EQ(header[5], QStringLiteral("Ток фазы А (%)"));
     EXPECT_EQ(header[15], QStringLiteral("Время пуска (мс)"));
+    // The relay's own fields of the moment follow the values.
+    EXPECT_EQ(header.mid(16), (QStringList{QStringLiteral("Месяц"), QStringLiteral("День"), QStringLiteral("Час"),
+                                           QStringLiteral("Минута"), QStringLiteral("Секунда")}));
 
     const QDateTime now = QDateTime::currentDateTime();
     auto moment = [&](int m, int d, int h, int mi, int sec) {
@@ -366,13 +224,19 @@ TEST(CliReadings, RecordsAsCsvAndTextParseBack)
     };
     const QDateTime expected[4] = {moment(12, 31, 23, 59, 58), moment(2, 30, 8, 15, 42), moment(6, 7, 8, 9, 10),
                                    moment(1, 19, 6, 25, 53)};
+    const QStringList raw[4] = {{"12", "31", "23", "59", "58"}, {"2", "30", "8", "15", "42"},
+                                {"6", "7", "8", "9", "10"}, {"1", "19", "6", "25", "53"}};
     for (int n = 1; n <= 4; ++n) {
         const QStringList row = CsvFields(lines[n]);
         ASSERT_EQ(row.size(), header.size()) << lines[n].toStdString();
         EXPECT_EQ(row[0], QString::number(n));
+        EXPECT_EQ(row.mid(16), raw[n - 1]) << lines[n].toStdString();
+        if (n == 2)
+            continue;
         EXPECT_EQ(row[1] + QLatin1Char(' ') + row[2], expected[n - 1].toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     }
-    EXPECT_EQ(CsvFields(lines[2])[1], QStringLiteral("2001-01-01"));   // 30 February
+    // 30 February is no date: no date shown, not 2001-01-01 as if real.
+    EXPECT_EQ(CsvFields(lines[2]).mid(1, 2), (QStringList{QString(), QString()}));
     const QStringList third = CsvFields(lines[3]);
     EXPECT_EQ(third[3], QStringLiteral("00000000 00010001"));
     EXPECT_EQ(third[4], QStringLiteral("Отсечка; Тяжелый пуск"));
@@ -391,6 +255,21 @@ TEST(CliReadings, RecordsAsCsvAndTextParseBack)
         QStringLiteral("  Статусный регистр: 10000010 00000001 (Отсечка, Двигатель отключен, Время пуска)")));
     EXPECT_TRUE(text.out.contains(QStringLiteral("  Ток фазы А: 812 %")));
     EXPECT_TRUE(text.out.contains(QStringLiteral("  Время пуска: 11 мс")));
+    EXPECT_TRUE(text.out.contains(
+        QStringLiteral("Протокол2: not a date (month 2, day 30, hour 8, minute 15, second 42)\n")));
+    EXPECT_FALSE(text.out.contains(QStringLiteral("2001")));
+
+    const CliRun jsonl = RunCli(Args(s, {QStringLiteral("records"), QStringLiteral("--format"), QStringLiteral("jsonl")}));
+    ASSERT_EQ(jsonl.exitCode, 0) << jsonl.err.toStdString();
+    ASSERT_EQ(jsonl.OutLines().size(), 4);
+    const QJsonObject second = QJsonDocument::fromJson(jsonl.OutLines()[1].toUtf8()).object();
+    EXPECT_EQ(second.value(QStringLiteral("Протокол")).toInt(), 2);
+    EXPECT_TRUE(second.value(QStringLiteral("Дата")).isNull());
+    EXPECT_EQ(second.value(QStringLiteral("День")).toInt(), 30);
+    const QJsonObject fourthObject = QJsonDocument::fromJson(jsonl.OutLines()[3].toUtf8()).object();
+    EXPECT_EQ(fourthObject.value(QStringLiteral("Дата")).toString(), expected[3].toString(QStringLiteral("yyyy-MM-dd")));
+    EXPECT_EQ(fourthObject.value(QStringLiteral("Ток фазы А (%)")).toInt(), 812);
+    EXPECT_EQ(fourthObject.value(QStringLiteral("Биты статуса")).toArray().size(), 3);
     EXPECT_TRUE(s.WriteFrames().empty());
 }
 
@@ -403,14 +282,15 @@ TEST(CliReadings, MonitorLinesParseBack)
     const QStringList lines = csv.OutLines();
     ASSERT_GE(lines.size(), 2);
     const QStringList header = CsvFields(lines[0]);
-    ASSERT_EQ(header.size(), 16);
+    ASSERT_EQ(header.size(), 17);
     EXPECT_EQ(header[0], QStringLiteral("Время ПК"));
     EXPECT_EQ(header[4], QStringLiteral("Ток фазы А (%)"));
-    const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"));
+    EXPECT_EQ(header[16], QStringLiteral("Ошибка"));
     for (const QString& line : lines.mid(1)) {
         const QStringList row = CsvFields(line);
         ASSERT_EQ(row.size(), header.size()) << line.toStdString();
-        EXPECT_TRUE(stamp.match(row[0]).hasMatch()) << row[0].toStdString();
+        EXPECT_TRUE(IsIsoStamp(row[0])) << row[0].toStdString();
+        EXPECT_TRUE(row[16].isEmpty());
         EXPECT_EQ(row[1], QStringLiteral("00001100 00000001"));
         EXPECT_EQ(row[2], QStringLiteral("Отсечка; Двигатель включен; Пуск закончен"));
         EXPECT_EQ(row[3], QStringLiteral("4321"));
@@ -421,7 +301,7 @@ TEST(CliReadings, MonitorLinesParseBack)
     ASSERT_EQ(text.exitCode, 0);
     ASSERT_FALSE(text.OutLines().isEmpty());
     const QRegularExpression line(QStringLiteral(
-        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  Статусный регистр: 00001100 00000001 \\(Отсечка, "
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d  Статусный регистр: 00001100 00000001 \\(Отсечка, "
         "Двигатель включен, Пуск закончен\\); Время работы блока защиты: 4321 мин; Ток фазы А: \\d+ %;.*"
         "; Часы реле: \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d$"));
     for (const QString& l : text.OutLines())
@@ -463,4 +343,108 @@ TEST(CliUsage, ExitCodesAndTrace)
     const QRegularExpression reply(QStringLiteral("zashchita.link: +[0-9.]+ ms  <- 01 03 58 [0-9A-F ]+  accepted\n"));
     EXPECT_TRUE(request.match(save.err).hasMatch()) << save.err.toStdString();
     EXPECT_TRUE(reply.match(save.err).hasMatch()) << save.err.toStdString();
+}
+
+TEST(CliReadings, MonitorPollsAtItsIntervalInEveryFormat)
+{
+    LoggedSim s({"--set", "78=4321"});
+    const QDateTime start = QDateTime::currentDateTime().addMSecs(-1);
+    // Polls start at 0, 400 and 800 ms at most: never more than three rows.
+    const CliRun jsonl = RunCli(Args(s, {QStringLiteral("monitor"), QStringLiteral("--format"), QStringLiteral("jsonl"),
+                                         QStringLiteral("--interval"), QStringLiteral("400"), QStringLiteral("--seconds"),
+                                         QStringLiteral("1")}));
+    const QDateTime end = QDateTime::currentDateTime().addMSecs(1);
+    ASSERT_EQ(jsonl.exitCode, 0) << jsonl.err.toStdString();
+    const QStringList lines = jsonl.OutLines();
+    ASSERT_GE(lines.size(), 1);
+    EXPECT_LE(lines.size(), 3);
+    for (const QString& line : lines) {
+        QJsonParseError error{};
+        const QJsonObject row = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        const QString stamp = row.value(QStringLiteral("Время ПК")).toString();
+        EXPECT_TRUE(IsIsoStamp(stamp)) << stamp.toStdString();
+        const QDateTime at = QDateTime::fromString(stamp, Qt::ISODateWithMs);
+        EXPECT_TRUE(at >= start && at <= end) << stamp.toStdString();
+        EXPECT_EQ(row.value(QStringLiteral("Время работы блока защиты (мин)")).toInt(), 4321);
+        EXPECT_FALSE(row.contains(QStringLiteral("Ошибка")));
+    }
+    EXPECT_EQ(s.Frames().size(), size_t(lines.size()));
+    EXPECT_TRUE(jsonl.err.startsWith(QStringLiteral("zashchita-cli: %1 replies and 0 failed polls in ").arg(lines.size())));
+}
+
+// A gap in the log shows in the log: every failed poll is a row with its reason.
+TEST(CliReadings, MonitorWritesARowForEveryFailedPoll)
+{
+    LoggedSim silent({"--silent"});
+    const QStringList quick{QStringLiteral("--timeout"), QStringLiteral("50"), QStringLiteral("--retries"),
+                            QStringLiteral("0"), QStringLiteral("--interval"), QStringLiteral("300"),
+                            QStringLiteral("--seconds"), QStringLiteral("1"), QStringLiteral("monitor")};
+    const CliRun csv = RunCli(Args(silent, quick + QStringList{QStringLiteral("--csv")}));
+    EXPECT_EQ(csv.exitCode, 1);   // not one reply
+    const QStringList lines = csv.OutLines();
+    ASSERT_GE(lines.size(), 2);
+    const size_t polls = silent.Frames().size();
+    EXPECT_EQ(size_t(lines.size() - 1), polls);
+    for (const QString& line : lines.mid(1)) {
+        const QStringList row = CsvQuotedFields(line);
+        ASSERT_EQ(row.size(), 17) << line.toStdString();
+        EXPECT_TRUE(IsIsoStamp(row[0]));
+        EXPECT_EQ(row.mid(1, 15), QStringList(15, QString()));
+        EXPECT_TRUE(row[16].startsWith(QStringLiteral("no reply from the relay at address 1"))) << line.toStdString();
+    }
+    ExpectMessagesNamed(csv.err);
+
+    const CliRun jsonl = RunCli(Args(silent, quick + QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")}));
+    ASSERT_FALSE(jsonl.OutLines().isEmpty());
+    const QJsonObject row = QJsonDocument::fromJson(jsonl.OutLines()[0].toUtf8()).object();
+    EXPECT_EQ(row.keys(), (QStringList{QStringLiteral("Время ПК"), QStringLiteral("Ошибка")}));   // sorted
+    EXPECT_TRUE(row.value(QStringLiteral("Ошибка")).toString().startsWith(QStringLiteral("no reply")));
+
+    const CliRun text = RunCli(Args(silent, quick));
+    ASSERT_FALSE(text.OutLines().isEmpty());
+    const QString first = text.OutLines()[0];
+    EXPECT_TRUE(IsIsoStamp(first.section(QLatin1Char(' '), 0, 0)));
+    EXPECT_TRUE(first.contains(QStringLiteral("  poll failed: no reply from the relay at address 1")));
+}
+
+TEST(CliUsage, VersionCommandHelpAndComNamesTheWindowDoesNotMap)
+{
+    const CliRun version = RunCli({QStringLiteral("--version")});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, QStringLiteral("zashchita-cli %1\n").arg(QLatin1String(ZASHCHITA_VERSION)));
+
+    const CliRun help = RunCli({QStringLiteral("monitor"), QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: zashchita-cli [OPTIONS] monitor\n")));
+    EXPECT_TRUE(help.out.contains(QStringLiteral("--interval")));
+
+    LoggedSim s;
+    qputenv("ZASHCHITA_COM1", s.Port().toLocal8Bit());   // where a wrong mapping would lead
+    const CliRun com97 = RunCli({QStringLiteral("--port"), QStringLiteral("COM97"), QStringLiteral("records")});
+    qunsetenv("ZASHCHITA_COM1");
+    EXPECT_EQ(com97.exitCode, 2);
+    EXPECT_TRUE(com97.err.startsWith(
+        QStringLiteral("zashchita-cli: --port takes a device path or COM1 to COM96, not \"COM97\"\n")));
+    EXPECT_TRUE(s.Frames().empty());
+}
+
+// A stop signal during the wait for the next poll ends the log at once, with
+// its summary; the wait would otherwise last an hour.
+TEST(CliReadings, MonitorStopsOnSignalWhileWaiting)
+{
+    LoggedSim s;
+    for (int signal : {SIGTERM, SIGINT}) {
+        QProcess process;
+        process.start(QStringLiteral(ZASHCHITA_CLI_PATH),
+                      Args(s, {QStringLiteral("monitor"), QStringLiteral("--interval"), QStringLiteral("3600000")}));
+        ASSERT_TRUE(process.waitForStarted(kRunTimeoutMs));
+        ASSERT_TRUE(process.waitForReadyRead(kRunTimeoutMs));   // the first poll's line
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(kRunTimeoutMs));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError())
+                        .startsWith(QStringLiteral("zashchita-cli: 1 replies and 0 failed polls in ")));
+    }
 }

@@ -1,11 +1,16 @@
 // The command-line program's parts without a line: the settings file in both
-// formats and what it refuses, the load plan, the command line and CSV.
+// formats and what it refuses, the load plan, and files written whole.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
-#include "CliOptions.h"
-#include "Console.h"
+#include <sys/stat.h>
+
+#include "AtomicFile.h"
 #include "SettingsFile.h"
 #include "SettingsPlan.h"
 
@@ -130,10 +135,23 @@ TEST(SettingsFileChecks, EveryFaultIsNamed)
         {QStringLiteral("{\"name\": \"SE3\", \"value\": 65536}"),
          QStringLiteral("SE3 (settings[0]): 65536 is out of range 0 to 65535")},
         {QStringLiteral("{\"name\": \"SE3\", \"value\": -1}"), QStringLiteral("-1 is out of range 0 to 65535")},
-        {QStringLiteral("{\"name\": \"NSE1\", \"value\": 0}"), QStringLiteral("0 is out of range 1 to 246")},
-        {QStringLiteral("{\"name\": \"CB1\", \"value\": 2}"), QStringLiteral("2 is out of range 0 to 1")},
         {QStringLiteral("{\"name\": \"SE3\", \"value\": 7.5}"), QStringLiteral("\"7.5\" is not a whole number")},
         {QStringLiteral("{\"name\": \"SE3\", \"value\": \"1e3\"}"), QStringLiteral("\"1e3\" is not a whole number")},
+        // Types are strict: a number in quotes is text, a name or an item is text.
+        {QStringLiteral("{\"name\": \"SE3\", \"value\": \"600\"}"),
+         QStringLiteral("SE3 (settings[0]): \"600\" is text; a value is written as a number, without quotes")},
+        {QStringLiteral("{\"name\": \"SE3\", \"register\": \"82\", \"value\": 3}"),
+         QStringLiteral("\"register\" of settings[0] must be a number without quotes, not \"82\"")},
+        {QStringLiteral("{\"name\": 82, \"value\": 3}"), QStringLiteral("\"name\" of settings[0] must be text")},
+        {QStringLiteral("{\"name\": \"CB1\", \"value\": 1, \"item\": 1}"),
+         QStringLiteral("\"item\" of settings[0] must be text in quotes, not 1")},
+        // Qt's reader keeps the last of two equal keys; the file is refused instead.
+        {QStringLiteral("{\"name\": \"SE3\", \"value\": 50, \"value\": 2222}"),
+         QStringLiteral("key \"value\" given twice in one object")},
+        {QStringLiteral("{\"name\": \"SE3\", \"value\": 50, \"val\\u0075e\": 2222}"),
+         QStringLiteral("key \"value\" given twice in one object")},
+        {QStringLiteral("{\"name\": \"SE3\", \"value\": 50}], \"settings\": [{\"name\": \"SE3\", \"value\": 2222}"),
+         QStringLiteral("key \"settings\" given twice in one object")},
         {QStringLiteral("{\"name\": \"SE3\", \"value\": true}"), QStringLiteral("\"true\" is not a whole number")},
         {QStringLiteral("{\"name\": \"SE3\"}"), QStringLiteral("SE3 (settings[0]): no value")},
         {QStringLiteral("{\"value\": 3}"), QStringLiteral("settings[0]: no name")},
@@ -180,6 +198,8 @@ TEST(SettingsFileChecks, HeaderAndSyntax)
          QStringLiteral("not a settings file of this program")},
         {QStringLiteral("{\"format\": \"zashchita-settings\", \"version\": 2, \"settings\": [%1]}").arg(one),
          SettingsFormat::Json, QStringLiteral("file version \"2\" is not known")},
+        {QStringLiteral("{\"format\": \"zashchita-settings\", \"version\": \"1\", \"settings\": [%1]}").arg(one),
+         SettingsFormat::Json, QStringLiteral("\"version\" must be a number without quotes")},
         {QStringLiteral("{\"format\": \"zashchita-settings\", \"version\": 1, \"address\": 300, \"settings\": [%1]}")
              .arg(one),
          SettingsFormat::Json, QStringLiteral("\"address\" must be a slave address from 1 to 247")},
@@ -264,60 +284,156 @@ TEST(LoadPlan, MaskBitsWithoutABoxStayAsTheRelayHoldsThem)
     EXPECT_TRUE(PlanLoad(file, RelayHolding(file, {{96, 0x0001}, {107, 0x0201}}), false).writes.empty());
 }
 
-TEST(CommandLine, CommandsAndTheirOptions)
+// What a relay may hold beyond what the window lets the user set: the slave
+// address 247 (or 0) and a selection box's value past its items.
+TEST(LoadPlan, ValuesOutOfRangeLoadBackAndAreRefusedOnlyWhereWritten)
 {
-    const QString program = QStringLiteral("zashchita-cli");
-    ParsedCommandLine p = ParseCommandLine({program, QStringLiteral("--port"), QStringLiteral("/dev/ttyUSB0"),
-                                            QStringLiteral("--address"), QStringLiteral("12"),
-                                            QStringLiteral("settings"), QStringLiteral("load"), QStringLiteral("a.ini"),
-                                            QStringLiteral("--yes"), QStringLiteral("--include-address")});
-    ASSERT_EQ(p.outcome, ParsedCommandLine::Outcome::Run) << p.text.toStdString();
-    EXPECT_EQ(p.options.command, CliCommand::SettingsLoad);
-    EXPECT_EQ(p.options.file, QStringLiteral("a.ini"));
-    EXPECT_EQ(p.options.port, QStringLiteral("/dev/ttyUSB0"));
-    EXPECT_EQ(p.options.address, 12);
-    EXPECT_TRUE(p.options.yes);
-    EXPECT_TRUE(p.options.includeAddress);
+    SettingsFile file = FullFile();
+    const std::vector<std::pair<QString, uint16_t>> odd{
+        {QStringLiteral("NSE1"), 247}, {QStringLiteral("CB1"), 5}, {QStringLiteral("CB4"), 77}};
+    for (SettingValue& s : file.settings)
+        for (const auto& [name, value] : odd)
+            if (s.definition->name == name)
+                s.value = value;
+    for (SettingsFormat format : {SettingsFormat::Json, SettingsFormat::Ini}) {
+        const SettingsFileRead read = ParseSettings(SettingsText(file, format), format);
+        ASSERT_TRUE(read.ok) << read.errors.join(QLatin1Char('\n')).toStdString();
+        ExpectSame(file, read.file);
+    }
 
-    p = ParseCommandLine({program, QStringLiteral("monitor"), QStringLiteral("--csv"), QStringLiteral("--seconds"),
-                          QStringLiteral("30")});
-    ASSERT_EQ(p.outcome, ParsedCommandLine::Outcome::Run);
-    EXPECT_EQ(p.options.command, CliCommand::Monitor);
-    EXPECT_EQ(p.options.seconds, 30);
-    EXPECT_EQ(p.options.port, QStringLiteral("COM1"));
-    EXPECT_EQ(p.options.address, 1);
+    // The relay holds them: nothing to write, nothing to refuse.
+    const LoadPlan same = PlanLoad(file, RelayHolding(file), true);
+    EXPECT_TRUE(same.writes.empty());
+    EXPECT_TRUE(same.outOfRange.isEmpty());
 
-    EXPECT_EQ(ParseCommandLine({program, QStringLiteral("--help")}).outcome, ParsedCommandLine::Outcome::Help);
+    // It holds other values: each odd one is named and none is planned.
+    const BlockRead relay = RelayHolding(file, {{80, 3}, {113, 0}, {121, 4}, {81, 1}});
+    EXPECT_EQ(Differences(file, relay).size(), 4u);
+    const LoadPlan with = PlanLoad(file, relay, true);
+    ASSERT_EQ(with.outOfRange.size(), 3) << with.outOfRange.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(with.outOfRange[0].startsWith(QStringLiteral("NSE1 (80)")));
+    EXPECT_TRUE(with.outOfRange[0].contains(QStringLiteral("247 is out of range 1 to 246; not written")));
+    EXPECT_TRUE(with.outOfRange[1].contains(QStringLiteral("CB1 (113) Блокировка защиты: relay 0 (запретить), "
+                                                           "file 5 (нет пункта): 5 is out of range 0 to 1")));
+    EXPECT_TRUE(with.outOfRange[2].contains(QStringLiteral("77 is out of range 0 to 10")));
+    ASSERT_EQ(with.writes.size(), 1u);
+    EXPECT_EQ(with.writes[0].definition->reg, 81);
+    // Without --include-address the address is kept, not refused.
+    const LoadPlan without = PlanLoad(file, relay, false);
+    EXPECT_EQ(without.outOfRange.size(), 2);
+    EXPECT_TRUE(without.kept.join(QString()).contains(QStringLiteral("NSE1 (80)")));
 
+    // Below the range as well.
+    SettingsFile low;
+    low.settings = {{FindSetting(QStringLiteral("NSE1")), 0}, {FindSetting(QStringLiteral("CB1")), 2}};
+    const LoadPlan lowPlan = PlanLoad(low, RelayHolding(low, {{80, 1}, {113, 1}}), true);
+    EXPECT_TRUE(lowPlan.writes.empty());
+    EXPECT_TRUE(lowPlan.outOfRange.join(QLatin1Char('\n')).contains(QStringLiteral("0 is out of range 1 to 246")));
+    EXPECT_TRUE(lowPlan.outOfRange.join(QLatin1Char('\n')).contains(QStringLiteral("2 is out of range 0 to 1")));
+}
+
+// A FIFO would hang the read, a link to /dev/zero would fill the memory.
+TEST(SettingsFileRead, OnlyARegularFileOfSaneSizeIsRead)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString good = dir.filePath(QStringLiteral("good.json"));
+    {
+        QFile f(good);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(SettingsText(FullFile(), SettingsFormat::Json));
+    }
+    EXPECT_TRUE(ReadSettingsFile(good).ok);
+
+    const QString fifo = dir.filePath(QStringLiteral("fifo.json"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString zero = dir.filePath(QStringLiteral("zero.json"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+    const QString huge = dir.filePath(QStringLiteral("huge.json"));
+    {
+        QFile f(huge);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(kMaxSettingsFileBytes + 1));
+    }
     const struct {
-        QStringList args;
+        QString path;
         QString error;
-    } bad[] = {
-        {{}, QStringLiteral("no command given")},
-        {{QStringLiteral("settings")}, QStringLiteral("settings takes save, diff or load")},
-        {{QStringLiteral("settings"), QStringLiteral("save")}, QStringLiteral("settings save takes one FILE")},
-        {{QStringLiteral("records"), QStringLiteral("x")}, QStringLiteral("records takes no arguments")},
-        {{QStringLiteral("reboot")}, QStringLiteral("unknown command \"reboot\"")},
-        {{QStringLiteral("--address"), QStringLiteral("0"), QStringLiteral("records")},
-         QStringLiteral("--address takes a whole number from 1 to 247")},
-        {{QStringLiteral("--timeout"), QStringLiteral("soon"), QStringLiteral("records")}, QStringLiteral("--timeout")},
-        {{QStringLiteral("--yes"), QStringLiteral("records")}, QStringLiteral("--yes belongs to settings load only")},
-        {{QStringLiteral("--seconds"), QStringLiteral("5"), QStringLiteral("records")},
-         QStringLiteral("--seconds belongs to monitor only")},
-        {{QStringLiteral("--csv"), QStringLiteral("settings"), QStringLiteral("diff"), QStringLiteral("f")},
-         QStringLiteral("--csv belongs to records and monitor only")},
-        {{QStringLiteral("--port"), QString(), QStringLiteral("records")}, QStringLiteral("--port needs")},
+    } refused[] = {
+        {fifo, QStringLiteral("it is not a regular file")},
+        {zero, QStringLiteral("it is not a regular file")},
+        {dir.path(), QStringLiteral("it is a directory")},
+        {huge, QStringLiteral("it is %1 bytes long; a settings file is at most %2 bytes")
+                   .arg(kMaxSettingsFileBytes + 1).arg(kMaxSettingsFileBytes)},
+        {dir.filePath(QStringLiteral("missing.json")), QStringLiteral("cannot read it: No such file or directory")},
     };
-    for (const auto& b : bad) {
-        p = ParseCommandLine(QStringList{program} + b.args);
-        EXPECT_EQ(p.outcome, ParsedCommandLine::Outcome::BadUsage) << b.args.join(' ').toStdString();
-        EXPECT_TRUE(p.text.contains(b.error)) << p.text.toStdString();
+    for (const auto& r : refused) {
+        const SettingsFileRead read = ReadSettingsFile(r.path);
+        EXPECT_FALSE(read.ok) << r.path.toStdString();
+        ASSERT_EQ(read.errors.size(), 1) << r.path.toStdString();
+        EXPECT_TRUE(read.errors[0].startsWith(r.error)) << read.errors[0].toStdString();
     }
 }
 
-TEST(Csv, FieldsQuotedOnlyWhenTheyMustBe)
+TEST(AtomicFile, ReplacesWholeOwnerOnlyAndLeavesNoTemporary)
 {
-    EXPECT_EQ(CsvRecord({QStringLiteral("a"), QStringLiteral("b c"), QString()}), QStringLiteral("a,b c,"));
-    EXPECT_EQ(CsvRecord({QStringLiteral("R=4.5 Ом, Ктт"), QStringLiteral("say \"hi\"")}),
-              QStringLiteral("\"R=4.5 Ом, Ктт\",\"say \"\"hi\"\"\""));
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("relay.json"));
+    auto content = [](const QString& p) {
+        QFile f(p);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+    };
+    auto mode = [](const QString& p) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    QString reason;
+    ASSERT_TRUE(CheckWritable(path, reason)) << reason.toStdString();
+    ASSERT_TRUE(WriteFileAtomically(path, "first", reason)) << reason.toStdString();
+    EXPECT_EQ(content(path), "first");
+    EXPECT_EQ(mode(path), 0600);   // a backup of the relay's settings is for its owner only
+
+    // An earlier file made readable by all is replaced by one for its owner.
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
+    ASSERT_TRUE(WriteFileAtomically(path, "second", reason)) << reason.toStdString();
+    EXPECT_EQ(content(path), "second");
+    EXPECT_EQ(mode(path), 0600);
+
+    // A link stays a link; the file it points to is replaced.
+    const QString link = dir.filePath(QStringLiteral("latest.json"));
+    ASSERT_TRUE(QFile::link(path, link));
+    ASSERT_TRUE(WriteFileAtomically(link, "third", reason)) << reason.toStdString();
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(content(path), "third");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden),
+              (QStringList{QStringLiteral("latest.json"), QStringLiteral("relay.json")}));
+}
+
+TEST(AtomicFile, WhatCannotBeWrittenIsRefusedAndTheEarlierFileStays)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString plain = dir.filePath(QStringLiteral("plain.json"));
+    QString unused;
+    ASSERT_TRUE(WriteFileAtomically(plain, "kept", unused));
+    const struct {
+        QString path;
+        QString reason;
+    } cases[] = {
+        {plain + QStringLiteral("/relay.json"), QStringLiteral("Not a directory")},
+        {dir.filePath(QStringLiteral("missing/relay.json")), QStringLiteral("No such file or directory")},
+        {dir.path(), QStringLiteral("it is a directory")},
+    };
+    for (const auto& c : cases) {
+        QString reason;
+        EXPECT_FALSE(CheckWritable(c.path, reason)) << c.path.toStdString();
+        EXPECT_EQ(reason.toStdString(), c.reason.toStdString());
+        reason.clear();
+        EXPECT_FALSE(WriteFileAtomically(c.path, "new", reason)) << c.path.toStdString();
+        EXPECT_EQ(reason.toStdString(), c.reason.toStdString());
+    }
+    QFile f(plain);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "kept");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("plain.json")});
 }

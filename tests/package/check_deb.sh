@@ -61,6 +61,7 @@ expected=(
   ./usr/share/man/man1/zashchita.1.gz
   ./usr/share/man/man1/zashchita-relay-sim.1.gz
   ./usr/share/man/man1/zashchita-cli.1.gz
+  ./usr/share/bash-completion/completions/zashchita-cli
   ./usr/share/doc/zashchita/copyright
   ./usr/share/doc/zashchita/changelog.gz
 )

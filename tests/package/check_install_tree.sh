@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the built project into a temporary prefix and checks the tree:
-# the programs run, the menu entry is valid, the icon and the manual pages
-# are there, and nothing else was installed.
+# the programs run, the menu entry is valid, the icon, the manual pages and
+# the bash completion are there, and nothing else was installed.
 #   check_install_tree.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1
@@ -23,6 +23,7 @@ while IFS= read -r file; do
     share/icons/hicolor/*/apps/zashchita.png | share/icons/hicolor/scalable/apps/zashchita.svg) ;;
     share/man/man1/zashchita.1.gz | share/man/man1/zashchita-relay-sim.1.gz) ;;
     share/man/man1/zashchita-cli.1.gz) ;;
+    share/bash-completion/completions/zashchita-cli) ;;
     share/doc/zashchita/copyright | share/doc/zashchita/changelog.gz) ;;
     *) fail "unexpected file installed: ${file#"$root"/}" ;;
   esac
@@ -53,6 +54,27 @@ grep -q '^Usage: ' <<<"$out" || fail "zashchita-relay-sim --help printed no usag
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/zashchita-cli" --help) ||
   fail "zashchita-cli --help exited $?"
 grep -q -- 'settings load FILE' <<<"$out" || fail "zashchita-cli --help does not offer settings load"
+out=$("$root/bin/zashchita-cli" --version) || fail "zashchita-cli --version exited $?"
+[ "$out" = "zashchita-cli $version" ] || fail "zashchita-cli --version said '$out'"
+
+# Its bash completion: the commands, each command's options, and every
+# option the help lists.
+completion=$root/share/bash-completion/completions/zashchita-cli
+[ -f "$completion" ] || fail "no bash completion for zashchita-cli"
+help=$("$root/bin/zashchita-cli" --help)
+# shellcheck disable=SC2016
+complete_words() {
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _zashchita_cli; echo "${COMPREPLY[*]}"' \
+    _ "$completion" zashchita-cli "$@"
+}
+[ "$(complete_words '')" = "settings records monitor" ] || fail "completion of the command: $(complete_words '')"
+[ "$(complete_words settings '')" = "save diff load" ] || fail "completion of settings: $(complete_words settings '')"
+[ "$(complete_words monitor --format '')" = "text csv jsonl" ] || fail "completion of --format"
+offered="$(complete_words settings load --) $(complete_words records --) $(complete_words monitor --)"
+for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
+  [[ " $offered " == *" $option "* ]] || fail "bash completion does not offer $option"
+done
+grep -q -- '--yes' <<<"$(complete_words records --)" && fail "bash completion offers --yes to records"
 
 # The menu entry.
 desktop=$root/share/applications/zashchita.desktop

@@ -2,6 +2,11 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QRegularExpression>
+
+#include <map>
+
+#include "CliHelp.h"
 
 namespace {
 
@@ -11,67 +16,49 @@ constexpr int kMinTimeoutMs = 10;
 constexpr int kMaxTimeoutMs = 60000;
 constexpr int kMaxRetries = 10;
 constexpr int kMaxSeconds = 7 * 24 * 3600;
+constexpr int kMaxIntervalMs = 3600 * 1000;
+// The COM names the window maps to a device.
+constexpr int kFirstComPort = 1;
+constexpr int kLastComPort = 96;
 
-const char* const kDescription =
-    "Backs up, compares and restores the settings of a 0.4 kV motor-protection relay,\n"
-    "and reads its event records and live values, over a serial line (Modbus RTU,\n"
-    "9600 8N1, functions 3 and 6).\n"
-    "\n"
-    "Commands:\n"
-    "  settings save FILE   read the relay's settings and masks into FILE\n"
-    "                       (FILE ending in .ini: INI, otherwise JSON)\n"
-    "  settings diff FILE   print each setting the relay holds otherwise than FILE\n"
-    "  settings load FILE   print the writes that would make the relay hold FILE's\n"
-    "                       settings; with --yes make them, one register at a time,\n"
-    "                       each confirmed by the relay's echo, then read them back\n"
-    "  records              print the four event records\n"
-    "  monitor              poll the current parameters, one line per reply\n"
-    "\n"
-    "The relay's own address (register 80) is written only with --include-address.\n"
-    "COMn opens $ZASHCHITA_COMn when set, else /dev/ttyUSB<n-1>, else /dev/ttyS<n-1>.\n"
-    "\n"
-    "Exit codes: 0 done; 1 the port or the relay failed (no answer, a refusal,\n"
-    "another value stored, a setting that does not hold); 2 bad usage or a bad\n"
-    "file, with nothing written.";
+// The parser's options by long name, made from the table of options.
+struct Parser {
+    QCommandLineParser parser;
+    std::map<QString, QCommandLineOption> options;
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}};
+    // Qt's parser would list the toolkit's own options here; it is the
+    // program's help, as --help is.
+    QCommandLineOption helpAll{QStringLiteral("help-all")};
+    QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")}};
 
-struct Options {
-    QCommandLineOption port{QStringLiteral("port"),
-                            QStringLiteral("The serial device: a path, or COM1 to COM96 as the window maps "
-                                           "them (default COM1)."),
-                            QStringLiteral("PATH|COMn"), QStringLiteral("COM1")};
-    QCommandLineOption address{QStringLiteral("address"),
-                               QStringLiteral("The relay's slave address, 1 to 247 (default 1)."),
-                               QStringLiteral("N"), QStringLiteral("1")};
-    QCommandLineOption timeout{QStringLiteral("timeout"),
-                               QStringLiteral("How long to wait for one reply, in ms (default 500)."),
-                               QStringLiteral("MS"), QStringLiteral("500")};
-    QCommandLineOption retries{QStringLiteral("retries"),
-                               QStringLiteral("How often a request left unanswered or answered with a "
-                                              "spoilt frame is sent again (default 2)."),
-                               QStringLiteral("N"), QStringLiteral("2")};
-    QCommandLineOption trace{QStringLiteral("trace"),
-                             QStringLiteral("Print every frame on the line in hex on stderr, as the window's "
-                                            "frame trace does.")};
-    QCommandLineOption yes{QStringLiteral("yes"), QStringLiteral("settings load: make the writes.")};
-    QCommandLineOption includeAddress{QStringLiteral("include-address"),
-                                      QStringLiteral("settings load: also write the relay's own address "
-                                                     "(register 80), last.")};
-    QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("records, monitor: print CSV.")};
-    QCommandLineOption seconds{QStringLiteral("seconds"),
-                               QStringLiteral("monitor: stop after N seconds (default: run until "
-                                              "interrupted)."),
-                               QStringLiteral("N")};
+    Parser()
+    {
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        for (const OptionSpec& spec : CommandLineOptions()) {
+            QCommandLineOption option(spec.names);
+            if (!spec.valueName.isEmpty())
+                option.setValueName(spec.valueName);
+            options.emplace(spec.names.constFirst(), option);
+            parser.addOption(option);
+        }
+        parser.addOptions({help, helpAll, version});
+    }
+    bool IsSet(const char* name) const { return parser.isSet(Option(name)); }
+    QString Value(const char* name) const { return parser.value(Option(name)); }
+    const QCommandLineOption& Option(const char* name) const { return options.at(QString::fromLatin1(name)); }
 };
 
-bool ReadInt(const QCommandLineParser& parser, const QCommandLineOption& option, int lo, int hi, int& out,
-             QString& error)
+// The value of option `name` as a whole number from lo to hi; `out` is left
+// as it is when the option is not given.
+bool ReadInt(const Parser& p, const char* name, int lo, int hi, int& out, QString& error)
 {
-    const QString name = option.names().constFirst();
+    if (!p.IsSet(name))
+        return true;
     bool ok = false;
-    const int value = parser.value(option).toInt(&ok, 10);
+    const int value = p.Value(name).toInt(&ok, 10);
     if (!ok || value < lo || value > hi) {
         error = QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                    .arg(name).arg(lo).arg(hi).arg(parser.value(option));
+                    .arg(QLatin1String(name)).arg(lo).arg(hi).arg(p.Value(name));
         return false;
     }
     out = value;
@@ -112,28 +99,62 @@ bool ReadCommand(const QStringList& words, CliOptions& options, QString& error)
     return false;
 }
 
-// Options that belong to one command are refused with any other.
-bool CheckOptionsFitCommand(const QCommandLineParser& parser, const Options& o, const CliOptions& options,
-                            QString& error)
+// Options that belong to some commands are refused with any other.
+bool CheckOptionsFitCommand(const Parser& p, CliCommand command, QString& error)
 {
-    struct Belonging {
-        const QCommandLineOption* option;
-        bool fits;
-        const char* owner;
-    };
-    const CliCommand c = options.command;
-    const Belonging belongings[] = {
-        {&o.yes, c == CliCommand::SettingsLoad, "settings load"},
-        {&o.includeAddress, c == CliCommand::SettingsLoad, "settings load"},
-        {&o.csv, c == CliCommand::Records || c == CliCommand::Monitor, "records and monitor"},
-        {&o.seconds, c == CliCommand::Monitor, "monitor"},
-    };
-    for (const Belonging& b : belongings) {
-        if (parser.isSet(*b.option) && !b.fits) {
-            error = QStringLiteral("--%1 belongs to %2 only")
-                        .arg(b.option->names().constFirst(), QString::fromLatin1(b.owner));
+    for (const OptionSpec& spec : CommandLineOptions()) {
+        if ((spec.commands & CommandBit(command)) || !p.parser.isSet(spec.names.constFirst()))
+            continue;
+        error = QStringLiteral("--%1 belongs to %2 only").arg(spec.names.constFirst(), CommandNames(spec.commands));
+        return false;
+    }
+    return true;
+}
+
+bool ReadFormat(const Parser& p, OutputFormat& format, QString& error)
+{
+    static const std::map<QString, OutputFormat> names{{QStringLiteral("text"), OutputFormat::Text},
+                                                       {QStringLiteral("csv"), OutputFormat::Csv},
+                                                       {QStringLiteral("jsonl"), OutputFormat::Jsonl}};
+    if (p.IsSet("format")) {
+        const auto found = names.find(p.Value("format"));
+        if (found == names.end()) {
+            error = QStringLiteral("--format takes text, csv or jsonl, not \"%1\"").arg(p.Value("format"));
             return false;
         }
+        format = found->second;
+    }
+    if (p.IsSet("csv")) {
+        if (p.IsSet("format") && format != OutputFormat::Csv) {
+            error = QStringLiteral("--csv is --format csv; it cannot go with --format %1").arg(p.Value("format"));
+            return false;
+        }
+        format = OutputFormat::Csv;
+    }
+    return true;
+}
+
+// A path, or a COM name the window maps: COM1 to COM96 in any case. Other
+// COM names would open COM1's device.
+bool ReadPort(const Parser& p, QString& port, QString& error)
+{
+    if (!p.IsSet("port"))
+        return true;
+    port = p.Value("port");
+    if (port.isEmpty()) {
+        error = QStringLiteral("--port needs a device path or COMn");
+        return false;
+    }
+    static const QRegularExpression comName(QStringLiteral("^COM([0-9]+)$"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = comName.match(port);
+    if (!match.hasMatch())
+        return true;
+    const QString digits = match.captured(1);
+    const int number = digits.toInt();
+    if (digits.startsWith(QLatin1Char('0')) || number < kFirstComPort || number > kLastComPort) {
+        error = QStringLiteral("--port takes a device path or COM%1 to COM%2, not \"%3\"")
+                    .arg(kFirstComPort).arg(kLastComPort).arg(port);
+        return false;
     }
     return true;
 }
@@ -143,47 +164,37 @@ bool CheckOptionsFitCommand(const QCommandLineParser& parser, const Options& o, 
 ParsedCommandLine ParseCommandLine(const QStringList& arguments)
 {
     ParsedCommandLine parsed;
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kDescription));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help = parser.addHelpOption();
-    Options o;
-    for (const QCommandLineOption* option :
-         {&o.port, &o.address, &o.timeout, &o.retries, &o.trace, &o.yes, &o.includeAddress, &o.csv, &o.seconds})
-        parser.addOption(*option);
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("settings save|diff|load FILE, records or monitor."),
-                                 QStringLiteral("<command> [FILE]"));
-
-    if (!parser.parse(arguments)) {
-        parsed.text = parser.errorText();
+    Parser p;
+    if (!p.parser.parse(arguments)) {
+        parsed.text = p.parser.errorText();
         return parsed;
     }
-    if (parser.isSet(help)) {
+    if (p.parser.isSet(p.version)) {
         parsed.outcome = ParsedCommandLine::Outcome::Help;
-        parsed.text = parser.helpText();
+        parsed.text = VersionText();
+        return parsed;
+    }
+    if (p.parser.isSet(p.help) || p.parser.isSet(p.helpAll)) {
+        parsed.outcome = ParsedCommandLine::Outcome::Help;
+        parsed.text = HelpText(p.parser.positionalArguments());
         return parsed;
     }
 
     CliOptions& options = parsed.options;
     QString& error = parsed.text;
-    if (!ReadCommand(parser.positionalArguments(), options, error)
-        || !CheckOptionsFitCommand(parser, o, options, error)
-        || !ReadInt(parser, o.address, kMinAddress, kMaxAddress, options.address, error)
-        || !ReadInt(parser, o.timeout, kMinTimeoutMs, kMaxTimeoutMs, options.timeoutMs, error)
-        || !ReadInt(parser, o.retries, 0, kMaxRetries, options.retries, error))
+    if (!ReadCommand(p.parser.positionalArguments(), options, error)
+        || !CheckOptionsFitCommand(p, options.command, error)
+        || !ReadInt(p, "address", kMinAddress, kMaxAddress, options.address, error)
+        || !ReadInt(p, "timeout", kMinTimeoutMs, kMaxTimeoutMs, options.timeoutMs, error)
+        || !ReadInt(p, "retries", 0, kMaxRetries, options.retries, error)
+        || !ReadInt(p, "seconds", 1, kMaxSeconds, options.seconds, error)
+        || !ReadInt(p, "interval", 0, kMaxIntervalMs, options.intervalMs, error)
+        || !ReadFormat(p, options.format, error)
+        || !ReadPort(p, options.port, error))
         return parsed;
-    if (parser.isSet(o.seconds) && !ReadInt(parser, o.seconds, 1, kMaxSeconds, options.seconds, error))
-        return parsed;
-    options.port = parser.value(o.port);
-    if (options.port.isEmpty()) {
-        error = QStringLiteral("--port needs a device path or COMn");
-        return parsed;
-    }
-    options.trace = parser.isSet(o.trace);
-    options.yes = parser.isSet(o.yes);
-    options.includeAddress = parser.isSet(o.includeAddress);
-    options.csv = parser.isSet(o.csv);
+    options.trace = p.IsSet("trace");
+    options.yes = p.IsSet("yes");
+    options.includeAddress = p.IsSet("include-address");
     parsed.outcome = ParsedCommandLine::Outcome::Run;
     return parsed;
 }

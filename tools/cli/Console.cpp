@@ -1,13 +1,29 @@
 #include "Console.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cerrno>
 #include <cstdio>
 
+#include "AtomicFile.h"
+
 namespace {
-void WriteLine(std::FILE* stream, const QString& line)
+
+QString stdoutFailure;
+
+bool WriteBytes(std::FILE* stream, const QByteArray& bytes)
 {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    errno = 0;
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
+    return std::fflush(stream) == 0 && written;
+}
+
+// A JSON value as its text, by way of a list of one.
+QString JsonText(const QJsonValue& value)
+{
+    const QByteArray list = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(list.mid(1, list.size() - 2));
 }
 
 QString CsvField(const QString& field)
@@ -20,16 +36,37 @@ QString CsvField(const QString& field)
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
+
 }  // namespace
 
-void PrintLine(const QString& line)
+bool PrintBytes(const QByteArray& bytes)
 {
-    WriteLine(stdout, line);
+    if (!stdoutFailure.isEmpty())
+        return false;
+    if (WriteBytes(stdout, bytes))
+        return true;
+    stdoutFailure = SystemReason(errno != 0 ? errno : EIO);
+    return false;
+}
+
+bool PrintLine(const QString& line)
+{
+    return PrintBytes(line.toUtf8() + '\n');
+}
+
+QString StdoutFailure()
+{
+    return stdoutFailure;
+}
+
+void Report(const QString& message)
+{
+    ReportLine(kMessagePrefix + message);
 }
 
 void ReportLine(const QString& line)
 {
-    WriteLine(stderr, line);
+    WriteBytes(stderr, line.toUtf8() + '\n');
 }
 
 QString CsvRecord(const QStringList& fields)
@@ -38,4 +75,12 @@ QString CsvRecord(const QStringList& fields)
     for (const QString& f : fields)
         out << CsvField(f);
     return out.join(QLatin1Char(','));
+}
+
+QString JsonLine(const JsonMembers& members)
+{
+    QStringList parts;
+    for (const auto& [key, value] : members)
+        parts << JsonText(key) + QStringLiteral(": ") + JsonText(value);
+    return QLatin1Char('{') + parts.join(QStringLiteral(", ")) + QLatin1Char('}');
 }

@@ -1,13 +1,20 @@
-// monitor: the current parameters polled without pause, one line per reply
-// with the PC's time of it, for logging a motor start.
+// monitor: the current parameters polled every --interval ms, one line per
+// poll with the PC's time of it, for logging a motor start. A failed poll
+// gets its line too, with the reason, so that a gap shows in the log.
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonArray>
 
+#include <algorithm>
 #include <csignal>
+#include <ctime>
+#include <poll.h>
+#include <pthread.h>
 
 #include "Commands.h"
 #include "Console.h"
 #include "ExitCodes.h"
+#include "IsoTime.h"
 #include "exchanges/LocaleFormats.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/RegisterCatalog.h"
@@ -16,9 +23,15 @@
 
 namespace {
 
-const char* const kStampFormat = "yyyy-MM-dd HH:mm:ss.zzz";
 const char* const kClockFormat = "yyyy-MM-dd HH:mm:ss";
 constexpr int kMillisPerSecond = 1000;
+constexpr long kNanosPerMilli = 1000000;
+
+// Column names of CSV, and keys of JSON lines.
+const QString kPcTimeColumn = QStringLiteral("Время ПК");
+const QString kBitsColumn = QStringLiteral("Биты статуса");
+const QString kClockColumn = QStringLiteral("Часы реле");
+const QString kFailureColumn = QStringLiteral("Ошибка");
 
 volatile std::sig_atomic_t stopAsked = 0;
 
@@ -28,9 +41,14 @@ extern "C" void AskStop(int)
 }
 
 struct Reading {
-    QDateTime at;       // the PC's time of the reply
+    QDateTime at;       // the PC's time of the reply, or of the failure
     BlockRead block;
 };
+
+QString Stamp(const Reading& r)
+{
+    return IsoTimeText(r.at, IsoPrecision::Milliseconds);
+}
 
 QDateTime RelayClock(const Reading& r)
 {
@@ -43,51 +61,108 @@ QString ValueText(const ReadingSpec& definition, uint16_t value)
     return definition.format == ValueFormat::BitText ? WordToBitText(value) : QString::number(value);
 }
 
-QString BitNames(const ReadingSpec& definition, uint16_t value, const QString& separator)
+QStringList BitNames(const ReadingSpec& definition, uint16_t value)
 {
-    return SetBitNames(StatusBitNames(kCurrentParamsPage, definition.reg), value).join(separator);
+    return SetBitNames(StatusBitNames(kCurrentParamsPage, definition.reg), value);
+}
+
+QString ColumnName(const ReadingSpec& definition)
+{
+    return definition.unit.isEmpty() ? definition.caption
+                                     : QStringLiteral("%1 (%2)").arg(definition.caption, definition.unit);
 }
 
 QString TextLine(const Reading& r)
 {
+    if (!r.block.ok)
+        return QStringLiteral("%1  poll failed: %2").arg(Stamp(r), r.block.failure);
     QStringList parts;
     for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
         const uint16_t value = r.block.At(definition.reg);
         QString part = QStringLiteral("%1: %2").arg(definition.caption, ValueText(definition, value));
         if (definition.format == ValueFormat::BitText)
-            part += QStringLiteral(" (%1)").arg(BitNames(definition, value, QStringLiteral(", ")));
+            part += QStringLiteral(" (%1)").arg(BitNames(definition, value).join(QStringLiteral(", ")));
         else if (!definition.unit.isEmpty())
             part += QLatin1Char(' ') + definition.unit;
         parts << part;
     }
     const QDateTime clock = RelayClock(r);
-    parts << QStringLiteral("Часы реле: %1 %2").arg(ShortDateText(clock.date()), LongTimeText(clock.time()));
-    return r.at.toString(QLatin1String(kStampFormat)) + QStringLiteral("  ") + parts.join(QStringLiteral("; "));
+    parts << QStringLiteral("%1: %2 %3").arg(kClockColumn, ShortDateText(clock.date()), LongTimeText(clock.time()));
+    return Stamp(r) + QStringLiteral("  ") + parts.join(QStringLiteral("; "));
 }
 
 QStringList CsvHeader()
 {
-    QStringList header{QStringLiteral("Время ПК")};
+    QStringList header{kPcTimeColumn};
     for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
-        header << (definition.unit.isEmpty() ? definition.caption : QStringLiteral("%1 (%2)").arg(definition.caption, definition.unit));
+        header << ColumnName(definition);
         if (definition.format == ValueFormat::BitText)
-            header << QStringLiteral("Биты статуса");
+            header << kBitsColumn;
     }
-    header << QStringLiteral("Часы реле");
+    header << kClockColumn << kFailureColumn;
     return header;
 }
 
 QStringList CsvRow(const Reading& r)
 {
-    QStringList row{r.at.toString(QLatin1String(kStampFormat))};
+    QStringList row{Stamp(r)};
+    if (!r.block.ok) {
+        // Empty values, so that a column holds only what the relay sent.
+        for (qsizetype k = 2; k < CsvHeader().size(); ++k)
+            row << QString();
+        return row << r.block.failure;
+    }
     for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
         const uint16_t value = r.block.At(definition.reg);
         row << ValueText(definition, value);
         if (definition.format == ValueFormat::BitText)
-            row << BitNames(definition, value, QStringLiteral("; "));
+            row << BitNames(definition, value).join(QStringLiteral("; "));
     }
-    row << RelayClock(r).toString(QLatin1String(kClockFormat));
-    return row;
+    return row << RelayClock(r).toString(QLatin1String(kClockFormat)) << QString();
+}
+
+QString JsonRow(const Reading& r)
+{
+    JsonMembers members{{kPcTimeColumn, Stamp(r)}};
+    if (!r.block.ok) {
+        members.emplace_back(kFailureColumn, r.block.failure);
+        return JsonLine(members);
+    }
+    for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
+        const uint16_t value = r.block.At(definition.reg);
+        if (definition.format == ValueFormat::BitText) {
+            members.emplace_back(ColumnName(definition), WordToBitText(value));
+            members.emplace_back(kBitsColumn, QJsonArray::fromStringList(BitNames(definition, value)));
+        } else {
+            members.emplace_back(ColumnName(definition), int(value));
+        }
+    }
+    members.emplace_back(kClockColumn, RelayClock(r).toString(QLatin1String(kClockFormat)));
+    return JsonLine(members);
+}
+
+QString Line(const Reading& r, OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::Csv: return CsvRecord(CsvRow(r));
+    case OutputFormat::Jsonl: return JsonRow(r);
+    case OutputFormat::Text: break;
+    }
+    return TextLine(r);
+}
+
+// Waits until `clock` shows `untilMs`, or a stop signal arrives. The stop
+// signals are blocked outside this wait and let in only by ppoll, so one that
+// comes just before the wait still ends it at once.
+void WaitUntil(const QElapsedTimer& clock, qint64 untilMs, const sigset_t& waitMask)
+{
+    while (!stopAsked) {
+        const qint64 left = untilMs - clock.elapsed();
+        if (left <= 0)
+            return;
+        const timespec pause{time_t(left / kMillisPerSecond), long(left % kMillisPerSecond) * kNanosPerMilli};
+        ::ppoll(nullptr, 0, &pause, &waitMask);
+    }
 }
 
 }  // namespace
@@ -97,29 +172,52 @@ int RunMonitor(const CliOptions& options)
     const std::unique_ptr<RelayLink> link = OpenRelay(options);
     if (!link)
         return kExitRelayFailed;
-    // Ctrl-C ends the log after the reply under way, with everything printed.
+    // SIGINT and SIGTERM end the log after the poll under way, with
+    // everything printed and the summary given.
     stopAsked = 0;
-    std::signal(SIGINT, AskStop);
-    std::signal(SIGTERM, AskStop);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigset_t waitMask;
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &waitMask);
+    sigdelset(&waitMask, SIGINT);
+    sigdelset(&waitMask, SIGTERM);
+    struct sigaction stop {};
+    stop.sa_handler = AskStop;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
 
-    if (options.csv)
-        PrintLine(CsvRecord(CsvHeader()));
+    if (options.format == OutputFormat::Csv && !PrintLine(CsvRecord(CsvHeader()))) {
+        Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
+        return kExitFailed;
+    }
     QElapsedTimer running;
     running.start();
     const qint64 limitMs = qint64(options.seconds) * kMillisPerSecond;
-    int replies = 0;
+    qint64 nextPollMs = 0;
+    int replies = 0, failures = 0;
     while (!stopAsked && (limitMs == 0 || running.elapsed() < limitMs)) {
         Reading r;
         r.block = link->Read(kCurrentParamsBlock);
         r.at = QDateTime::currentDateTime();
-        if (!r.block.ok) {
-            ReportLine(QStringLiteral("%1  %2").arg(r.at.toString(QLatin1String(kStampFormat)), r.block.failure));
-            continue;
+        if (r.block.ok) {
+            ++replies;
+        } else {
+            ++failures;
+            Report(QStringLiteral("%1: %2").arg(Stamp(r), r.block.failure));
         }
-        ++replies;
-        PrintLine(options.csv ? CsvRecord(CsvRow(r)) : TextLine(r));
+        if (!PrintLine(Line(r, options.format))) {
+            Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
+            return kExitFailed;
+        }
+        // The next poll is due one interval after this one was; after a
+        // slow poll it goes out at once, and no burst catches up.
+        nextPollMs = std::max(nextPollMs + options.intervalMs, running.elapsed());
+        WaitUntil(running, limitMs == 0 ? nextPollMs : std::min(nextPollMs, limitMs), waitMask);
     }
     const double seconds = double(running.elapsed()) / kMillisPerSecond;
-    ReportLine(QStringLiteral("%1 replies in %2 s").arg(replies).arg(seconds, 0, 'f', 1));
+    Report(QStringLiteral("%1 replies and %2 failed polls in %3 s").arg(replies).arg(failures).arg(seconds, 0, 'f', 1));
     return replies > 0 ? kExitDone : kExitRelayFailed;
 }

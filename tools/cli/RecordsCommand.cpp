@@ -1,7 +1,9 @@
 // records: the four event records, each with its moment (the relay keeps no
-// year: the PC's, or the year before when that would be in the future),
-// its status word by bit names and its values with units.
+// year: the PC's, or the year before when that would be in the future; a
+// moment that is no date is said to be none), its status word by bit names
+// and its values with units.
 #include <QDateTime>
+#include <QJsonArray>
 
 #include "Commands.h"
 #include "Console.h"
@@ -16,10 +18,16 @@ namespace {
 
 const char* const kIsoDate = "yyyy-MM-dd";
 const char* const kIsoTime = "HH:mm:ss";
+const QString kBitsColumn = QStringLiteral("Биты статуса");
+// The relay's own fields of a record's moment, as it holds them.
+const QStringList kRawMomentColumns{QStringLiteral("Месяц"), QStringLiteral("День"), QStringLiteral("Час"),
+                                    QStringLiteral("Минута"), QStringLiteral("Секунда")};
 
 struct Record {
     int number = 0;
-    QDateTime moment;
+    RelayClockFields fields;
+    bool isDate = false;   // the fields make a real moment (not 30 February, not hour 24)
+    QDateTime moment;      // when isDate
     BlockRead registers;
 };
 
@@ -40,11 +48,26 @@ QString ReadingText(const ReadingSpec& definition, uint16_t value)
     return definition.format == ValueFormat::BitText ? WordToBitText(value) : QString::number(value);
 }
 
-void PrintText(const Record& r)
+QString ColumnName(const ReadingSpec& definition)
+{
+    return definition.unit.isEmpty() ? definition.caption
+                                     : QStringLiteral("%1 (%2)").arg(definition.caption, definition.unit);
+}
+
+QList<int> RawMoment(const Record& r)
+{
+    return {r.fields.month, r.fields.day, r.fields.hour, r.fields.minute, r.fields.second};
+}
+
+bool PrintText(const Record& r)
 {
     const int page = RecordPage(r.number);
-    PrintLine(QStringLiteral("%1: %2 %3").arg(PageCaption(page), ShortDateText(r.moment.date()),
-                                              LongTimeText(r.moment.time())));
+    const QString moment =
+        r.isDate ? QStringLiteral("%1 %2").arg(ShortDateText(r.moment.date()), LongTimeText(r.moment.time()))
+                 : QStringLiteral("not a date (month %1, day %2, hour %3, minute %4, second %5)")
+                       .arg(r.fields.month).arg(r.fields.day).arg(r.fields.hour).arg(r.fields.minute)
+                       .arg(r.fields.second);
+    bool printed = PrintLine(QStringLiteral("%1: %2").arg(PageCaption(page), moment));
     for (const ReadingSpec& definition : PageReadings(page)) {
         const uint16_t value = r.registers.At(definition.reg);
         QString line = QStringLiteral("  %1: %2").arg(definition.caption, ReadingText(definition, value));
@@ -54,34 +77,76 @@ void PrintText(const Record& r)
         }
         if (definition.format != ValueFormat::BitText && !definition.unit.isEmpty())
             line += QLatin1Char(' ') + definition.unit;
-        PrintLine(line);
+        printed = PrintLine(line) && printed;
     }
+    return printed;
 }
 
-// One header for all four: the captions of record 1's tab, units in brackets.
+// One header for all four: the captions of record 1's tab, units in
+// brackets, then the relay's own moment fields.
 QStringList CsvHeader()
 {
     QStringList header{QStringLiteral("Протокол"), MomentCaption("DataP%1"), MomentCaption("TimeP%1")};
     for (const ReadingSpec& definition : PageReadings(RecordPage(1))) {
-        header << (definition.unit.isEmpty() ? definition.caption : QStringLiteral("%1 (%2)").arg(definition.caption, definition.unit));
+        header << ColumnName(definition);
         if (definition.format == ValueFormat::BitText)
-            header << QStringLiteral("Биты статуса");
+            header << kBitsColumn;
     }
-    return header;
+    return header << kRawMomentColumns;
 }
 
+// A moment that is no date leaves its date and time empty.
 QStringList CsvRow(const Record& r)
 {
     const int page = RecordPage(r.number);
-    QStringList row{QString::number(r.number), r.moment.date().toString(QLatin1String(kIsoDate)),
-                    r.moment.time().toString(QLatin1String(kIsoTime))};
+    QStringList row{QString::number(r.number), r.isDate ? r.moment.date().toString(QLatin1String(kIsoDate)) : QString(),
+                    r.isDate ? r.moment.time().toString(QLatin1String(kIsoTime)) : QString()};
     for (const ReadingSpec& definition : PageReadings(page)) {
         const uint16_t value = r.registers.At(definition.reg);
         row << ReadingText(definition, value);
         if (definition.format == ValueFormat::BitText)
             row << SetBitNames(StatusBitNames(page, definition.reg), value).join(QStringLiteral("; "));
     }
+    for (int field : RawMoment(r))
+        row << QString::number(field);
     return row;
+}
+
+// The CSV's columns as keys; a moment that is no date is null.
+QString JsonRow(const Record& r)
+{
+    const int page = RecordPage(r.number);
+    const QStringList header = CsvHeader();
+    JsonMembers members{{header[0], r.number},
+                        {header[1], r.isDate ? QJsonValue(r.moment.date().toString(QLatin1String(kIsoDate))) : QJsonValue()},
+                        {header[2], r.isDate ? QJsonValue(r.moment.time().toString(QLatin1String(kIsoTime))) : QJsonValue()}};
+    for (const ReadingSpec& definition : PageReadings(page)) {
+        const uint16_t value = r.registers.At(definition.reg);
+        if (definition.format == ValueFormat::BitText) {
+            members.emplace_back(ColumnName(definition), WordToBitText(value));
+            members.emplace_back(kBitsColumn,
+                                 QJsonArray::fromStringList(SetBitNames(StatusBitNames(page, definition.reg), value)));
+        } else {
+            members.emplace_back(ColumnName(definition), int(value));
+        }
+    }
+    const QList<int> raw = RawMoment(r);
+    for (qsizetype k = 0; k < raw.size(); ++k)
+        members.emplace_back(kRawMomentColumns[k], raw[k]);
+    return JsonLine(members);
+}
+
+bool PrintRecords(const std::vector<Record>& records, OutputFormat format)
+{
+    bool printed = format != OutputFormat::Csv || PrintLine(CsvRecord(CsvHeader()));
+    for (const Record& r : records) {
+        switch (format) {
+        case OutputFormat::Csv: printed = PrintLine(CsvRecord(CsvRow(r))) && printed; break;
+        case OutputFormat::Jsonl: printed = PrintLine(JsonRow(r)) && printed; break;
+        case OutputFormat::Text: printed = PrintText(r) && printed; break;
+        }
+    }
+    return printed;
 }
 
 }  // namespace
@@ -97,21 +162,19 @@ int RunRecords(const CliOptions& options)
         r.number = n;
         r.registers = link->Read(RecordBlock(n));
         if (!r.registers.ok) {
-            ReportLine(r.registers.failure);
+            Report(r.registers.failure);
             return kExitRelayFailed;
         }
-        const int first = RecordBlock(n).first;
-        r.moment = RecordMoment(QDateTime::currentDateTime(),
-                                ClockFieldsAt(first, [&](int reg) { return r.registers.At(reg); }));
+        r.fields = ClockFieldsAt(RecordBlock(n).first, [&](int reg) { return r.registers.At(reg); });
+        r.moment = RecordMoment(QDateTime::currentDateTime(), r.fields);
+        // The year is this one or the last, so only a moment that is no date
+        // comes back as the fallback of 2001.
+        r.isDate = InRange(r.fields) && r.moment != RecordMomentFallback();
         records.push_back(r);
     }
-    if (options.csv) {
-        PrintLine(CsvRecord(CsvHeader()));
-        for (const Record& r : records)
-            PrintLine(CsvRecord(CsvRow(r)));
-        return kExitDone;
+    if (!PrintRecords(records, options.format)) {
+        Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
+        return kExitFailed;
     }
-    for (const Record& r : records)
-        PrintText(r);
     return kExitDone;
 }

@@ -1,24 +1,33 @@
 // settings save, diff and load.
 #include <QDateTime>
+#include <QFileInfo>
 
 #include <memory>
 #include <optional>
 
+#include "AtomicFile.h"
 #include "Commands.h"
 #include "Console.h"
 #include "ExitCodes.h"
+#include "IsoTime.h"
 #include "SettingsPlan.h"
+#include "serial/ComPort.h"
 
 namespace {
 
-// The file, checked whole; nullopt after reporting every fault.
+// A file of a thousand faults needs only the first few to be mended.
+constexpr int kMaxListedErrors = 20;
+
+// The file, checked whole; nullopt after reporting its faults.
 std::optional<SettingsFile> LoadFile(const QString& path)
 {
     const SettingsFileRead read = ReadSettingsFile(path);
     if (!read.ok) {
-        for (const QString& error : read.errors)
-            ReportLine(QStringLiteral("%1: %2").arg(path, error));
-        ReportLine(QStringLiteral("%1: refused; nothing was sent to the relay").arg(path));
+        for (const QString& error : read.errors.mid(0, kMaxListedErrors))
+            Report(QStringLiteral("%1: %2").arg(path, error));
+        if (read.errors.size() > kMaxListedErrors)
+            Report(QStringLiteral("%1: and %2 more faults").arg(path).arg(read.errors.size() - kMaxListedErrors));
+        Report(QStringLiteral("%1: refused; nothing was sent to the relay").arg(path));
         return std::nullopt;
     }
     return read.file;
@@ -28,7 +37,7 @@ std::optional<BlockRead> ReadSettings(RelayLink& link)
 {
     BlockRead read = link.Read(kSettingsBlock);
     if (!read.ok) {
-        ReportLine(read.failure);
+        Report(read.failure);
         return std::nullopt;
     }
     return read;
@@ -43,15 +52,15 @@ struct FileAndRelay {
 };
 
 // nullopt, with the exit code to end with in `exitCode`, when the file is
-// refused or the relay cannot be read.
-std::optional<FileAndRelay> LoadFileAndReadRelay(const CliOptions& options, int& exitCode)
+// refused (kExitBadUsage) or the relay cannot be read (`relayFailed`).
+std::optional<FileAndRelay> LoadFileAndReadRelay(const CliOptions& options, int relayFailed, int& exitCode)
 {
     std::optional<SettingsFile> file = LoadFile(options.file);
     if (!file) {
         exitCode = kExitBadUsage;
         return std::nullopt;
     }
-    exitCode = kExitRelayFailed;
+    exitCode = relayFailed;
     std::unique_ptr<RelayLink> link = OpenRelay(options);
     if (!link)
         return std::nullopt;
@@ -59,12 +68,6 @@ std::optional<FileAndRelay> LoadFileAndReadRelay(const CliOptions& options, int&
     if (!relay)
         return std::nullopt;
     return FileAndRelay{std::move(*file), std::move(link), std::move(*relay)};
-}
-
-QString SavedNow()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
 }
 
 // Makes the writes in order; stops at the first one the relay does not
@@ -96,7 +99,7 @@ bool MakeWrites(RelayLink& link, const LoadPlan& plan)
             break;
         }
         PrintLine(line);
-        ReportLine(QStringLiteral("stopped at %1 after %2 of %3 writes").arg(definition.name).arg(made)
+        Report(QStringLiteral("stopped at %1 after %2 of %3 writes").arg(definition.name).arg(made)
                        .arg(plan.writes.size()));
         return false;
     }
@@ -113,13 +116,13 @@ std::optional<BlockRead> ReadBack(RelayLink& link, const LoadPlan& plan)
     for (const PlannedWrite& w : plan.writes) {
         if (w.definition->reg != kRelayAddressRegister || w.to == link.Address())
             continue;
-        ReportLine(QStringLiteral("%1; trying the relay's new address %2").arg(read.failure).arg(w.to));
+        Report(QStringLiteral("%1; trying the relay's new address %2").arg(read.failure).arg(w.to));
         link.SetAddress(w.to);
         read = link.Read(kSettingsBlock);
         if (read.ok)
             return read;
     }
-    ReportLine(read.failure);
+    Report(read.failure);
     return std::nullopt;
 }
 
@@ -142,6 +145,13 @@ int ReportMismatches(const LoadPlan& plan, const BlockRead& relay)
 
 int RunSettingsSave(const CliOptions& options)
 {
+    const QString& path = options.file;
+    const bool toStdout = path == kStandardOutputName;
+    QString reason;
+    if (!toStdout && !CheckWritable(path, reason)) {
+        Report(QStringLiteral("cannot write %1: %2; nothing was sent to the relay").arg(path, reason));
+        return kExitBadUsage;
+    }
     const std::unique_ptr<RelayLink> link = OpenRelay(options);
     if (!link)
         return kExitRelayFailed;
@@ -149,55 +159,78 @@ int RunSettingsSave(const CliOptions& options)
     if (!relay)
         return kExitRelayFailed;
     SettingsFile file;
-    file.saved = SavedNow();
+    file.saved = IsoTimeText(QDateTime::currentDateTime(), IsoPrecision::Seconds);
     file.address = link->Address();
     for (const SettingSpec& definition : SettingSpecs())
         file.settings.push_back({&definition, relay->At(definition.reg)});
-    QString error;
-    if (!WriteSettingsFile(options.file, file, error)) {
-        ReportLine(error);
-        return kExitBadUsage;
+    const QString saved = QStringLiteral("saved %1 settings of the relay at address %2 to %3")
+                              .arg(file.settings.size()).arg(file.address);
+
+    if (toStdout) {
+        if (!PrintBytes(SettingsText(file, SettingsFormat::Json))) {
+            Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
+            return kExitFailed;
+        }
+        Report(saved.arg(QStringLiteral("the standard output")));
+        return kExitDone;
     }
-    PrintLine(QStringLiteral("saved %1 settings of the relay at address %2 to %3")
-                  .arg(file.settings.size()).arg(file.address).arg(options.file));
+    const bool existed = QFileInfo::exists(path);
+    if (!WriteFileAtomically(path, SettingsText(file, FormatForPath(path)), reason)) {
+        Report(QStringLiteral("cannot write %1: %2; %3")
+                   .arg(path, reason, existed ? QStringLiteral("the earlier file is as it was")
+                                              : QStringLiteral("nothing was saved")));
+        return kExitFailed;
+    }
+    PrintLine(saved.arg(path));
     return kExitDone;
 }
 
 int RunSettingsDiff(const CliOptions& options)
 {
-    int exitCode = kExitDone;
-    const std::optional<FileAndRelay> start = LoadFileAndReadRelay(options, exitCode);
-    if (!start)
-        return exitCode;
-    const std::vector<SettingDifference> differences = Differences(start->file, start->relay);
-    for (const SettingDifference& d : differences)
-        PrintLine(DifferenceLine(d));
-    ReportLine(QStringLiteral("%1 of the file's %2 settings differ").arg(differences.size())
+    try {
+        int exitCode = kExitDiffTrouble;
+        const std::optional<FileAndRelay> start = LoadFileAndReadRelay(options, kExitDiffTrouble, exitCode);
+        if (!start)
+            return kExitDiffTrouble;
+        const std::vector<SettingDifference> differences = Differences(start->file, start->relay);
+        for (const SettingDifference& d : differences)
+            PrintLine(DifferenceLine(d));
+        Report(QStringLiteral("%1 of the file's %2 settings differ").arg(differences.size())
                    .arg(start->file.settings.size()));
-    return kExitDone;
+        return differences.empty() ? kExitDiffSame : kExitDiffer;
+    } catch (const EComPort& e) {
+        // Left to the caller, a failing device would end with 1, "they differ".
+        Report(QStringLiteral("the port failed: %1").arg(e.Message()));
+        return kExitDiffTrouble;
+    }
 }
 
 int RunSettingsLoad(const CliOptions& options)
 {
     int exitCode = kExitDone;
-    const std::optional<FileAndRelay> start = LoadFileAndReadRelay(options, exitCode);
+    const std::optional<FileAndRelay> start = LoadFileAndReadRelay(options, kExitRelayFailed, exitCode);
     if (!start)
         return exitCode;
     RelayLink& link = *start->link;
 
     const LoadPlan plan = PlanLoad(start->file, start->relay, options.includeAddress);
+    if (!plan.outOfRange.isEmpty()) {
+        for (const QString& value : plan.outOfRange)
+            Report(QStringLiteral("%1: %2").arg(options.file, value));
+        Report(QStringLiteral("%1: refused; nothing was written to the relay").arg(options.file));
+        return kExitBadUsage;
+    }
     for (const QString& note : plan.kept)
         PrintLine(QStringLiteral("kept %1").arg(note));
     if (plan.writes.empty()) {
-        ReportLine(QStringLiteral("nothing to write: the relay holds the file's settings"));
+        Report(QStringLiteral("nothing to write: the relay holds the file's settings"));
         return kExitDone;
     }
     if (!options.yes) {
         for (const PlannedWrite& w : plan.writes)
             PrintLine(QStringLiteral("would write %1: %2 -> %3")
                           .arg(SettingLabel(*w.definition), ValueWithUnit(*w.definition, w.from), ValueWithUnit(*w.definition, w.to)));
-        ReportLine(QStringLiteral("%1 writes to make; nothing written: add --yes to make them")
-                       .arg(plan.writes.size()));
+        Report(QStringLiteral("%1 writes to make; nothing written: add --yes to make them").arg(plan.writes.size()));
         return kExitDone;
     }
 
@@ -207,10 +240,10 @@ int RunSettingsLoad(const CliOptions& options)
         return kExitRelayFailed;
     const int mismatches = ReportMismatches(plan, *after);
     if (mismatches == 1)
-        ReportLine(QStringLiteral("read back: 1 setting does not hold the file's value"));
+        Report(QStringLiteral("read back: 1 setting does not hold the file's value"));
     else if (mismatches > 1)
-        ReportLine(QStringLiteral("read back: %1 settings do not hold the file's value").arg(mismatches));
+        Report(QStringLiteral("read back: %1 settings do not hold the file's value").arg(mismatches));
     else
-        ReportLine(QStringLiteral("read back: the relay holds the file's settings"));
+        Report(QStringLiteral("read back: the relay holds the file's settings"));
     return allConfirmed && mismatches == 0 ? kExitDone : kExitRelayFailed;
 }

@@ -3,17 +3,22 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "AtomicFile.h"
 #include "link/BitText.h"
 
 namespace {
 
 constexpr int kMinAddress = 1;
 constexpr int kMaxAddress = 247;
+constexpr qlonglong kLargestRegisterValue = 0xFFFF;
 
 // A whole decimal number, perhaps negative (to be refused by its range
 // rather than called no number); leading and trailing blanks are not allowed.
@@ -52,11 +57,12 @@ void CheckHeader(const RawSettingsFile& raw, SettingsFile& file, QStringList& er
     file.saved = raw.saved;
 }
 
-// The register value of one setting, or an error line.
+// The register value of one setting, or an error line. Any register value
+// is taken: the file holds what the relay held.
 bool CheckValue(const RawSetting& raw, const SettingSpec& definition, uint16_t& value, QString& error)
 {
     if (definition.kind == SettingKind::Mask) {
-        if (!IsBitText(raw.value)) {
+        if (raw.valueWritten == RawSetting::Written::AsNumber || !IsBitText(raw.value)) {
             error = QStringLiteral("%1: \"%2\" is no mask; a mask is written as 16 bits, e.g. "
                                    "\"00000000 00000000\"").arg(Place(raw), raw.value);
             return false;
@@ -69,9 +75,13 @@ bool CheckValue(const RawSetting& raw, const SettingSpec& definition, uint16_t& 
         error = QStringLiteral("%1: \"%2\" is not a whole number").arg(Place(raw), raw.value);
         return false;
     }
-    if (number < definition.minValue || number > definition.maxValue) {
-        error = QStringLiteral("%1: %2 is out of range %3 to %4").arg(Place(raw)).arg(number)
-                    .arg(definition.minValue).arg(definition.maxValue);
+    if (raw.valueWritten == RawSetting::Written::AsText) {
+        error = QStringLiteral("%1: \"%2\" is text; a value is written as a number, without quotes")
+                    .arg(Place(raw), raw.value);
+        return false;
+    }
+    if (number < 0 || number > kLargestRegisterValue) {
+        error = QStringLiteral("%1: %2 is out of range 0 to %3").arg(Place(raw)).arg(number).arg(kLargestRegisterValue);
         return false;
     }
     value = uint16_t(number);
@@ -130,6 +140,50 @@ void CheckSettings(const RawSettingsFile& raw, SettingsFile& file, QStringList& 
                      [](const SettingValue& a, const SettingValue& b) { return a.definition->reg < b.definition->reg; });
 }
 
+// The whole of a regular file of sane size. Opened without waiting, so that
+// a FIFO is refused rather than waited on, and never read past the limit.
+bool ReadRegularFile(const QString& path, QByteArray& bytes, QStringList& errors)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        errors << QStringLiteral("cannot read it: %1").arg(SystemReason(errno));
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (!ok)
+        errors << QStringLiteral("cannot read it: %1").arg(SystemReason(errno));
+    else if (!S_ISREG(st.st_mode))
+        errors << (S_ISDIR(st.st_mode) ? QStringLiteral("it is a directory, not a settings file")
+                                       : QStringLiteral("it is not a regular file (a pipe or a device); a settings "
+                                                        "file is read only from a regular file"));
+    else if (st.st_size > kMaxSettingsFileBytes)
+        errors << QStringLiteral("it is %1 bytes long; a settings file is at most %2 bytes")
+                      .arg(qlonglong(st.st_size)).arg(kMaxSettingsFileBytes);
+    ok = errors.isEmpty();
+    // To the end, but never past the limit: the file may grow while read.
+    char buffer[64 * 1024];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            errors << QStringLiteral("cannot read it: %1").arg(SystemReason(errno));
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else if (bytes.size() + n > kMaxSettingsFileBytes) {
+            errors << QStringLiteral("it is longer than %1 bytes, the most a settings file holds")
+                          .arg(kMaxSettingsFileBytes);
+            ok = false;
+        } else {
+            bytes.append(buffer, n);
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
 }  // namespace
 
 SettingsFormat FormatForPath(const QString& path)
@@ -156,13 +210,11 @@ SettingsFileRead ParseSettings(const QByteArray& bytes, SettingsFormat format)
 
 SettingsFileRead ReadSettingsFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        SettingsFileRead read;
-        read.errors << QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    SettingsFileRead read;
+    QByteArray bytes;
+    if (!ReadRegularFile(path, bytes, read.errors))
         return read;
-    }
-    return ParseSettings(file.readAll(), FormatForPath(path));
+    return ParseSettings(bytes, FormatForPath(path));
 }
 
 QByteArray SettingsText(const SettingsFile& file, SettingsFormat format)
@@ -170,13 +222,10 @@ QByteArray SettingsText(const SettingsFile& file, SettingsFormat format)
     return format == SettingsFormat::Ini ? IniSettingsText(file) : JsonSettingsText(file);
 }
 
-bool WriteSettingsFile(const QString& path, const SettingsFile& file, QString& error)
+bool InSettingRange(const SettingSpec& definition, uint16_t value, QString& why)
 {
-    QSaveFile out(path);
-    const QByteArray text = SettingsText(file, FormatForPath(path));
-    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit()) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
-        return false;
-    }
-    return true;
+    if (value >= definition.minValue && value <= definition.maxValue)
+        return true;
+    why = QStringLiteral("%1 is out of range %2 to %3").arg(value).arg(definition.minValue).arg(definition.maxValue);
+    return false;
 }

@@ -2,8 +2,10 @@
 // caption, with register, value and unit, the masks as bit text, when it was
 // saved and the slave address it was read from. JSON, or INI for a file
 // named *.ini. A file is read whole and checked whole before it is used:
-// broken syntax, unknown names, values out of a setting's range and a
-// register that does not match its name all refuse it.
+// broken syntax, a value of the wrong type, unknown names, a value that is
+// no register value and a register that does not match its name all refuse
+// it. A value outside what the window lets the user set is what a relay may
+// hold, and is kept: a load refuses to write it (SettingsPlan).
 #pragma once
 
 #include <QString>
@@ -37,11 +39,21 @@ struct SettingsFileRead {
 enum class SettingsFormat { Json, Ini };
 SettingsFormat FormatForPath(const QString& path);
 
+// A settings file is a few KB; anything much larger is no settings file.
+constexpr qint64 kMaxSettingsFileBytes = 256 * 1024;
+
+// Reads only a regular file of at most kMaxSettingsFileBytes: a FIFO, a
+// device or a huge file is refused at once. The errors do not repeat the path.
 SettingsFileRead ReadSettingsFile(const QString& path);
 SettingsFileRead ParseSettings(const QByteArray& bytes, SettingsFormat format);
 
-// Writes the whole file in place only once it is complete.
-bool WriteSettingsFile(const QString& path, const SettingsFile& file, QString& error);
+// The standard output's name as a FILE: save writes JSON there.
+inline const QString kStandardOutputName = QStringLiteral("-");
+
+// Whether the setting's value lies in what the window lets the user set;
+// if not, `why` says so: "5 is out of range 0 to 1".
+bool InSettingRange(const SettingSpec& definition, uint16_t value, QString& why);
+
 QByteArray SettingsText(const SettingsFile& file, SettingsFormat format);
 
 // ---- between the formats and the checks --------------------------------
@@ -55,6 +67,8 @@ struct RawSetting {
     QString value;
     QString item;       // a selection box's item text, informative
     bool hasName = false, hasReg = false, hasValue = false, hasItem = false;
+    // JSON tells a number from a text; INI does not.
+    enum class Written { Untyped, AsNumber, AsText } valueWritten = Written::Untyped;
 };
 
 struct RawSettingsFile {

@@ -5,8 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QSet>
 
 #include <cmath>
+#include <vector>
 
 #include "SettingsFile.h"
 
@@ -40,13 +42,76 @@ QString ScalarText(const QJsonValue& value)
     return QStringLiteral("(a list or an object)");
 }
 
-// Reads `key` of `object` into text and its presence flag.
-void Take(const QJsonObject& object, const char* key, QString& text, bool& present)
+enum class JsonType { Any, Number, Text };
+
+// Reads `key` of `object` into text and its presence flag; a value not of
+// `type` is an error line.
+void Take(const QJsonObject& object, const char* key, JsonType type, const QString& where, QString& text,
+          bool& present, QStringList& errors)
 {
     const QJsonValue value = object.value(QLatin1String(key));
     present = !value.isUndefined();
-    if (present)
-        text = ScalarText(value);
+    if (!present)
+        return;
+    text = ScalarText(value);
+    if ((type == JsonType::Number && !value.isDouble()) || (type == JsonType::Text && !value.isString()))
+        errors << QStringLiteral("damaged file: \"%1\"%2 must be %3, not %4")
+                      .arg(QLatin1String(key), where.isEmpty() ? QString() : QStringLiteral(" of ") + where,
+                           type == JsonType::Number ? QStringLiteral("a number without quotes")
+                                                    : QStringLiteral("text in quotes"),
+                           value.isString() ? QStringLiteral("\"%1\"").arg(text) : text);
+}
+
+// The byte just after the JSON string that starts (with its quote) at `at`.
+qsizetype StringEnd(const QByteArray& bytes, qsizetype at)
+{
+    for (qsizetype i = at + 1; i < bytes.size(); ++i) {
+        if (bytes[i] == '\\')
+            ++i;
+        else if (bytes[i] == '"')
+            return i + 1;
+    }
+    return bytes.size();
+}
+
+// The first key given twice in one object of well-formed JSON, with the
+// byte where it comes again. Qt's reader would keep the last one quietly.
+bool FindRepeatedKey(const QByteArray& bytes, QString& key, qsizetype& offset)
+{
+    struct Level {
+        bool object;
+        QSet<QString> keys;
+    };
+    std::vector<Level> levels;
+    bool keyNext = false;   // the next string in an object is a key
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '{' || c == '[') {
+            levels.push_back({c == '{', {}});
+            keyNext = c == '{';
+        } else if (c == '}' || c == ']') {
+            levels.pop_back();
+            keyNext = false;
+        } else if (c == ',') {
+            keyNext = !levels.empty() && levels.back().object;
+        } else if (c == '"') {
+            const qsizetype end = StringEnd(bytes, i);
+            if (keyNext) {
+                // The key as JSON reads it, escapes undone.
+                const QJsonArray decoded = QJsonDocument::fromJson('[' + bytes.mid(i, end - i) + ']').array();
+                const QString name = decoded.first().toString();
+                if (levels.back().keys.contains(name)) {
+                    key = name;
+                    offset = i;
+                    return true;
+                }
+                levels.back().keys.insert(name);
+                keyNext = false;
+            }
+            i = end - 1;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -63,12 +128,18 @@ bool ParseJsonSettings(const QByteArray& bytes, RawSettingsFile& raw, QStringLis
         errors << QStringLiteral("damaged file: the JSON is not an object");
         return false;
     }
+    QString repeated;
+    qsizetype offset = 0;
+    if (FindRepeatedKey(bytes, repeated, offset)) {
+        errors << QStringLiteral("damaged JSON at byte %1: key \"%2\" given twice in one object").arg(offset).arg(repeated);
+        return false;
+    }
     const QJsonObject root = document.object();
     bool present = false;
-    Take(root, "format", raw.format, raw.hasFormat);
-    Take(root, "version", raw.version, raw.hasVersion);
-    Take(root, "address", raw.address, raw.hasAddress);
-    Take(root, "saved", raw.saved, present);
+    Take(root, "format", JsonType::Text, QString(), raw.format, raw.hasFormat, errors);
+    Take(root, "version", JsonType::Number, QString(), raw.version, raw.hasVersion, errors);
+    Take(root, "address", JsonType::Number, QString(), raw.address, raw.hasAddress, errors);
+    Take(root, "saved", JsonType::Text, QString(), raw.saved, present, errors);
     const QJsonValue list = root.value(QLatin1String("settings"));
     if (!list.isArray()) {
         errors << QStringLiteral("damaged file: no \"settings\" list");
@@ -83,10 +154,15 @@ bool ParseJsonSettings(const QByteArray& bytes, RawSettingsFile& raw, QStringLis
             continue;
         }
         const QJsonObject object = settings[i].toObject();
-        Take(object, "name", entry.name, entry.hasName);
-        Take(object, "register", entry.reg, entry.hasReg);
-        Take(object, "value", entry.value, entry.hasValue);
-        Take(object, "item", entry.item, entry.hasItem);
+        Take(object, "name", JsonType::Text, entry.where, entry.name, entry.hasName, errors);
+        Take(object, "register", JsonType::Number, entry.where, entry.reg, entry.hasReg, errors);
+        // A value's type depends on its setting, checked with the setting.
+        Take(object, "value", JsonType::Any, entry.where, entry.value, entry.hasValue, errors);
+        Take(object, "item", JsonType::Text, entry.where, entry.item, entry.hasItem, errors);
+        const QJsonValue value = object.value(QLatin1String("value"));
+        entry.valueWritten = value.isString() ? RawSetting::Written::AsText
+                             : value.isDouble() ? RawSetting::Written::AsNumber
+                                                : RawSetting::Written::Untyped;
         raw.settings.push_back(entry);
     }
     return errors.isEmpty();

@@ -68,6 +68,13 @@ LoadPlan PlanLoad(const SettingsFile& file, const BlockRead& relay, bool include
         plan.expected.push_back({&definition, target});
         if (held == target)
             continue;
+        QString why;
+        if (!InSettingRange(definition, target, why)) {
+            plan.outOfRange << QStringLiteral("%1: relay %2, file %3: %4; not written")
+                                   .arg(SettingLabel(definition), ValueWithUnit(definition, held),
+                                        ValueWithUnit(definition, target), why);
+            continue;
+        }
         // Changing the address first would leave the other writes unanswered.
         (definition.reg == kRelayAddressRegister ? addressWrite : plan.writes).push_back({&definition, held, target});
     }

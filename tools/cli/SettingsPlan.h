@@ -36,9 +36,14 @@ struct LoadPlan {
     std::vector<PlannedWrite> writes;       // register order, the relay's own address last
     std::vector<SettingValue> expected;     // what each setting must read back as afterwards
     QStringList kept;                       // settings or bits left as the relay holds them, and why
+    // Values the load would write that lie outside what the window lets the
+    // user set, each with why; any of them refuses the whole load.
+    QStringList outOfRange;
 };
 
 // A mask's bits that have no box the user may change (bits 9 to 12 of the
 // trip and signal masks, bit 15 of all three) keep the relay's value, as the
 // window writes them. The relay's own address is written only when asked.
+// A value out of its setting's range is checked only where it would be
+// written: one the relay already holds needs no write.
 LoadPlan PlanLoad(const SettingsFile& file, const BlockRead& relay, bool includeAddress);

@@ -1,0 +1,292 @@
+#include "CliHelp.h"
+
+#include <algorithm>
+
+#include "ZashchitaVersion.h"
+
+namespace {
+
+constexpr int kLineWidth = 79;
+constexpr int kOptionColumn = 24;   // where an option's description starts
+
+struct CommandHelp {
+    QString words;       // "settings load"
+    unsigned bit;
+    QString usage;       // after "zashchita-cli [OPTIONS] "
+    QString summary;     // one line in the list of commands
+    QString description;
+    QString exitCodes;
+};
+
+const std::vector<CommandHelp>& Commands()
+{
+    static const std::vector<CommandHelp> commands{
+        {QStringLiteral("settings save"), kForSave, QStringLiteral("settings save FILE"),
+         QStringLiteral("read the relay's settings and masks into FILE (FILE ending in .ini: INI, - : JSON "
+                        "on standard output, else JSON)"),
+         QStringLiteral("Reads the relay's settings and its three protection masks (the 44 registers from 80) and "
+                        "writes them into FILE, each by its control name and caption, with register, value and "
+                        "unit: as INI when FILE ends in .ini, else as JSON; FILE - writes JSON to standard output. "
+                        "The file holds what the relay holds, so it always loads back. It is written whole or not "
+                        "at all: an earlier file at FILE stays as it was until the new one is complete. It is "
+                        "created readable by its owner only. A FILE that cannot be written is refused before the "
+                        "relay is read."),
+         QStringLiteral("0 saved; 1 the port or the relay failed, or FILE could not be written (an earlier file "
+                        "stays as it was); 2 bad usage, or FILE cannot be written, found before anything was "
+                        "sent.")},
+        {QStringLiteral("settings diff"), kForDiff, QStringLiteral("settings diff FILE"),
+         QStringLiteral("print each setting the relay holds otherwise than FILE"),
+         QStringLiteral("Prints one line for each setting of FILE that the relay holds otherwise, with both values "
+                        "and units, and on standard error how many differ. FILE is checked whole before the port "
+                        "is opened."),
+         QStringLiteral("0 the relay holds FILE's settings; 1 they differ; 2 trouble: bad usage, a bad file, or "
+                        "the port or the relay failed (as diff and cmp do).")},
+        {QStringLiteral("settings load"), kForLoad, QStringLiteral("settings load FILE"),
+         QStringLiteral("print the writes that would make the relay hold FILE's settings; with --yes make them, "
+                        "one register at a time, each confirmed by the relay's echo, then read them back"),
+         QStringLiteral("Checks FILE whole first (syntax, names, registers, types), then reads the relay and "
+                        "prints the writes that would make it hold FILE's settings. A value the load would write "
+                        "must lie in the setting's range (what the window can write): one outside refuses the "
+                        "load, and each is named; one the relay holds already is left alone. With --yes makes the "
+                        "writes: only the settings that differ, one function-6 write each in register order, each "
+                        "confirmed by the relay's exact echo; stops at the first refusal, missing echo or other "
+                        "value stored; then reads the block back and names every setting that does not hold "
+                        "FILE's value. Mask bits the window gives the user no box for stay as the relay holds "
+                        "them. The relay's own address (register 80) is written only with --include-address, "
+                        "and last."),
+         QStringLiteral("0 done, nothing to do, or (without --yes) the writes printed; 1 the port or the relay "
+                        "failed: no answer, a refusal, another value stored, a setting that does not hold; 2 bad "
+                        "usage, a bad file or a value out of range, with nothing written.")},
+        {QStringLiteral("records"), kForRecords, QStringLiteral("records"),
+         QStringLiteral("print the four event records"),
+         QStringLiteral("Prints the four event records: the moment (the relay keeps no year: the PC's, or the "
+                        "year before when that would be in the future), the status word with the names of the "
+                        "bits set, and the values with units. A moment that is no date (30 February, hour 24, "
+                        "an empty record) is flagged, not shown as a date. CSV and JSON lines hold the relay's "
+                        "own month, day, hour, minute and second as well."),
+         QStringLiteral("0 done; 1 the port or the relay failed, or the output could not be written; 2 bad "
+                        "usage.")},
+        {QStringLiteral("monitor"), kForMonitor,
+         QStringLiteral("monitor"),
+         QStringLiteral("poll the current parameters, one line per poll"),
+         QStringLiteral("Polls the current parameters every --interval ms and prints one line per poll with the "
+                        "PC's time in ISO 8601 with its UTC offset, until --seconds have passed or SIGINT or "
+                        "SIGTERM arrives. A poll that fails gets a line too, with its reason, so that a gap shows "
+                        "in the log."),
+         QStringLiteral("0 at least one reply came; 1 none came, or the output could not be written; 2 bad "
+                        "usage.")},
+    };
+    return commands;
+}
+
+const char* const kDescription =
+    "Backs up, compares and restores the settings of a 0.4 kV motor-protection relay, "
+    "and reads its event records and live values, over a serial line (Modbus RTU, "
+    "9600 8N1, functions 3 and 6).";
+
+const char* const kPortMapping =
+    "COMn (COM1 to COM96) opens $ZASHCHITA_COMn when set, else /dev/ttyUSB<n-1> when present, "
+    "else /dev/ttyACM<n-1> when present, else /dev/ttyS<n-1>.";
+
+const char* const kExitCodes =
+    "Exit codes: 0 done; 1 the port or the relay failed, or a file could not be written; 2 bad usage or a "
+    "bad file, with nothing written. settings diff: 0 the relay holds the file's settings, 1 they differ, "
+    "2 trouble.";
+
+// `text` broken into lines of at most kLineWidth, the first after `first`,
+// the others after `indent` blanks.
+QString Wrapped(const QString& text, const QString& first, int indent)
+{
+    QStringList lines;
+    QString line = first;
+    bool empty = true;   // nothing of `text` on the line yet
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!empty && line.size() + 1 + word.size() > kLineWidth) {
+            lines << line;
+            line = QString(indent, QLatin1Char(' '));
+            empty = true;
+        }
+        if (!empty)
+            line += QLatin1Char(' ');
+        line += word;
+        empty = false;
+    }
+    lines << line;
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString Paragraph(const QString& text)
+{
+    return Wrapped(text, QString(), 0);
+}
+
+}  // namespace
+
+QString CommandNames(unsigned commands)
+{
+    QStringList names;
+    for (const CommandHelp& c : Commands())
+        if (commands & c.bit)
+            names << c.words;
+    if (commands == kForSettings)
+        return QStringLiteral("settings");
+    if (names.size() < 2)
+        return names.join(QString());
+    return names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + names.last();
+}
+
+namespace {
+
+// "records and monitor: the same as --format csv."
+QString Owned(const OptionSpec& o)
+{
+    return CommandNames(o.commands) + QStringLiteral(": ") + o.help.left(1).toLower() + o.help.mid(1);
+}
+
+QString OptionLine(const QStringList& names, const QString& valueName, const QString& help)
+{
+    QStringList spelled;
+    for (const QString& name : names)
+        spelled << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    // The one-letter form first, as usual.
+    std::reverse(spelled.begin(), spelled.end());
+    QString head = QStringLiteral("  ") + spelled.join(QStringLiteral(", "));
+    if (!valueName.isEmpty())
+        head += QStringLiteral(" <%1>").arg(valueName);
+    head = head.size() < kOptionColumn ? head.leftJustified(kOptionColumn)
+                                       : head + QLatin1Char('\n') + QString(kOptionColumn, QLatin1Char(' '));
+    return Wrapped(help, head, kOptionColumn);
+}
+
+QString CommonOptions()
+{
+    QString text = QStringLiteral("Options for every command:\n");
+    for (const OptionSpec& o : CommandLineOptions())
+        if (o.commands == kForEvery)
+            text += OptionLine(o.names, o.valueName, o.help);
+    text += OptionLine({QStringLiteral("help"), QStringLiteral("h")}, QString(),
+                       QStringLiteral("Print this help; after a command, that command's help."));
+    text += OptionLine({QStringLiteral("version"), QStringLiteral("v")}, QString(),
+                       QStringLiteral("Print the program's version."));
+    return text;
+}
+
+QString ProgramHelp()
+{
+    QString text = QStringLiteral("Usage: zashchita-cli [OPTIONS] COMMAND [FILE]\n"
+                                  "       zashchita-cli COMMAND --help\n\n");
+    text += Paragraph(QString::fromLatin1(kDescription)) + QLatin1Char('\n');
+    text += QStringLiteral("Commands:\n");
+    for (const CommandHelp& c : Commands())
+        text += Wrapped(c.summary,
+                        (QStringLiteral("  ") + c.words + ((c.bit & kForSettings) ? QStringLiteral(" FILE") : QString()))
+                            .leftJustified(kOptionColumn),
+                        kOptionColumn);
+    text += QLatin1Char('\n') + CommonOptions() + QLatin1Char('\n');
+    text += QStringLiteral("Options of one command:\n");
+    for (const OptionSpec& o : CommandLineOptions())
+        if (o.commands != kForEvery)
+            text += OptionLine(o.names, o.valueName, Owned(o));
+    text += QLatin1Char('\n') + Paragraph(QString::fromLatin1(kPortMapping));
+    text += QLatin1Char('\n') + Paragraph(QString::fromLatin1(kExitCodes));
+    return text;
+}
+
+QString HelpOf(const std::vector<const CommandHelp*>& commands)
+{
+    QString text;
+    unsigned bits = 0;
+    for (const CommandHelp* c : commands) {
+        text += text.isEmpty() ? QStringLiteral("Usage: ") : QStringLiteral("       ");
+        text += QStringLiteral("zashchita-cli [OPTIONS] ") + c->usage + QLatin1Char('\n');
+        bits |= c->bit;
+    }
+    for (const CommandHelp* c : commands) {
+        text += QLatin1Char('\n');
+        text += commands.size() > 1 ? Wrapped(c->description, c->words + QStringLiteral(": "), 0)
+                                    : Paragraph(c->description);
+    }
+    QString own;
+    for (const OptionSpec& o : CommandLineOptions())
+        if (o.commands != kForEvery && (o.commands & bits))
+            own += OptionLine(o.names, o.valueName,
+                              commands.size() > 1 && o.commands != bits ? Owned(o)
+                                                                        : o.help);
+    if (!own.isEmpty())
+        text += QStringLiteral("\nOptions:\n") + own;
+    text += QLatin1Char('\n') + CommonOptions();
+    text += QLatin1Char('\n') + Paragraph(QString::fromLatin1(kPortMapping));
+    for (const CommandHelp* c : commands)
+        text += QLatin1Char('\n') + Wrapped(c->exitCodes, commands.size() > 1
+                                                              ? QStringLiteral("Exit codes of %1: ").arg(c->words)
+                                                              : QStringLiteral("Exit codes: "),
+                                            0);
+    return text;
+}
+
+}  // namespace
+
+unsigned CommandBit(CliCommand command)
+{
+    switch (command) {
+    case CliCommand::SettingsSave: return kForSave;
+    case CliCommand::SettingsDiff: return kForDiff;
+    case CliCommand::SettingsLoad: return kForLoad;
+    case CliCommand::Records: return kForRecords;
+    case CliCommand::Monitor: return kForMonitor;
+    }
+    return 0;
+}
+
+const std::vector<OptionSpec>& CommandLineOptions()
+{
+    static const std::vector<OptionSpec> options{
+        {{QStringLiteral("port")}, QStringLiteral("PATH|COMn"),
+         QStringLiteral("The serial device: a path, or COM1 to COM96 as the window maps them (default COM1).")},
+        {{QStringLiteral("address")}, QStringLiteral("N"),
+         QStringLiteral("The relay's slave address, 1 to 247 (default 1).")},
+        {{QStringLiteral("timeout")}, QStringLiteral("MS"),
+         QStringLiteral("How long to wait for one reply, in ms, 10 to 60000 (default 500).")},
+        {{QStringLiteral("retries")}, QStringLiteral("N"),
+         QStringLiteral("How often a request left unanswered or answered with a spoilt frame is sent again, 0 to "
+                        "10 (default 2).")},
+        {{QStringLiteral("trace")}, QString(),
+         QStringLiteral("Print every frame on the line in hex on standard error, as the window's frame trace "
+                        "does.")},
+        {{QStringLiteral("yes")}, QString(), QStringLiteral("Make the writes; without it they are only printed."),
+         kForLoad},
+        {{QStringLiteral("include-address")}, QString(),
+         QStringLiteral("Also write the relay's own address (register 80), last."), kForLoad},
+        {{QStringLiteral("format")}, QStringLiteral("FORMAT"),
+         QStringLiteral("text (default); csv, with a header line; or jsonl, one JSON object per line."),
+         kForRecords | kForMonitor},
+        {{QStringLiteral("csv")}, QString(), QStringLiteral("The same as --format csv."), kForRecords | kForMonitor},
+        {{QStringLiteral("interval")}, QStringLiteral("MS"),
+         QStringLiteral("Start a poll every MS ms, 0 to 3600000; 0 polls as fast as the relay answers "
+                        "(default 100)."),
+         kForMonitor},
+        {{QStringLiteral("seconds")}, QStringLiteral("N"),
+         QStringLiteral("Stop after N seconds (default: run until interrupted)."), kForMonitor},
+    };
+    return options;
+}
+
+QString HelpText(const QStringList& words)
+{
+    std::vector<const CommandHelp*> named;
+    const QString first = words.value(0);
+    const QString two = words.mid(0, 2).join(QLatin1Char(' '));
+    for (const CommandHelp& c : Commands())
+        if (c.words == two || c.words == first)
+            named.push_back(&c);
+    if (named.empty() && first == QLatin1String("settings"))
+        for (const CommandHelp& c : Commands())
+            if (c.bit & kForSettings)
+                named.push_back(&c);
+    return named.empty() ? ProgramHelp() : HelpOf(named);
+}
+
+QString VersionText()
+{
+    return QStringLiteral("zashchita-cli %1\n").arg(QLatin1String(ZASHCHITA_VERSION));
+}
