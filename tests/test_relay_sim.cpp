@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/RelaySim.h"
+#include "support/SimLog.h"
 
 namespace {
 
@@ -928,6 +929,98 @@ TEST(RelaySimLine, LogHasOneLinePerReceivedFrame)
     rmdir(dir.c_str());
 }
 
+// ------------------------------------------------------------- timing log
+
+namespace {
+
+// Line time of `bytes` characters at 9600 8N1.
+constexpr int64_t LineNs(int64_t bytes)
+{
+    return bytes * 10'000'000'000LL / 9600;
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path);
+    out << text;
+}
+
+} // namespace
+
+TEST(RelaySimTiming, LogsEachFrameWithTheTimesOfItsBytes)
+{
+    const std::string dir = TempDir();
+    const std::string timing = dir + "/timing.log";
+    constexpr int kWaitMs = 10; // the master's silence before each next request
+    const Bytes requests[] = {kCurrentParams, RelaySim::writeRequest(1, 108, 3000), RelaySim::readRequest(1, 80, 1)};
+    std::vector<Bytes> replies;
+    {
+        RelaySim sim(PinnedClock({"--freeze", "--timing", timing}));
+        SimLine line(sim.path());
+        ASSERT_TRUE(line.isOpen());
+        for (const Bytes& request : requests) {
+            const size_t length = request[1] == 3 ? size_t(5 + 2 * request[5]) : 8u;
+            replies.push_back(line.transact(request, length, 5000));
+            ASSERT_EQ(replies.back().size(), length);
+            Pause(kWaitMs);
+        }
+    }
+
+    const auto entries = LoggedTimings(QString::fromStdString(timing));
+    ASSERT_EQ(entries.size(), 6u);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE("line " + std::to_string(i + 1));
+        const TimedFrame& e = entries[i];
+        EXPECT_EQ(e.sent, i % 2 == 1);
+        EXPECT_EQ(e.bytes, e.sent ? replies[i / 2] : requests[i / 2]);
+        EXPECT_FALSE(e.unasked);
+        EXPECT_LE(e.firstNs, e.lastNs);
+        if (i > 0) {
+            EXPECT_GE(e.firstNs, entries[i - 1].lastNs) << "out of order";
+        }
+    }
+    // The times are the bytes' own, not the moment the line was logged: the
+    // reply's first two and last bytes are due after the request's line
+    // time, the 3 ms turnaround and their own line time.
+    EXPECT_GE(entries[1].firstNs - entries[0].firstNs, LineNs(8 + 2) + 3'000'000);
+    EXPECT_GE(entries[1].lastNs - entries[0].firstNs, LineNs(8 + 63) + 3'000'000);
+
+    const auto silences = SilencesBeforeRequests(entries);
+    ASSERT_EQ(silences.size(), 2u);
+    for (size_t k = 0; k < silences.size(); ++k) {
+        EXPECT_EQ(silences[k].request, requests[k + 1]);
+        EXPECT_EQ(silences[k].previous, replies[k]);
+        EXPECT_GE(silences[k].silenceNs, kWaitMs * 1'000'000LL);
+    }
+    unlink(timing.c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(RelaySimTiming, SilenceIsMeasuredFromTheFrameLastOnTheLine)
+{
+    const std::string dir = TempDir();
+    const std::string timing = dir + "/timing.log";
+    WriteText(timing, "RX 100 200 01 03 00 50 00 01 85 DB\n"         // nothing sent before it: no silence
+                      "TX 1000 5000 01 03 02 00 01 79 84\n"
+                      "TX 9000 12000 01 03 02 BE EF 09 74 [unasked]\n" // the frame last on the line
+                      "RX 16000 16500 01 03 00 50 00 01 85 DB\n"
+                      "TX 20000 30000 01 03 02 00 01 79 84\n"
+                      "RX 25000 26000 01 06 00 6C 0B B8 49 27\n");     // began while a reply was going out
+    const auto entries = LoggedTimings(QString::fromStdString(timing));
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_TRUE(entries[2].unasked);
+    EXPECT_EQ(entries[2].bytes, (Bytes{0x01, 0x03, 0x02, 0xBE, 0xEF, 0x09, 0x74}));
+
+    const auto silences = SilencesBeforeRequests(entries);
+    ASSERT_EQ(silences.size(), 2u);
+    EXPECT_EQ(silences[0].silenceNs, 4000);
+    EXPECT_EQ(silences[0].previous, entries[2].bytes);
+    EXPECT_EQ(silences[1].silenceNs, -5000);
+    EXPECT_EQ(silences[1].request, entries[5].bytes);
+    unlink(timing.c_str());
+    rmdir(dir.c_str());
+}
+
 // ------------------------------------------------------------- command line
 
 TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
@@ -960,7 +1053,7 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
     ASSERT_EQ(RelaySim::runToEnd({"--help"}, &text), 0);
     for (const char* option : {"--link", "--slave", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
                                "--garbage", "--exception", "--truncate", "--silent", "--clamp", "--gone-after",
-                               "--seed", "--freeze", "--set", "--log", "--dump", "--piece-bytes",
+                               "--seed", "--freeze", "--set", "--log", "--timing", "--dump", "--piece-bytes",
                                "--refuse-writes", "--record"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 }

@@ -112,7 +112,8 @@ const char* UsageText()
                  [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE] [--exception RATE]
                  [--truncate RATE] [--silent] [--clamp VALUE] [--refuse-writes REG[,REG...]]
                  [--gone-after SECONDS] [--seed N] [--freeze] [--set REG=VALUE]...
-                 [--record N=M,D,H,MI,S,STATUS,V1,...,V11]... [--log FILE] [--dump]
+                 [--record N=M,D,H,MI,S,STATUS,V1,...,V11]... [--log FILE] [--timing FILE]
+                 [--dump]
 
 A motor-protection relay on a pseudo-terminal: a Modbus RTU slave that answers
 function 3 (read holding registers 0..255, 1..125 at a time) and function 6
@@ -184,11 +185,18 @@ Options:
                        repeated, applied in order with --set
   --log FILE           append each received frame (any address) as a line of
                        hex bytes, e.g. "01 03 00 32 00 1D 24 0C"
+  --timing FILE        append a line for each frame on the line, written as it
+                       happens, with CLOCK_MONOTONIC nanoseconds:
+                         RX FIRST LAST HEX  a request frame received (any
+                                            address): when its first and last
+                                            bytes were read
+                         TX FIRST LAST HEX  a frame handed to the line: when its
+                                            first and last bytes were written
   --dump               print REG=VALUE for all 256 registers and exit
   --help               this text
 
 Exit status: 0 after SIGINT/SIGTERM or --gone-after, 1 if the pty, link or
-log cannot be set up, 2 for a bad command line.
+a log cannot be set up, 2 for a bad command line.
 )";
 }
 
@@ -360,6 +368,14 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 return false;
             }
             out.logPath = value;
+        } else if (name == "--timing") {
+            if (!takeValue())
+                return false;
+            if (value.empty()) {
+                error = "--timing needs a file name";
+                return false;
+            }
+            out.timingPath = value;
         } else if (name == "--dump") {
             if (!flag())
                 return false;

@@ -30,6 +30,7 @@ struct Options {
     bool freeze = false;             // --freeze
     std::vector<std::pair<int, uint16_t>> presets; // --set REG=VALUE and --record N=..., in order
     std::string logPath;             // --log
+    std::string timingPath;          // --timing
     bool dump = false;               // --dump
     bool help = false;               // --help
 

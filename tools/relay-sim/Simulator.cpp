@@ -1,5 +1,7 @@
 #include "Simulator.h"
 
+#include "ProgramName.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -92,18 +94,18 @@ int Simulator::setUp()
 {
     masterFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (masterFd_ < 0 || grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0) {
-        std::fprintf(stderr, "relay-sim: cannot open a pty: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open a pty: %s\n", kProgramName, std::strerror(errno));
         return 1;
     }
     char name[128];
     if (ptsname_r(masterFd_, name, sizeof name) != 0) {
-        std::fprintf(stderr, "relay-sim: cannot name the pty: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot name the pty: %s\n", kProgramName, std::strerror(errno));
         return 1;
     }
     ptyPath_ = name;
     slaveFd_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slaveFd_ < 0) {
-        std::fprintf(stderr, "relay-sim: cannot open %s: %s\n", name, std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", kProgramName, name, std::strerror(errno));
         return 1;
     }
     MakeRaw(slaveFd_);
@@ -115,34 +117,28 @@ int Simulator::setUp()
     watchFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watchFd_ < 0 || inotify_add_watch(watchFd_, name, IN_OPEN | IN_CLOSE) < 0) {
         std::fprintf(stderr,
-                     "relay-sim: cannot watch %s for masters coming and going (%s); what one leaves on the line "
-                     "may reach the next\n",
+                     "%s: cannot watch %s for masters coming and going (%s); what one leaves on the line "
+                     "may reach the next\n", kProgramName,
                      name, std::strerror(errno));
         if (watchFd_ >= 0)
             close(watchFd_);
         watchFd_ = -1;
     }
 
-    if (!options_.logPath.empty()) {
-        logFd_ = open(options_.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (logFd_ < 0) {
-            std::fprintf(stderr, "relay-sim: cannot open log %s: %s\n", options_.logPath.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-    }
+    if (!log_.open(options_.logPath, options_.timingPath))
+        return 1;
 
     if (!options_.linkPath.empty()) {
         struct stat st{};
         if (lstat(options_.linkPath.c_str(), &st) == 0) {
             if (!S_ISLNK(st.st_mode)) {
-                std::fprintf(stderr, "relay-sim: %s exists and is not a symlink\n", options_.linkPath.c_str());
+                std::fprintf(stderr, "%s: %s exists and is not a symlink\n", kProgramName, options_.linkPath.c_str());
                 return 1;
             }
             unlink(options_.linkPath.c_str()); // left over from an earlier run
         }
         if (symlink(ptyPath_.c_str(), options_.linkPath.c_str()) != 0) {
-            std::fprintf(stderr, "relay-sim: cannot make link %s: %s\n", options_.linkPath.c_str(),
+            std::fprintf(stderr, "%s: cannot make link %s: %s\n", kProgramName, options_.linkPath.c_str(),
                          std::strerror(errno));
             return 1;
         }
@@ -190,9 +186,7 @@ void Simulator::shutDown()
     if (slaveFd_ >= 0)
         close(slaveFd_);
     masterFd_ = slaveFd_ = -1;
-    if (logFd_ >= 0)
-        close(logFd_);
-    logFd_ = -1;
+    log_.close();
     if (linkMade_) {
         // Only our own link: another run may have taken the name over since.
         char target[256];
@@ -244,7 +238,7 @@ int Simulator::run()
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            std::fprintf(stderr, "relay-sim: ppoll: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "%s: ppoll: %s\n", kProgramName, std::strerror(errno));
             return 1;
         }
         now = MonotonicNs();
@@ -394,25 +388,9 @@ void Simulator::watchOpeners(int64_t nowNs)
     }
 }
 
-void Simulator::logFrame(const Bytes& bytes)
-{
-    if (logFd_ < 0)
-        return;
-    std::string line;
-    char hex[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(hex, sizeof hex, i ? " %02X" : "%02X", bytes[i]);
-        line += hex;
-    }
-    line += '\n';
-    // One write per line, so a reader never sees half of one.
-    if (write(logFd_, line.data(), line.size()) < 0)
-        std::fprintf(stderr, "relay-sim: log write failed: %s\n", std::strerror(errno));
-}
-
 void Simulator::onFrame(const Frame& frame)
 {
-    logFrame(frame.bytes);
+    log_.received(frame);
     if (frame.bytes[0] != options_.slave || options_.silent)
         return;
 
@@ -447,7 +425,8 @@ void Simulator::onFrame(const Frame& frame)
 void Simulator::queueReply(Bytes reply, const Frame& request)
 {
     if (!options_.pace) {
-        writeRaw(reply.data(), reply.size());
+        Outgoing o{std::move(reply), 0, 0, 0};
+        writeTimed(o, o.bytes.size());
         return;
     }
     // On a real line the request's last bit arrives its own line time after
@@ -475,6 +454,20 @@ void Simulator::writeRaw(const uint8_t* data, size_t count)
     }
 }
 
+void Simulator::writeTimed(Outgoing& o, size_t end)
+{
+    // Times are taken before the write: the master cannot have a byte
+    // earlier, so a silence measured from them is never longer than the one
+    // the master kept.
+    const int64_t now = MonotonicNs();
+    if (o.sent == 0)
+        o.firstWriteNs = now;
+    writeRaw(o.bytes.data() + o.sent, end - o.sent);
+    o.sent = end;
+    if (o.sent == o.bytes.size())
+        log_.sent(o.bytes, o.firstWriteNs, now);
+}
+
 size_t Simulator::pieceEnd(const Outgoing& o) const
 {
     return std::min(o.bytes.size(), (o.sent / options_.pieceBytes + 1) * options_.pieceBytes);
@@ -491,10 +484,8 @@ void Simulator::transmitDue(int64_t nowNs)
             ++due;
         if (due < o.bytes.size())
             due -= due % options_.pieceBytes; // whole pieces only, unless catching up to the end
-        if (due > o.sent) {
-            writeRaw(o.bytes.data() + o.sent, due - o.sent);
-            o.sent = due;
-        }
+        if (due > o.sent)
+            writeTimed(o, due);
         if (o.sent < o.bytes.size())
             return;
         outgoing_.pop_front();

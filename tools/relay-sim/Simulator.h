@@ -6,6 +6,7 @@
 #include <deque>
 #include <string>
 
+#include "FrameLog.h"
 #include "Options.h"
 #include "Protocol.h"
 #include "RegisterBank.h"
@@ -43,6 +44,7 @@ private:
         Bytes bytes;
         int64_t startNs = 0; // when its first bit goes onto the line
         size_t sent = 0;
+        int64_t firstWriteNs = 0; // when its first byte was handed to the pty
     };
 
     // Opens and closes of the pty's slave side by others, as its watch
@@ -58,9 +60,9 @@ private:
     Bytes drainLine();
     void feed(const uint8_t* data, size_t count, int64_t nowNs);
     void onFrame(const Frame& frame);
-    void logFrame(const Bytes& bytes);
     void queueReply(Bytes reply, const Frame& request);
     void writeRaw(const uint8_t* data, size_t count);
+    void writeTimed(Outgoing& o, size_t end);
     void transmitDue(int64_t nowNs);
     void readLine(int64_t nowNs);
     void tick(int64_t nowNs);
@@ -73,11 +75,11 @@ private:
     Rng faultRng_;
     Rng wanderRng_;
     FrameAssembler assembler_;
+    FrameLog log_;
     std::deque<Outgoing> outgoing_;
 
     int masterFd_ = -1;
     int slaveFd_ = -1; // held open so the master never sees a hang-up
-    int logFd_ = -1;
     int watchFd_ = -1; // inotify on the slave side: who opens and closes the line
     int openers_ = 0;  // open descriptions of the slave side besides our own
     std::string ptyPath_;
