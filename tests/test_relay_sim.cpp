@@ -661,6 +661,67 @@ TEST(RelaySimFaults, SameRandomStartGivesTheSameFaults)
     EXPECT_EQ(first.find('?'), std::string::npos) << first;
 }
 
+// A frame of slave 1 after the reply to `function`: `header` bytes as in
+// the reply, then `words` marker values 48879 and the CRC.
+Bytes MarkerFrame(Bytes header, int words)
+{
+    for (int k = 0; k < words; ++k) {
+        header.push_back(0xBE);
+        header.push_back(0xEF);
+    }
+    return RelaySim::withCrc(header);
+}
+
+TEST(RelaySimFaults, UnaskedFrameFollowsEachReplyAndChangesNothing)
+{
+    const std::string dir = TempDir();
+    const std::string timing = dir + "/timing.log";
+    const auto args = PinnedClock({"--freeze", "--turnaround-ms", "1", "--unasked", "1", "--timing", timing});
+    const auto regs = RelaySim::dumpRegisters(args);
+    {
+        RelaySim sim(args);
+        SimLine line(sim.path());
+        ASSERT_TRUE(line.isOpen());
+
+        const Bytes reply = line.transact(kCurrentParams, 63, 5000);
+        ASSERT_EQ(reply.size(), 63u);
+        for (int k = 0; k < 29; ++k)
+            EXPECT_EQ(Reg(reply, k), regs.at(50 + k));
+        const Bytes marker = line.read(63, 5000);
+        EXPECT_TRUE(CrcOk(marker));
+        EXPECT_EQ(marker, MarkerFrame({1, 3, 58}, 29));
+
+        // A request sent right after the echo, before the frame nobody asked
+        // for, is answered after that frame; the write it carries is not
+        // the relay's.
+        const Bytes write = RelaySim::writeRequest(1, 108, 3000);
+        EXPECT_EQ(line.transact(write, 8, 5000), write);
+        ASSERT_TRUE(line.write(RelaySim::readRequest(1, 108, 1)));
+        EXPECT_EQ(line.read(8, 5000), MarkerFrame({1, 6, 0, 108}, 1));
+        EXPECT_EQ(line.read(7, 5000), RelaySim::withCrc({1, 3, 2, 3000 >> 8, 3000 & 0xFF}));
+        EXPECT_EQ(line.read(7, 5000), MarkerFrame({1, 3, 2}, 1));
+
+        // None after an exception reply.
+        EXPECT_EQ(line.transact(RelaySim::withCrc({1, 4, 0, 50, 0, 1}), 5, 5000), RelaySim::withCrc({1, 0x84, 1}));
+        EXPECT_TRUE(line.readUntilQuiet(200).empty());
+    }
+
+    std::string marks;
+    int64_t lastEnd = 0;
+    for (const TimedFrame& e : LoggedTimings(QString::fromStdString(timing))) {
+        if (!e.sent)
+            continue;
+        marks += e.unasked ? 'u' : 'r';
+        if (e.unasked) {
+            EXPECT_GE(e.firstNs - lastEnd, 2'000'000) << "sooner than --unasked-gap-ms after the reply";
+        }
+        lastEnd = e.lastNs;
+    }
+    EXPECT_EQ(marks, "rururur");
+    unlink(timing.c_str());
+    rmdir(dir.c_str());
+}
+
 // ------------------------------------------------------------- pacing, line
 
 TEST(RelaySimLine, PacedReplyArrivesInPieces)
@@ -1032,7 +1093,7 @@ TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
         {"--piece-bytes", "0"}, {"--piece-bytes", "65"},
         {"--refuse-writes"}, {"--refuse-writes", ""}, {"--refuse-writes", "256"},
         {"--refuse-writes", "108,"}, {"--refuse-writes", "108,,109"}, {"--refuse-writes", "-1"},
-        {"--refuse-writes", "0x"},
+        {"--refuse-writes", "0x"}, {"--unasked", "1.01"}, {"--unasked-gap-ms", "-1"},
         {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16"},
         {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18"},
         {"--record", "5=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"},
@@ -1054,6 +1115,6 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
     for (const char* option : {"--link", "--slave", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
                                "--garbage", "--exception", "--truncate", "--silent", "--clamp", "--gone-after",
                                "--seed", "--freeze", "--set", "--log", "--timing", "--dump", "--piece-bytes",
-                               "--refuse-writes", "--record"})
+                               "--refuse-writes", "--record", "--unasked", "--unasked-gap-ms", "48879"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 }

@@ -110,8 +110,9 @@ const char* UsageText()
 {
     return R"(Usage: relay-sim [--link PATH] [--slave N] [--no-pace] [--turnaround-ms MS]
                  [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE] [--exception RATE]
-                 [--truncate RATE] [--silent] [--clamp VALUE] [--refuse-writes REG[,REG...]]
-                 [--gone-after SECONDS] [--seed N] [--freeze] [--set REG=VALUE]...
+                 [--truncate RATE] [--unasked RATE] [--unasked-gap-ms MS] [--silent]
+                 [--clamp VALUE] [--refuse-writes REG[,REG...]] [--gone-after SECONDS]
+                 [--seed N] [--freeze] [--set REG=VALUE]...
                  [--record N=M,D,H,MI,S,STATUS,V1,...,V11]... [--log FILE] [--timing FILE]
                  [--dump]
 
@@ -163,6 +164,16 @@ Options:
   --exception RATE     share of requests answered with exception 4 instead
                        (a write is then not carried out)
   --truncate RATE      share of replies cut short (a random prefix is sent)
+  --unasked RATE       share of replies followed by a frame nobody asked for (1:
+                       after every reply; none after an exception reply): a
+                       well-formed frame of the same slave and function, paced
+                       like a reply, whose registers all hold the marker value
+                       48879 (0xBEEF), so a master that shows 48879 took it
+                       for an answer. After a read reply: the same byte count;
+                       after a write echo: the same register. The relay's
+                       registers are not changed by it
+  --unasked-gap-ms MS  the frame nobody asked for starts MS after the last byte
+                       of the reply, 0..60000 (default 2)
   --silent             never answer
   --clamp VALUE        a write above VALUE stores VALUE instead and the echo
                        carries VALUE (same register, other value)
@@ -191,7 +202,9 @@ Options:
                                             address): when its first and last
                                             bytes were read
                          TX FIRST LAST HEX  a frame handed to the line: when its
-                                            first and last bytes were written
+                                            first and last bytes were written;
+                                            " [unasked]" ends the line of a
+                                            frame nobody asked for
   --dump               print REG=VALUE for all 256 registers and exit
   --help               this text
 
@@ -299,6 +312,16 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
         } else if (name == "--truncate") {
             if (!rate(out.truncateRate))
                 return false;
+        } else if (name == "--unasked") {
+            if (!rate(out.unaskedRate))
+                return false;
+        } else if (name == "--unasked-gap-ms") {
+            if (!takeValue())
+                return false;
+            if (!ParseDouble(value, 0.0, 60000.0, out.unaskedGapMs)) {
+                error = "--unasked-gap-ms must be 0..60000, not '" + value + "'";
+                return false;
+            }
         } else if (name == "--silent") {
             if (!flag())
                 return false;

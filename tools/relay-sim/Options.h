@@ -22,6 +22,8 @@ struct Options {
     double garbageRate = 0.0;        // --garbage
     double exceptionRate = 0.0;      // --exception
     double truncateRate = 0.0;       // --truncate
+    double unaskedRate = 0.0;        // --unasked
+    double unaskedGapMs = 2.0;       // --unasked-gap-ms
     bool silent = false;             // --silent
     std::optional<uint16_t> clamp;   // --clamp
     std::vector<int> refusedWrites;  // --refuse-writes REG[,REG...], registers 0..255
@@ -36,7 +38,8 @@ struct Options {
 
     bool anyFaultRate() const
     {
-        return dropRate > 0 || badCrcRate > 0 || garbageRate > 0 || exceptionRate > 0 || truncateRate > 0;
+        return dropRate > 0 || badCrcRate > 0 || garbageRate > 0 || exceptionRate > 0 || truncateRate > 0
+            || unaskedRate > 0;
     }
 };
 

@@ -266,10 +266,8 @@ int64_t Simulator::nextDeadline() const
         if (t >= 0 && (deadline < 0 || t < deadline))
             deadline = t;
     };
-    if (!outgoing_.empty()) {
-        const Outgoing& o = outgoing_.front();
-        consider(o.startNs + LineTimeNs(int64_t(pieceEnd(o))));
-    }
+    if (!outgoing_.empty())
+        consider(nextWriteNs(outgoing_.front()));
     consider(nextTickNs_);
     consider(goneNs_);
     consider(assembler_.nextIdleDeadline());
@@ -407,6 +405,7 @@ void Simulator::onFrame(const Frame& frame)
 
     if (faultRng_.chance(options_.dropRate))
         return;
+    const Bytes asAnswered = reply;
     if (faultRng_.chance(options_.badCrcRate)) {
         reply[reply.size() - 2] ^= 0xFF;
         reply[reply.size() - 1] ^= 0xFF;
@@ -419,25 +418,49 @@ void Simulator::onFrame(const Frame& frame)
             b = uint8_t(faultRng_.next());
         reply.insert(reply.begin(), junk.begin(), junk.end());
     }
-    queueReply(std::move(reply), frame);
+    Bytes unasked = UnaskedFrameLike(asAnswered);
+    if (unasked.empty() || !faultRng_.chance(options_.unaskedRate))
+        unasked.clear();
+    queueReply(std::move(reply), std::move(unasked), frame);
 }
 
-void Simulator::queueReply(Bytes reply, const Frame& request)
+int64_t Simulator::endNs(const Outgoing& o) const
 {
-    if (!options_.pace) {
-        Outgoing o{std::move(reply), 0, 0, 0};
-        writeTimed(o, o.bytes.size());
-        return;
+    return o.startNs + (options_.pace ? LineTimeNs(int64_t(o.bytes.size())) : 0);
+}
+
+int64_t Simulator::unaskedGapNs() const
+{
+    return int64_t(options_.unaskedGapMs * 1e6);
+}
+
+int64_t Simulator::nextWriteNs(const Outgoing& o) const
+{
+    return options_.pace ? o.startNs + LineTimeNs(int64_t(pieceEnd(o))) : o.startNs;
+}
+
+void Simulator::queueReply(Bytes reply, Bytes unasked, const Frame& request)
+{
+    const int64_t now = MonotonicNs();
+    int64_t start = now;
+    if (options_.pace) {
+        // On a real line the request's last bit arrives its own line time
+        // after its first byte; the pty delivers it at once, so wait that
+        // out too.
+        start = std::max(request.lastNs, request.firstNs + LineTimeNs(int64_t(request.bytes.size())))
+            + int64_t(options_.turnaroundMs * 1e6);
     }
-    // On a real line the request's last bit arrives its own line time after
-    // its first byte; the pty delivers it at once, so wait that out too.
-    int64_t start = std::max(request.lastNs, request.firstNs + LineTimeNs(int64_t(request.bytes.size())))
-        + int64_t(options_.turnaroundMs * 1e6);
-    if (!outgoing_.empty()) {
-        const Outgoing& last = outgoing_.back();
-        start = std::max(start, last.startNs + LineTimeNs(int64_t(last.bytes.size())));
+    // One frame at a time on the line: a request that came while an earlier
+    // reply (or the frame nobody asked for after it) was going out is
+    // answered after it.
+    if (!outgoing_.empty())
+        start = std::max(start, endNs(outgoing_.back()));
+    outgoing_.push_back(Outgoing{std::move(reply), start});
+    if (!unasked.empty()) {
+        const int64_t after = endNs(outgoing_.back()) + unaskedGapNs();
+        outgoing_.push_back(Outgoing{std::move(unasked), after, true});
     }
-    outgoing_.push_back(Outgoing{std::move(reply), start, 0});
+    transmitDue(now);
 }
 
 void Simulator::writeRaw(const uint8_t* data, size_t count)
@@ -464,8 +487,9 @@ void Simulator::writeTimed(Outgoing& o, size_t end)
         o.firstWriteNs = now;
     writeRaw(o.bytes.data() + o.sent, end - o.sent);
     o.sent = end;
+    o.lastWriteNs = now;
     if (o.sent == o.bytes.size())
-        log_.sent(o.bytes, o.firstWriteNs, now);
+        log_.sent(o.bytes, o.firstWriteNs, now, o.unasked ? "unasked" : nullptr);
 }
 
 size_t Simulator::pieceEnd(const Outgoing& o) const
@@ -475,20 +499,34 @@ size_t Simulator::pieceEnd(const Outgoing& o) const
 
 void Simulator::transmitDue(int64_t nowNs)
 {
-    // Each byte is handed over when its stop bit would have been received;
-    // due times count from the reply's start, so late wake-ups never add up.
+    // Each paced byte is handed over when its stop bit would have been
+    // received; due times count from the frame's start, so late wake-ups
+    // never add up.
     while (!outgoing_.empty()) {
         Outgoing& o = outgoing_.front();
         size_t due = o.sent;
-        while (due < o.bytes.size() && o.startNs + LineTimeNs(int64_t(due) + 1) <= nowNs)
-            ++due;
-        if (due < o.bytes.size())
-            due -= due % options_.pieceBytes; // whole pieces only, unless catching up to the end
+        if (!options_.pace) {
+            if (o.startNs <= nowNs)
+                due = o.bytes.size();
+        } else {
+            while (due < o.bytes.size() && o.startNs + LineTimeNs(int64_t(due) + 1) <= nowNs)
+                ++due;
+            if (due < o.bytes.size())
+                due -= due % options_.pieceBytes; // whole pieces only, unless catching up to the end
+        }
         if (due > o.sent)
             writeTimed(o, due);
         if (o.sent < o.bytes.size())
             return;
+        const int64_t lineFree = o.lastWriteNs;
         outgoing_.pop_front();
+        // The next frame keeps its distance from when this one really ended,
+        // however late that was: a frame nobody asked for its gap, any other
+        // at least no overlap.
+        if (!outgoing_.empty()) {
+            Outgoing& next = outgoing_.front();
+            next.startNs = std::max(next.startNs, lineFree + (next.unasked ? unaskedGapNs() : 0));
+        }
     }
 }
 

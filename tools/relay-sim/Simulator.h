@@ -36,15 +36,18 @@ public:
     int run();
 
 private:
-    // Reply bytes go out --piece-bytes at a time (two by default), each piece
-    // when its last byte is due: the master sees a reply in many pieces, as
-    // from a UART's FIFO or a USB adapter.
+    // Paced frames go out --piece-bytes at a time (two by default), each
+    // piece when its last byte is due: the master sees a reply in many
+    // pieces, as from a UART's FIFO or a USB adapter. Unpaced ones go out in
+    // one write once their start has come. Frames leave in the order queued.
 
     struct Outgoing {
         Bytes bytes;
         int64_t startNs = 0; // when its first bit goes onto the line
+        bool unasked = false;     // a frame nobody asked for
         size_t sent = 0;
-        int64_t firstWriteNs = 0; // when its first byte was handed to the pty
+        int64_t firstWriteNs = 0; // when its first and last bytes were handed to the pty
+        int64_t lastWriteNs = 0;
     };
 
     // Opens and closes of the pty's slave side by others, as its watch
@@ -60,7 +63,10 @@ private:
     Bytes drainLine();
     void feed(const uint8_t* data, size_t count, int64_t nowNs);
     void onFrame(const Frame& frame);
-    void queueReply(Bytes reply, const Frame& request);
+    void queueReply(Bytes reply, Bytes unasked, const Frame& request);
+    int64_t endNs(const Outgoing& o) const;
+    int64_t nextWriteNs(const Outgoing& o) const;
+    int64_t unaskedGapNs() const;
     void writeRaw(const uint8_t* data, size_t count);
     void writeTimed(Outgoing& o, size_t end);
     void transmitDue(int64_t nowNs);
