@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ZashchitaVersion.h"
 #include "support/RelaySim.h"
 #include "support/SimLog.h"
 
@@ -1093,7 +1094,7 @@ TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
         {"--piece-bytes", "0"}, {"--piece-bytes", "65"},
         {"--refuse-writes"}, {"--refuse-writes", ""}, {"--refuse-writes", "256"},
         {"--refuse-writes", "108,"}, {"--refuse-writes", "108,,109"}, {"--refuse-writes", "-1"},
-        {"--refuse-writes", "0x"}, {"--unasked", "1.01"}, {"--unasked-gap-ms", "-1"},
+        {"--refuse-writes", "0x"}, {"--version=1"}, {"--unasked", "1.01"}, {"--unasked-gap-ms", "-1"},
         {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16"},
         {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18"},
         {"--record", "5=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"},
@@ -1115,6 +1116,18 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
     for (const char* option : {"--link", "--slave", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
                                "--garbage", "--exception", "--truncate", "--silent", "--clamp", "--gone-after",
                                "--seed", "--freeze", "--set", "--log", "--timing", "--dump", "--piece-bytes",
-                               "--refuse-writes", "--record", "--unasked", "--unasked-gap-ms", "48879"})
+                               "--refuse-writes", "--record", "--version", "--unasked", "--unasked-gap-ms", "48879"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
+
+    // The program goes by its installed name everywhere.
+    EXPECT_EQ(text.rfind("Usage: zashchita-relay-sim ", 0), 0u);
+    for (size_t at = text.find("relay-sim"); at != std::string::npos; at = text.find("relay-sim", at + 1))
+        EXPECT_EQ(text.compare(at < 10 ? 0 : at - 10, 10, "zashchita-"), 0) << text.substr(at < 20 ? 0 : at - 20, 40);
+}
+
+TEST(RelaySimCommandLine, VersionIsTheProjectsVersion)
+{
+    std::string text;
+    ASSERT_EQ(RelaySim::runToEnd({"--version"}, &text), 0);
+    EXPECT_EQ(text, std::string("zashchita-relay-sim ") + ZASHCHITA_VERSION + "\n");
 }

@@ -35,6 +35,7 @@ struct Options {
     std::string timingPath;          // --timing
     bool dump = false;               // --dump
     bool help = false;               // --help
+    bool version = false;            // --version
 
     bool anyFaultRate() const
     {

@@ -1,8 +1,8 @@
-// The name the simulator goes by in its messages.
+// The name the simulator is installed under, used in its messages.
 #pragma once
 
 namespace relaysim {
 
-inline constexpr const char* kProgramName = "relay-sim";
+inline constexpr const char* kProgramName = "zashchita-relay-sim";
 
 } // namespace relaysim

@@ -1,5 +1,5 @@
-// relay-sim: a motor-protection relay on a pseudo-terminal, for the demo,
-// the tests and the benchmarks. See --help.
+// zashchita-relay-sim (built as relay-sim): a motor-protection relay on a
+// pseudo-terminal, for the demo, the tests and the benchmarks. See --help.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "Options.h"
+#include "ProgramName.h"
 #include "RegisterBank.h"
 #include "Simulator.h"
 
@@ -48,11 +49,15 @@ int main(int argc, char** argv)
     Options options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "relay-sim: %s\nTry 'relay-sim --help'.\n", error.c_str());
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgramName, error.c_str(), kProgramName);
         return 2;
     }
     if (options.help) {
         std::fputs(UsageText(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s %s\n", kProgramName, RELAY_SIM_VERSION);
         return 0;
     }
 
@@ -69,7 +74,7 @@ int main(int argc, char** argv)
     } else {
         rngStart = TimeBasedStart();
         if (options.anyFaultRate())
-            std::fprintf(stderr, "relay-sim: random start %llu (repeat with --seed)\n",
+            std::fprintf(stderr, "%s: random start %llu (repeat with --seed)\n", kProgramName,
                          static_cast<unsigned long long>(rngStart));
     }
 
