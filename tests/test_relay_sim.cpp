@@ -330,6 +330,39 @@ TEST(RelaySimRead, OtherAddressesBroadcastAndBadCrcGetNoAnswer)
     EXPECT_EQ(Reg(reply, 0), 5);
 }
 
+TEST(RelaySimRead, SeveralAddressesOnOneLineEachAnswerForItself)
+{
+    const auto args = PinnedClock({"--no-pace", "--freeze", "--address", "7", "--slave", "200"});
+    const auto regs = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    // A scan's probe of register 80: only the two relays answer, each with
+    // its own address.
+    for (int address : {1, 6, 7, 8, 199, 200, 201, 247}) {
+        SCOPED_TRACE("address " + std::to_string(address));
+        ASSERT_TRUE(line.write(RelaySim::readRequest(uint8_t(address), 80, 1)));
+        const Bytes reply = line.readUntilQuiet(100);
+        if (address == 7 || address == 200) {
+            ASSERT_EQ(reply.size(), 7u);
+            EXPECT_TRUE(CrcOk(reply));
+            EXPECT_EQ(reply[0], address);
+            EXPECT_EQ(Reg(reply, 0), address);
+        } else {
+            EXPECT_TRUE(reply.empty());
+        }
+    }
+
+    // A write reaches only the relay it is addressed to.
+    const Bytes write = RelaySim::writeRequest(200, 108, 3000);
+    EXPECT_EQ(line.transact(write, 8), write);
+    EXPECT_EQ(line.transact(RelaySim::readRequest(7, 108, 1), 7),
+              RelaySim::withCrc({7, 3, 2, uint8_t(regs.at(108) >> 8), uint8_t(regs.at(108))}));
+    EXPECT_EQ(line.transact(RelaySim::readRequest(200, 108, 1), 7),
+              RelaySim::withCrc({200, 3, 2, 3000 >> 8, 3000 & 0xFF}));
+}
+
 TEST(RelaySimRead, IllegalRequestsGetExceptionReplies)
 {
     RelaySim sim({"--no-pace", "--freeze"});
@@ -1094,7 +1127,8 @@ TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
         {"--piece-bytes", "0"}, {"--piece-bytes", "65"},
         {"--refuse-writes"}, {"--refuse-writes", ""}, {"--refuse-writes", "256"},
         {"--refuse-writes", "108,"}, {"--refuse-writes", "108,,109"}, {"--refuse-writes", "-1"},
-        {"--refuse-writes", "0x"}, {"--version=1"}, {"--unasked", "1.01"}, {"--unasked-gap-ms", "-1"},
+        {"--refuse-writes", "0x"}, {"--version=1"}, {"--unasked", "1.01"}, {"--address", "0"},
+        {"--address", "7", "--slave", "7"}, {"--unasked-gap-ms", "-1"},
         {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16"},
         {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18"},
         {"--record", "5=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"},
@@ -1113,7 +1147,7 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
 {
     std::string text;
     ASSERT_EQ(RelaySim::runToEnd({"--help"}, &text), 0);
-    for (const char* option : {"--link", "--slave", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
+    for (const char* option : {"--link", "--slave", "--address", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
                                "--garbage", "--exception", "--truncate", "--silent", "--clamp", "--gone-after",
                                "--seed", "--freeze", "--set", "--log", "--timing", "--dump", "--piece-bytes",
                                "--refuse-writes", "--record", "--version", "--unasked", "--unasked-gap-ms", "48879"})

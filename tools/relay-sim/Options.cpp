@@ -2,6 +2,7 @@
 
 #include "RegisterBank.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -165,15 +166,20 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 return false;
             }
             out.linkPath = value;
-        } else if (name == "--slave") {
+        } else if (name == "--slave" || name == "--address") {
             long long v = 0;
             if (!takeValue())
                 return false;
             if (!ParseLong(value, 1, 247, v)) {
-                error = "--slave must be 1..247, not '" + value + "'";
+                error = name + " must be 1..247, not '" + value + "'";
                 return false;
             }
-            out.slave = int(v);
+            // Two relays at one address would answer together on the line.
+            if (std::find(out.addresses.begin(), out.addresses.end(), int(v)) != out.addresses.end()) {
+                error = "address " + std::to_string(v) + " is given twice";
+                return false;
+            }
+            out.addresses.push_back(int(v));
         } else if (name == "--no-pace") {
             if (!flag())
                 return false;

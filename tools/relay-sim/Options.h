@@ -13,7 +13,7 @@ namespace relaysim {
 
 struct Options {
     std::string linkPath;            // --link: symlink made to the pty, removed on exit
-    int slave = 1;                   // --slave: the address the relay answers to
+    std::vector<int> addresses;      // --slave/--address: one relay at each; none given: one at 1
     bool pace = true;                // cleared by --no-pace
     double turnaroundMs = 3.0;       // --turnaround-ms
     size_t pieceBytes = 2;           // --piece-bytes
@@ -36,6 +36,8 @@ struct Options {
     bool dump = false;               // --dump
     bool help = false;               // --help
     bool version = false;            // --version
+
+    std::vector<int> relayAddresses() const { return addresses.empty() ? std::vector<int>{1} : addresses; }
 
     bool anyFaultRate() const
     {

@@ -1,5 +1,6 @@
 #include "Simulator.h"
 
+#include "LineTime.h"
 #include "ProgramName.h"
 
 #include <algorithm>
@@ -28,8 +29,6 @@ void OnStopSignal(int signo)
     g_stopSignal = signo;
 }
 
-constexpr int64_t kSecondNs = 1'000'000'000;
-
 // Raw 9600 8N1 on a tty of the pty pair; the master side may refuse
 // termios calls on some systems, which does no harm.
 void MakeRaw(int fd)
@@ -56,33 +55,11 @@ timespec ToTimespec(int64_t ns)
 
 } // namespace
 
-int64_t MonotonicNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * kSecondNs + ts.tv_nsec;
-}
 
-namespace {
-
-// An accepted function 6 write of register `r`: the reply is its echo.
-bool IsAcceptedWrite(const Bytes& request, const Bytes& reply, int r)
-{
-    return request.size() == 8 && request[1] == 6 && ((request[2] << 8) | request[3]) == r && reply.size() == 8
-        && reply[1] == 6;
-}
-
-} // namespace
-
-Simulator::Simulator(const Options& options, uint64_t rngStart, RegisterBank bank)
+Simulator::Simulator(const Options& options, uint64_t rngStart, std::vector<RegisterBank> banks)
     : options_(options)
-    , bank_(std::move(bank))
-    , faultRng_(rngStart)
-    , wanderRng_(rngStart ^ 0xA5A5'5A5A'C3C3'3C3Cull)
+    , relays_(options_, rngStart, std::move(banks))
 {
-    writeRules_.clamp = options.clamp;
-    for (int r : options.refusedWrites)
-        writeRules_.refused.set(size_t(r));
 }
 
 Simulator::~Simulator()
@@ -165,12 +142,7 @@ int Simulator::setUp()
     std::fflush(stdout);
 
     const int64_t now = MonotonicNs();
-    if (!options_.freeze) {
-        // The relay's seconds turn over together with the host's.
-        timespec real{};
-        clock_gettime(CLOCK_REALTIME, &real);
-        nextTickNs_ = now + (kSecondNs - real.tv_nsec);
-    }
+    relays_.start(now);
     if (options_.goneAfterS)
         goneNs_ = now + int64_t(*options_.goneAfterS * 1e9);
     return 0;
@@ -208,7 +180,7 @@ int Simulator::run()
     while (g_stopSignal == 0) {
         int64_t now = MonotonicNs();
         transmitDue(now);
-        tick(now);
+        relays_.tick(now);
         if (goneNs_ >= 0 && now >= goneNs_) {
             // The adapter is pulled: every fd of the pty goes at once.
             shutDown();
@@ -268,27 +240,15 @@ int64_t Simulator::nextDeadline() const
     };
     if (!outgoing_.empty())
         consider(nextWriteNs(outgoing_.front()));
-    consider(nextTickNs_);
+    consider(relays_.nextTickNs());
     consider(goneNs_);
     consider(assembler_.nextIdleDeadline());
     consider(hupQuietUntilNs_);
     return deadline;
 }
 
-void Simulator::tick(int64_t nowNs)
-{
-    if (nextTickNs_ < 0)
-        return;
-    while (nowNs >= nextTickNs_) {
-        bank_.tickSecond();
-        bank_.wander(wanderRng_);
-        nextTickNs_ += kSecondNs;
-    }
-}
-
 void Simulator::readLine(int64_t nowNs)
 {
-    tick(nowNs); // a request sees the clock as it is when it arrives
     uint8_t buf[512];
     for (;;) {
         const ssize_t n = read(masterFd_, buf, sizeof buf);
@@ -389,39 +349,9 @@ void Simulator::watchOpeners(int64_t nowNs)
 void Simulator::onFrame(const Frame& frame)
 {
     log_.received(frame);
-    if (frame.bytes[0] != options_.slave || options_.silent)
-        return;
-
-    Bytes reply;
-    if (faultRng_.chance(options_.exceptionRate)) {
-        reply = ExceptionReply(frame.bytes[0], frame.bytes[1], exc::DeviceFailure);
-    } else {
-        reply = Answer(frame.bytes, bank_, writeRules_);
-        // Setting the second starts it afresh, as on a clock chip: the clock
-        // reads the written moment for a whole second.
-        if (nextTickNs_ >= 0 && IsAcceptedWrite(frame.bytes, reply, reg::Second))
-            nextTickNs_ = MonotonicNs() + kSecondNs;
-    }
-
-    if (faultRng_.chance(options_.dropRate))
-        return;
-    const Bytes asAnswered = reply;
-    if (faultRng_.chance(options_.badCrcRate)) {
-        reply[reply.size() - 2] ^= 0xFF;
-        reply[reply.size() - 1] ^= 0xFF;
-    }
-    if (faultRng_.chance(options_.truncateRate))
-        reply.resize(size_t(faultRng_.between(1, int(reply.size()) - 1)));
-    if (faultRng_.chance(options_.garbageRate)) {
-        Bytes junk(size_t(faultRng_.between(1, 4)));
-        for (uint8_t& b : junk)
-            b = uint8_t(faultRng_.next());
-        reply.insert(reply.begin(), junk.begin(), junk.end());
-    }
-    Bytes unasked = UnaskedFrameLike(asAnswered);
-    if (unasked.empty() || !faultRng_.chance(options_.unaskedRate))
-        unasked.clear();
-    queueReply(std::move(reply), std::move(unasked), frame);
+    const Response response = relays_.respond(frame.bytes, MonotonicNs());
+    if (!response.reply.empty())
+        queueReply(response.onLine(), response.unasked, frame);
 }
 
 int64_t Simulator::endNs(const Outgoing& o) const

@@ -6,24 +6,19 @@
 #include <deque>
 #include <string>
 
+#include <vector>
+
 #include "FrameLog.h"
 #include "Options.h"
 #include "Protocol.h"
 #include "RegisterBank.h"
+#include "Relays.h"
 
 namespace relaysim {
 
-int64_t MonotonicNs();
-
-// Line time of `bytes` characters at 9600 8N1 (10 bits each).
-constexpr int64_t LineTimeNs(int64_t bytes)
-{
-    return bytes * 10'000'000'000LL / 9600;
-}
-
 class Simulator {
 public:
-    Simulator(const Options& options, uint64_t rngStart, RegisterBank bank);
+    Simulator(const Options& options, uint64_t rngStart, std::vector<RegisterBank> banks);
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
@@ -71,15 +66,11 @@ private:
     void writeTimed(Outgoing& o, size_t end);
     void transmitDue(int64_t nowNs);
     void readLine(int64_t nowNs);
-    void tick(int64_t nowNs);
     int64_t nextDeadline() const;
     void shutDown();
 
     Options options_;
-    WriteRules writeRules_;
-    RegisterBank bank_;
-    Rng faultRng_;
-    Rng wanderRng_;
+    Relays relays_;
     FrameAssembler assembler_;
     FrameLog log_;
     std::deque<Outgoing> outgoing_;
@@ -91,7 +82,6 @@ private:
     std::string ptyPath_;
     bool linkMade_ = false;
 
-    int64_t nextTickNs_ = -1;
     int64_t goneNs_ = -1;
     int64_t hupQuietUntilNs_ = -1;
 };

@@ -5,13 +5,13 @@ namespace relaysim {
 
 const char* UsageText()
 {
-    return R"(Usage: zashchita-relay-sim [--link PATH] [--slave N] [--no-pace] [--turnaround-ms MS]
+    return R"(Usage: zashchita-relay-sim [--link PATH] [--address N]... [--no-pace] [--turnaround-ms MS]
            [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE]
            [--exception RATE] [--truncate RATE] [--unasked RATE] [--unasked-gap-ms MS]
            [--silent] [--clamp VALUE] [--refuse-writes REG[,REG...]] [--gone-after SECONDS]
            [--seed N] [--freeze] [--set REG=VALUE]... [--record N=M,D,H,MI,S,STATUS,V1,...,V11]...
            [--log FILE] [--timing FILE]
-       zashchita-relay-sim --dump [--slave N] [--set REG=VALUE]... [--record ...]...
+       zashchita-relay-sim --dump [--address N] [--set REG=VALUE]... [--record ...]...
        zashchita-relay-sim --help | --version
 
 A motor-protection relay on a pseudo-terminal: a Modbus RTU slave that answers
@@ -34,7 +34,7 @@ local time at start and ticking; a write of the second starts a new second),
 second, status, then eleven values). Writable: 67..71 (clock; month 1..12,
 day 1..31, hour 0..23, minute 0..59, second 0..59, else exception 3) and
 80..123 (stored and echoed; register 80 is stored but the relay keeps
-answering to --slave). Writes elsewhere get exception 2, writes refused with
+answering to its --address). Writes elsewhere get exception 2, writes refused with
 --refuse-writes exception 4.
 
 The built-in event records try the master's date handling:
@@ -49,7 +49,12 @@ No two of the 68 record registers hold the same value.
 
 Options:
   --link PATH          make a symlink PATH -> pty while running
-  --slave N            slave address, 1..247 (default 1)
+  --address N, --slave N
+                       slave address, 1..247 (default 1); given more than once,
+                       a relay at each address on the one line, each with its
+                       own registers (register 80 holding its address) and
+                       clock, answering only requests for its address; the
+                       presets apply to all, --dump shows the first
   --no-pace            answer at once in one write (default: after the request's
                        line time plus the turnaround, the bytes leaving at the
                        pace of 9600 8N1, two at a time)

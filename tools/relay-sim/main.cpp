@@ -7,6 +7,8 @@
 #include <string>
 #include <sys/prctl.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "Options.h"
 #include "ProgramName.h"
@@ -17,15 +19,21 @@ using namespace relaysim;
 
 namespace {
 
-RegisterBank BuiltInContent(const Options& options)
+// A bank for each relay: the built-in content with its own address, then
+// the presets.
+std::vector<RegisterBank> BuiltInContent(const Options& options)
 {
     const time_t now = time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    RegisterBank bank(options.slave, local);
-    for (const auto& [r, value] : options.presets)
-        bank.preset(r, value);
-    return bank;
+    std::vector<RegisterBank> banks;
+    for (int address : options.relayAddresses()) {
+        RegisterBank bank(address, local);
+        for (const auto& [r, value] : options.presets)
+            bank.preset(r, value);
+        banks.push_back(bank);
+    }
+    return banks;
 }
 
 uint64_t TimeBasedStart()
@@ -61,10 +69,10 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    RegisterBank bank = BuiltInContent(options);
+    std::vector<RegisterBank> banks = BuiltInContent(options);
     if (options.dump) {
         for (int r = 0; r < reg::Count; ++r)
-            std::printf("%d=%u\n", r, unsigned(bank.get(r)));
+            std::printf("%d=%u\n", r, unsigned(banks.front().get(r)));
         return 0;
     }
 
@@ -78,7 +86,7 @@ int main(int argc, char** argv)
                          static_cast<unsigned long long>(rngStart));
     }
 
-    Simulator sim(options, rngStart, bank);
+    Simulator sim(options, rngStart, std::move(banks));
     if (const int status = sim.setUp(); status != 0)
         return status;
     return sim.run();
