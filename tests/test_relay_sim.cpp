@@ -1116,6 +1116,131 @@ TEST(RelaySimTiming, SilenceIsMeasuredFromTheFrameLastOnTheLine)
     rmdir(dir.c_str());
 }
 
+// --------------------------------------------------------------------- TCP
+
+namespace {
+
+// True once the other side has closed the connection (or hung up the line)
+// within timeoutMs.
+bool ClosedByPeer(SimLine& line, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd pfd{line.fd(), POLLIN, 0};
+        if (poll(&pfd, 1, 50) <= 0)
+            continue;
+        uint8_t b = 0;
+        const ssize_t n = ::read(line.fd(), &b, 1);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            return true;
+    }
+    return false;
+}
+
+// A Modbus TCP request or reply: MBAP header (protocol 0) and PDU.
+Bytes Mbap(uint16_t transaction, uint8_t unit, const Bytes& pdu)
+{
+    const size_t length = pdu.size() + 1;
+    Bytes frame{uint8_t(transaction >> 8), uint8_t(transaction), 0, 0, uint8_t(length >> 8), uint8_t(length), unit};
+    frame.insert(frame.end(), pdu.begin(), pdu.end());
+    return frame;
+}
+
+// The PDU of an RTU frame: without its address and CRC.
+Bytes Pdu(const Bytes& rtu)
+{
+    return Bytes(rtu.begin() + 1, rtu.end() - 2);
+}
+
+} // namespace
+
+TEST(RelaySimTcp, RawPortPassesFramesThroughInSegments)
+{
+    const auto args = PinnedClock({"--freeze", "--tcp", "0"});
+    const auto regs = RelaySim::dumpRegisters(PinnedClock({"--freeze"}));
+    RelaySim sim(args);
+    EXPECT_EQ(sim.endpoint(), "tcp://127.0.0.1:" + std::to_string(sim.port()));
+    ASSERT_GT(sim.port(), 0);
+
+    SimLine first(sim.endpoint());
+    ASSERT_TRUE(first.isOpen());
+    ASSERT_TRUE(first.write(kCurrentParams));
+    const auto pieces = first.readPieces(63, 5000);
+    Bytes reply;
+    for (const Bytes& p : pieces)
+        reply.insert(reply.end(), p.begin(), p.end());
+    ASSERT_EQ(reply.size(), 63u);
+    EXPECT_TRUE(CrcOk(reply));
+    for (int k = 0; k < 29; ++k)
+        EXPECT_EQ(Reg(reply, k), regs.at(50 + k));
+    EXPECT_GT(pieces.size(), 1u) << "the reply came in one segment";
+
+    // A new connection replaces the old one.
+    SimLine second(sim.endpoint());
+    ASSERT_TRUE(second.isOpen());
+    EXPECT_TRUE(ClosedByPeer(first, 5000));
+    EXPECT_EQ(second.transact(RelaySim::readRequest(1, 80, 1), 7, 5000),
+              RelaySim::withCrc({1, 3, 2, 0, 1}));
+
+    // Gone: the connection and the port close, and the simulator ends.
+    RelaySim gone({"--no-pace", "--tcp", "0", "--gone-after", "0.5"});
+    SimLine line(gone.endpoint());
+    ASSERT_TRUE(line.isOpen());
+    EXPECT_TRUE(ClosedByPeer(line, 10000));
+    EXPECT_EQ(gone.waitExit(10000), 0);
+    EXPECT_FALSE(SimLine(gone.endpoint()).isOpen());
+}
+
+TEST(RelaySimModbusTcp, GatewayAnswersInMbapAndForSilentRelays)
+{
+    const std::string dir = TempDir();
+    const std::string log = dir + "/frames.log";
+    const auto args = PinnedClock({"--freeze", "--modbus-tcp", "0", "--gateway-timeout-ms", "50", "--log", log});
+    const auto regs = RelaySim::dumpRegisters(PinnedClock({"--freeze"}));
+    {
+        RelaySim sim(args);
+        EXPECT_EQ(sim.endpoint(), "modbus-tcp://127.0.0.1:" + std::to_string(sim.port()));
+        SimLine line(sim.endpoint());
+        ASSERT_TRUE(line.isOpen());
+
+        const Bytes reply = line.transact(Mbap(0x1234, 1, Pdu(kCurrentParams)), 67, 5000);
+        ASSERT_EQ(reply.size(), 67u);
+        EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 9), (Bytes{0x12, 0x34, 0, 0, 0, 61, 1, 3, 58}));
+        for (int k = 0; k < 29; ++k)
+            EXPECT_EQ((reply[size_t(9 + 2 * k)] << 8) | reply[size_t(10 + 2 * k)], regs.at(50 + k));
+
+        // Whatever transaction id comes is echoed as given.
+        const Bytes write = RelaySim::writeRequest(1, 108, 3000);
+        for (uint16_t transaction : {0x1234, 0xFFFF, 0x0000}) {
+            SCOPED_TRACE(transaction);
+            EXPECT_EQ(line.transact(Mbap(transaction, 1, Pdu(write)), 12, 5000), Mbap(transaction, 1, Pdu(write)));
+        }
+
+        // No relay at unit 9: the gateway answers for it, exception 0x0B.
+        EXPECT_EQ(line.transact(Mbap(0x0102, 9, Pdu(kCurrentParams)), 9, 5000), Mbap(0x0102, 9, {0x83, 0x0B}));
+
+        // A length no request can have: the gateway drops the connection.
+        ASSERT_TRUE(line.write({0x00, 0x07, 0, 0, 0, 0, 1}));
+        EXPECT_TRUE(ClosedByPeer(line, 5000));
+    }
+    // The log shows the RTU frames the gateway put on the line.
+    const std::vector<Frame> expected{kCurrentParams, RelaySim::writeRequest(1, 108, 3000),
+                                      RelaySim::writeRequest(1, 108, 3000), RelaySim::writeRequest(1, 108, 3000),
+                                      RelaySim::readRequest(9, 50, 29)};
+    EXPECT_EQ(LoggedFrames(QString::fromStdString(log)), expected);
+    unlink(log.c_str());
+    rmdir(dir.c_str());
+
+    // A gateway that cannot reach the line answers 0x0A to everything, and
+    // nothing is written.
+    RelaySim cut(PinnedClock({"--freeze", "--modbus-tcp", "0", "--gateway-path-unavailable"}));
+    SimLine line(cut.endpoint());
+    ASSERT_TRUE(line.isOpen());
+    EXPECT_EQ(line.transact(Mbap(7, 1, Pdu(RelaySim::writeRequest(1, 108, 3000))), 9, 5000),
+              Mbap(7, 1, {0x86, 0x0A}));
+    EXPECT_EQ(line.transact(Mbap(8, 1, Pdu(kCurrentParams)), 9, 5000), Mbap(8, 1, {0x83, 0x0A}));
+}
+
 // ------------------------------------------------------------- command line
 
 TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
@@ -1128,7 +1253,9 @@ TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
         {"--refuse-writes"}, {"--refuse-writes", ""}, {"--refuse-writes", "256"},
         {"--refuse-writes", "108,"}, {"--refuse-writes", "108,,109"}, {"--refuse-writes", "-1"},
         {"--refuse-writes", "0x"}, {"--version=1"}, {"--unasked", "1.01"}, {"--address", "0"},
-        {"--address", "7", "--slave", "7"}, {"--unasked-gap-ms", "-1"},
+        {"--address", "7", "--slave", "7"}, {"--tcp", "65536"}, {"--tcp", "0", "--modbus-tcp", "0"},
+        {"--gateway-timeout-ms", "10"}, {"--tcp", "0", "--gateway-path-unavailable"},
+        {"--modbus-tcp", "0", "--gateway-timeout-ms", "-1"}, {"--tcp", "0", "--link", "/tmp/relay-sim-link"}, {"--unasked-gap-ms", "-1"},
         {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16"},
         {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18"},
         {"--record", "5=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"},
@@ -1150,7 +1277,9 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
     for (const char* option : {"--link", "--slave", "--address", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
                                "--garbage", "--exception", "--truncate", "--silent", "--clamp", "--gone-after",
                                "--seed", "--freeze", "--set", "--log", "--timing", "--dump", "--piece-bytes",
-                               "--refuse-writes", "--record", "--version", "--unasked", "--unasked-gap-ms", "48879"})
+                               "--refuse-writes", "--record", "--version", "--unasked", "--unasked-gap-ms", "48879",
+                               "--address", "--tcp", "--modbus-tcp", "--gateway-timeout-ms",
+                               "--gateway-path-unavailable"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 
     // The program goes by its installed name everywhere.

@@ -109,6 +109,7 @@ bool ParseRecord(const std::string& text, std::vector<std::pair<int, uint16_t>>&
 
 bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
 {
+    std::string gatewayOption; // the last option that only a gateway has
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         std::optional<std::string> inlineValue;
@@ -158,6 +159,33 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
             if (!flag())
                 return false;
             out.version = true;
+        } else if (name == "--tcp" || name == "--modbus-tcp") {
+            long long v = 0;
+            if (!takeValue())
+                return false;
+            if (!ParseLong(value, 0, 65535, v)) {
+                error = name + " must be a port 0..65535, not '" + value + "'";
+                return false;
+            }
+            if (out.serve != Serve::Pty) {
+                error = "--tcp and --modbus-tcp go alone, once";
+                return false;
+            }
+            out.serve = name == "--tcp" ? Serve::Tcp : Serve::ModbusTcp;
+            out.tcpPort = int(v);
+        } else if (name == "--gateway-timeout-ms") {
+            if (!takeValue())
+                return false;
+            if (!ParseDouble(value, 0.0, 60000.0, out.gatewayTimeoutMs)) {
+                error = "--gateway-timeout-ms must be 0..60000, not '" + value + "'";
+                return false;
+            }
+            gatewayOption = name;
+        } else if (name == "--gateway-path-unavailable") {
+            if (!flag())
+                return false;
+            out.gatewayPathUnavailable = true;
+            gatewayOption = name;
         } else if (name == "--link") {
             if (!takeValue())
                 return false;
@@ -310,6 +338,14 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
             error = "unknown option '" + std::string(argv[i]) + "'";
             return false;
         }
+    }
+    if (!gatewayOption.empty() && out.serve != Serve::ModbusTcp) {
+        error = gatewayOption + " goes with --modbus-tcp";
+        return false;
+    }
+    if (!out.linkPath.empty() && out.serve != Serve::Pty) {
+        error = "--link makes a link to the pty, there is none with --tcp or --modbus-tcp";
+        return false;
     }
     return true;
 }

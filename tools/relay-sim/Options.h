@@ -11,7 +11,18 @@
 
 namespace relaysim {
 
+// Where the relays are reached.
+enum class Serve {
+    Pty,       // a pseudo-terminal, as a serial port
+    Tcp,       // --tcp: a device server's raw TCP port, RTU frames passed through
+    ModbusTcp, // --modbus-tcp: a Modbus TCP gateway, MBAP on the network side
+};
+
 struct Options {
+    Serve serve = Serve::Pty;
+    int tcpPort = 0;                 // --tcp/--modbus-tcp PORT, 0: a free one
+    double gatewayTimeoutMs = 200.0; // --gateway-timeout-ms
+    bool gatewayPathUnavailable = false; // --gateway-path-unavailable
     std::string linkPath;            // --link: symlink made to the pty, removed on exit
     std::vector<int> addresses;      // --slave/--address: one relay at each; none given: one at 1
     bool pace = true;                // cleared by --no-pace

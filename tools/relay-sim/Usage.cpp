@@ -11,10 +11,12 @@ const char* UsageText()
            [--silent] [--clamp VALUE] [--refuse-writes REG[,REG...]] [--gone-after SECONDS]
            [--seed N] [--freeze] [--set REG=VALUE]... [--record N=M,D,H,MI,S,STATUS,V1,...,V11]...
            [--log FILE] [--timing FILE]
+           [--tcp PORT | --modbus-tcp PORT [--gateway-timeout-ms MS] [--gateway-path-unavailable]]
        zashchita-relay-sim --dump [--address N] [--set REG=VALUE]... [--record ...]...
        zashchita-relay-sim --help | --version
 
-A motor-protection relay on a pseudo-terminal: a Modbus RTU slave that answers
+A motor-protection relay on a pseudo-terminal (or behind a TCP port, see
+below): a Modbus RTU slave that answers
 function 3 (read holding registers 0..255, 1..125 at a time) and function 6
 (write single register). Other functions, registers or counts get an exception
 reply (codes 1, 2, 3); frames with a bad CRC and frames for other addresses
@@ -25,6 +27,32 @@ until SIGINT or SIGTERM and survives the other side closing and reopening it.
 Each new master finds the line clean: when the last one closes the pty, a
 reply still under way or unread, a request broken off and the line's buffers
 are thrown away, so nothing of an exchange cut short reaches the next one.
+
+With --tcp or --modbus-tcp the relay's line ends at a TCP port on 127.0.0.1
+instead, and the first line on stdout is the endpoint, tcp://127.0.0.1:PORT or
+modbus-tcp://127.0.0.1:PORT, with the real port number. One master at a time:
+a new connection replaces the one before and finds the line clean.
+  --tcp         a serial device server's raw TCP port: RTU frames with their
+                CRC pass through unchanged; a reply goes out at the pace of
+                the 9600 line behind it, each --piece-bytes piece as a network
+                segment of its own
+  --modbus-tcp  a Modbus TCP gateway: a request comes with an MBAP header
+                (transaction id, protocol 0, length, unit id) and no CRC; its
+                reply has the same transaction id and unit id, protocol 0 and
+                the right length, no CRC, and is sent whole once the line time
+                of the relay's RTU reply has passed. When no reply it can use
+                comes back (no relay at that unit id, --silent, a dropped
+                reply, one with a bad CRC) the gateway answers exception 0x0B,
+                target failed to respond, after --gateway-timeout-ms. A
+                broadcast (unit id 0) gets no answer, a frame of another
+                protocol is ignored, and a length out of 2..254 closes the
+                connection. --garbage puts its random bytes before the MBAP
+                reply, --truncate hands on the PDU cut short (the length field
+                telling), and a frame nobody asked for comes with the
+                transaction id of the reply before it.
+--log and --timing show the RTU frames the gateway puts on the line and gets
+back (with their CRC, without the MBAP header); the gateway's own exception
+replies end with " [gateway]" in the timing log.
 
 Registers: 50..60 live values that wander a little each second, 66 status
 word, 67..71 the relay's clock (month, day, hour, minute, second; taken from
@@ -86,7 +114,8 @@ Options:
                        (function 0x86), and leaves the register as it was;
                        may be repeated
   --gone-after SECONDS after that time close the pty as a pulled adapter would,
-                       remove the link and exit 0
+                       remove the link and exit 0 (with --tcp or --modbus-tcp:
+                       close the connection and the listening port, and exit 0)
   --seed N             random start for the fault choices and the wandering
                        values (default: from the time); RATEs are 0..1
   --freeze             values do not wander, the clock and operating minutes
@@ -108,12 +137,22 @@ Options:
                                             first and last bytes were written;
                                             " [unasked]" ends the line of a
                                             frame nobody asked for
+  --tcp PORT           serve as a device server's raw TCP port on 127.0.0.1
+                       (see above); PORT 0 takes a free one
+  --modbus-tcp PORT    serve as a Modbus TCP gateway on 127.0.0.1 (see above);
+                       PORT 0 takes a free one
+  --gateway-timeout-ms MS
+                       how long the gateway waits for a relay's reply before it
+                       answers exception 0x0B, 0..60000 (default 200)
+  --gateway-path-unavailable
+                       the gateway answers every request with exception 0x0A,
+                       gateway path unavailable; nothing reaches a relay
   --dump               print REG=VALUE for all 256 registers and exit
   --version            print the version and exit
   --help               this text
 
-Exit status: 0 after SIGINT/SIGTERM or --gone-after, 1 if the pty, link or
-a log cannot be set up, 2 for a bad command line.
+Exit status: 0 after SIGINT/SIGTERM or --gone-after, 1 if the pty, link, TCP
+port or a log cannot be set up, 2 for a bad command line.
 )";
 }
 
