@@ -1,5 +1,6 @@
 // zashchita-relay-sim (built as relay-sim): a motor-protection relay on a
-// pseudo-terminal, for the demo, the tests and the benchmarks. See --help.
+// pseudo-terminal or behind a TCP port, for the demo, the tests and the
+// benchmarks. See --help.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
