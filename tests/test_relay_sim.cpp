@@ -15,7 +15,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ZashchitaVersion.h"
 #include "support/RelaySim.h"
+#include "support/SimLog.h"
 
 namespace {
 
@@ -326,6 +328,39 @@ TEST(RelaySimRead, OtherAddressesBroadcastAndBadCrcGetNoAnswer)
     ASSERT_EQ(reply.size(), 7u);
     EXPECT_TRUE(CrcOk(reply));
     EXPECT_EQ(Reg(reply, 0), 5);
+}
+
+TEST(RelaySimRead, SeveralAddressesOnOneLineEachAnswerForItself)
+{
+    const auto args = PinnedClock({"--no-pace", "--freeze", "--address", "7", "--slave", "200"});
+    const auto regs = RelaySim::dumpRegisters(args);
+    RelaySim sim(args);
+    SimLine line(sim.path());
+    ASSERT_TRUE(line.isOpen());
+
+    // A scan's probe of register 80: only the two relays answer, each with
+    // its own address.
+    for (int address : {1, 6, 7, 8, 199, 200, 201, 247}) {
+        SCOPED_TRACE("address " + std::to_string(address));
+        ASSERT_TRUE(line.write(RelaySim::readRequest(uint8_t(address), 80, 1)));
+        const Bytes reply = line.readUntilQuiet(100);
+        if (address == 7 || address == 200) {
+            ASSERT_EQ(reply.size(), 7u);
+            EXPECT_TRUE(CrcOk(reply));
+            EXPECT_EQ(reply[0], address);
+            EXPECT_EQ(Reg(reply, 0), address);
+        } else {
+            EXPECT_TRUE(reply.empty());
+        }
+    }
+
+    // A write reaches only the relay it is addressed to.
+    const Bytes write = RelaySim::writeRequest(200, 108, 3000);
+    EXPECT_EQ(line.transact(write, 8), write);
+    EXPECT_EQ(line.transact(RelaySim::readRequest(7, 108, 1), 7),
+              RelaySim::withCrc({7, 3, 2, uint8_t(regs.at(108) >> 8), uint8_t(regs.at(108))}));
+    EXPECT_EQ(line.transact(RelaySim::readRequest(200, 108, 1), 7),
+              RelaySim::withCrc({200, 3, 2, 3000 >> 8, 3000 & 0xFF}));
 }
 
 TEST(RelaySimRead, IllegalRequestsGetExceptionReplies)
@@ -660,6 +695,67 @@ TEST(RelaySimFaults, SameRandomStartGivesTheSameFaults)
     EXPECT_EQ(first.find('?'), std::string::npos) << first;
 }
 
+// A frame of slave 1 after the reply to `function`: `header` bytes as in
+// the reply, then `words` marker values 48879 and the CRC.
+Bytes MarkerFrame(Bytes header, int words)
+{
+    for (int k = 0; k < words; ++k) {
+        header.push_back(0xBE);
+        header.push_back(0xEF);
+    }
+    return RelaySim::withCrc(header);
+}
+
+TEST(RelaySimFaults, UnaskedFrameFollowsEachReplyAndChangesNothing)
+{
+    const std::string dir = TempDir();
+    const std::string timing = dir + "/timing.log";
+    const auto args = PinnedClock({"--freeze", "--turnaround-ms", "1", "--unasked", "1", "--timing", timing});
+    const auto regs = RelaySim::dumpRegisters(args);
+    {
+        RelaySim sim(args);
+        SimLine line(sim.path());
+        ASSERT_TRUE(line.isOpen());
+
+        const Bytes reply = line.transact(kCurrentParams, 63, 5000);
+        ASSERT_EQ(reply.size(), 63u);
+        for (int k = 0; k < 29; ++k)
+            EXPECT_EQ(Reg(reply, k), regs.at(50 + k));
+        const Bytes marker = line.read(63, 5000);
+        EXPECT_TRUE(CrcOk(marker));
+        EXPECT_EQ(marker, MarkerFrame({1, 3, 58}, 29));
+
+        // A request sent right after the echo, before the frame nobody asked
+        // for, is answered after that frame; the write it carries is not
+        // the relay's.
+        const Bytes write = RelaySim::writeRequest(1, 108, 3000);
+        EXPECT_EQ(line.transact(write, 8, 5000), write);
+        ASSERT_TRUE(line.write(RelaySim::readRequest(1, 108, 1)));
+        EXPECT_EQ(line.read(8, 5000), MarkerFrame({1, 6, 0, 108}, 1));
+        EXPECT_EQ(line.read(7, 5000), RelaySim::withCrc({1, 3, 2, 3000 >> 8, 3000 & 0xFF}));
+        EXPECT_EQ(line.read(7, 5000), MarkerFrame({1, 3, 2}, 1));
+
+        // None after an exception reply.
+        EXPECT_EQ(line.transact(RelaySim::withCrc({1, 4, 0, 50, 0, 1}), 5, 5000), RelaySim::withCrc({1, 0x84, 1}));
+        EXPECT_TRUE(line.readUntilQuiet(200).empty());
+    }
+
+    std::string marks;
+    int64_t lastEnd = 0;
+    for (const TimedFrame& e : LoggedTimings(QString::fromStdString(timing))) {
+        if (!e.sent)
+            continue;
+        marks += e.unasked ? 'u' : 'r';
+        if (e.unasked) {
+            EXPECT_GE(e.firstNs - lastEnd, 2'000'000) << "sooner than --unasked-gap-ms after the reply";
+        }
+        lastEnd = e.lastNs;
+    }
+    EXPECT_EQ(marks, "rururur");
+    unlink(timing.c_str());
+    rmdir(dir.c_str());
+}
+
 // ------------------------------------------------------------- pacing, line
 
 TEST(RelaySimLine, PacedReplyArrivesInPieces)
@@ -928,6 +1024,223 @@ TEST(RelaySimLine, LogHasOneLinePerReceivedFrame)
     rmdir(dir.c_str());
 }
 
+// ------------------------------------------------------------- timing log
+
+namespace {
+
+// Line time of `bytes` characters at 9600 8N1.
+constexpr int64_t LineNs(int64_t bytes)
+{
+    return bytes * 10'000'000'000LL / 9600;
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path);
+    out << text;
+}
+
+} // namespace
+
+TEST(RelaySimTiming, LogsEachFrameWithTheTimesOfItsBytes)
+{
+    const std::string dir = TempDir();
+    const std::string timing = dir + "/timing.log";
+    constexpr int kWaitMs = 10; // the master's silence before each next request
+    const Bytes requests[] = {kCurrentParams, RelaySim::writeRequest(1, 108, 3000), RelaySim::readRequest(1, 80, 1)};
+    std::vector<Bytes> replies;
+    {
+        RelaySim sim(PinnedClock({"--freeze", "--timing", timing}));
+        SimLine line(sim.path());
+        ASSERT_TRUE(line.isOpen());
+        for (const Bytes& request : requests) {
+            const size_t length = request[1] == 3 ? size_t(5 + 2 * request[5]) : 8u;
+            replies.push_back(line.transact(request, length, 5000));
+            ASSERT_EQ(replies.back().size(), length);
+            Pause(kWaitMs);
+        }
+    }
+
+    const auto entries = LoggedTimings(QString::fromStdString(timing));
+    ASSERT_EQ(entries.size(), 6u);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE("line " + std::to_string(i + 1));
+        const TimedFrame& e = entries[i];
+        EXPECT_EQ(e.sent, i % 2 == 1);
+        EXPECT_EQ(e.bytes, e.sent ? replies[i / 2] : requests[i / 2]);
+        EXPECT_FALSE(e.unasked);
+        EXPECT_LE(e.firstNs, e.lastNs);
+        if (i > 0) {
+            EXPECT_GE(e.firstNs, entries[i - 1].lastNs) << "out of order";
+        }
+    }
+    // The times are the bytes' own, not the moment the line was logged: the
+    // reply's first two and last bytes are due after the request's line
+    // time, the 3 ms turnaround and their own line time.
+    EXPECT_GE(entries[1].firstNs - entries[0].firstNs, LineNs(8 + 2) + 3'000'000);
+    EXPECT_GE(entries[1].lastNs - entries[0].firstNs, LineNs(8 + 63) + 3'000'000);
+
+    const auto silences = SilencesBeforeRequests(entries);
+    ASSERT_EQ(silences.size(), 2u);
+    for (size_t k = 0; k < silences.size(); ++k) {
+        EXPECT_EQ(silences[k].request, requests[k + 1]);
+        EXPECT_EQ(silences[k].previous, replies[k]);
+        EXPECT_GE(silences[k].silenceNs, kWaitMs * 1'000'000LL);
+    }
+    unlink(timing.c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(RelaySimTiming, SilenceIsMeasuredFromTheFrameLastOnTheLine)
+{
+    const std::string dir = TempDir();
+    const std::string timing = dir + "/timing.log";
+    WriteText(timing, "RX 100 200 01 03 00 50 00 01 85 DB\n"         // nothing sent before it: no silence
+                      "TX 1000 5000 01 03 02 00 01 79 84\n"
+                      "TX 9000 12000 01 03 02 BE EF 09 74 [unasked]\n" // the frame last on the line
+                      "RX 16000 16500 01 03 00 50 00 01 85 DB\n"
+                      "TX 20000 30000 01 03 02 00 01 79 84\n"
+                      "RX 25000 26000 01 06 00 6C 0B B8 49 27\n");     // began while a reply was going out
+    const auto entries = LoggedTimings(QString::fromStdString(timing));
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_TRUE(entries[2].unasked);
+    EXPECT_EQ(entries[2].bytes, (Bytes{0x01, 0x03, 0x02, 0xBE, 0xEF, 0x09, 0x74}));
+
+    const auto silences = SilencesBeforeRequests(entries);
+    ASSERT_EQ(silences.size(), 2u);
+    EXPECT_EQ(silences[0].silenceNs, 4000);
+    EXPECT_EQ(silences[0].previous, entries[2].bytes);
+    EXPECT_EQ(silences[1].silenceNs, -5000);
+    EXPECT_EQ(silences[1].request, entries[5].bytes);
+    unlink(timing.c_str());
+    rmdir(dir.c_str());
+}
+
+// --------------------------------------------------------------------- TCP
+
+namespace {
+
+// True once the other side has closed the connection (or hung up the line)
+// within timeoutMs.
+bool ClosedByPeer(SimLine& line, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd pfd{line.fd(), POLLIN, 0};
+        if (poll(&pfd, 1, 50) <= 0)
+            continue;
+        uint8_t b = 0;
+        const ssize_t n = ::read(line.fd(), &b, 1);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            return true;
+    }
+    return false;
+}
+
+// A Modbus TCP request or reply: MBAP header (protocol 0) and PDU.
+Bytes Mbap(uint16_t transaction, uint8_t unit, const Bytes& pdu)
+{
+    const size_t length = pdu.size() + 1;
+    Bytes frame{uint8_t(transaction >> 8), uint8_t(transaction), 0, 0, uint8_t(length >> 8), uint8_t(length), unit};
+    frame.insert(frame.end(), pdu.begin(), pdu.end());
+    return frame;
+}
+
+// The PDU of an RTU frame: without its address and CRC.
+Bytes Pdu(const Bytes& rtu)
+{
+    return Bytes(rtu.begin() + 1, rtu.end() - 2);
+}
+
+} // namespace
+
+TEST(RelaySimTcp, RawPortPassesFramesThroughInSegments)
+{
+    const auto args = PinnedClock({"--freeze", "--tcp", "0"});
+    const auto regs = RelaySim::dumpRegisters(PinnedClock({"--freeze"}));
+    RelaySim sim(args);
+    EXPECT_EQ(sim.endpoint(), "tcp://127.0.0.1:" + std::to_string(sim.port()));
+    ASSERT_GT(sim.port(), 0);
+
+    SimLine first(sim.endpoint());
+    ASSERT_TRUE(first.isOpen());
+    ASSERT_TRUE(first.write(kCurrentParams));
+    const auto pieces = first.readPieces(63, 5000);
+    Bytes reply;
+    for (const Bytes& p : pieces)
+        reply.insert(reply.end(), p.begin(), p.end());
+    ASSERT_EQ(reply.size(), 63u);
+    EXPECT_TRUE(CrcOk(reply));
+    for (int k = 0; k < 29; ++k)
+        EXPECT_EQ(Reg(reply, k), regs.at(50 + k));
+    EXPECT_GT(pieces.size(), 1u) << "the reply came in one segment";
+
+    // A new connection replaces the old one.
+    SimLine second(sim.endpoint());
+    ASSERT_TRUE(second.isOpen());
+    EXPECT_TRUE(ClosedByPeer(first, 5000));
+    EXPECT_EQ(second.transact(RelaySim::readRequest(1, 80, 1), 7, 5000),
+              RelaySim::withCrc({1, 3, 2, 0, 1}));
+
+    // Gone: the connection and the port close, and the simulator ends.
+    RelaySim gone({"--no-pace", "--tcp", "0", "--gone-after", "0.5"});
+    SimLine line(gone.endpoint());
+    ASSERT_TRUE(line.isOpen());
+    EXPECT_TRUE(ClosedByPeer(line, 10000));
+    EXPECT_EQ(gone.waitExit(10000), 0);
+    EXPECT_FALSE(SimLine(gone.endpoint()).isOpen());
+}
+
+TEST(RelaySimModbusTcp, GatewayAnswersInMbapAndForSilentRelays)
+{
+    const std::string dir = TempDir();
+    const std::string log = dir + "/frames.log";
+    const auto args = PinnedClock({"--freeze", "--modbus-tcp", "0", "--gateway-timeout-ms", "50", "--log", log});
+    const auto regs = RelaySim::dumpRegisters(PinnedClock({"--freeze"}));
+    {
+        RelaySim sim(args);
+        EXPECT_EQ(sim.endpoint(), "modbus-tcp://127.0.0.1:" + std::to_string(sim.port()));
+        SimLine line(sim.endpoint());
+        ASSERT_TRUE(line.isOpen());
+
+        const Bytes reply = line.transact(Mbap(0x1234, 1, Pdu(kCurrentParams)), 67, 5000);
+        ASSERT_EQ(reply.size(), 67u);
+        EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 9), (Bytes{0x12, 0x34, 0, 0, 0, 61, 1, 3, 58}));
+        for (int k = 0; k < 29; ++k)
+            EXPECT_EQ((reply[size_t(9 + 2 * k)] << 8) | reply[size_t(10 + 2 * k)], regs.at(50 + k));
+
+        // Whatever transaction id comes is echoed as given.
+        const Bytes write = RelaySim::writeRequest(1, 108, 3000);
+        for (uint16_t transaction : {0x1234, 0xFFFF, 0x0000}) {
+            SCOPED_TRACE(transaction);
+            EXPECT_EQ(line.transact(Mbap(transaction, 1, Pdu(write)), 12, 5000), Mbap(transaction, 1, Pdu(write)));
+        }
+
+        // No relay at unit 9: the gateway answers for it, exception 0x0B.
+        EXPECT_EQ(line.transact(Mbap(0x0102, 9, Pdu(kCurrentParams)), 9, 5000), Mbap(0x0102, 9, {0x83, 0x0B}));
+
+        // A length no request can have: the gateway drops the connection.
+        ASSERT_TRUE(line.write({0x00, 0x07, 0, 0, 0, 0, 1}));
+        EXPECT_TRUE(ClosedByPeer(line, 5000));
+    }
+    // The log shows the RTU frames the gateway put on the line.
+    const std::vector<Frame> expected{kCurrentParams, RelaySim::writeRequest(1, 108, 3000),
+                                      RelaySim::writeRequest(1, 108, 3000), RelaySim::writeRequest(1, 108, 3000),
+                                      RelaySim::readRequest(9, 50, 29)};
+    EXPECT_EQ(LoggedFrames(QString::fromStdString(log)), expected);
+    unlink(log.c_str());
+    rmdir(dir.c_str());
+
+    // A gateway that cannot reach the line answers 0x0A to everything, and
+    // nothing is written.
+    RelaySim cut(PinnedClock({"--freeze", "--modbus-tcp", "0", "--gateway-path-unavailable"}));
+    SimLine line(cut.endpoint());
+    ASSERT_TRUE(line.isOpen());
+    EXPECT_EQ(line.transact(Mbap(7, 1, Pdu(RelaySim::writeRequest(1, 108, 3000))), 9, 5000),
+              Mbap(7, 1, {0x86, 0x0A}));
+    EXPECT_EQ(line.transact(Mbap(8, 1, Pdu(kCurrentParams)), 9, 5000), Mbap(8, 1, {0x83, 0x0A}));
+}
+
 // ------------------------------------------------------------- command line
 
 TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
@@ -939,7 +1252,10 @@ TEST(RelaySimCommandLine, BadOptionsEndWithStatusTwo)
         {"--piece-bytes", "0"}, {"--piece-bytes", "65"},
         {"--refuse-writes"}, {"--refuse-writes", ""}, {"--refuse-writes", "256"},
         {"--refuse-writes", "108,"}, {"--refuse-writes", "108,,109"}, {"--refuse-writes", "-1"},
-        {"--refuse-writes", "0x"},
+        {"--refuse-writes", "0x"}, {"--version=1"}, {"--unasked", "1.01"}, {"--address", "0"},
+        {"--address", "7", "--slave", "7"}, {"--tcp", "65536"}, {"--tcp", "0", "--modbus-tcp", "0"},
+        {"--gateway-timeout-ms", "10"}, {"--tcp", "0", "--gateway-path-unavailable"},
+        {"--modbus-tcp", "0", "--gateway-timeout-ms", "-1"}, {"--tcp", "0", "--link", "/tmp/relay-sim-link"}, {"--unasked-gap-ms", "-1"},
         {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16"},
         {"--record", "1=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18"},
         {"--record", "5=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"},
@@ -958,9 +1274,23 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
 {
     std::string text;
     ASSERT_EQ(RelaySim::runToEnd({"--help"}, &text), 0);
-    for (const char* option : {"--link", "--slave", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
+    for (const char* option : {"--link", "--slave", "--address", "--no-pace", "--turnaround-ms", "--drop", "--bad-crc",
                                "--garbage", "--exception", "--truncate", "--silent", "--clamp", "--gone-after",
-                               "--seed", "--freeze", "--set", "--log", "--dump", "--piece-bytes",
-                               "--refuse-writes", "--record"})
+                               "--seed", "--freeze", "--set", "--log", "--timing", "--dump", "--piece-bytes",
+                               "--refuse-writes", "--record", "--version", "--unasked", "--unasked-gap-ms", "48879",
+                               "--address", "--tcp", "--modbus-tcp", "--gateway-timeout-ms",
+                               "--gateway-path-unavailable"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
+
+    // The program goes by its installed name everywhere.
+    EXPECT_EQ(text.rfind("Usage: zashchita-relay-sim ", 0), 0u);
+    for (size_t at = text.find("relay-sim"); at != std::string::npos; at = text.find("relay-sim", at + 1))
+        EXPECT_EQ(text.compare(at < 10 ? 0 : at - 10, 10, "zashchita-"), 0) << text.substr(at < 20 ? 0 : at - 20, 40);
+}
+
+TEST(RelaySimCommandLine, VersionIsTheProjectsVersion)
+{
+    std::string text;
+    ASSERT_EQ(RelaySim::runToEnd({"--version"}, &text), 0);
+    EXPECT_EQ(text, std::string("zashchita-relay-sim ") + ZASHCHITA_VERSION + "\n");
 }

@@ -1,17 +1,19 @@
 #include "RelaySim.h"
 
-#include "link/LinkState.h"
-
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sstream>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -125,11 +127,51 @@ bool ReadOutput(int fd, std::string& out, Clock::time_point deadline, bool stopA
     }
 }
 
+// The TCP port of "SCHEME://127.0.0.1:PORT", or -1 if `endpoint` is not one.
+int EndpointPort(const std::string& endpoint)
+{
+    const auto scheme = endpoint.find("://");
+    const auto colon = endpoint.rfind(':');
+    if (scheme == std::string::npos || colon == std::string::npos || colon <= scheme + 3)
+        return -1;
+    try {
+        return std::stoi(endpoint.substr(colon + 1));
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+// A non-blocking connection to 127.0.0.1:port, or -1.
+int ConnectLocal(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(uint16_t(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on); // a request leaves in one segment
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    return fd;
+}
+
 } // namespace
 
 uint16_t ModbusCrc(const uint8_t* data, size_t count)
 {
-    return ModbusCrc16(data, count);
+    uint16_t crc = 0xFFFF;
+    for (size_t i = 0; i < count; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+    }
+    return crc;
 }
 
 // ---------------------------------------------------------------- RelaySim
@@ -143,7 +185,8 @@ RelaySim::RelaySim(const std::vector<std::string>& args, int startTimeoutMs)
     ::close(outFd);
     if (!gotLine) {
         const int status = stop();
-        throw std::runtime_error("relay-sim did not report its pty (exit status " + std::to_string(status) + ")");
+        throw std::runtime_error("relay-sim did not report its pty or endpoint (exit status " + std::to_string(status)
+                                 + ")");
     }
     path_ = out.substr(0, out.find('\n'));
 }
@@ -151,6 +194,11 @@ RelaySim::RelaySim(const std::vector<std::string>& args, int startTimeoutMs)
 RelaySim::~RelaySim()
 {
     stop();
+}
+
+int RelaySim::port() const
+{
+    return EndpointPort(path_);
 }
 
 bool RelaySim::running()
@@ -241,6 +289,11 @@ std::vector<uint8_t> RelaySim::writeRequest(uint8_t slave, uint16_t reg, uint16_
 
 SimLine::SimLine(const std::string& path, bool discardWaiting)
 {
+    if (const int port = EndpointPort(path); port >= 0) {
+        fd_ = ConnectLocal(port);
+        socket_ = true;
+        return;
+    }
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
         return;
@@ -272,7 +325,8 @@ bool SimLine::write(const std::vector<uint8_t>& bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = socket_ ? ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
+                                  : ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;

@@ -7,6 +7,10 @@
 //
 // The relay's clock (registers 67..71) starts from the host's local time, so
 // a test that compares a read with dumpRegisters() pins it with --set.
+//
+// With --tcp 0 or --modbus-tcp 0 the simulator serves on a free port of
+// 127.0.0.1; path() is then its endpoint ("tcp://127.0.0.1:PORT"), and a
+// SimLine given that endpoint connects to it.
 #pragma once
 
 #include <cstddef>
@@ -23,14 +27,18 @@ uint16_t ModbusCrc(const uint8_t* data, size_t count);
 class RelaySim {
 public:
     // Runs the simulator with `args` and waits (at most startTimeoutMs) for
-    // the pty path on its first line. Throws std::runtime_error if it does
-    // not come.
+    // the pty path or TCP endpoint on its first line. Throws
+    // std::runtime_error if it does not come.
     explicit RelaySim(const std::vector<std::string>& args = {}, int startTimeoutMs = 10000);
     ~RelaySim();
     RelaySim(const RelaySim&) = delete;
     RelaySim& operator=(const RelaySim&) = delete;
 
     const std::string& path() const { return path_; }
+    const std::string& endpoint() const { return path_; }
+
+    // The TCP port of an endpoint "SCHEME://127.0.0.1:PORT", or -1 for a pty.
+    int port() const;
     pid_t pid() const { return pid_; }
 
     // True while the process has not ended.
@@ -64,13 +72,14 @@ private:
 };
 
 // The master's end of the line for tests that talk to the simulator
-// directly: raw 9600 8N1, non-blocking reads with a deadline.
+// directly: raw 9600 8N1, non-blocking reads with a deadline. Given a TCP
+// endpoint, a connection to it with the same reads and writes.
 class SimLine {
 public:
     // Opens `path` and throws away anything already waiting on it, unless
     // `discardWaiting` is false (as libmodbus opens a port: what the line
-    // holds is then read as the start of the next reply). isOpen() tells
-    // whether the open worked.
+    // holds is then read as the start of the next reply). A TCP endpoint
+    // is connected to instead. isOpen() tells whether that worked.
     explicit SimLine(const std::string& path, bool discardWaiting = true);
     ~SimLine();
     SimLine(const SimLine&) = delete;
@@ -83,7 +92,7 @@ public:
     bool write(const std::vector<uint8_t>& bytes);
 
     // Collects until `count` bytes are in or timeoutMs has passed; returns
-    // what came (fewer bytes on time-out or hang-up).
+    // what came (fewer bytes on time-out, hang-up or a closed connection).
     std::vector<uint8_t> read(size_t count, int timeoutMs);
 
     // The same, keeping apart the bytes of each read() call, to show how a
@@ -98,4 +107,5 @@ public:
 
 private:
     int fd_ = -1;
+    bool socket_ = false; // a TCP connection: writes must not raise SIGPIPE
 };

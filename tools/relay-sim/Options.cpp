@@ -2,6 +2,7 @@
 
 #include "RegisterBank.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -106,94 +107,9 @@ bool ParseRecord(const std::string& text, std::vector<std::pair<int, uint16_t>>&
 
 } // namespace
 
-const char* UsageText()
-{
-    return R"(Usage: relay-sim [--link PATH] [--slave N] [--no-pace] [--turnaround-ms MS]
-                 [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE] [--exception RATE]
-                 [--truncate RATE] [--silent] [--clamp VALUE] [--refuse-writes REG[,REG...]]
-                 [--gone-after SECONDS] [--seed N] [--freeze] [--set REG=VALUE]...
-                 [--record N=M,D,H,MI,S,STATUS,V1,...,V11]... [--log FILE] [--dump]
-
-A motor-protection relay on a pseudo-terminal: a Modbus RTU slave that answers
-function 3 (read holding registers 0..255, 1..125 at a time) and function 6
-(write single register). Other functions, registers or counts get an exception
-reply (codes 1, 2, 3); frames with a bad CRC and frames for other addresses
-(broadcast included) are ignored. The relay's line is 9600 8N1.
-
-The first line on stdout is the path of the pty to open. The simulator runs
-until SIGINT or SIGTERM and survives the other side closing and reopening it.
-Each new master finds the line clean: when the last one closes the pty, a
-reply still under way or unread, a request broken off and the line's buffers
-are thrown away, so nothing of an exchange cut short reaches the next one.
-
-Registers: 50..60 live values that wander a little each second, 66 status
-word, 67..71 the relay's clock (month, day, hour, minute, second; taken from
-local time at start and ticking; a write of the second starts a new second),
-78 operating minutes, 80..123 setpoints, configuration and masks (96, 97,
-107), 128..195 four event records of 17 registers (month, day, hour, minute,
-second, status, then eleven values). Writable: 67..71 (clock; month 1..12,
-day 1..31, hour 0..23, minute 0..59, second 0..59, else exception 3) and
-80..123 (stored and echoed; register 80 is stored but the relay keeps
-answering to --slave). Writes elsewhere get exception 2, writes refused with
---refuse-writes exception 4.
-
-The built-in event records try the master's date handling:
-  1  31 December 23:59:58: later in the year than any moment before the last
-     two seconds of the year, so a master that takes the year from its own
-     clock puts it in the previous year
-  2  30 February 08:15:42: every field in range, but no such date
-  3  hour 24 (14 October, 24:17:36): a field out of range
-  4  19 January 06:25:53: an ordinary moment, with status 0x8201 (bits 0, 9
-     and 15, both ends of the word)
-No two of the 68 record registers hold the same value.
-
-Options:
-  --link PATH          make a symlink PATH -> pty while running
-  --slave N            slave address, 1..247 (default 1)
-  --no-pace            answer at once in one write (default: after the request's
-                       line time plus the turnaround, the bytes leaving at the
-                       pace of 9600 8N1, two at a time)
-  --turnaround-ms MS   pause between request and reply (default 3)
-  --piece-bytes N      paced bytes leave N at a time, as a UART's FIFO or a USB
-                       adapter hands them on, 1..64 (default 2)
-  --drop RATE          share of replies that are not sent (request still acted on)
-  --bad-crc RATE       share of replies sent with a wrong CRC
-  --garbage RATE       share of replies preceded by 1..4 random bytes
-  --exception RATE     share of requests answered with exception 4 instead
-                       (a write is then not carried out)
-  --truncate RATE      share of replies cut short (a random prefix is sent)
-  --silent             never answer
-  --clamp VALUE        a write above VALUE stores VALUE instead and the echo
-                       carries VALUE (same register, other value)
-  --refuse-writes REG[,REG...]
-                       a write to any of these registers (0..255, decimal or
-                       0x hex) is answered with exception 4, device failure
-                       (function 0x86), and leaves the register as it was;
-                       may be repeated
-  --gone-after SECONDS after that time close the pty as a pulled adapter would,
-                       remove the link and exit 0
-  --seed N             random start for the fault choices and the wandering
-                       values (default: from the time); RATEs are 0..1
-  --freeze             values do not wander, the clock and operating minutes
-                       stand still
-  --set REG=VALUE      preset a register (0..255) after the built-in content;
-                       may be repeated
-  --record N=M,D,H,MI,S,STATUS,V1,...,V11
-                       preset event record N (1..4): 17 comma-separated values
-                       0..65535 for its registers 128+17*(N-1) onwards; may be
-                       repeated, applied in order with --set
-  --log FILE           append each received frame (any address) as a line of
-                       hex bytes, e.g. "01 03 00 32 00 1D 24 0C"
-  --dump               print REG=VALUE for all 256 registers and exit
-  --help               this text
-
-Exit status: 0 after SIGINT/SIGTERM or --gone-after, 1 if the pty, link or
-log cannot be set up, 2 for a bad command line.
-)";
-}
-
 bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
 {
+    std::string gatewayOption; // the last option that only a gateway has
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         std::optional<std::string> inlineValue;
@@ -239,6 +155,37 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
             if (!flag())
                 return false;
             out.help = true;
+        } else if (name == "--version") {
+            if (!flag())
+                return false;
+            out.version = true;
+        } else if (name == "--tcp" || name == "--modbus-tcp") {
+            long long v = 0;
+            if (!takeValue())
+                return false;
+            if (!ParseLong(value, 0, 65535, v)) {
+                error = name + " must be a port 0..65535, not '" + value + "'";
+                return false;
+            }
+            if (out.serve != Serve::Pty) {
+                error = "--tcp and --modbus-tcp go alone, once";
+                return false;
+            }
+            out.serve = name == "--tcp" ? Serve::Tcp : Serve::ModbusTcp;
+            out.tcpPort = int(v);
+        } else if (name == "--gateway-timeout-ms") {
+            if (!takeValue())
+                return false;
+            if (!ParseDouble(value, 0.0, 60000.0, out.gatewayTimeoutMs)) {
+                error = "--gateway-timeout-ms must be 0..60000, not '" + value + "'";
+                return false;
+            }
+            gatewayOption = name;
+        } else if (name == "--gateway-path-unavailable") {
+            if (!flag())
+                return false;
+            out.gatewayPathUnavailable = true;
+            gatewayOption = name;
         } else if (name == "--link") {
             if (!takeValue())
                 return false;
@@ -247,15 +194,20 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 return false;
             }
             out.linkPath = value;
-        } else if (name == "--slave") {
+        } else if (name == "--slave" || name == "--address") {
             long long v = 0;
             if (!takeValue())
                 return false;
             if (!ParseLong(value, 1, 247, v)) {
-                error = "--slave must be 1..247, not '" + value + "'";
+                error = name + " must be 1..247, not '" + value + "'";
                 return false;
             }
-            out.slave = int(v);
+            // Two relays at one address would answer together on the line.
+            if (std::find(out.addresses.begin(), out.addresses.end(), int(v)) != out.addresses.end()) {
+                error = "address " + std::to_string(v) + " is given twice";
+                return false;
+            }
+            out.addresses.push_back(int(v));
         } else if (name == "--no-pace") {
             if (!flag())
                 return false;
@@ -291,6 +243,16 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
         } else if (name == "--truncate") {
             if (!rate(out.truncateRate))
                 return false;
+        } else if (name == "--unasked") {
+            if (!rate(out.unaskedRate))
+                return false;
+        } else if (name == "--unasked-gap-ms") {
+            if (!takeValue())
+                return false;
+            if (!ParseDouble(value, 0.0, 60000.0, out.unaskedGapMs)) {
+                error = "--unasked-gap-ms must be 0..60000, not '" + value + "'";
+                return false;
+            }
         } else if (name == "--silent") {
             if (!flag())
                 return false;
@@ -360,6 +322,14 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 return false;
             }
             out.logPath = value;
+        } else if (name == "--timing") {
+            if (!takeValue())
+                return false;
+            if (value.empty()) {
+                error = "--timing needs a file name";
+                return false;
+            }
+            out.timingPath = value;
         } else if (name == "--dump") {
             if (!flag())
                 return false;
@@ -368,6 +338,14 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
             error = "unknown option '" + std::string(argv[i]) + "'";
             return false;
         }
+    }
+    if (!gatewayOption.empty() && out.serve != Serve::ModbusTcp) {
+        error = gatewayOption + " goes with --modbus-tcp";
+        return false;
+    }
+    if (!out.linkPath.empty() && out.serve != Serve::Pty) {
+        error = "--link makes a link to the pty, there is none with --tcp or --modbus-tcp";
+        return false;
     }
     return true;
 }

@@ -11,9 +11,20 @@
 
 namespace relaysim {
 
+// Where the relays are reached.
+enum class Serve {
+    Pty,       // a pseudo-terminal, as a serial port
+    Tcp,       // --tcp: a device server's raw TCP port, RTU frames passed through
+    ModbusTcp, // --modbus-tcp: a Modbus TCP gateway, MBAP on the network side
+};
+
 struct Options {
+    Serve serve = Serve::Pty;
+    int tcpPort = 0;                 // --tcp/--modbus-tcp PORT, 0: a free one
+    double gatewayTimeoutMs = 200.0; // --gateway-timeout-ms
+    bool gatewayPathUnavailable = false; // --gateway-path-unavailable
     std::string linkPath;            // --link: symlink made to the pty, removed on exit
-    int slave = 1;                   // --slave: the address the relay answers to
+    std::vector<int> addresses;      // --slave/--address: one relay at each; none given: one at 1
     bool pace = true;                // cleared by --no-pace
     double turnaroundMs = 3.0;       // --turnaround-ms
     size_t pieceBytes = 2;           // --piece-bytes
@@ -22,6 +33,8 @@ struct Options {
     double garbageRate = 0.0;        // --garbage
     double exceptionRate = 0.0;      // --exception
     double truncateRate = 0.0;       // --truncate
+    double unaskedRate = 0.0;        // --unasked
+    double unaskedGapMs = 2.0;       // --unasked-gap-ms
     bool silent = false;             // --silent
     std::optional<uint16_t> clamp;   // --clamp
     std::vector<int> refusedWrites;  // --refuse-writes REG[,REG...], registers 0..255
@@ -30,12 +43,17 @@ struct Options {
     bool freeze = false;             // --freeze
     std::vector<std::pair<int, uint16_t>> presets; // --set REG=VALUE and --record N=..., in order
     std::string logPath;             // --log
+    std::string timingPath;          // --timing
     bool dump = false;               // --dump
     bool help = false;               // --help
+    bool version = false;            // --version
+
+    std::vector<int> relayAddresses() const { return addresses.empty() ? std::vector<int>{1} : addresses; }
 
     bool anyFaultRate() const
     {
-        return dropRate > 0 || badCrcRate > 0 || garbageRate > 0 || exceptionRate > 0 || truncateRate > 0;
+        return dropRate > 0 || badCrcRate > 0 || garbageRate > 0 || exceptionRate > 0 || truncateRate > 0
+            || unaskedRate > 0;
     }
 };
 

@@ -88,6 +88,26 @@ int64_t FrameAssembler::nextIdleDeadline() const
     return times_.back() + (gapChecked_ ? kStaleNs : kFrameGapNs);
 }
 
+Bytes UnaskedFrameLike(const Bytes& reply)
+{
+    Bytes frame;
+    if (reply.size() >= 5 && reply[1] == 3 && reply.size() == size_t(reply[2]) + 5) {
+        frame.assign(reply.begin(), reply.begin() + 3);
+        for (int k = 0; k < reply[2] / 2; ++k) {
+            frame.push_back(uint8_t(kUnaskedMarker >> 8));
+            frame.push_back(uint8_t(kUnaskedMarker));
+        }
+    } else if (reply.size() == 8 && reply[1] == 6) {
+        frame.assign(reply.begin(), reply.begin() + 4);
+        frame.push_back(uint8_t(kUnaskedMarker >> 8));
+        frame.push_back(uint8_t(kUnaskedMarker));
+    } else {
+        return frame;
+    }
+    AppendCrc(frame);
+    return frame;
+}
+
 Bytes ExceptionReply(uint8_t address, uint8_t function, uint8_t code)
 {
     Bytes r{address, uint8_t(function | 0x80), code};

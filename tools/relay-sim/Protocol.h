@@ -68,6 +68,15 @@ private:
     bool gapChecked_ = false;
 };
 
+// The value every register holds in a frame nobody asked for.
+constexpr uint16_t kUnaskedMarker = 0xBEEF; // 48879
+
+// A well-formed frame of the same slave and function as `reply`, sent when
+// nobody asked for it: for a read reply the same byte count, for a write
+// echo the same register, every value the marker. Empty after an exception
+// reply (and anything else that is neither).
+Bytes UnaskedFrameLike(const Bytes& reply);
+
 // Modbus exception codes the relay uses.
 namespace exc {
 constexpr uint8_t IllegalFunction = 1;

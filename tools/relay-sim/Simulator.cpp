@@ -1,18 +1,16 @@
 #include "Simulator.h"
 
+#include "LineTime.h"
+#include "ProgramName.h"
+#include "PtyLine.h"
+#include "TcpLine.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 #include <utility>
 
 namespace relaysim {
@@ -26,24 +24,6 @@ void OnStopSignal(int signo)
     g_stopSignal = signo;
 }
 
-constexpr int64_t kSecondNs = 1'000'000'000;
-
-// Raw 9600 8N1 on a tty of the pty pair; the master side may refuse
-// termios calls on some systems, which does no harm.
-void MakeRaw(int fd)
-{
-    termios t{};
-    if (tcgetattr(fd, &t) != 0)
-        return;
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    cfsetispeed(&t, B9600);
-    cfsetospeed(&t, B9600);
-    tcsetattr(fd, TCSANOW, &t);
-}
-
 timespec ToTimespec(int64_t ns)
 {
     timespec ts{};
@@ -52,35 +32,32 @@ timespec ToTimespec(int64_t ns)
     return ts;
 }
 
-} // namespace
-
-int64_t MonotonicNs()
+int64_t MsToNs(double ms)
 {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * kSecondNs + ts.tv_nsec;
+    return int64_t(ms * 1e6);
 }
 
-namespace {
-
-// An accepted function 6 write of register `r`: the reply is its echo.
-bool IsAcceptedWrite(const Bytes& request, const Bytes& reply, int r)
+std::unique_ptr<Transport> MakeTransport(const Options& options)
 {
-    return request.size() == 8 && request[1] == 6 && ((request[2] << 8) | request[3]) == r && reply.size() == 8
-        && reply[1] == 6;
+    switch (options.serve) {
+    case Serve::Tcp:
+        return std::make_unique<TcpLine>("tcp", options.tcpPort);
+    case Serve::ModbusTcp:
+        return std::make_unique<TcpLine>("modbus-tcp", options.tcpPort);
+    case Serve::Pty:
+        break;
+    }
+    return std::make_unique<PtyLine>(options.linkPath);
 }
 
 } // namespace
 
-Simulator::Simulator(const Options& options, uint64_t rngStart, RegisterBank bank)
+Simulator::Simulator(const Options& options, uint64_t rngStart, std::vector<RegisterBank> banks)
     : options_(options)
-    , bank_(std::move(bank))
-    , faultRng_(rngStart)
-    , wanderRng_(rngStart ^ 0xA5A5'5A5A'C3C3'3C3Cull)
+    , relays_(options_, rngStart, std::move(banks))
+    , transport_(MakeTransport(options_))
+    , queue_(options_.pace, options_.pieceBytes, MsToNs(options_.unaskedGapMs))
 {
-    writeRules_.clamp = options.clamp;
-    for (int r : options.refusedWrites)
-        writeRules_.refused.set(size_t(r));
 }
 
 Simulator::~Simulator()
@@ -90,64 +67,10 @@ Simulator::~Simulator()
 
 int Simulator::setUp()
 {
-    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (masterFd_ < 0 || grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0) {
-        std::fprintf(stderr, "relay-sim: cannot open a pty: %s\n", std::strerror(errno));
+    if (const int status = transport_->open(); status != 0)
+        return status;
+    if (!log_.open(options_.logPath, options_.timingPath))
         return 1;
-    }
-    char name[128];
-    if (ptsname_r(masterFd_, name, sizeof name) != 0) {
-        std::fprintf(stderr, "relay-sim: cannot name the pty: %s\n", std::strerror(errno));
-        return 1;
-    }
-    ptyPath_ = name;
-    slaveFd_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slaveFd_ < 0) {
-        std::fprintf(stderr, "relay-sim: cannot open %s: %s\n", name, std::strerror(errno));
-        return 1;
-    }
-    MakeRaw(slaveFd_);
-    MakeRaw(masterFd_);
-    fcntl(masterFd_, F_SETFL, fcntl(masterFd_, F_GETFL) | O_NONBLOCK);
-
-    // With our own slave fd open the master side never sees a master come
-    // or go; a watch on the device tells.
-    watchFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watchFd_ < 0 || inotify_add_watch(watchFd_, name, IN_OPEN | IN_CLOSE) < 0) {
-        std::fprintf(stderr,
-                     "relay-sim: cannot watch %s for masters coming and going (%s); what one leaves on the line "
-                     "may reach the next\n",
-                     name, std::strerror(errno));
-        if (watchFd_ >= 0)
-            close(watchFd_);
-        watchFd_ = -1;
-    }
-
-    if (!options_.logPath.empty()) {
-        logFd_ = open(options_.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (logFd_ < 0) {
-            std::fprintf(stderr, "relay-sim: cannot open log %s: %s\n", options_.logPath.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-    }
-
-    if (!options_.linkPath.empty()) {
-        struct stat st{};
-        if (lstat(options_.linkPath.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode)) {
-                std::fprintf(stderr, "relay-sim: %s exists and is not a symlink\n", options_.linkPath.c_str());
-                return 1;
-            }
-            unlink(options_.linkPath.c_str()); // left over from an earlier run
-        }
-        if (symlink(ptyPath_.c_str(), options_.linkPath.c_str()) != 0) {
-            std::fprintf(stderr, "relay-sim: cannot make link %s: %s\n", options_.linkPath.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-        linkMade_ = true;
-    }
 
     // Stop signals are held back except while waiting in ppoll, so one that
     // arrives between two waits is never missed.
@@ -165,16 +88,11 @@ int Simulator::setUp()
     sigaddset(&stops, SIGHUP);
     sigprocmask(SIG_BLOCK, &stops, nullptr);
 
-    std::printf("%s\n", ptyPath_.c_str());
+    std::printf("%s\n", transport_->endpoint().c_str());
     std::fflush(stdout);
 
     const int64_t now = MonotonicNs();
-    if (!options_.freeze) {
-        // The relay's seconds turn over together with the host's.
-        timespec real{};
-        clock_gettime(CLOCK_REALTIME, &real);
-        nextTickNs_ = now + (kSecondNs - real.tv_nsec);
-    }
+    relays_.start(now);
     if (options_.goneAfterS)
         goneNs_ = now + int64_t(*options_.goneAfterS * 1e9);
     return 0;
@@ -182,25 +100,8 @@ int Simulator::setUp()
 
 void Simulator::shutDown()
 {
-    if (watchFd_ >= 0)
-        close(watchFd_);
-    watchFd_ = -1;
-    if (masterFd_ >= 0)
-        close(masterFd_);
-    if (slaveFd_ >= 0)
-        close(slaveFd_);
-    masterFd_ = slaveFd_ = -1;
-    if (logFd_ >= 0)
-        close(logFd_);
-    logFd_ = -1;
-    if (linkMade_) {
-        // Only our own link: another run may have taken the name over since.
-        char target[256];
-        const ssize_t n = readlink(options_.linkPath.c_str(), target, sizeof target - 1);
-        if (n >= 0 && std::string(target, size_t(n)) == ptyPath_)
-            unlink(options_.linkPath.c_str());
-        linkMade_ = false;
-    }
+    transport_->close();
+    log_.close();
 }
 
 int Simulator::run()
@@ -211,28 +112,20 @@ int Simulator::run()
     sigdelset(&waitMask, SIGTERM);
     sigdelset(&waitMask, SIGHUP);
 
+    std::vector<pollfd> fds;
     while (g_stopSignal == 0) {
         int64_t now = MonotonicNs();
-        transmitDue(now);
-        tick(now);
+        queue_.transmitDue(now, *transport_, log_);
+        relays_.tick(now);
         if (goneNs_ >= 0 && now >= goneNs_) {
-            // The adapter is pulled: every fd of the pty goes at once.
             shutDown();
             return 0;
         }
         if (auto frame = assembler_.idle(now))
             onFrame(*frame);
 
-        if (hupQuietUntilNs_ >= 0 && now >= hupQuietUntilNs_)
-            hupQuietUntilNs_ = -1;
-        const bool watchLine = hupQuietUntilNs_ < 0;
-        pollfd fds[2];
-        nfds_t count = 0;
-        if (watchFd_ >= 0)
-            fds[count++] = pollfd{watchFd_, POLLIN, 0};
-        pollfd* const line = watchLine ? &fds[count++] : nullptr;
-        if (line)
-            *line = pollfd{masterFd_, POLLIN, 0};
+        fds.clear();
+        transport_->watch(fds, now);
         const int64_t deadline = nextDeadline();
         timespec timeout{};
         timespec* timeoutPtr = nullptr;
@@ -240,26 +133,14 @@ int Simulator::run()
             timeout = ToTimespec(std::max<int64_t>(0, deadline - now));
             timeoutPtr = &timeout;
         }
-        const int ready = ppoll(count ? fds : nullptr, count, timeoutPtr, &waitMask);
+        const int ready = ppoll(fds.empty() ? nullptr : fds.data(), fds.size(), timeoutPtr, &waitMask);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            std::fprintf(stderr, "relay-sim: ppoll: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "%s: ppoll: %s\n", kProgramName, std::strerror(errno));
             return 1;
         }
-        now = MonotonicNs();
-        // Comings and goings first, every time, so bytes of a new master
-        // are never read before the old one's leaving is dealt with.
-        watchOpeners(now);
-        if (!line || ready <= 0)
-            continue;
-        if (line->revents & POLLIN)
-            readLine(now);
-        else if (line->revents & (POLLHUP | POLLERR)) {
-            // Should not happen while our own slave fd is open; if it does,
-            // look again later rather than spin on it.
-            hupQuietUntilNs_ = now + 20'000'000;
-        }
+        transport_->serve(fds.data(), fds.size(), MonotonicNs(), *this);
     }
     shutDown();
     return 0;
@@ -272,233 +153,137 @@ int64_t Simulator::nextDeadline() const
         if (t >= 0 && (deadline < 0 || t < deadline))
             deadline = t;
     };
-    if (!outgoing_.empty()) {
-        const Outgoing& o = outgoing_.front();
-        consider(o.startNs + LineTimeNs(int64_t(pieceEnd(o))));
-    }
-    consider(nextTickNs_);
+    consider(queue_.nextDeadline());
+    consider(relays_.nextTickNs());
     consider(goneNs_);
     consider(assembler_.nextIdleDeadline());
-    consider(hupQuietUntilNs_);
+    consider(transport_->nextDeadline());
     return deadline;
 }
 
-void Simulator::tick(int64_t nowNs)
-{
-    if (nextTickNs_ < 0)
-        return;
-    while (nowNs >= nextTickNs_) {
-        bank_.tickSecond();
-        bank_.wander(wanderRng_);
-        nextTickNs_ += kSecondNs;
-    }
-}
-
-void Simulator::readLine(int64_t nowNs)
-{
-    tick(nowNs); // a request sees the clock as it is when it arrives
-    uint8_t buf[512];
-    for (;;) {
-        const ssize_t n = read(masterFd_, buf, sizeof buf);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno == EIO)
-                hupQuietUntilNs_ = nowNs + 20'000'000;
-            return;
-        }
-        feed(buf, size_t(n), nowNs);
-        if (size_t(n) < sizeof buf)
-            return;
-    }
-}
-
-void Simulator::feed(const uint8_t* data, size_t count, int64_t nowNs)
+void Simulator::received(const uint8_t* data, size_t count, int64_t nowNs)
 {
     for (size_t i = 0; i < count; ++i) {
-        if (auto frame = assembler_.push(data[i], nowNs))
-            onFrame(*frame);
-    }
-}
-
-Simulator::OpenerEvents Simulator::readOpenerEvents()
-{
-    OpenerEvents events;
-    alignas(inotify_event) char buf[4096];
-    for (;;) {
-        const ssize_t n = read(watchFd_, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
+        if (options_.serve != Serve::ModbusTcp) {
+            if (auto frame = assembler_.push(data[i], nowNs))
+                onFrame(*frame);
             continue;
-        if (n <= 0)
-            return events;
-        for (ssize_t at = 0; at < n;) {
-            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
-            at += ssize_t(sizeof(inotify_event) + e->len);
-            if (e->mask & IN_Q_OVERFLOW) {
-                // The count is lost: take the line as left, the safe side
-                // for whoever opens it next.
-                openers_ = 0;
-                events.lastClosed = true;
-            }
-            if (e->mask & IN_OPEN) {
-                ++openers_;
-                events.opened = true;
-            }
-            if (e->mask & IN_CLOSE) {
-                openers_ = std::max(0, openers_ - 1);
-                if (openers_ == 0)
-                    events.lastClosed = true;
-            }
         }
-    }
-}
-
-Bytes Simulator::drainLine()
-{
-    Bytes all;
-    uint8_t buf[512];
-    for (;;) {
-        const ssize_t n = read(masterFd_, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return all;
-        all.insert(all.end(), buf, buf + n);
-    }
-}
-
-void Simulator::watchOpeners(int64_t nowNs)
-{
-    if (watchFd_ < 0)
-        return;
-    OpenerEvents events = readOpenerEvents();
-    while (events.lastClosed) {
-        // The last master has gone, perhaps killed in the middle of an
-        // exchange. Nothing of it may reach the next one: a master that does
-        // not flush its input on opening would take the rest of an old reply
-        // for the start of its own and stay a reply behind from then on.
-        outgoing_.clear();
-        assembler_.clear();
-        tcflush(slaveFd_, TCIFLUSH); // reply bytes it left unread
-        // The next one is there already: what is waiting on the line is
-        // read as its. Only if we were kept from running until after it came
-        // can some of that be the old master's; the assembler then finds the
-        // new request behind it, as it would behind noise on a wire.
-        if (openers_ > 0)
+        auto request = mbap_.push(data[i], nowNs);
+        if (mbap_.broken()) {
+            // A length no request can have: where the next one starts is
+            // lost, and a gateway drops the connection.
+            transport_->dropPeer();
+            peerChanged();
             return;
-        MakeRaw(slaveFd_);               // the line as it was at start, whatever that master set
-        const Bytes left = drainLine();  // what it sent that was not read yet
-        events = readOpenerEvents();
-        if (events.opened && !events.lastClosed)
-            feed(left.data(), left.size(), nowNs); // a new master came meanwhile: this may be its request
+        }
+        if (request)
+            onMbap(*request);
     }
 }
 
-void Simulator::logFrame(const Bytes& bytes)
+void Simulator::peerChanged()
 {
-    if (logFd_ < 0)
-        return;
-    std::string line;
-    char hex[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(hex, sizeof hex, i ? " %02X" : "%02X", bytes[i]);
-        line += hex;
-    }
-    line += '\n';
-    // One write per line, so a reader never sees half of one.
-    if (write(logFd_, line.data(), line.size()) < 0)
-        std::fprintf(stderr, "relay-sim: log write failed: %s\n", std::strerror(errno));
+    queue_.clear();
+    assembler_.clear();
+    mbap_.clear();
+}
+
+int64_t Simulator::replyStartNs(const Frame& request, int64_t nowNs) const
+{
+    if (!options_.pace)
+        return nowNs;
+    // On a real line the request's last bit arrives its own line time after
+    // its first byte; the pty or the network delivers it at once, so wait
+    // that out too.
+    return std::max(request.lastNs, request.firstNs + LineTimeNs(int64_t(request.bytes.size())))
+        + MsToNs(options_.turnaroundMs);
+}
+
+void Simulator::queueUnasked(const Bytes& frame, Bytes wire, bool whole)
+{
+    Outgoing o;
+    o.wire = std::move(wire);
+    o.logged = frame;
+    o.lineBytes = frame.size();
+    o.startNs = queue_.endNs(*queue_.last()) + MsToNs(options_.unaskedGapMs);
+    o.whole = whole;
+    o.unasked = true;
+    o.tag = "unasked";
+    queue_.push(std::move(o));
 }
 
 void Simulator::onFrame(const Frame& frame)
 {
-    logFrame(frame.bytes);
-    if (frame.bytes[0] != options_.slave || options_.silent)
+    log_.received(frame);
+    const int64_t now = MonotonicNs();
+    const Response response = relays_.respond(frame.bytes, now);
+    if (response.reply.empty())
         return;
-
-    Bytes reply;
-    if (faultRng_.chance(options_.exceptionRate)) {
-        reply = ExceptionReply(frame.bytes[0], frame.bytes[1], exc::DeviceFailure);
-    } else {
-        reply = Answer(frame.bytes, bank_, writeRules_);
-        // Setting the second starts it afresh, as on a clock chip: the clock
-        // reads the written moment for a whole second.
-        if (nextTickNs_ >= 0 && IsAcceptedWrite(frame.bytes, reply, reg::Second))
-            nextTickNs_ = MonotonicNs() + kSecondNs;
-    }
-
-    if (faultRng_.chance(options_.dropRate))
-        return;
-    if (faultRng_.chance(options_.badCrcRate)) {
-        reply[reply.size() - 2] ^= 0xFF;
-        reply[reply.size() - 1] ^= 0xFF;
-    }
-    if (faultRng_.chance(options_.truncateRate))
-        reply.resize(size_t(faultRng_.between(1, int(reply.size()) - 1)));
-    if (faultRng_.chance(options_.garbageRate)) {
-        Bytes junk(size_t(faultRng_.between(1, 4)));
-        for (uint8_t& b : junk)
-            b = uint8_t(faultRng_.next());
-        reply.insert(reply.begin(), junk.begin(), junk.end());
-    }
-    queueReply(std::move(reply), frame);
+    Outgoing reply;
+    reply.wire = response.onLine();
+    reply.logged = reply.wire;
+    reply.lineBytes = reply.wire.size();
+    // One frame at a time on the line: a request that came while an earlier
+    // reply (or the frame nobody asked for after it) was going out is
+    // answered after it.
+    reply.startNs = queue_.freeFrom(replyStartNs(frame, now));
+    queue_.push(std::move(reply));
+    if (!response.unasked.empty())
+        queueUnasked(response.unasked, response.unasked, false);
+    queue_.transmitDue(now, *transport_, log_);
 }
 
-void Simulator::queueReply(Bytes reply, const Frame& request)
+void Simulator::queueGatewayException(const MbapFrame& request, uint8_t code, int64_t atNs)
 {
-    if (!options_.pace) {
-        writeRaw(reply.data(), reply.size());
-        return;
-    }
-    // On a real line the request's last bit arrives its own line time after
-    // its first byte; the pty delivers it at once, so wait that out too.
-    int64_t start = std::max(request.lastNs, request.firstNs + LineTimeNs(int64_t(request.bytes.size())))
-        + int64_t(options_.turnaroundMs * 1e6);
-    if (!outgoing_.empty()) {
-        const Outgoing& last = outgoing_.back();
-        start = std::max(start, last.startNs + LineTimeNs(int64_t(last.bytes.size())));
-    }
-    outgoing_.push_back(Outgoing{std::move(reply), start, 0});
+    Outgoing o;
+    o.wire = MbapException(request, code);
+    o.logged = RtuException(request, code);
+    o.startNs = atNs;
+    o.whole = true;
+    o.tag = "gateway";
+    queue_.push(std::move(o));
 }
 
-void Simulator::writeRaw(const uint8_t* data, size_t count)
+void Simulator::onMbap(const MbapFrame& request)
 {
-    while (count > 0) {
-        const ssize_t n = write(masterFd_, data, count);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return; // nobody drains the line (EAGAIN): the rest is lost, as on a wire
+    if (request.protocol != 0)
+        return; // not Modbus: a gateway passes nothing of it on
+    const Bytes rtu = request.rtu();
+    log_.received(Frame{rtu, request.firstNs, request.lastNs});
+    const int64_t now = MonotonicNs();
+    if (options_.gatewayPathUnavailable) {
+        queueGatewayException(request, gatewayexc::PathUnavailable, queue_.freeFrom(now));
+    } else if (request.unit != 0) { // a broadcast is answered by nobody, the gateway included
+        // The gateway puts the request on the line once it has all of it.
+        const Frame onLine{rtu, request.lastNs, request.lastNs};
+        const Response response = relays_.respond(rtu, now);
+        if (response.reply.empty() || response.crcSpoiled) {
+            // Nothing the gateway can take comes back: it answers for the
+            // relay when its time-out is over.
+            const int64_t lineFrom = queue_.freeFrom(request.lastNs);
+            queueGatewayException(request, gatewayexc::TargetFailedToRespond,
+                                  lineFrom + MsToNs(options_.gatewayTimeoutMs));
+        } else {
+            Outgoing reply;
+            reply.logged = response.onLine();
+            reply.wire = response.junk; // line noise it hands on as it came
+            // A reply broken off still ends, for the gateway, with two bytes
+            // it takes for the CRC: its PDU comes out cut short.
+            const Bytes cameBack = response.cutTo > 0
+                ? Bytes(response.reply.begin(), response.reply.begin() + long(response.cutTo))
+                : response.reply;
+            const Bytes mbap = MbapReply(request, cameBack);
+            reply.wire.insert(reply.wire.end(), mbap.begin(), mbap.end());
+            reply.lineBytes = reply.logged.size();
+            reply.startNs = queue_.freeFrom(replyStartNs(onLine, now));
+            reply.whole = true;
+            queue_.push(std::move(reply));
+            if (!response.unasked.empty())
+                queueUnasked(response.unasked, MbapReply(request, response.unasked), true);
         }
-        data += n;
-        count -= size_t(n);
     }
-}
-
-size_t Simulator::pieceEnd(const Outgoing& o) const
-{
-    return std::min(o.bytes.size(), (o.sent / options_.pieceBytes + 1) * options_.pieceBytes);
-}
-
-void Simulator::transmitDue(int64_t nowNs)
-{
-    // Each byte is handed over when its stop bit would have been received;
-    // due times count from the reply's start, so late wake-ups never add up.
-    while (!outgoing_.empty()) {
-        Outgoing& o = outgoing_.front();
-        size_t due = o.sent;
-        while (due < o.bytes.size() && o.startNs + LineTimeNs(int64_t(due) + 1) <= nowNs)
-            ++due;
-        if (due < o.bytes.size())
-            due -= due % options_.pieceBytes; // whole pieces only, unless catching up to the end
-        if (due > o.sent) {
-            writeRaw(o.bytes.data() + o.sent, due - o.sent);
-            o.sent = due;
-        }
-        if (o.sent < o.bytes.size())
-            return;
-        outgoing_.pop_front();
-    }
+    queue_.transmitDue(now, *transport_, log_);
 }
 
 } // namespace relaysim

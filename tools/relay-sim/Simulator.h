@@ -1,33 +1,31 @@
-// The relay on a pseudo-terminal: receives requests, answers them at the
-// pace of a 9600 8N1 line, injects the faults it was asked for.
+// The relays behind their transport: receives requests, answers them at the
+// pace of a 9600 8N1 line, injects the faults it was asked for; as a Modbus
+// TCP gateway also speaks MBAP and answers for a relay that stays silent.
 #pragma once
 
 #include <cstdint>
-#include <deque>
-#include <string>
+#include <memory>
+#include <vector>
 
+#include "FrameLog.h"
+#include "LineQueue.h"
+#include "Mbap.h"
 #include "Options.h"
 #include "Protocol.h"
 #include "RegisterBank.h"
+#include "Relays.h"
+#include "Transport.h"
 
 namespace relaysim {
 
-int64_t MonotonicNs();
-
-// Line time of `bytes` characters at 9600 8N1 (10 bits each).
-constexpr int64_t LineTimeNs(int64_t bytes)
-{
-    return bytes * 10'000'000'000LL / 9600;
-}
-
-class Simulator {
+class Simulator : private TransportEvents {
 public:
-    Simulator(const Options& options, uint64_t rngStart, RegisterBank bank);
+    Simulator(const Options& options, uint64_t rngStart, std::vector<RegisterBank> banks);
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    // Opens the pty, prints its path, makes the link and the log. Returns the
+    // Opens the transport and the logs, prints the endpoint. Returns the
     // exit status to end with on failure, 0 on success.
     int setUp();
 
@@ -35,57 +33,29 @@ public:
     int run();
 
 private:
-    // Reply bytes go out --piece-bytes at a time (two by default), each piece
-    // when its last byte is due: the master sees a reply in many pieces, as
-    // from a UART's FIFO or a USB adapter.
+    void received(const uint8_t* data, size_t count, int64_t nowNs) override;
+    void peerChanged() override;
 
-    struct Outgoing {
-        Bytes bytes;
-        int64_t startNs = 0; // when its first bit goes onto the line
-        size_t sent = 0;
-    };
-
-    // Opens and closes of the pty's slave side by others, as its watch
-    // reported them since the last look.
-    struct OpenerEvents {
-        bool opened = false;
-        bool lastClosed = false; // some close left no opener
-    };
-
-    size_t pieceEnd(const Outgoing& o) const;
-    OpenerEvents readOpenerEvents();
-    void watchOpeners(int64_t nowNs);
-    Bytes drainLine();
-    void feed(const uint8_t* data, size_t count, int64_t nowNs);
+    // A request frame off an RTU line (the pty, a device server's raw port).
     void onFrame(const Frame& frame);
-    void logFrame(const Bytes& bytes);
-    void queueReply(Bytes reply, const Frame& request);
-    void writeRaw(const uint8_t* data, size_t count);
-    void transmitDue(int64_t nowNs);
-    void readLine(int64_t nowNs);
-    void tick(int64_t nowNs);
+    // A request through the Modbus TCP gateway.
+    void onMbap(const MbapFrame& request);
+
+    // When the relay may begin its answer to `request` on the line.
+    int64_t replyStartNs(const Frame& request, int64_t nowNs) const;
+    void queueGatewayException(const MbapFrame& request, uint8_t code, int64_t atNs);
+    void queueUnasked(const Bytes& frame, Bytes wire, bool whole);
     int64_t nextDeadline() const;
     void shutDown();
 
     Options options_;
-    WriteRules writeRules_;
-    RegisterBank bank_;
-    Rng faultRng_;
-    Rng wanderRng_;
+    Relays relays_;
+    FrameLog log_;
+    std::unique_ptr<Transport> transport_;
+    LineQueue queue_;
     FrameAssembler assembler_;
-    std::deque<Outgoing> outgoing_;
-
-    int masterFd_ = -1;
-    int slaveFd_ = -1; // held open so the master never sees a hang-up
-    int logFd_ = -1;
-    int watchFd_ = -1; // inotify on the slave side: who opens and closes the line
-    int openers_ = 0;  // open descriptions of the slave side besides our own
-    std::string ptyPath_;
-    bool linkMade_ = false;
-
-    int64_t nextTickNs_ = -1;
+    MbapAssembler mbap_;
     int64_t goneNs_ = -1;
-    int64_t hupQuietUntilNs_ = -1;
 };
 
 } // namespace relaysim

@@ -1,5 +1,6 @@
-// relay-sim: a motor-protection relay on a pseudo-terminal, for the demo,
-// the tests and the benchmarks. See --help.
+// zashchita-relay-sim (built as relay-sim): a motor-protection relay on a
+// pseudo-terminal or behind a TCP port, for the demo, the tests and the
+// benchmarks. See --help.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -7,8 +8,11 @@
 #include <string>
 #include <sys/prctl.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "Options.h"
+#include "ProgramName.h"
 #include "RegisterBank.h"
 #include "Simulator.h"
 
@@ -16,15 +20,21 @@ using namespace relaysim;
 
 namespace {
 
-RegisterBank BuiltInContent(const Options& options)
+// A bank for each relay: the built-in content with its own address, then
+// the presets.
+std::vector<RegisterBank> BuiltInContent(const Options& options)
 {
     const time_t now = time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    RegisterBank bank(options.slave, local);
-    for (const auto& [r, value] : options.presets)
-        bank.preset(r, value);
-    return bank;
+    std::vector<RegisterBank> banks;
+    for (int address : options.relayAddresses()) {
+        RegisterBank bank(address, local);
+        for (const auto& [r, value] : options.presets)
+            bank.preset(r, value);
+        banks.push_back(bank);
+    }
+    return banks;
 }
 
 uint64_t TimeBasedStart()
@@ -48,18 +58,22 @@ int main(int argc, char** argv)
     Options options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "relay-sim: %s\nTry 'relay-sim --help'.\n", error.c_str());
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgramName, error.c_str(), kProgramName);
         return 2;
     }
     if (options.help) {
         std::fputs(UsageText(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("%s %s\n", kProgramName, RELAY_SIM_VERSION);
+        return 0;
+    }
 
-    RegisterBank bank = BuiltInContent(options);
+    std::vector<RegisterBank> banks = BuiltInContent(options);
     if (options.dump) {
         for (int r = 0; r < reg::Count; ++r)
-            std::printf("%d=%u\n", r, unsigned(bank.get(r)));
+            std::printf("%d=%u\n", r, unsigned(banks.front().get(r)));
         return 0;
     }
 
@@ -69,11 +83,11 @@ int main(int argc, char** argv)
     } else {
         rngStart = TimeBasedStart();
         if (options.anyFaultRate())
-            std::fprintf(stderr, "relay-sim: random start %llu (repeat with --seed)\n",
+            std::fprintf(stderr, "%s: random start %llu (repeat with --seed)\n", kProgramName,
                          static_cast<unsigned long long>(rngStart));
     }
 
-    Simulator sim(options, rngStart, bank);
+    Simulator sim(options, rngStart, std::move(banks));
     if (const int status = sim.setUp(); status != 0)
         return status;
     return sim.run();
