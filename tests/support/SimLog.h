@@ -42,7 +42,7 @@ inline std::vector<Frame> LoggedFrames(const QString& path)
 
 // Quiet time the line needs between frames at 9600 8N1: 3.5 characters of
 // 10 bits, rounded up to the nanosecond.
-constexpr int64_t kFrameSilenceNs = (35LL * 1'000'000'000 + 9'600 - 1) / 9'600;
+constexpr int64_t kRequiredSilenceNs = (35LL * 1'000'000'000 + 9'600 - 1) / 9'600;
 
 // One line of the --timing file.
 struct TimedFrame {
