@@ -6,6 +6,8 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 
+#include "app/LeavingControl.h"
+
 class TComboBox : public QComboBox {
     Q_OBJECT
 public:
@@ -21,7 +23,8 @@ signals:
     void popupOpened();
     // A key went down, before the box itself handles it.
     void keyDown(QKeyEvent* event);
-    // The box lost the keyboard focus (not to its own list).
+    // The user left the box: the focus went to another control of the
+    // window, not to its own list, a popup or another window.
     void exited();
 
 protected:
@@ -33,7 +36,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override
     {
         QComboBox::focusOutEvent(event);
-        if (event->reason() != Qt::PopupFocusReason)
+        if (LeavesControl(event))
             emit exited();
     }
 };

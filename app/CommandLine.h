@@ -6,17 +6,35 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QCommandLineParser;
+
+// Exit codes of the window program, as the command-line companion has them.
+constexpr int kExitNoDisplay = 1;   // no window system to show the window on
+constexpr int kExitBadUsage = 2;    // an unknown option, a stray argument, an unusable value
 
 // Whether the arguments only ask for the help or the version text; main()
 // then answers them without a window system (on a console, over ssh).
 bool AsksForTextOnly(int argc, const char* const* argv);
 
 // Adds -h/--help, -v/--version and --port to the parser, with the program's
-// description.
+// description. The window system's own options (-platform, -style, ...) are
+// known to it as well, unlisted, so the command line can be checked before
+// the window system starts; the application object takes them out later.
 void SetUpCommandLine(QCommandLineParser& parser);
 
+// Parses `arguments` (the program's name first). False, with a message for
+// the user in *error, for an unknown option, an option without its value or
+// an argument that is no option at all.
+bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, QString* error);
+
 // Carries out what a parsed command line asks for. False, with a message for
-// the user in *error, when a value cannot be used.
+// the user in *error, when a value cannot be used. A relative --port is taken
+// from the present working directory.
 bool ApplyCommandLine(const QCommandLineParser& parser, QString* error);
+
+// Makes every relative $ZASHCHITA_COMn absolute against the present working
+// directory. Run at start-up: a report changes the working directory into
+// its "TXT" folder, and the port must still open the same device after that.
+void AnchorDevicePaths();

@@ -1,4 +1,5 @@
 #include "app/SpinEdit.h"
+#include "app/LeavingControl.h"
 
 #include <QKeyEvent>
 #include <QRegularExpressionValidator>
@@ -109,11 +110,17 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event)
 
 void TSpinEdit::focusOutEvent(QFocusEvent* event)
 {
-    const int value = Value();
-    if (CheckValue(value) != value)
-        SetValue(value);
+    // A text typed and not yet confirmed stays as typed while the focus is
+    // only away for a while; it comes back to this control.
+    const bool leaving = LeavesControl(event);
+    if (leaving) {
+        const int value = Value();
+        if (CheckValue(value) != value)
+            SetValue(value);
+    }
     QLineEdit::focusOutEvent(event);
-    emit exited();
+    if (leaving)
+        emit exited();
 }
 
 void TSpinEdit::resizeEvent(QResizeEvent* event)

@@ -3,7 +3,7 @@
 // It is a QLineEdit, so its text, maximum length, key events and objectName
 // are the line edit's own. The text may hold any whole number that fits in
 // MaxLength characters, also one outside the range; the range is enforced
-// when the control loses the focus, by SetValue, and by stepping.
+// when the user leaves the control, by SetValue, and by stepping.
 #pragma once
 
 #include <QLineEdit>
@@ -47,7 +47,10 @@ signals:
     // A key went down; sent after Up/Down have stepped and before the line
     // edit itself handles the key.
     void keyDown(QKeyEvent* event);
-    // The control lost the focus; sent after the range has been enforced.
+    // The user left the control: the keyboard focus went to another control
+    // of the window (Tab, a click, a page change). The window being
+    // deactivated, a popup or a dialog opening is not leaving
+    // (LeavingControl.h). Sent after the range has been enforced.
     void exited();
 
 protected:

@@ -29,16 +29,19 @@ RelayClockFields ClockFieldsAt(int monthRegister, ReadRegister value)
 }
 
 // The moment shown for the relay's clock: the fields in `today`'s year, or
-// 1 January 2001, 01:00:00 when a field is out of range or the date does not
-// exist in that year (31 April, 29 February off a leap year).
+// in the latest year before it in which the day exists (29 February off a
+// leap year: the relay's own day is shown, in the last leap year). 1 January
+// 2001, 01:00:00 when a field is out of range or the day exists in no year
+// (31 April, 30 February).
 QDateTime RelayClockMoment(const QDate& today, const RelayClockFields& f);
 
 // The moment shown when the relay's clock cannot be read as a date.
 QDateTime RelayClockFallback();
 
-// The moment of an event record: the fields in the year of `now`, or the year
-// before when that would lie after `now` (the relay keeps no year; a record is
-// never in the future). 1 January 2001, 00:00:00 when a field is out of range
-// or the date does not exist in the chosen year.
+// The moment of an event record: the fields in the latest year, not after
+// `now`'s, in which the day exists and the moment is not after `now` (the
+// relay keeps no year; a record is never in the future). So 29 February read
+// in 2029 is 29 February 2028. 1 January 2001, 00:00:00 when a field is out
+// of range or the day exists in no year (31 April, 30 February).
 QDateTime RecordMoment(const QDateTime& now, const RelayClockFields& f);
 QDateTime RecordMomentFallback();

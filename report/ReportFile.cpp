@@ -2,9 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <cerrno>
+#include <limits>
+#include <optional>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,7 +126,32 @@ int PutInPlace(const QByteArray& from, const QByteArray& to)
         return error;
     return Failed(::rename(from.constData(), to.constData()));
 }
+
+// The process id in the name of a report temporary, or nothing when the
+// name is not one of ours.
+std::optional<qint64> TemporaryWriter(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^Protokol[1-4]\\.txt\\.([1-9][0-9]{0,9})\\.tmp$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 pid = match.captured(1).toLongLong(&ok);
+    if (!ok || pid > std::numeric_limits<pid_t>::max())
+        return std::nullopt;
+    return pid;
 }
+
+// Whether the process that wrote a temporary may still be writing it: one
+// that is alive and not this one. A process of another user counts as alive.
+bool WriterAlive(qint64 pid)
+{
+    if (pid == qint64(::getpid()))
+        return false;   // this process writes one report at a time
+    return ::kill(pid_t(pid), 0) == 0 || errno != ESRCH;
+}
+
+}  // namespace
 
 ReportFaultHook SetReportFaultHook(ReportFaultHook hook)
 {
@@ -198,5 +227,16 @@ ReportOutcome WriteRecordReport(int record, const RecordReportTexts& texts)
     if (bytes.isEmpty())
         return {false, QStringLiteral("No Windows-1251 encoder in this Qt build")};
     EnterReportFolder();
+    RemoveStaleTemporaries();
     return WriteReportFile(ReportFileName(record), bytes);
+}
+
+void RemoveStaleTemporaries()
+{
+    const QDir here = QDir::current();
+    for (const QString& name : here.entryList(QDir::Files | QDir::System | QDir::Hidden)) {
+        const std::optional<qint64> writer = TemporaryWriter(name);
+        if (writer && !WriterAlive(*writer))
+            ::unlink(QFile::encodeName(name).constData());   // best effort: the report goes on either way
+    }
 }

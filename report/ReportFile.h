@@ -14,8 +14,8 @@ struct ReportOutcome {
     QString message;  // text for the message box when !ok
 };
 
-// The whole click of a report button: EnterReportFolder, then the record's
-// "Protokol<record>.txt" there. Leaves the working directory in "TXT".
+// The whole click of a report button: EnterReportFolder, the stale
+// temporaries removed, then the record's "Protokol<record>.txt" there. Leaves the working directory in "TXT".
 ReportOutcome WriteRecordReport(int record, const RecordReportTexts& texts);
 
 // Goes into the report folder: unless the working directory's path already
@@ -24,6 +24,11 @@ ReportOutcome WriteRecordReport(int record, const RecordReportTexts& texts);
 // was. So the first report moves the process into TXT for the rest of the
 // run, and later reports find "/TXT" in the path and stay there.
 void EnterReportFolder();
+
+// Removes the temporaries that reports killed mid-write left in the working
+// directory: "Protokol<n>.txt.<pid>.tmp" of a process that has ended, or of
+// this one. Nothing else is touched; a failure is ignored.
+void RemoveStaleTemporaries();
 
 // Writes `bytes` as the file `name` in the working directory, one write per
 // line. The content goes into a temporary file beside it and replaces the

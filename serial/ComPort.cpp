@@ -16,9 +16,29 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+namespace {
+
+// An advisory lock on the device for as long as it is open (closing the
+// descriptor releases it). 0, or EBUSY when another holds it. A file system
+// that cannot lock at all does not keep the port from opening.
+int LockDevice(int fd)
+{
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return 0;
+        if (errno == EWOULDBLOCK)
+            return EBUSY;
+        if (errno != EINTR)
+            return 0;
+    }
+}
+
+}  // namespace
 
 TComPort::TComPort(QObject* owner) : QObject(owner)
 {
@@ -54,18 +74,36 @@ void TComPort::SetPort(const QString& name)
     }
 }
 
+void TComPort::SetDevicePath(const QString& path)
+{
+    if (path == givenPath_)
+        return;
+    givenPath_ = path;
+    if (Connected()) {
+        Close();
+        Open();
+    }
+}
+
 void TComPort::Open()
 {
     if (fd_ >= 0)
         return;
 
-    devicePath_ = explicitPath_.isEmpty() ? DevicePathFor(port_) : explicitPath_;
+    devicePath_ = givenPath_.isEmpty() ? DevicePathFor(port_) : givenPath_;
     const QByteArray path = QFile::encodeName(devicePath_);
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         throw EComPort(ceOpen, errno);
-    // Not shared: nobody else may open the line while we hold it. A device
-    // that is no terminal at all fails below, at the line settings.
+    // Not shared. The exclusive flag below does not bind root, so the line is
+    // also locked: a second program that locks it too (every one of ours)
+    // is refused as "in use", the same as the exclusive flag refuses it.
+    // Taken first, so a refused open never touches the holder's flag.
+    if (int err = LockDevice(fd)) {
+        ::close(fd);
+        throw EComPort(ceOpen, err);
+    }
+    // A device that is no terminal at all fails below, at the line settings.
     if (::ioctl(fd, TIOCEXCL) < 0 && !ModemLines::Missing(errno)) {
         const int err = errno;
         ::close(fd);

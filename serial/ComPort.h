@@ -1,5 +1,6 @@
-// TComPort: one serial device, opened by its COMn name, on a Linux terminal
-// device in raw mode. The device is watched on the port's own thread (the
+// TComPort: one serial device, opened by its COMn name (or a path given
+// directly), on a Linux terminal device in raw mode, held by this port
+// alone. The device is watched on the port's own thread (the
 // window's) through its event loop, so every handler runs there, between
 // the window's other events.
 #pragma once
@@ -34,10 +35,11 @@ public:
     QString Port() const { return port_; }
     void SetPort(const QString& name);
     QString DevicePath() const { return devicePath_; }   // the device last opened or tried
-    // Opens `path` instead of the device the COMn name maps to; an empty path
-    // returns to the mapping. Takes effect at the next Open.
-    void SetDevicePath(const QString& path) { explicitPath_ = path; }
-    QString ExplicitDevicePath() const { return explicitPath_; }
+    // Opens `path` itself in place of the device the COMn name maps to; an
+    // empty path returns to the mapping. Port keeps its name either way. As
+    // with SetPort, a change on an open port closes it and opens it again.
+    void SetDevicePath(const QString& path);
+    QString GivenDevicePath() const { return givenPath_; }
 
     bool Connected() const { return fd_ >= 0; }
     void SetConnected(bool on) { on ? Open() : Close(); }
@@ -118,7 +120,7 @@ private:
 
     QString port_ = QStringLiteral("COM1");
     QString devicePath_;
-    QString explicitPath_;
+    QString givenPath_;   // SetDevicePath: opened instead of the COMn mapping when set
     int fd_ = -1;
     TSyncMethod syncMethod_ = smThreadSync;
     std::vector<TComLink*> links_;
