@@ -16,7 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/LocaleFormats.h"
+#include "exchanges/LocaleFormats.h"
 #include "app/SpinEdit.h"
 #include "exchanges/RelayClock.h"
 #include "support/RelaySim.h"

@@ -15,7 +15,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "app/PortMessages.h"
+#include "serial/PortMessages.h"
 #include "serial/ComPort.h"
 #include "support/RelaySim.h"
 #include "support/WindowDriver.h"

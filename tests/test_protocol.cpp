@@ -332,7 +332,7 @@ TEST(RelayClock, RangeChecksNonexistentDatesAndFallback)
     // Dates that pass the checks but do not exist in the PC's year.
     EXPECT_EQ(RelayClockMoment(plainYear, {4, 31, 10, 0, 0}), fallback);
     EXPECT_EQ(RelayClockMoment(plainYear, {2, 30, 10, 0, 0}), fallback);
-    EXPECT_EQ(RelayClockMoment(plainYear, {2, 29, 10, 0, 0}), fallback);
+    EXPECT_EQ(RelayClockMoment(plainYear, {2, 29, 10, 0, 0}), QDateTime(QDate(2024, 2, 29), QTime(10, 0, 0)));
     EXPECT_EQ(RelayClockMoment(leapYear, {2, 29, 10, 0, 0}),
               QDateTime(QDate(2024, 2, 29), QTime(10, 0, 0)));
 }
@@ -348,10 +348,11 @@ TEST(RecordMoment, LatestYearNotInTheFutureAndTheFallbacks)
              {0, 1, 0, 0, 0}, {13, 1, 0, 0, 0}, {1, 32, 0, 0, 0}, {1, 1, 24, 0, 0}, {1, 1, 0, 60, 0}, {1, 1, 0, 0, 60},
              {4, 31, 0, 0, 0}, {2, 30, 0, 0, 0}})
         EXPECT_EQ(RecordMoment(fifthOfJanuary, f), fallback);
-    // 29 February: this year's if it is a leap year and the day has passed;
-    // stepping back into a year without it gives the fallback.
+    // 29 February: the latest year not in the future that has the day.
     EXPECT_EQ(RecordMoment(QDateTime(QDate(2028, 3, 1), QTime(0, 0)), {2, 29, 1, 0, 0}),
               QDateTime(QDate(2028, 2, 29), QTime(1, 0, 0)));
-    EXPECT_EQ(RecordMoment(QDateTime(QDate(2028, 2, 28), QTime(0, 0)), {2, 29, 1, 0, 0}), fallback);
-    EXPECT_EQ(RecordMoment(QDateTime(QDate(2029, 3, 1), QTime(0, 0)), {2, 29, 1, 0, 0}), fallback);
+    EXPECT_EQ(RecordMoment(QDateTime(QDate(2028, 2, 28), QTime(0, 0)), {2, 29, 1, 0, 0}),
+              QDateTime(QDate(2024, 2, 29), QTime(1, 0, 0)));
+    EXPECT_EQ(RecordMoment(QDateTime(QDate(2029, 3, 1), QTime(0, 0)), {2, 29, 1, 0, 0}),
+              QDateTime(QDate(2028, 2, 29), QTime(1, 0, 0)));
 }
