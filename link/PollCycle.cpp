@@ -22,6 +22,8 @@ void PollCycle::SetPacing(int tickMs, int replyTimeoutTicks)
     sendAfterTicks_ = std::max(TicksFor(kFrameSilenceNs, tickMs), 1);
     const int ownFrameTicks = TicksFor(LineTimeNs(kRequestLength), tickMs) + sendAfterTicks_;
     replyTimeoutTicks_ = std::max(replyTimeoutTicks, ownFrameTicks);
+    minimumTimeoutTicks_ = ownFrameTicks;
+    timeoutTicks_ = replyTimeoutTicks_;
 }
 
 void PollCycle::Tick()
@@ -37,7 +39,7 @@ void PollCycle::Tick()
         } else if (client_.HasRequest()) {
             Send();
         }
-    } else if (s_.ReadyToSend == 0 && s_.TickCount > replyTimeoutTicks_) {
+    } else if (s_.ReadyToSend == 0 && s_.TickCount > timeoutTicks_) {
         s_.ReadyToSend = 1;
         ++s_.MissCount;
         TraceTimeOut(s_.Sent);
@@ -63,7 +65,7 @@ void PollCycle::ShowLinkLook()
 
 int PollCycle::TicksToNextEvent() const
 {
-    const int due = s_.ReadyToSend == 1 ? sendAfterTicks_ + 1 : replyTimeoutTicks_ + 1;
+    const int due = s_.ReadyToSend == 1 ? sendAfterTicks_ + 1 : timeoutTicks_ + 1;
     return std::max(due - int(s_.TickCount), 1);
 }
 
@@ -91,7 +93,9 @@ int PollCycle::BytesStillExpected() const
 
 void PollCycle::Send()
 {
+    nextTimeoutTicks_ = 0;
     client_.BuildRequest();
+    timeoutTicks_ = nextTimeoutTicks_ > 0 ? std::max(nextTimeoutTicks_, minimumTimeoutTicks_) : replyTimeoutTicks_;
     s_.SealTxFrame();
     s_.RecordSent();
     if (s_.RxCount > 0)

@@ -64,6 +64,9 @@ public:
     void SetPacing(int tickMs, int replyTimeoutTicks);
     int SendAfterTicks() const { return sendAfterTicks_; }
     int ReplyTimeoutTicks() const { return replyTimeoutTicks_; }
+    // The reply time-out of the request being built only (a quick question,
+    // such as a search for an address); the builder sets it.
+    void SetNextReplyTimeout(int ticks) { nextTimeoutTicks_ = ticks; }
 
     // One tick: send when ready and the line is silent, or count the reply
     // time-out; then the link's look. A failed write propagates to the caller.
@@ -110,6 +113,9 @@ private:
     ILinePort* line_ = nullptr;
     int sendAfterTicks_ = 1;
     int replyTimeoutTicks_ = kReplyTimeoutTicks;
+    int minimumTimeoutTicks_ = 0;    // our own frame and the silence after it
+    int nextTimeoutTicks_ = 0;       // set by the builder for its request only
+    int timeoutTicks_ = kReplyTimeoutTicks;   // of the request in flight
     // What the window shows of the link, so that a tick that changes nothing
     // touches no control.
     enum class LinkLook { Unknown, Lost, Present };

@@ -234,22 +234,26 @@ void RelaySession::reportLost(int osError, const QString& reason)
 
 // ---- questions ---------------------------------------------------------------
 
-void RelaySession::AskRead(const RegisterBlock& block, int tries)
+void RelaySession::AskRead(const RegisterBlock& block, const AskOptions& options)
 {
     ask_ = Ask{};
     ask_->block = block;
-    ask_->triesAllowed = tries > 0 ? tries : options_.tries;
+    ask_->triesAllowed = options.tries > 0 ? options.tries : options_.tries;
+    ask_->address = options.address;
+    ask_->timeoutTicks = options.timeoutTicks;
     if (polling_)
         armTimer();
 }
 
-void RelaySession::AskWrite(int reg, uint16_t value, int tries)
+void RelaySession::AskWrite(int reg, uint16_t value, const AskOptions& options)
 {
     ask_ = Ask{};
     ask_->write = true;
     ask_->reg = reg;
     ask_->value = value;
-    ask_->triesAllowed = tries > 0 ? tries : options_.tries;
+    ask_->triesAllowed = options.tries > 0 ? options.tries : options_.tries;
+    ask_->address = options.address;
+    ask_->timeoutTicks = options.timeoutTicks;
     if (polling_)
         armTimer();
 }
@@ -266,10 +270,13 @@ void RelaySession::BuildRequest()
     sentFromAsk_ = ask_.has_value();
     if (ask_) {
         ++ask_->tries;
+        const int address = ask_->address > 0 ? ask_->address : s_.SlaveAddress;
         if (ask_->write)
-            FillWriteRequest(s_.TxFrame, s_.SlaveAddress, ask_->reg, ask_->value);
+            FillWriteRequest(s_.TxFrame, address, ask_->reg, ask_->value);
         else
-            FillReadRequest(s_.TxFrame, s_.SlaveAddress, ask_->block.first, ask_->block.count);
+            FillReadRequest(s_.TxFrame, address, ask_->block.first, ask_->block.count);
+        if (ask_->timeoutTicks > 0)
+            cycle_.SetNextReplyTimeout(ask_->timeoutTicks);
         return;
     }
     // No exchange of that mode: the previous request goes out again.

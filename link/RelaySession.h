@@ -55,6 +55,13 @@ struct ReadFailure {
     int tries = 0;
 };
 
+// A question's own terms, where they differ from the session's.
+struct AskOptions {
+    int tries = 0;          // 0: the session's tries
+    int address = 0;        // 0: the session's slave address
+    int timeoutTicks = 0;   // 0: the session's reply time-out
+};
+
 class RelaySession : public QObject, private PollClient {
     Q_OBJECT
 public:
@@ -93,12 +100,11 @@ public:
     void Tick();
     void Receive(int count);
 
-    // One question at a time, for a front end without exchanges of its own:
-    // asked until answered or given up after the options' tries, answered by
-    // blockRead / readFailed or writeEnded.
-    // `tries` 0 takes the options' number.
-    void AskRead(const RegisterBlock& block, int tries = 0);
-    void AskWrite(int reg, uint16_t value, int tries = 0);
+    // One question at a time, for a front end without exchanges of its own,
+    // or before the window's next poll: asked until answered or given up
+    // after its tries, answered by blockRead / readFailed or writeEnded.
+    void AskRead(const RegisterBlock& block, const AskOptions& ask = {});
+    void AskWrite(int reg, uint16_t value, const AskOptions& ask = {});
     bool Asking() const { return ask_.has_value(); }
 
 signals:
@@ -120,6 +126,8 @@ private:
         uint16_t value = 0;
         int tries = 0;          // sends so far
         int triesAllowed = 0;   // 0: until answered
+        int address = 0;
+        int timeoutTicks = 0;
         bool spoiltSeen = false;
     };
 

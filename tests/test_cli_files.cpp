@@ -10,9 +10,10 @@
 
 #include <sys/stat.h>
 
-#include "AtomicFile.h"
-#include "SettingsFile.h"
-#include "SettingsPlan.h"
+#include "settings/AtomicFile.h"
+#include "settings/SettingsFile.h"
+#include "settings/SettingsPlan.h"
+#include "exchanges/ExchangeTable.h"
 
 namespace {
 
@@ -58,10 +59,9 @@ QString JsonWith(const QString& settingsList)
 }
 
 // The relay holding every setting of the file but the ones given.
-BlockRead RelayHolding(const SettingsFile& file, const std::vector<std::pair<int, uint16_t>>& changed = {})
+RegisterValues RelayHolding(const SettingsFile& file, const std::vector<std::pair<int, uint16_t>>& changed = {})
 {
-    BlockRead read;
-    read.ok = true;
+    RegisterValues read;
     read.block = kSettingsBlock;
     read.values.assign(size_t(kSettingsBlock.count), 0);
     for (const SettingValue& s : file.settings)
@@ -241,7 +241,7 @@ TEST(LoadPlan, WritesOnlyWhatDiffersAddressLastAndOnlyWhenAsked)
     EXPECT_TRUE(PlanLoad(file, RelayHolding(file), true).writes.empty());
     EXPECT_TRUE(Differences(file, RelayHolding(file)).empty());
 
-    const BlockRead relay = RelayHolding(file, {{80, 3}, {81, 1}, {122, 5}});
+    const RegisterValues relay = RelayHolding(file, {{80, 3}, {81, 1}, {122, 5}});
     const std::vector<SettingDifference> differences = Differences(file, relay);
     ASSERT_EQ(differences.size(), 3u);
     EXPECT_EQ(DifferenceLine(differences[1]), QStringLiteral("SE2 (81) Ток МТЗ (отсечка): relay 1 %, file 243 %"));
@@ -268,7 +268,7 @@ TEST(LoadPlan, MaskBitsWithoutABoxStayAsTheRelayHoldsThem)
     SettingsFile file;
     file.settings.push_back({FindSetting(QStringLiteral("EditMask1")), 0x8201});   // bits 15, 9 and 0
     file.settings.push_back({FindSetting(QStringLiteral("EditMask2")), 0x0201});
-    const BlockRead relay = RelayHolding(file, {{96, 0x0400}, {107, 0x0001}});
+    const RegisterValues relay = RelayHolding(file, {{96, 0x0400}, {107, 0x0001}});
 
     const LoadPlan plan = PlanLoad(file, relay, false);
     ASSERT_EQ(plan.writes.size(), 2u);
@@ -307,7 +307,7 @@ TEST(LoadPlan, ValuesOutOfRangeLoadBackAndAreRefusedOnlyWhereWritten)
     EXPECT_TRUE(same.outOfRange.isEmpty());
 
     // It holds other values: each odd one is named and none is planned.
-    const BlockRead relay = RelayHolding(file, {{80, 3}, {113, 0}, {121, 4}, {81, 1}});
+    const RegisterValues relay = RelayHolding(file, {{80, 3}, {113, 0}, {121, 4}, {81, 1}});
     EXPECT_EQ(Differences(file, relay).size(), 4u);
     const LoadPlan with = PlanLoad(file, relay, true);
     ASSERT_EQ(with.outOfRange.size(), 3) << with.outOfRange.join(QLatin1Char('\n')).toStdString();

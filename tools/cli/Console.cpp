@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "AtomicFile.h"
+#include "settings/AtomicFile.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ExitCodes.h"
-#include "IsoTime.h"
+#include "settings/IsoTime.h"
 #include "exchanges/LocaleFormats.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/RegisterCatalog.h"

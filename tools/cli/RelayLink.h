@@ -20,13 +20,10 @@ struct LinkSettings {
     int retries = 2;       // extra sends of a request left unanswered or spoilt
 };
 
-struct BlockRead {
+// The registers read (block, values, At), or why not.
+struct BlockRead : RegisterValues {
     bool ok = false;
-    RegisterBlock block;
-    std::vector<uint16_t> values;   // values[k] is register block.first + k
     QString failure;                // why not, when !ok
-
-    uint16_t At(int reg) const { return values[size_t(reg - block.first)]; }
 };
 
 enum class WriteOutcome {

@@ -5,12 +5,12 @@
 #include <memory>
 #include <optional>
 
-#include "AtomicFile.h"
+#include "settings/AtomicFile.h"
 #include "Commands.h"
 #include "Console.h"
 #include "ExitCodes.h"
-#include "IsoTime.h"
-#include "SettingsPlan.h"
+#include "settings/IsoTime.h"
+#include "settings/SettingsPlan.h"
 #include "serial/ComPort.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <vector>
 
-#include "SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <QSet>
 #include <QStringDecoder>
 
-#include "SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 namespace {
 

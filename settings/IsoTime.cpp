@@ -1,4 +1,4 @@
-#include "IsoTime.h"
+#include "settings/IsoTime.h"
 
 #include <cstdlib>
 

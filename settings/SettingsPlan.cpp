@@ -1,4 +1,4 @@
-#include "SettingsPlan.h"
+#include "settings/SettingsPlan.h"
 
 #include <algorithm>
 
@@ -26,7 +26,7 @@ QString ValueWithUnit(const SettingSpec& definition, uint16_t value)
     return definition.unit.isEmpty() ? text : text + QLatin1Char(' ') + definition.unit;
 }
 
-std::vector<SettingDifference> Differences(const SettingsFile& file, const BlockRead& relay)
+std::vector<SettingDifference> Differences(const SettingsFile& file, const RegisterValues& relay)
 {
     std::vector<SettingDifference> found;
     for (const SettingValue& s : file.settings) {
@@ -43,7 +43,7 @@ QString DifferenceLine(const SettingDifference& d)
         .arg(SettingLabel(*d.definition), ValueWithUnit(*d.definition, d.relay), ValueWithUnit(*d.definition, d.file));
 }
 
-LoadPlan PlanLoad(const SettingsFile& file, const BlockRead& relay, bool includeAddress)
+LoadPlan PlanLoad(const SettingsFile& file, const RegisterValues& relay, bool includeAddress)
 {
     LoadPlan plan;
     std::vector<PlannedWrite> addressWrite;

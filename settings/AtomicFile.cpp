@@ -1,4 +1,4 @@
-#include "AtomicFile.h"
+#include "settings/AtomicFile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "RelayLink.h"
-#include "SettingsFile.h"
+#include "link/RegisterValues.h"
+#include "settings/SettingsFile.h"
 
 // "SE2 (81) Ток МТЗ (отсечка)": name, register and caption of a setting.
 QString SettingLabel(const SettingSpec& definition);
@@ -22,7 +22,7 @@ struct SettingDifference {
 };
 
 // The file's settings that the relay holds otherwise, in register order.
-std::vector<SettingDifference> Differences(const SettingsFile& file, const BlockRead& relay);
+std::vector<SettingDifference> Differences(const SettingsFile& file, const RegisterValues& relay);
 // "SE2 (81) Ток МТЗ (отсечка): relay 650 %, file 600 %".
 QString DifferenceLine(const SettingDifference& d);
 
@@ -46,4 +46,4 @@ struct LoadPlan {
 // window writes them. The relay's own address is written only when asked.
 // A value out of its setting's range is checked only where it would be
 // written: one the relay already holds needs no write.
-LoadPlan PlanLoad(const SettingsFile& file, const BlockRead& relay, bool includeAddress);
+LoadPlan PlanLoad(const SettingsFile& file, const RegisterValues& relay, bool includeAddress);
