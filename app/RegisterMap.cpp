@@ -49,7 +49,7 @@ void ShowRegisterValue(const BoundControl& control, uint16_t value)
     }
     case ControlKind::ComboBox: {
         auto* box = static_cast<QComboBox*>(control.widget);
-        const int item = ItemForValue(row, value);
+        const int item = value < row.items.size() ? int(value) : row.itemForLarger;
         if (box->currentIndex() != item)
             box->setCurrentIndex(item);
         break;

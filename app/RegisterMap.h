@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/LayoutTables.h"
-#include "exchanges/RegisterCatalog.h"   // ItemForValue
 #include "link/RegisterValues.h"
 
 #include <QWidget>

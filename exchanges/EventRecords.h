@@ -1,6 +1,8 @@
 // The event records' registers and pages.
 #pragma once
 
+#include <QString>
+
 #include "link/RegisterValues.h"
 
 constexpr int kRecordCount = 4;
@@ -13,3 +15,5 @@ constexpr RegisterBlock RecordBlock(int record)
     return {kFirstRecordRegister + kRecordLength * (record - 1), kRecordLength};
 }
 constexpr int RecordPage(int record) { return record + 2; }
+// The record's name as its tab and the companion show it: "Протокол1".
+inline QString RecordName(int record) { return QStringLiteral("Протокол%1").arg(record); }

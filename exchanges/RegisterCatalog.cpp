@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "exchanges/ExchangeTable.h"
 #include "link/BitText.h"
 
 namespace {
@@ -10,57 +9,31 @@ namespace {
 constexpr int kWordBits = 16;
 constexpr uint16_t kAllBits = 0xFFFF;
 
-bool InSettingsBlock(int reg)
-{
-    return reg >= kSettingsBlock.first && reg < kSettingsBlock.first + kSettingsBlock.count;
-}
-
-// The check boxes that edit bits of a mask register.
-std::vector<const ControlRow*> MaskBoxes(const PageTable& page, int reg)
-{
-    std::vector<const ControlRow*> boxes;
-    for (const ControlRow& row : page.rows)
-        if (row.kind == ControlKind::CheckBox && row.reg == reg)
-            boxes.push_back(&row);
-    return boxes;
-}
-
-SettingSpec MaskSpec(const PageTable& page, const ControlRow& field)
+SettingSpec SpecOf(const RegisterEntry& e)
 {
     SettingSpec definition;
-    definition.row = &field;
-    definition.name = field.name;
-    definition.reg = field.reg;
-    definition.kind = SettingKind::Mask;
-    definition.minValue = 0;
-    definition.maxValue = kAllBits;
-    definition.fixedBits = kAllBits;
-    const std::vector<const ControlRow*> boxes = MaskBoxes(page, field.reg);
-    for (const ControlRow* box : boxes)
-        if (box->enabled && box->bit >= 0)
-            definition.fixedBits &= uint16_t(~(1u << box->bit));
-    // The field's own caption is only "Маска:"; the column's title names the mask.
-    const ControlRow* column = boxes.empty() ? nullptr : FindRow(boxes.front()->parent);
-    definition.caption = column ? column->text : RowCaption(field);
-    return definition;
-}
-
-SettingSpec EditorSpec(const ControlRow& row)
-{
-    SettingSpec definition;
-    definition.row = &row;
-    definition.name = row.name;
-    definition.caption = RowCaption(row);
-    definition.reg = row.reg;
-    definition.unit = row.unit.text;
-    if (row.kind == ControlKind::ComboBox) {
+    definition.entry = &e;
+    definition.name = e.key;
+    definition.caption = EntryCaption(e);
+    definition.reg = e.reg;
+    definition.unit = e.unit;
+    switch (e.kind) {
+    case RegisterKind::Mask:
+        definition.kind = SettingKind::Mask;
+        definition.minValue = 0;
+        definition.maxValue = kAllBits;
+        definition.fixedBits = e.fixedBits;
+        break;
+    case RegisterKind::Choice:
         definition.kind = SettingKind::Choice;
         definition.minValue = 0;
-        definition.maxValue = int(row.items.size()) - 1;
-    } else {
+        definition.maxValue = int(e.items.size()) - 1;
+        break;
+    default:
         definition.kind = SettingKind::Number;
-        definition.minValue = row.minValue;
-        definition.maxValue = row.maxValue;
+        definition.minValue = e.minValue;
+        definition.maxValue = e.maxValue;
+        break;
     }
     return definition;
 }
@@ -68,37 +41,15 @@ SettingSpec EditorSpec(const ControlRow& row)
 std::vector<SettingSpec> BuildSettingSpecs()
 {
     std::vector<SettingSpec> definitions;
-    for (const PageTable& page : LayoutTables()) {
-        for (const ControlRow& row : page.rows) {
-            if (!InSettingsBlock(row.reg))
-                continue;
-            if (row.kind == ControlKind::SpinEdit || row.kind == ControlKind::ComboBox)
-                definitions.push_back(EditorSpec(row));
-            else if (row.kind == ControlKind::ValueField && row.format == ValueFormat::BitText)
-                definitions.push_back(MaskSpec(page, row));
-        }
-    }
+    for (const RegisterEntry& e : RegisterTable())
+        if (e.kind == RegisterKind::Number || e.kind == RegisterKind::Choice || e.kind == RegisterKind::Mask)
+            definitions.push_back(SpecOf(e));
     std::stable_sort(definitions.begin(), definitions.end(),
                      [](const SettingSpec& a, const SettingSpec& b) { return a.reg < b.reg; });
     return definitions;
 }
 
 }  // namespace
-
-QString RowCaption(const ControlRow& row)
-{
-    QString text = row.caption.text.trimmed();
-    if (row.caption2.present())
-        text += QLatin1Char(' ') + row.caption2.text.trimmed();
-    if (text.endsWith(QLatin1Char(':')))
-        text.chop(1);
-    return text.trimmed();
-}
-
-int ItemForValue(const ControlRow& row, uint16_t value)
-{
-    return value < row.items.size() ? int(value) : row.itemForLarger;
-}
 
 const std::vector<SettingSpec>& SettingSpecs()
 {
@@ -114,16 +65,24 @@ const SettingSpec* FindSetting(const QString& name)
     return nullptr;
 }
 
+QString SettingItemText(const SettingSpec& definition, uint16_t value)
+{
+    if (definition.kind != SettingKind::Choice)
+        return QString();
+    const int item = ItemForValue(*definition.entry, value);
+    return item < 0 ? QString() : definition.entry->items[item].trimmed();
+}
+
 QString SettingValueText(const SettingSpec& definition, uint16_t value)
 {
     switch (definition.kind) {
     case SettingKind::Mask:
         return WordToBitText(value);
     case SettingKind::Choice: {
-        const int item = ItemForValue(*definition.row, value);
-        if (item < 0)
+        const QString item = SettingItemText(definition, value);
+        if (item.isEmpty())
             return QStringLiteral("%1 (нет пункта)").arg(value);
-        return QStringLiteral("%1 (%2)").arg(value).arg(definition.row->items[item].trimmed());
+        return QStringLiteral("%1 (%2)").arg(value).arg(item);
     }
     case SettingKind::Number:
         break;
@@ -131,32 +90,12 @@ QString SettingValueText(const SettingSpec& definition, uint16_t value)
     return QString::number(value);
 }
 
-std::vector<ReadingSpec> PageReadings(int page)
+std::vector<ReadingSpec> BlockReadings(const RegisterBlock& block)
 {
     std::vector<ReadingSpec> readings;
-    const std::vector<PageTable>& pages = LayoutTables();
-    if (page < 0 || page >= int(pages.size()))
-        return readings;
-    for (const ControlRow& row : pages[size_t(page)].rows) {
-        if (row.kind != ControlKind::ValueField || row.reg < 0 || row.format == ValueFormat::Moment)
-            continue;
-        readings.push_back({row.name, RowCaption(row), row.reg, row.unit.text, row.format});
-    }
+    for (const RegisterEntry* e : EntriesIn(block, {RegisterKind::Reading, RegisterKind::StatusWord}))
+        readings.push_back({e->key, EntryCaption(*e), e->reg, e->unit, e->kind == RegisterKind::StatusWord});
     return readings;
-}
-
-QStringList StatusBitNames(int page, int statusRegister)
-{
-    QStringList names;
-    for (int bit = 0; bit < kWordBits; ++bit)
-        names << QString();
-    const std::vector<PageTable>& pages = LayoutTables();
-    if (page < 0 || page >= int(pages.size()))
-        return names;
-    for (const ControlRow& row : pages[size_t(page)].rows)
-        if (row.kind == ControlKind::Led && row.reg == statusRegister && row.bit >= 0 && row.bit < kWordBits)
-            names[row.bit] = row.text;
-    return names;
 }
 
 QStringList SetBitNames(const QStringList& bitNames, uint16_t word)

@@ -1,8 +1,6 @@
-// The register map as plain data, without widgets: which register each
-// setting, value field and status lamp of the layout tables stands for, with
-// its caption, unit and range. The window binds these rows to its controls;
-// the command-line program reads and writes the relay by the same rows, so
-// both name, caption and limit a register alike.
+// The register map read as settings and readings: what the companion saves,
+// compares and writes, and how it names and prints values. Built from the
+// register table, so every program names, captions and limits a register alike.
 #pragma once
 
 #include <QString>
@@ -11,18 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/LayoutTables.h"
-
-// The relay's own slave address, the first register of the settings block.
-constexpr int kRelayAddressRegister = 80;
-
-// The caption beside a control, both lines joined with a blank, without the
-// closing colon: "Уровень срабатывания изоляции".
-QString RowCaption(const ControlRow& row);
-
-// The item a selection box shows for a register value: that item when the
-// value is one of its indexes, else the row's item for larger values (-1: none).
-int ItemForValue(const ControlRow& row, uint16_t value);
+#include "exchanges/RegisterTable.h"
 
 enum class SettingKind {
     Number,   // a spin edit: its value within its range
@@ -31,9 +18,9 @@ enum class SettingKind {
 };
 
 struct SettingSpec {
-    const ControlRow* row = nullptr;
-    QString name;          // the control's objectName: SE2, NSE1, CB4, EditMask1
-    QString caption;       // RowCaption, or for a mask the title of its column
+    const RegisterEntry* entry = nullptr;
+    QString name;          // the key: SE2, NSE1, CB4, EditMask1
+    QString caption;       // EntryCaption, or for a mask the name of the mask
     int reg = -1;
     QString unit;          // the unit label, empty where there is none
     SettingKind kind = SettingKind::Number;
@@ -51,23 +38,21 @@ const SettingSpec* FindSetting(const QString& name);
 // A setting's value as the window shows it, without the unit: "600",
 // "1 (разрешить)", "01000000 01011011".
 QString SettingValueText(const SettingSpec& definition, uint16_t value);
+// The item text of a selection box's value, or empty when it shows none.
+QString SettingItemText(const SettingSpec& definition, uint16_t value);
 
-// A value field that shows one register as a number or as bit text.
+// A value that shows one register as a number or as bit text.
 struct ReadingSpec {
     QString name;          // E2, P1E5
     QString caption;
     int reg = -1;
     QString unit;
-    ValueFormat format = ValueFormat::Decimal;
+    bool bitText = false;  // a status word
 };
 
-// The value fields of a page in table order; moments are left out (their
-// exchange composes them from several registers).
-std::vector<ReadingSpec> PageReadings(int page);
-
-// The captions of the lamps that show the bits of `statusRegister` on a
-// page, bit 0 first, 16 entries; a bit with no lamp has an empty name.
-QStringList StatusBitNames(int page, int statusRegister);
+// The readings of a block in table order (its clock fields excepted: they
+// make one moment together).
+std::vector<ReadingSpec> BlockReadings(const RegisterBlock& block);
 
 // The names of the bits set in `word`, bit 0 first; a bit without a name is
 // called by its number ("бит 15").

@@ -88,7 +88,7 @@ bool CheckValue(const RawSetting& raw, const SettingSpec& definition, uint16_t& 
     if (definition.kind == SettingKind::Choice && raw.hasItem) {
         // The item beside the value is for the reader; one edited without
         // the other would leave the relay otherwise than the reader thinks.
-        const QString item = definition.row->items.value(int(value)).trimmed();
+        const QString item = definition.entry->items.value(int(value)).trimmed();
         if (raw.item.trimmed() != item) {
             error = QStringLiteral("%1: value %2 is item \"%3\", but the file names \"%4\"; make them agree "
                                    "or drop the item").arg(Place(raw)).arg(value).arg(item, raw.item.trimmed());

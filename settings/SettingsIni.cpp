@@ -149,9 +149,9 @@ QByteArray IniSettingsText(const SettingsFile& file)
         text += Line(QStringLiteral("register"), QString::number(definition.reg));
         text += Line(QStringLiteral("unit"), definition.unit);
         if (definition.kind == SettingKind::Choice) {
-            const int item = ItemForValue(*definition.row, s.value);
+            const int item = ItemForValue(*definition.entry, s.value);
             if (item >= 0 && item == int(s.value))
-                text += Line(QStringLiteral("item"), definition.row->items[item].trimmed());
+                text += Line(QStringLiteral("item"), definition.entry->items[item].trimmed());
         }
         text += Line(QStringLiteral("value"), definition.kind == SettingKind::Mask ? SettingValueText(definition, s.value)
                                                                              : QString::number(s.value));

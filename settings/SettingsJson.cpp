@@ -185,9 +185,9 @@ QByteArray JsonSettingsText(const SettingsFile& file)
         else
             text += ", \"value\": " + QByteArray::number(value);
         if (definition.kind == SettingKind::Choice) {
-            const int item = ItemForValue(*definition.row, value);
+            const int item = ItemForValue(*definition.entry, value);
             if (item >= 0 && item == int(value))
-                text += ", \"item\": " + Quoted(definition.row->items[item].trimmed());
+                text += ", \"item\": " + Quoted(definition.entry->items[item].trimmed());
         }
         text += ", \"unit\": " + Quoted(definition.unit) + ", \"caption\": " + Quoted(definition.caption) + "}";
         text += i + 1 < file.settings.size() ? ",\n" : "\n";

@@ -23,6 +23,7 @@
 #include "app/ComLed.h"
 #include "app/Fonts.h"
 #include "app/LayoutTables.h"
+#include "exchanges/RegisterTable.h"
 #include "app/LedIndicator.h"
 #include "exchanges/LocaleFormats.h"
 #include "app/PageControl.h"
@@ -284,33 +285,27 @@ TEST_F(Layout, PagesPanelsAndTabs)
     EXPECT_EQ(pc->currentIndex(), 2);
 }
 
-// Facts of the design, written out here independently of the tables, so a
-// slip in a table shows.
-TEST_F(Layout, TablesCarryTheDesignedValues)
+// The layout covers the register map: every entry has its control, on the
+// register and bit the map gives, and no control stands for a register the
+// map does not know. (The numbers themselves are checked against the
+// relay by the register binding test.)
+TEST_F(Layout, LayoutCoversTheRegisterMap)
 {
-    struct Expect {
-        const char* name;
-        int reg;
-    };
-    const Expect registers[] = {
-        {"E2", 50},    {"E3", 51},    {"E4", 52},    {"E5", 53},    {"E6", 54},    {"E7", 55},
-        {"E8", 56},    {"E9", 57},    {"E10", 58},   {"E11", 59},   {"E12", 60},   {"E1", 66},
-        {"E0", 78},    {"SE2", 81},   {"SE3", 82},   {"SE4", 83},   {"SE5", 84},   {"SE6", 85},
-        {"SE7", 86},   {"SE8", 87},   {"SE9", 88},   {"SE10", 89},  {"SE11", 90},  {"SE12", 91},
-        {"SE13", 92},  {"SE18", 93},  {"SE17", 95},  {"SE15", 103}, {"SE1", 104},  {"SE16", 105},
-        {"SE19", 106}, {"SE0", 108},  {"SE20", 110}, {"SE14", 117}, {"SE22", 118}, {"NSE1", 80},
-        {"NSE21", 94}, {"NSE9", 98},  {"NSE5", 99},  {"NSE6", 100}, {"NSE7", 101}, {"NSE8", 102},
-        {"NSE10", 109}, {"NSE2", 111}, {"NSE3", 112}, {"CB1", 113}, {"CB2", 114},  {"CB3", 115},
-        {"NSE11", 116}, {"NSE12", 119}, {"NSE13", 120}, {"CB4", 121}, {"NSE4", 122}, {"EditA", 50},
-        {"EditB", 51}, {"EditC", 52},  {"EditU", 60},  {"EditMask1", 96}, {"EditMask2", 107},
-        {"EditMask3", 97}, {"DataP1", 128}, {"P1E1", 133}, {"P1E12", 144}, {"DataP2", 145},
-        {"P2E2", 151}, {"TimeP3", 164}, {"P4E12", 195}, {"SEAddres", -1}, {"ButtonCOM", -1},
-    };
-    for (const Expect& e : registers) {
-        const ControlRow* row = FindRow(QString::fromLatin1(e.name));
-        ASSERT_NE(row, nullptr) << e.name;
-        EXPECT_EQ(row->reg, e.reg) << e.name;
+    for (const RegisterEntry& e : RegisterTable()) {
+        const ControlRow* row = FindRow(e.key);
+        ASSERT_NE(row, nullptr) << e.key.toStdString();
+        EXPECT_EQ(row->reg, e.reg) << e.key.toStdString();
+        EXPECT_EQ(row->bit, e.bit) << e.key.toStdString();
     }
+    for (const PageTable& page : LayoutTables())
+        for (const ControlRow& row : page.rows)
+            if (row.reg >= 0 && row.kind != ControlKind::Button) {
+                EXPECT_NE(FindRegister(row.name), nullptr) << row.name.toStdString();
+            }
+    EXPECT_EQ(FindRow(QStringLiteral("SEAddres"))->reg, -1);
+    EXPECT_EQ(FindRow(QStringLiteral("ButtonCOM"))->reg, -1);
+    EXPECT_EQ(FindRow(QStringLiteral("ButtonM2"))->reg, RegisterOf(QStringLiteral("EditMask2")));
+
     // Every setting control of pages 1 and 2 has a register of its own.
     std::set<int> settingRegisters;
     int settings = 0;

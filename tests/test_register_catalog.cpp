@@ -33,7 +33,7 @@ TEST(SettingsCatalog, FortySettingsAndThreeMasksInRegisterOrder)
         EXPECT_TRUE(registers.contains(reg)) << reg;
 }
 
-TEST(SettingsCatalog, NamesCaptionsUnitsAndRangesComeFromTheLayout)
+TEST(SettingsCatalog, NamesCaptionsUnitsAndRanges)
 {
     const SettingSpec* address = FindSetting(QStringLiteral("NSE1"));
     ASSERT_TRUE(address);
@@ -88,14 +88,14 @@ TEST(SettingsCatalog, MasksByColumnWithTheBitsTheUserCannotChange)
 
 TEST(ReadingsCatalog, CurrentParametersAndRecordFields)
 {
-    const std::vector<ReadingSpec> current = PageReadings(0);
+    const std::vector<ReadingSpec> current = BlockReadings(kCurrentParamsBlock);
     ASSERT_EQ(current.size(), 13u);   // E0 to E12
     EXPECT_EQ(current[0].name, QStringLiteral("E1"));
-    EXPECT_EQ(current[0].format, ValueFormat::BitText);
+    EXPECT_TRUE(current[0].bitText);
     EXPECT_EQ(current[0].reg, 66);
     EXPECT_EQ(current.back().unit, QStringLiteral("B"));
 
-    const std::vector<ReadingSpec> record = PageReadings(RecordPage(2));
+    const std::vector<ReadingSpec> record = BlockReadings(RecordBlock(2));
     ASSERT_EQ(record.size(), 12u);    // the moment is composed apart
     EXPECT_EQ(record[0].reg, RecordBlock(2).first + 5);
     EXPECT_EQ(record[1].caption, QStringLiteral("Ток фазы А"));
@@ -106,7 +106,7 @@ TEST(ReadingsCatalog, CurrentParametersAndRecordFields)
 
 TEST(ReadingsCatalog, StatusBitNamesFromTheLamps)
 {
-    const QStringList live = StatusBitNames(0, 66);
+    const QStringList live = BitNames(66);
     ASSERT_EQ(live.size(), 16);
     EXPECT_EQ(live[0], QStringLiteral("Отсечка"));
     EXPECT_EQ(live[14], QStringLiteral("Затянувшийся пуск"));
@@ -114,7 +114,7 @@ TEST(ReadingsCatalog, StatusBitNamesFromTheLamps)
     EXPECT_EQ(SetBitNames(live, 0x8401), (QStringList{QStringLiteral("Отсечка"), QStringLiteral("Двигатель включен"),
                                                       QStringLiteral("бит 15")}));
 
-    const QStringList record = StatusBitNames(RecordPage(4), RecordBlock(4).first + 5);
+    const QStringList record = BitNames(RecordBlock(4).first + 5);
     EXPECT_EQ(record[15], QStringLiteral("Время пуска"));
     EXPECT_TRUE(SetBitNames(record, 0).isEmpty());
 }

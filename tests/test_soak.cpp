@@ -18,8 +18,10 @@
 #include <random>
 #include <set>
 
+#include "exchanges/RegisterTable.h"
 #include "app/SpinEdit.h"
 #include "exchanges/EventRecords.h"
+#include "exchanges/ExchangeTable.h"
 #include "exchanges/RelayClock.h"
 #include "exchanges/LocaleFormats.h"
 #include "link/BitText.h"
@@ -79,7 +81,7 @@ struct Soak {
                 ok = MomentHeld(row, shown);
         } else if (auto* box = qobject_cast<QComboBox*>(c.widget)) {
             shown = QString::number(box->currentIndex());
-            ok = Held(row.reg, [&](int v) { return ItemForValue(row, uint16_t(v)) == box->currentIndex(); });
+            ok = Held(row.reg, [&](int v) { return ItemForValue(*FindRegister(row.name), uint16_t(v)) == box->currentIndex(); });
         } else if (auto* check = qobject_cast<QCheckBox*>(c.widget)) {
             shown = check->isChecked() ? "on" : "off";
             ok = Held(row.reg, [&](int v) { return bool(v >> row.bit & 1) == check->isChecked(); });
@@ -117,14 +119,20 @@ TEST(FaultSoak, EveryValueShownIsTheRelaysAndNoWriteIsLost)
                                   "--exception", "0.06", "--truncate", "0.06"};
     // Known values, none shared between registers where the range allows.
     std::map<int, int> preset;
-    for (int r = 50; r <= 78; ++r)
+    const RegisterBlock current = kCurrentParamsBlock, settings = kSettingsBlock;
+    for (int r = current.first; r < current.first + current.count; ++r)
         preset[r] = 3000 + r;
-    preset[67] = 6; preset[68] = 15; preset[69] = 12; preset[70] = 30; preset[71] = 45;
-    preset[66] = 0x4C05;
-    for (int r = 80; r <= 123; ++r)
+    const int relayClock = RegisterOf(QStringLiteral("DPicker"));   // month, day, hour, minute, second
+    const int moment[5] = {6, 15, 12, 30, 45};
+    for (int k = 0; k < 5; ++k)
+        preset[relayClock + k] = moment[k];
+    preset[RegisterOf(QStringLiteral("E1"))] = 0x4C05;
+    for (int r = settings.first; r < settings.first + settings.count; ++r)
         preset[r] = 1000 + r;
-    preset[80] = 17; preset[113] = 1; preset[114] = 0; preset[115] = 1; preset[121] = 6;
-    preset[96] = 0x405B; preset[97] = 0x2184; preset[107] = 0x41FF;
+    preset[kRelayAddressRegister] = 17;
+    for (const auto& [key, value] : {std::pair{"CB1", 1}, {"CB2", 0}, {"CB3", 1}, {"CB4", 6}, {"EditMask1", 0x405B},
+                                     {"EditMask3", 0x2184}, {"EditMask2", 0x41FF}})
+        preset[RegisterOf(QString::fromLatin1(key))] = value;
     for (auto [r, v] : preset) {
         args.push_back("--set");
         args.push_back(std::to_string(r) + "=" + std::to_string(v));
@@ -246,11 +254,15 @@ TEST(FaultSoak, EveryValueShownIsTheRelaysAndNoWriteIsLost)
         last[e.reg] = e.value;
     int refused = 0;
     for (int attempt = 0; attempt < 20; ++attempt) {
-        const auto reply = line.transact(RelaySim::readRequest(1, 80, 44), 93);
-        if (reply.size() != 93 || reply[1] != 3 || ModbusCrc(reply.data(), 91) != (reply[91] | reply[92] << 8))
+        const RegisterBlock block = kSettingsBlock;
+        const size_t length = size_t(2 * block.count + 5);
+        const auto reply = line.transact(RelaySim::readRequest(1, uint16_t(block.first), uint16_t(block.count)), length);
+        if (reply.size() != length || reply[1] != 3
+            || ModbusCrc(reply.data(), length - 2) != (reply[length - 2] | reply[length - 1] << 8))
             continue;
         for (auto [reg, value] : last) {
-            const int stored = reply[3 + 2 * (reg - 80)] << 8 | reply[4 + 2 * (reg - 80)];
+            const int at = 3 + 2 * (reg - block.first);
+            const int stored = reply[at] << 8 | reply[at + 1];
             if (stored != value) {
                 ++refused;
                 EXPECT_TRUE(soak.Held(reg, [&](int v) { return v == stored; })) << reg << " holds " << stored;

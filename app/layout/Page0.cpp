@@ -32,73 +32,55 @@ PageTable MakePage0()
 
     // The slave address the requests go to (not a relay register).
     {
-        ControlRow row = Spin(QStringLiteral("SEAddres"), P, QRect(468, 65, 72, 24), -1, 1, 247, 3);
+        ControlRow row = PlainSpin(QStringLiteral("SEAddres"), P, QRect(468, 65, 72, 24), 1, 247, 3);
         CaptionEndingAt(row, 463, 250, QStringLiteral("Адрес подчиненного устройства в сети:"));
         rows.push_back(row);
     }
 
     // Value fields; captions end at x 450.
     struct ValueLine {
-        const char* name;
+        const char* key;
         int top;
         int width;
-        int reg;
-        QString caption;
-        QString unit;
     };
     const ValueLine values[] = {
-        {"E1", 90, 104, 66, QStringLiteral("Статусный регистр:"), QString()},
-        {"E0", 114, 70, 78, QStringLiteral("Время работы блока защиты:"), QStringLiteral("мин")},
-        {"E2", 143, 70, 50, QStringLiteral("Ток фазы А:"), QStringLiteral("%")},
-        {"E3", 166, 70, 51, QStringLiteral("Ток фазы В:"), QStringLiteral("%")},
-        {"E4", 189, 70, 52, QStringLiteral("Ток фазы С:"), QStringLiteral("%")},
-        {"E5", 211, 70, 53, QStringLiteral("Текущее сопротивление изоляции:"), QStringLiteral("кОм")},
-        {"E6", 234, 70, 54, QStringLiteral("Текущее значение несимметрии токов:"), QStringLiteral("%")},
-        {"E7", 257, 70, 55, QStringLiteral("Текущее значение пульсации токов:"), QStringLiteral("%")},
-        {"E8", 280, 70, 56, QStringLiteral("Текущее значение теплового импульса:"), QStringLiteral("%")},
-        {"E9", 302, 70, 57, QStringLiteral("Тепловой импульс пуска:"), QStringLiteral("%")},
-        {"E10", 324, 70, 58, QStringLiteral("Время пуска электродвигателя:"), QStringLiteral("мс")},
-        {"E11", 346, 70, 59, QStringLiteral("Значение пускового тока:"), QStringLiteral("%")},
-        {"E12", 369, 70, 60, QStringLiteral("Напряжение питания:"), QStringLiteral("B")},  // Latin B
+        {"E1", 90, 104}, {"E0", 114, 70}, {"E2", 143, 70}, {"E3", 166, 70}, {"E4", 189, 70},
+        {"E5", 211, 70}, {"E6", 234, 70}, {"E7", 257, 70}, {"E8", 280, 70}, {"E9", 302, 70},
+        {"E10", 324, 70}, {"E11", 346, 70}, {"E12", 369, 70},
     };
     for (const ValueLine& v : values) {
-        ControlRow row = Field(QString::fromLatin1(v.name), P, QRect(467, v.top, v.width, 23), v.reg,
-                               FontRole::Value);
-        CaptionEndingAt(row, 450, 230, v.caption);
-        if (!v.unit.isEmpty())
-            UnitAfter(row, v.unit);
-        if (row.name == QLatin1String("E1")) {
+        ControlRow row = Field(QString::fromLatin1(v.key), P, QRect(467, v.top, v.width, 23), FontRole::Value);
+        const RegisterEntry& e = EntryOf(row.name);
+        CaptionEndingAt(row, 450, 230, e.caption);
+        if (!e.unit.isEmpty())
+            UnitAfter(row, e.unit);
+        if (row.format == ValueFormat::BitText)
             row.text = QStringLiteral("00000000 00000000");  // until the window is first shown
-            row.format = ValueFormat::BitText;
-        }
         rows.push_back(row);
     }
 
-    // Status group: the lamps of bits 0 to 14 of register 66.
+    // Status group: the lamps of bits 0 to 14 of the status register.
     rows.push_back(Row(ControlKind::GroupBox, QStringLiteral("GroupBox1"), P, QRect(8, 0, 193, 257),
                        FontRole::Window, QStringLiteral("Статусный регистр")));
     const int ledTops[15] = {15, 30, 45, 60, 75, 90, 105, 120, 143, 158, 173, 188, 204, 219, 235};
-    const QStringList captions = StatusCaptions();
     for (int bit = 0; bit < 15; ++bit) {
         rows.push_back(Led(QStringLiteral("L%1").arg(bit), QStringLiteral("GroupBox1"),
-                           QRect(12, ledTops[bit], 150, 20), captions[bit], FontRole::Caption, 66, bit));
+                           QRect(12, ledTops[bit], 150, 20), FontRole::Caption));
         rows.back().keepOnReset = true;   // the page's reset empties only the value fields
     }
 
-    // Clock block: the relay's clock (registers 67 month, 68 day; 69 hour,
-    // 70 minute, 71 second) and the PC's.
+    // Clock block: the relay's clock (month and day, hour, minute and
+    // second) and the PC's.
     {
-        ControlRow row = Row(ControlKind::DatePicker, QStringLiteral("DPicker"), P, QRect(14, 282, 90, 23));
+        ControlRow row = Bound(ControlKind::DatePicker, QStringLiteral("DPicker"), P, QRect(14, 282, 90, 23));
         row.enabled = false;
-        row.reg = 67;
-        CaptionAt(row, QRect(35, 266, 40, 15), QStringLiteral("Дата:"));
+        CaptionAt(row, QRect(35, 266, 40, 15), EntryOf(row.name).caption);
         rows.push_back(row);
     }
     {
-        ControlRow row = Row(ControlKind::TimePicker, QStringLiteral("TPicker"), P, QRect(109, 282, 85, 23));
+        ControlRow row = Bound(ControlKind::TimePicker, QStringLiteral("TPicker"), P, QRect(109, 282, 85, 23));
         row.enabled = false;
-        row.reg = 69;
-        CaptionAt(row, QRect(128, 266, 50, 15), QStringLiteral("Время:"));
+        CaptionAt(row, QRect(128, 266, 50, 15), EntryOf(row.name).caption);
         rows.push_back(row);
     }
     {

@@ -20,41 +20,30 @@ PageTable MakePage7()
     struct MaskLine {
         const char* box;
         QRect geometry;
-        QString caption;
-        int reg;
         int left;        // left of the field and the button under the box
     };
-    // Mask 1 is register 96 (trip), mask 2 register 107 (event record),
-    // mask 3 register 97 (signal).
+    // Mask 1 trips, mask 2 makes an event record, mask 3 signals.
     const MaskLine masks[3] = {
-        {"GroupBoxM1", {16, 8, 185, 265}, QStringLiteral("Маска защит на отключение"), 96, 64},
-        {"GroupBoxM2", {206, 8, 203, 265}, QStringLiteral("Маска формирования протоколов"), 107, 272},
-        {"GroupBox7", {413, 8, 169, 265}, QStringLiteral("Маска защит на сигнал"), 97, 472},
+        {"GroupBoxM1", {16, 8, 185, 265}, 64},
+        {"GroupBoxM2", {206, 8, 203, 265}, 272},
+        {"GroupBox7", {413, 8, 169, 265}, 472},
     };
-    QStringList captions = StatusCaptions();
-    captions[6] = QStringLiteral("Rизоляции < Rноминал");
     const int tops[15] = {20, 35, 50, 65, 80, 95, 110, 125, 150, 165, 180, 195, 210, 225, 240};
 
     for (int m = 1; m <= 3; ++m) {
         const MaskLine& line = masks[m - 1];
         const QString box = QString::fromLatin1(line.box);
-        rows.push_back(Row(ControlKind::GroupBox, box, P, line.geometry, FontRole::MaskGroup, line.caption));
+        const QString field = QStringLiteral("EditMask%1").arg(m);
+        rows.push_back(Row(ControlKind::GroupBox, box, P, line.geometry, FontRole::MaskGroup, EntryOf(field).caption));
         for (int k = 1; k <= 15; ++k) {
             int width = 170;
             if (m == 3)
                 width = (k >= 2 && k <= 8) ? 160 : 150;
-            ControlRow row = Row(ControlKind::CheckBox, QStringLiteral("M%1CB%2").arg(m).arg(k), box,
-                                 QRect(7, tops[k - 1], width, 17), FontRole::Caption, captions[k - 1]);
-            // Bits 9 to 12 of the trip and signal masks are not the user's to change.
-            row.enabled = !(m != 2 && k >= 10 && k <= 13);
-            row.reg = line.reg;
-            row.bit = k - 1;
-            rows.push_back(row);
+            rows.push_back(Bound(ControlKind::CheckBox, QStringLiteral("M%1CB%2").arg(m).arg(k), box,
+                                 QRect(7, tops[k - 1], width, 17)));
         }
         {
-            ControlRow row = Field(QStringLiteral("EditMask%1").arg(m), P, QRect(line.left, 276, 105, 23), line.reg,
-                                   FontRole::Window);
-            row.format = ValueFormat::BitText;
+            ControlRow row = Field(field, P, QRect(line.left, 276, 105, 23), FontRole::Window);
             CaptionEndingAt(row, line.left - 4, 50, QStringLiteral("Маска:"));
             rows.push_back(row);
         }
@@ -62,7 +51,7 @@ PageTable MakePage7()
             ControlRow row = Row(ControlKind::Button, QStringLiteral("ButtonM%1").arg(m), P,
                                  QRect(line.left, 300, 105, 23), FontRole::Window, QStringLiteral("Ok"));
             row.visible = false;
-            row.reg = line.reg;   // the mask it confirms
+            row.reg = EntryOf(field).reg;   // the mask it confirms
             rows.push_back(row);
         }
     }

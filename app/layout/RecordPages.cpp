@@ -1,6 +1,7 @@
 // Pages 3 to 6, "Протокол1" to "Протокол4": the relay's four event records,
-// laid out alike. Record n starts at register 128 + 17 (n - 1).
+// laid out alike.
 #include "app/layout/Rows.h"
+#include "exchanges/EventRecords.h"
 
 namespace layout {
 
@@ -10,11 +11,10 @@ PageTable MakeRecordPage(int n)
 {
     const QString P = QStringLiteral("Panel%1").arg(n + 3);
     const QString d = QString::number(n);
-    const int base = 128 + 17 * (n - 1);
     PageTable page;
     page.index = n + 2;
     page.sheet = QStringLiteral("TabSheet%1").arg(n + 3);
-    page.caption = QStringLiteral("Протокол%1").arg(n);
+    page.caption = RecordName(n);
     page.outerPanel = QStringLiteral("Panel1%1").arg(n + 3);
     page.contentPanel = P;
     page.notice = QStringLiteral("LabelS%1").arg(n + 3);
@@ -22,56 +22,29 @@ PageTable MakeRecordPage(int n)
 
     rows.push_back(Frame(QStringLiteral("FrameP") + d, P, QRect(32, 38, 521, 307)));
 
-    // The moment of the record: month and day at offsets 0 and 1, hour,
-    // minute and second at offsets 2 to 4.
+    // The moment of the record.
     {
-        ControlRow row = Field(QStringLiteral("DataP") + d, P, QRect(146, 9, 78, 23), base);
-        row.format = ValueFormat::Moment;
-        CaptionEndingAt(row, 142, 60, QStringLiteral("Дата:"));
+        ControlRow row = Field(QStringLiteral("DataP") + d, P, QRect(146, 9, 78, 23));
+        CaptionEndingAt(row, 142, 60, EntryOf(row.name).caption);
         rows.push_back(row);
     }
     {
-        ControlRow row = Field(QStringLiteral("TimeP") + d, P, QRect(338, 9, 78, 23), base + 2);
-        row.format = ValueFormat::Moment;
-        CaptionEndingAt(row, 334, 70, QStringLiteral("Время:"));
+        ControlRow row = Field(QStringLiteral("TimeP") + d, P, QRect(338, 9, 78, 23));
+        CaptionEndingAt(row, 334, 70, EntryOf(row.name).caption);
         rows.push_back(row);
     }
 
-    struct ValueLine {
-        int top;
-        int width;
-        QString caption;
-        QString unit;
-    };
-    const ValueLine values[12] = {
-        {57, 109, QStringLiteral("Статусный регистр:"), QString()},
-        {80, 70, QStringLiteral("Ток фазы А:"), QStringLiteral("%")},
-        {103, 70, QStringLiteral("Ток фазы В:"), QStringLiteral("%")},
-        {126, 70, QStringLiteral("Ток фазы С:"), QStringLiteral("%")},
-        {149, 70,
-         n == 1 ? QStringLiteral("Значение сопротивления изоляции:")
-                : QStringLiteral("Значение сопротивления изоляция:"),
-         QStringLiteral("кОм")},
-        {172, 70, QStringLiteral("Уровень несимметрии токов фаз:"), QStringLiteral("%")},
-        {195, 70, QStringLiteral("Пульсация токов фаз:"), QStringLiteral("%")},
-        {218, 70, QStringLiteral("Тепловой импульс:"), QStringLiteral("%")},
-        {241, 70, QStringLiteral("Тепловой импульс пуска:"), QStringLiteral("%")},
-        {264, 70, QStringLiteral("Напряжение питания:"), QStringLiteral("В")},  // Cyrillic Ve
-        {287, 70, QStringLiteral("Пусковой ток:"), QStringLiteral("%")},
-        {311, 70, QStringLiteral("Время пуска:"), QStringLiteral("мс")},
-    };
+    const int tops[12] = {57, 80, 103, 126, 149, 172, 195, 218, 241, 264, 287, 311};
     for (int k = 1; k <= 12; ++k) {
-        const ValueLine& v = values[k - 1];
         // The bit text of the status word uses the window's font, as E1 does:
         // seventeen characters of Arial would not fit the field.
-        ControlRow row = Field(QStringLiteral("P%1E%2").arg(n).arg(k), P, QRect(245, v.top, v.width, 23),
-                               base + 4 + k, k == 1 ? FontRole::Window : FontRole::Caption);
-        if (k == 1)
-            row.format = ValueFormat::BitText;
+        ControlRow row = Field(QStringLiteral("P%1E%2").arg(n).arg(k), P, QRect(245, tops[k - 1], k == 1 ? 109 : 70, 23),
+                               k == 1 ? FontRole::Window : FontRole::Caption);
         row.keepOnReset = k == 12;   // the start time outlives a reset, as its lamp does
-        CaptionEndingAt(row, 241, 205, v.caption);
-        if (!v.unit.isEmpty())
-            UnitAfter(row, v.unit);
+        const RegisterEntry& e = EntryOf(row.name);
+        CaptionEndingAt(row, 241, 205, e.caption);
+        if (!e.unit.isEmpty())
+            UnitAfter(row, e.unit);
         rows.push_back(row);
     }
 
@@ -80,8 +53,6 @@ PageTable MakeRecordPage(int n)
     rows.push_back(Row(ControlKind::GroupBox, box, P, QRect(360, 48, 181, 273), FontRole::Window,
                        QStringLiteral("Статусный регистр")));
     const int ledTops[16] = {15, 30, 45, 60, 75, 90, 105, 120, 145, 160, 175, 190, 205, 220, 235, 250};
-    QStringList captions = StatusCaptions();
-    captions << QStringLiteral("Время пуска");
     for (int k = 1; k <= 16; ++k) {
         int width = 150;
         if (k == 7)
@@ -89,7 +60,7 @@ PageTable MakeRecordPage(int n)
         else if (k == 10 || k == 11 || k == 14)
             width = 180;
         rows.push_back(Led(QStringLiteral("P%1L%2").arg(n).arg(k), box, QRect(12, ledTops[k - 1], width, 20),
-                           captions[k - 1], FontRole::Arial13, base + 5, k - 1));
+                           FontRole::Arial13));
         rows.back().keepOnReset = k == 16;
     }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/LayoutTables.h"
+#include "exchanges/RegisterTable.h"
 
 namespace layout {
 
@@ -88,36 +89,80 @@ inline ControlRow HelpNote(const QString& name, const QString& parent, int x, in
     return Label(name, parent, QRect(x, y, width, LabelHeight(font)), text, font);
 }
 
-// A disabled edit box for display only.
-inline ControlRow Field(const QString& name, const QString& parent, QRect geometry, int reg,
+// The register entry of a control: the layout names it by key and adds only
+// geometry; register, bit, range, items and captions come from the register table.
+inline const RegisterEntry& EntryOf(const QString& key)
+{
+    const RegisterEntry* e = FindRegister(key);
+    Q_ASSERT_X(e, "layout", qPrintable(key));
+    return *e;
+}
+
+// A control bound to the register entry `key`.
+inline ControlRow Bound(ControlKind kind, const QString& key, const QString& parent, QRect geometry,
                         FontRole font = FontRole::Caption)
 {
-    ControlRow row = Row(ControlKind::ValueField, name, parent, geometry, font);
-    row.enabled = false;
-    row.reg = reg;
+    const RegisterEntry& e = EntryOf(key);
+    ControlRow row = Row(kind, key, parent, geometry, font);
+    row.reg = e.reg;
+    row.bit = e.bit;
+    switch (kind) {
+    case ControlKind::ValueField:
+        row.enabled = false;
+        if (e.kind == RegisterKind::StatusWord || e.kind == RegisterKind::Mask)
+            row.format = ValueFormat::BitText;
+        else if (e.kind == RegisterKind::Moment)
+            row.format = ValueFormat::Moment;
+        break;
+    case ControlKind::SpinEdit:
+        row.minValue = e.minValue;
+        row.maxValue = e.maxValue;
+        row.increment = e.increment;
+        row.maxLength = 5;
+        row.value = e.minValue;
+        break;
+    case ControlKind::ComboBox:
+        row.items = e.items;
+        row.itemForLarger = e.itemForLarger;
+        row.value = -1;   // no item chosen
+        break;
+    case ControlKind::Led:
+    case ControlKind::CheckBox:
+        row.text = e.caption;
+        row.enabled = e.fixedBits == 0;   // a mask bit that is not the user's is shown, never changed
+        break;
+    default:
+        break;
+    }
     return row;
 }
 
-inline ControlRow Spin(const QString& name, const QString& parent, QRect geometry, int reg,
-                       int minValue = 0, int maxValue = 65535, int maxLength = 5, int increment = 1)
+// A disabled edit box for display only, showing the entry `key`.
+inline ControlRow Field(const QString& key, const QString& parent, QRect geometry, FontRole font = FontRole::Caption)
+{
+    return Bound(ControlKind::ValueField, key, parent, geometry, font);
+}
+
+inline ControlRow Spin(const QString& key, const QString& parent, QRect geometry)
+{
+    return Bound(ControlKind::SpinEdit, key, parent, geometry);
+}
+
+// A spin edit that stands for no register (the slave address the requests go to).
+inline ControlRow PlainSpin(const QString& name, const QString& parent, QRect geometry, int minValue, int maxValue,
+                            int maxLength)
 {
     ControlRow row = Row(ControlKind::SpinEdit, name, parent, geometry);
-    row.reg = reg;
     row.minValue = minValue;
     row.maxValue = maxValue;
     row.maxLength = maxLength;
-    row.increment = increment;
     row.value = minValue;
     return row;
 }
 
-inline ControlRow Led(const QString& name, const QString& parent, QRect geometry, const QString& caption,
-                      FontRole font, int reg, int bit)
+inline ControlRow Led(const QString& key, const QString& parent, QRect geometry, FontRole font)
 {
-    ControlRow row = Row(ControlKind::Led, name, parent, geometry, font, caption);
-    row.reg = reg;
-    row.bit = bit;
-    return row;
+    return Bound(ControlKind::Led, key, parent, geometry, font);
 }
 
 // A one-line caption, right-aligned so that it ends at x = right.
@@ -166,19 +211,6 @@ inline void UnitAfter(ControlRow& row, const QString& text, int width = 28, int 
     row.unit = {row.name + QStringLiteral("Unit"), text,
                 QRect(row.geometry.x() + row.geometry.width() + gap, LineTop(row.geometry, h), width, h),
                 Qt::AlignLeft | Qt::AlignVCenter, FontRole::Caption};
-}
-
-// The captions of the status lamps and of the mask check boxes, bit 0 first.
-inline QStringList StatusCaptions()
-{
-    return {QStringLiteral("Отсечка"),         QStringLiteral("Несимметрия"),
-            QStringLiteral("Пульсация"),       QStringLiteral("Перегрузка"),
-            QStringLiteral("Тяжелый пуск"),    QStringLiteral("Запрет пуска"),
-            QStringLiteral("Rизоляции<Rноминал"), QStringLiteral("Холостой ход"),
-            QStringLiteral("Дискретный вход"), QStringLiteral("Двигатель отключен"),
-            QStringLiteral("Двигатель включен"), QStringLiteral("Пуск закончен"),
-            QStringLiteral("Защита блокирована"), QStringLiteral("Задержка включения"),
-            QStringLiteral("Затянувшийся пуск")};
 }
 
 }  // namespace layout

@@ -56,6 +56,13 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/zashchita-
 grep -q -- 'settings load FILE' <<<"$out" || fail "zashchita-cli --help does not offer settings load"
 out=$("$root/bin/zashchita-cli" --version) || fail "zashchita-cli --version exited $?"
 [ "$out" = "zashchita-cli $version" ] || fail "zashchita-cli --version said '$out'"
+# It and the simulator are built on the core alone: no widgets, no GUI, no D-Bus.
+for program in zashchita-cli zashchita-relay-sim; do
+  needed=$(readelf -d "$root/bin/$program" | grep NEEDED) || fail "readelf $program"
+  if grep -E 'libQt6(Widgets|Gui|DBus)' <<<"$needed"; then
+    fail "$program needs a window library"
+  fi
+done
 
 # Its bash completion: the commands, each command's options, and every
 # option the help lists.

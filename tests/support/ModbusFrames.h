@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "exchanges/ExchangeTable.h"
 #include "link/LinkState.h"
 
 // A read reply (function 3) from `slave` holding `registers`, with its CRC.
@@ -20,12 +21,12 @@ inline std::vector<uint8_t> ReadReply(uint8_t slave, const std::vector<uint16_t>
     return r;
 }
 
-// The 29 current-parameter registers 50..78, each set to its own number
-// unless overridden.
+// The current-parameter registers, each set to its own number unless
+// overridden.
 inline std::vector<uint16_t> CurrentParamRegisters()
 {
     std::vector<uint16_t> regs;
-    for (int r = 50; r <= 78; ++r)
+    for (int r = kCurrentParamsBlock.first; r < kCurrentParamsBlock.first + kCurrentParamsBlock.count; ++r)
         regs.push_back(uint16_t(r));
     return regs;
 }

@@ -17,6 +17,7 @@
 #include "settings/IsoTime.h"
 #include "exchanges/LocaleFormats.h"
 #include "exchanges/CurrentParams.h"
+#include "exchanges/ExchangeTable.h"
 #include "exchanges/RegisterCatalog.h"
 #include "exchanges/RelayClock.h"
 #include "link/BitText.h"
@@ -58,12 +59,12 @@ QDateTime RelayClock(const Reading& r)
 
 QString ValueText(const ReadingSpec& definition, uint16_t value)
 {
-    return definition.format == ValueFormat::BitText ? WordToBitText(value) : QString::number(value);
+    return definition.bitText ? WordToBitText(value) : QString::number(value);
 }
 
 QStringList BitNames(const ReadingSpec& definition, uint16_t value)
 {
-    return SetBitNames(StatusBitNames(kCurrentParamsPage, definition.reg), value);
+    return SetBitNames(::BitNames(definition.reg), value);
 }
 
 QString ColumnName(const ReadingSpec& definition)
@@ -77,10 +78,10 @@ QString TextLine(const Reading& r)
     if (!r.block.ok)
         return QStringLiteral("%1  poll failed: %2").arg(Stamp(r), r.block.failure);
     QStringList parts;
-    for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
+    for (const ReadingSpec& definition : BlockReadings(kCurrentParamsBlock)) {
         const uint16_t value = r.block.At(definition.reg);
         QString part = QStringLiteral("%1: %2").arg(definition.caption, ValueText(definition, value));
-        if (definition.format == ValueFormat::BitText)
+        if (definition.bitText)
             part += QStringLiteral(" (%1)").arg(BitNames(definition, value).join(QStringLiteral(", ")));
         else if (!definition.unit.isEmpty())
             part += QLatin1Char(' ') + definition.unit;
@@ -94,9 +95,9 @@ QString TextLine(const Reading& r)
 QStringList CsvHeader()
 {
     QStringList header{kPcTimeColumn};
-    for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
+    for (const ReadingSpec& definition : BlockReadings(kCurrentParamsBlock)) {
         header << ColumnName(definition);
-        if (definition.format == ValueFormat::BitText)
+        if (definition.bitText)
             header << kBitsColumn;
     }
     header << kClockColumn << kFailureColumn;
@@ -112,10 +113,10 @@ QStringList CsvRow(const Reading& r)
             row << QString();
         return row << r.block.failure;
     }
-    for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
+    for (const ReadingSpec& definition : BlockReadings(kCurrentParamsBlock)) {
         const uint16_t value = r.block.At(definition.reg);
         row << ValueText(definition, value);
-        if (definition.format == ValueFormat::BitText)
+        if (definition.bitText)
             row << BitNames(definition, value).join(QStringLiteral("; "));
     }
     return row << RelayClock(r).toString(QLatin1String(kClockFormat)) << QString();
@@ -128,9 +129,9 @@ QString JsonRow(const Reading& r)
         members.emplace_back(kFailureColumn, r.block.failure);
         return JsonLine(members);
     }
-    for (const ReadingSpec& definition : PageReadings(kCurrentParamsPage)) {
+    for (const ReadingSpec& definition : BlockReadings(kCurrentParamsBlock)) {
         const uint16_t value = r.block.At(definition.reg);
-        if (definition.format == ValueFormat::BitText) {
+        if (definition.bitText) {
             members.emplace_back(ColumnName(definition), WordToBitText(value));
             members.emplace_back(kBitsColumn, QJsonArray::fromStringList(BitNames(definition, value)));
         } else {

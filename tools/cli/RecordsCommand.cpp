@@ -31,21 +31,16 @@ struct Record {
     BlockRead registers;
 };
 
-QString PageCaption(int page)
-{
-    return LayoutTables()[size_t(page)].caption;
-}
-
 // The caption of a record's moment field, as its tab shows it ("Дата", "Время").
 QString MomentCaption(const char* pattern)
 {
-    const ControlRow* row = FindRow(QString::fromLatin1(pattern).arg(1));
-    return row ? RowCaption(*row) : QString();
+    const RegisterEntry* entry = FindRegister(QString::fromLatin1(pattern).arg(1));
+    return entry ? EntryCaption(*entry) : QString();
 }
 
 QString ReadingText(const ReadingSpec& definition, uint16_t value)
 {
-    return definition.format == ValueFormat::BitText ? WordToBitText(value) : QString::number(value);
+    return definition.bitText ? WordToBitText(value) : QString::number(value);
 }
 
 QString ColumnName(const ReadingSpec& definition)
@@ -61,21 +56,20 @@ QList<int> RawMoment(const Record& r)
 
 bool PrintText(const Record& r)
 {
-    const int page = RecordPage(r.number);
     const QString moment =
         r.isDate ? QStringLiteral("%1 %2").arg(ShortDateText(r.moment.date()), LongTimeText(r.moment.time()))
                  : QStringLiteral("not a date (month %1, day %2, hour %3, minute %4, second %5)")
                        .arg(r.fields.month).arg(r.fields.day).arg(r.fields.hour).arg(r.fields.minute)
                        .arg(r.fields.second);
-    bool printed = PrintLine(QStringLiteral("%1: %2").arg(PageCaption(page), moment));
-    for (const ReadingSpec& definition : PageReadings(page)) {
+    bool printed = PrintLine(QStringLiteral("%1: %2").arg(RecordName(r.number), moment));
+    for (const ReadingSpec& definition : BlockReadings(RecordBlock(r.number))) {
         const uint16_t value = r.registers.At(definition.reg);
         QString line = QStringLiteral("  %1: %2").arg(definition.caption, ReadingText(definition, value));
-        if (definition.format == ValueFormat::BitText) {
-            const QStringList set = SetBitNames(StatusBitNames(page, definition.reg), value);
+        if (definition.bitText) {
+            const QStringList set = SetBitNames(BitNames(definition.reg), value);
             line += QStringLiteral(" (%1)").arg(set.join(QStringLiteral(", ")));
         }
-        if (definition.format != ValueFormat::BitText && !definition.unit.isEmpty())
+        if (!definition.bitText && !definition.unit.isEmpty())
             line += QLatin1Char(' ') + definition.unit;
         printed = PrintLine(line) && printed;
     }
@@ -87,9 +81,9 @@ bool PrintText(const Record& r)
 QStringList CsvHeader()
 {
     QStringList header{QStringLiteral("Протокол"), MomentCaption("DataP%1"), MomentCaption("TimeP%1")};
-    for (const ReadingSpec& definition : PageReadings(RecordPage(1))) {
+    for (const ReadingSpec& definition : BlockReadings(RecordBlock(1))) {
         header << ColumnName(definition);
-        if (definition.format == ValueFormat::BitText)
+        if (definition.bitText)
             header << kBitsColumn;
     }
     return header << kRawMomentColumns;
@@ -98,14 +92,13 @@ QStringList CsvHeader()
 // A moment that is no date leaves its date and time empty.
 QStringList CsvRow(const Record& r)
 {
-    const int page = RecordPage(r.number);
     QStringList row{QString::number(r.number), r.isDate ? r.moment.date().toString(QLatin1String(kIsoDate)) : QString(),
                     r.isDate ? r.moment.time().toString(QLatin1String(kIsoTime)) : QString()};
-    for (const ReadingSpec& definition : PageReadings(page)) {
+    for (const ReadingSpec& definition : BlockReadings(RecordBlock(r.number))) {
         const uint16_t value = r.registers.At(definition.reg);
         row << ReadingText(definition, value);
-        if (definition.format == ValueFormat::BitText)
-            row << SetBitNames(StatusBitNames(page, definition.reg), value).join(QStringLiteral("; "));
+        if (definition.bitText)
+            row << SetBitNames(BitNames(definition.reg), value).join(QStringLiteral("; "));
     }
     for (int field : RawMoment(r))
         row << QString::number(field);
@@ -115,17 +108,16 @@ QStringList CsvRow(const Record& r)
 // The CSV's columns as keys; a moment that is no date is null.
 QString JsonRow(const Record& r)
 {
-    const int page = RecordPage(r.number);
     const QStringList header = CsvHeader();
     JsonMembers members{{header[0], r.number},
                         {header[1], r.isDate ? QJsonValue(r.moment.date().toString(QLatin1String(kIsoDate))) : QJsonValue()},
                         {header[2], r.isDate ? QJsonValue(r.moment.time().toString(QLatin1String(kIsoTime))) : QJsonValue()}};
-    for (const ReadingSpec& definition : PageReadings(page)) {
+    for (const ReadingSpec& definition : BlockReadings(RecordBlock(r.number))) {
         const uint16_t value = r.registers.At(definition.reg);
-        if (definition.format == ValueFormat::BitText) {
+        if (definition.bitText) {
             members.emplace_back(ColumnName(definition), WordToBitText(value));
             members.emplace_back(kBitsColumn,
-                                 QJsonArray::fromStringList(SetBitNames(StatusBitNames(page, definition.reg), value)));
+                                 QJsonArray::fromStringList(SetBitNames(BitNames(definition.reg), value)));
         } else {
             members.emplace_back(ColumnName(definition), int(value));
         }

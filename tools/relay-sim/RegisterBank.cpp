@@ -32,7 +32,7 @@ struct Wander {
     int range;
     int step;
 };
-constexpr Wander kWander[] = {
+const Wander kWander[] = {
     {reg::PhaseA, 4, 1},
     {reg::PhaseB, 4, 1},
     {reg::PhaseC, 4, 1},

@@ -7,6 +7,11 @@
 #include <cstdint>
 #include <ctime>
 
+#include "exchanges/CurrentParams.h"
+#include "exchanges/EventRecords.h"
+#include "exchanges/ExchangeTable.h"
+#include "exchanges/RegisterTable.h"
+
 namespace relaysim {
 
 // SplitMix64: small, fast and the same sequence on every platform, so a run
@@ -23,35 +28,33 @@ private:
     uint64_t state_;
 };
 
+// Where the relay keeps what, from the register map the window and the
+// companion read it by (exchanges/RegisterTable).
 namespace reg {
-constexpr int PhaseA = 50;
-constexpr int PhaseB = 51;
-constexpr int PhaseC = 52;
-constexpr int Insulation = 53;
-constexpr int Unbalance = 54;
-constexpr int Ripple = 55;
-constexpr int ThermalImpulse = 56;
-constexpr int StartImpulse = 57;
-constexpr int StartTime = 58;
-constexpr int StartCurrent = 59;
-constexpr int SupplyVoltage = 60;
-constexpr int Status = 66;
-constexpr int Month = 67;
-constexpr int Day = 68;
-constexpr int Hour = 69;
-constexpr int Minute = 70;
-constexpr int Second = 71;
-constexpr int OperatingMinutes = 78;
-constexpr int SettingsFirst = 80;
-constexpr int SlaveAddress = 80;
-constexpr int TripMask = 96;
-constexpr int SignalMask = 97;
-constexpr int RecordMask = 107;
-constexpr int RatedCurrent = 108;
-constexpr int SettingsLast = 123;
-constexpr int RecordsFirst = 128;
-constexpr int RecordLength = 17;
-constexpr int RecordCount = 4;
+inline const int PhaseA = RegisterOf(QStringLiteral("E2"));
+inline const int PhaseB = RegisterOf(QStringLiteral("E3"));
+inline const int PhaseC = RegisterOf(QStringLiteral("E4"));
+inline const int Insulation = RegisterOf(QStringLiteral("E5"));
+inline const int Unbalance = RegisterOf(QStringLiteral("E6"));
+inline const int Ripple = RegisterOf(QStringLiteral("E7"));
+inline const int ThermalImpulse = RegisterOf(QStringLiteral("E8"));
+inline const int StartImpulse = RegisterOf(QStringLiteral("E9"));
+inline const int StartTime = RegisterOf(QStringLiteral("E10"));
+inline const int StartCurrent = RegisterOf(QStringLiteral("E11"));
+inline const int SupplyVoltage = RegisterOf(QStringLiteral("E12"));
+inline const int OperatingMinutes = RegisterOf(QStringLiteral("E0"));
+constexpr int Status = kStatusRegister;
+constexpr int Month = kClockFirstRegister;   // then day, hour, minute, second
+constexpr int Day = Month + 1;
+constexpr int Hour = Month + 2;
+constexpr int Minute = Month + 3;
+constexpr int Second = Month + 4;
+constexpr int SettingsFirst = kSettingsBlock.first;
+constexpr int SlaveAddress = kRelayAddressRegister;
+constexpr int SettingsLast = kSettingsBlock.first + kSettingsBlock.count - 1;
+constexpr int RecordsFirst = kFirstRecordRegister;
+constexpr int RecordLength = kRecordLength;
+constexpr int RecordCount = kRecordCount;
 constexpr int Count = 256;
 } // namespace reg
 
