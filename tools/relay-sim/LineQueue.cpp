@@ -84,4 +84,27 @@ void LineQueue::transmitDue(int64_t nowNs, Transport& transport, FrameLog& log)
     }
 }
 
+bool LineQueue::meetRequest()
+{
+    bool collided = false;
+    for (auto it = queue_.begin(); it != queue_.end();) {
+        if (!it->unasked) {
+            ++it;
+            continue;
+        }
+        if (it->sent == 0) {
+            it = queue_.erase(it);
+            continue;
+        }
+        if (it->sent < it->wire.size()) {
+            const size_t crcAt = it->wire.size() >= 2 ? it->wire.size() - 2 : 0;
+            for (size_t i = std::max(it->sent, crcAt); i < it->wire.size(); ++i)
+                it->wire[i] ^= 0xFF;
+            collided = true;
+        }
+        ++it;
+    }
+    return collided;
+}
+
 } // namespace relaysim

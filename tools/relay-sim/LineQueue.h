@@ -59,6 +59,13 @@ public:
 
     void clear() { queue_.clear(); }
 
+    // A request has come. A frame nobody asked for that is still going out
+    // collides with it, as two transmitters on RS-485 would: the rest of
+    // that frame is spoilt (its CRC no longer fits) and the request is not
+    // heard. One not yet handed on is dropped: the relay hears the master
+    // first. Returns whether the request collided.
+    bool meetRequest();
+
 private:
     size_t pieceEnd(const Outgoing& o) const;
     void handOn(Outgoing& o, size_t end, Transport& transport, FrameLog& log);

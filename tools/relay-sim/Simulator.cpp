@@ -217,6 +217,8 @@ void Simulator::onFrame(const Frame& frame)
 {
     log_.received(frame);
     const int64_t now = MonotonicNs();
+    if (queue_.meetRequest())
+        return;   // lost in a collision with a frame nobody asked for
     const Response response = relays_.respond(frame.bytes, now);
     if (response.reply.empty())
         return;

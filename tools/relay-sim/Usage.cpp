@@ -102,7 +102,9 @@ Options:
                        48879 (0xBEEF), so a master that shows 48879 took it
                        for an answer. After a read reply: the same byte count;
                        after a write echo: the same register. The relay's
-                       registers are not changed by it
+                       registers are not changed by it. A request before it
+                       begins drops it; one while it goes out collides: the
+                       rest of the frame is spoilt, the request unanswered
   --unasked-gap-ms MS  the frame nobody asked for starts MS after the last byte
                        of the reply, 0..60000 (default 2)
   --silent             never answer
