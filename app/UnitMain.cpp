@@ -298,6 +298,7 @@ void TForm1::OpenComPort()
 void TForm1::CloseComPort()
 {
     session_->Close();
+    linkWasLost_ = false;
     ButtonCOM->setText(kOpen);
     LabelNum->setText(QStringLiteral("COM-порт"));
     setAutoPopup(true);
@@ -342,7 +343,11 @@ void TForm1::Receive(QObject* /*Sender*/, int Count)
 
 void TForm1::blockRead(const RegisterValues& reply)
 {
-    // Decoded by the exchange whose request it answers.
+    // Decoded by the exchange whose request it answers, and only a block
+    // that exchange reads (a question's answer is for whoever asked it).
+    const Exchange* exchange = FindExchange(reply.mode);
+    if (!exchange || std::find(exchange->blocks.begin(), exchange->blocks.end(), reply.block) == exchange->blocks.end())
+        return;
     static const struct {
         TPollMode mode;
         void (TForm1::*decode)(const RegisterValues&);
@@ -359,6 +364,7 @@ void TForm1::blockRead(const RegisterValues& reply)
 
 void TForm1::ShowLinkLost()
 {
+    linkWasLost_ = true;
     if (!Timer3->isActive())
         Timer3->start();
     ButtonSys->setVisible(false);
@@ -376,7 +382,13 @@ void TForm1::ShowLinkPresent()
         ButtonSys->setVisible(true);
         DPicker->setEnabled(true);
         TPicker->setEnabled(true);
+        // The link is back: the page shown asks for its read as if it had
+        // just been entered, so a page emptied meanwhile fills again. It is
+        // not blanked: a value the user is typing stays where it is.
+        if (linkWasLost_)
+            askForPage(PageControl1->currentIndex());
     }
+    linkWasLost_ = false;
 }
 
 void TForm1::Timer3Timer()

@@ -139,6 +139,7 @@ private:
     void wireSettingEditors();
     void clearCurrentParams();
     void resetPage(int index);
+    void askForPage(int index);
     void blockRead(const RegisterValues& reply);
     void requestSent(const SentRequest& sent);
     void ShowLinkLost();
@@ -180,6 +181,7 @@ private:
     TSpinEdit* SEAddres = nullptr;
     TComLed* ComLed = nullptr;
 
+    bool linkWasLost_ = false;   // the no-link look was shown since the port opened
     bool autoPopup_ = true;
     bool shownOnce_ = false;
     bool destroying_ = false;

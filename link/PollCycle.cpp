@@ -40,6 +40,12 @@ void PollCycle::Tick()
             Send();
         }
     } else if (s_.ReadyToSend == 0 && s_.TickCount > timeoutTicks_) {
+        // A reply that came while nobody looked is taken before time runs out.
+        if (const int waiting = line_->BytesWaiting(); waiting > 0) {
+            Receive(waiting);
+            ShowLinkLook();
+            return;
+        }
         s_.ReadyToSend = 1;
         ++s_.MissCount;
         TraceTimeOut(s_.Sent);

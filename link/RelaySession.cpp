@@ -258,6 +258,20 @@ void RelaySession::AskWrite(int reg, uint16_t value, const AskOptions& options)
         armTimer();
 }
 
+void RelaySession::CancelAsk()
+{
+    if (!ask_)
+        return;
+    ask_.reset();
+    if (sentFromAsk_ && s_.AwaitingReply) {
+        s_.AwaitingReply = 0;
+        s_.ReadyToSend = 1;
+    }
+    sentFromAsk_ = false;
+    if (polling_)
+        armTimer();
+}
+
 // ---- the poll cycle's client -------------------------------------------------
 
 bool RelaySession::HasRequest()
@@ -298,10 +312,11 @@ RegisterValues RelaySession::ReplyValues(const SentRequest& sent) const
 
 void RelaySession::HandleReadReply(const SentRequest& sent)
 {
-    const RegisterValues values = ReplyValues(sent);
+    RegisterValues values = ReplyValues(sent);
     if (sentFromAsk_) {
         sentFromAsk_ = false;
         ask_.reset();
+        values.mode = 0;   // no exchange's: the answer to the question
     } else if (const Exchange* exchange = FindExchange(sent.mode); exchange && exchange->answered) {
         exchange->answered(s_, sent, view_);
     }
@@ -348,6 +363,7 @@ void RelaySession::ExchangeFailed(const SentRequest& sent, ExchangeFailure why)
     const Ask given = *ask_;
     ask_.reset();
     sentFromAsk_ = false;
+    s_.AwaitingReply = 0;   // given up: a late answer is noise
     if (given.write) {
         WriteResult result;
         result.reg = given.reg;

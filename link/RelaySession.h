@@ -106,8 +106,12 @@ public:
     void AskRead(const RegisterBlock& block, const AskOptions& ask = {});
     void AskWrite(int reg, uint16_t value, const AskOptions& ask = {});
     bool Asking() const { return ask_.has_value(); }
+    // Drops the question: one on the line no longer awaits its answer, so
+    // whatever comes of it is noise.
+    void CancelAsk();
 
 signals:
+    // A read reply: to a polled exchange (its mode), or to a question (mode 0).
     void blockRead(const RegisterValues& values);
     void writeEnded(const WriteResult& result);
     void readFailed(const ReadFailure& failure);

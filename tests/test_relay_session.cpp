@@ -109,3 +109,37 @@ TEST_F(Questions, WriteEndsWithTheRelaysOwnWordOrNoAnswerAfterItsTries)
 }
 
 }  // namespace
+
+namespace {
+
+// A question asked while the session polls goes out before the next polled
+// request; its answer is nobody's exchange (mode 0), and once a question is
+// given up or cancelled, a late answer to it is noise.
+TEST_F(Questions, QuestionsBetweenPolledExchangesAndLateAnswers)
+{
+    session.State().PollMode = 5;
+    session.AskRead({80, 2});
+    EXPECT_EQ(NextRequest(), RelaySim::readRequest(7, 80, 2));
+    Deliver(ReadReply(7, {1, 2}), true);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].mode, 0);
+    EXPECT_EQ(NextRequest(), RelaySim::readRequest(7, 50, 29)) << "polling goes on";
+
+    session.State().PollMode = 0;
+    session.AskRead({80, 1}, AskOptions{1, 0, 0});
+    ASSERT_FALSE(NextRequest().empty());
+    for (int i = 0; i < 40 && failures.empty(); ++i)
+        session.Tick();
+    ASSERT_EQ(failures.size(), 1u);
+    Deliver(ReadReply(7, {9}), true);
+    EXPECT_EQ(reads.size(), 1u) << "a late answer to a question given up";
+
+    session.AskRead({80, 1});
+    ASSERT_FALSE(NextRequest().empty());
+    session.CancelAsk();
+    Deliver(ReadReply(7, {9}), true);
+    EXPECT_EQ(reads.size(), 1u);
+    EXPECT_TRUE(NextRequest(100).empty());
+}
+
+}  // namespace

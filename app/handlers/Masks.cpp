@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/MessageBoxes.h"
 #include "app/UnitMain.h"
 #include "exchanges/Masks.h"
 #include "link/BitText.h"
@@ -80,13 +81,17 @@ void TForm1::ButtonM3Click() { confirmMask(kMaskRegisters[2]); }
 
 // A full bit text is written back whole, bit 15 as it was read. An edit that
 // holds no full bit text (emptied by a page entered without a link, or never
-// filled) writes nothing: the mask just follows the relay again.
+// filled) writes nothing: the mask follows the relay again, and the window
+// says that nothing was written.
 void TForm1::confirmMask(int reg)
 {
     const QString text = maskEdit(reg)->text();
     followRelay(reg);
-    if (!IsBitText(text))
+    if (!IsBitText(text)) {
+        ShowErrorMessage(this, {QStringLiteral("Защита"), QStringLiteral("Маска не записана"),
+                                QStringLiteral("Маска ещё не прочитана из защиты: дождитесь связи и измените её снова.")});
         return;
+    }
     Link().MaskWriteRegister = uint16_t(reg);
     Link().MaskWriteValue = BitTextToWord(text);
     Link().WriteFrameSent = 0;

@@ -12,6 +12,7 @@
 #include "app/LedIndicator.h"
 #include "app/SpinEdit.h"
 #include "app/UnitMain.h"
+#include "exchanges/Masks.h"
 #include "link/PollModes.h"
 
 bool TForm1::LinkPresent() const
@@ -36,26 +37,33 @@ void TForm1::PageControl1Changing(int leavingIndex)
 
 void TForm1::PageControl1Change(int shownIndex)
 {
-    LinkState& s = Link();
     const bool link = LinkPresent();
     if (link) {
-        switch (shownIndex) {
-        case 0: s.ReadParamRequest = 1; break;
-        case 1: chooseSettingsBlock(ecSettingsBlock); s.ReadUstNastRequest = 1; break;
-        case 2: chooseSettingsBlock(ecLiveBlock); s.ReadUstNastRequest = 1; break;
-        case 3: case 4: case 5: case 6:
-            s.ProtokolNumber = uint8_t(shownIndex - 2);
-            s.ReadProtokolRequest = 1;
-            break;
-        case 7: s.ReadMaskRequest = 1; break;
-        default: break;
-        }
+        askForPage(shownIndex);
         if (shownIndex >= 0 && shownIndex < 8)
             Panel_[shownIndex]->setVisible(false);
         if (!Timer2->isActive())
             Timer2->start();
     } else {
         resetPage(shownIndex);
+    }
+}
+
+// The read of the page shown: its request flag, and for the settings pages
+// the block the first read fetches.
+void TForm1::askForPage(int index)
+{
+    LinkState& s = Link();
+    switch (index) {
+    case 0: s.ReadParamRequest = 1; break;
+    case 1: chooseSettingsBlock(ecSettingsBlock); s.ReadUstNastRequest = 1; break;
+    case 2: chooseSettingsBlock(ecLiveBlock); s.ReadUstNastRequest = 1; break;
+    case 3: case 4: case 5: case 6:
+        s.ProtokolNumber = uint8_t(index - 2);
+        s.ReadProtokolRequest = 1;
+        break;
+    case 7: s.ReadMaskRequest = 1; break;
+    default: break;
     }
 }
 
@@ -76,4 +84,9 @@ void TForm1::resetPage(int index)
     for (const BoundControl& c : registers_.Page(index))
         if (!c.row->keepOnReset)
             ResetControl(c);
+    // Emptied masks follow the relay again: the next read fills them, and
+    // no Ok is left to write a mask that shows nothing.
+    if (index == kMasksPage)
+        for (int reg : kMaskRegisters)
+            followRelay(reg);
 }
