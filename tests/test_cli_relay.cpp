@@ -119,6 +119,8 @@ TEST(CliAddress, AnAddressAnotherDeviceAnswersAtIsNotWritten)
     EXPECT_TRUE(load.out.startsWith(QStringLiteral("unsent NSE1 (80) Адрес подчиненного устройства: 1 -> 5: address 5 "
                                                    "is taken: a device answers there")))
         << load.out.toStdString();
+    EXPECT_TRUE(load.err.contains(QStringLiteral("zashchita-cli: stopped at NSE1 after 0 of 1 writes; 1 not sent\n")))
+        << load.err.toStdString();
     EXPECT_TRUE(s.WriteFrames().empty());
     EXPECT_EQ(s.Get(80), 1);
 }

@@ -22,36 +22,43 @@ void PrintFate(const QString& action, const PlannedWrite& w, const QString& what
     PrintLine(QStringLiteral("%1 %2: %3").arg(action, SettingLabel(*w.definition), what));
 }
 
-// The relay's own address, from `from` to w.to. Nobody may answer at the new
-// address yet: two devices at one address spoil each other's replies, and the
-// new address could not confirm the change. The write goes to the old
-// address; a relay that takes the new one at once may echo from there, which
-// is no answer to a request to the old one, or not echo at all: then a read
-// of register 80 at the new address that finds the new value confirms it.
-RegisterWrite WriteAddress(RelayLink& link, const PlannedWrite& w, QString& note)
+// The write of one setting, as far as it went.
+struct SettingWrite {
+    RegisterWrite result;
+    QString confirmedBy;   // how a confirmation other than the echo came
+    QString notSentWhy;    // why the write was not even sent
+};
+
+// The relay's own address, to w.to. Nobody may answer at the new address
+// yet: two devices at one address spoil each other's replies, and the new
+// address could not confirm the change. The write goes to the old address;
+// a relay that takes the new one at once may echo from there, which is no
+// answer to a request to the old one, or not echo at all: then a read of
+// register 80 at the new address that finds the new value confirms it.
+SettingWrite WriteAddress(RelayLink& link, const PlannedWrite& w)
 {
+    SettingWrite write;
+    RegisterWrite& result = write.result;
     const int to = w.to;
     const BlockRead taken = link.Read(kAddressBlock, AskOptions{1, to, 0});
     if (taken.ok || taken.refused) {
-        RegisterWrite refused;
-        refused.outcome = WriteOutcome::Refused;
-        note = QStringLiteral("address %1 is taken: a device answers there; the relay's address was not changed")
-                   .arg(to);
-        return refused;
+        result.outcome = WriteOutcome::Refused;
+        write.notSentWhy =
+            QStringLiteral("address %1 is taken: a device answers there; the relay's address was not changed").arg(to);
+        return write;
     }
-    if (taken.lineLost) {
-        RegisterWrite lost;
-        lost.outcome = WriteOutcome::LineLost;
-        lost.failure = taken.failure;
-        return lost;
+    if (taken.lineLost || link.Abandoned()) {
+        result.outcome = taken.lineLost ? WriteOutcome::LineLost : WriteOutcome::Abandoned;
+        result.failure = taken.failure;
+        return write;
     }
-    RegisterWrite result = link.Write(kRelayAddressRegister, uint16_t(to));
+    result = link.Write(kRelayAddressRegister, uint16_t(to));
     if (result.outcome == WriteOutcome::NoEcho) {
         const BlockRead there = link.Read(kAddressBlock, AskOptions{0, to, 0});
         if (there.ok && there.At(kRelayAddressRegister) == to) {
             result.outcome = WriteOutcome::Confirmed;
-            note = QStringLiteral("(no echo from address %1; confirmed by a read at address %2)")
-                       .arg(link.Address()).arg(to);
+            write.confirmedBy = QStringLiteral("(no echo from address %1; confirmed by a read at address %2)")
+                                    .arg(link.Address()).arg(to);
         } else if (there.lineLost) {
             result.outcome = WriteOutcome::LineLost;
             result.failure = there.failure;
@@ -61,7 +68,14 @@ RegisterWrite WriteAddress(RelayLink& link, const PlannedWrite& w, QString& note
     }
     if (result.outcome == WriteOutcome::Confirmed)
         link.SetAddress(to);
-    return result;
+    return write;
+}
+
+SettingWrite WriteSetting(RelayLink& link, const PlannedWrite& w)
+{
+    if (w.definition->reg == kRelayAddressRegister)
+        return WriteAddress(link, w);
+    return SettingWrite{link.Write(w.definition->reg, w.to), {}, {}};
 }
 
 }  // namespace
@@ -77,28 +91,31 @@ WritesMade MakeWrites(RelayLink& link, const LoadPlan& plan, StopSignals& stop)
     size_t next = 0;
     QString stoppedAt;          // the setting the writes stopped at, if any
     bool inFlightUnconfirmed = false;
+    bool stoppedUnsent = false;   // the write stopped at did not go out
     for (; next < total && stop.First() == 0; ++next) {
         const PlannedWrite& w = plan.writes[next];
         const SettingSpec& definition = *w.definition;
-        QString note;
-        const bool address = definition.reg == kRelayAddressRegister;
-        const RegisterWrite result = address ? WriteAddress(link, w, note) : link.Write(definition.reg, w.to);
+        const SettingWrite write = WriteSetting(link, w);
+        const RegisterWrite& result = write.result;
         if (result.outcome == WriteOutcome::Confirmed) {
-            if (address)
+            if (definition.reg == kRelayAddressRegister)
                 made.otherAddress = startAddress;
-            PrintFate(QStringLiteral("wrote"), w, note.isEmpty() ? Change(w) : Change(w) + QLatin1Char(' ') + note);
+            PrintFate(QStringLiteral("wrote"), w,
+                      write.confirmedBy.isEmpty() ? Change(w) : Change(w) + QLatin1Char(' ') + write.confirmedBy);
             ++confirmed;
             continue;
         }
         stoppedAt = definition.name;
+        if (!write.notSentWhy.isEmpty()) {
+            PrintFate(QStringLiteral("unsent"), w, Change(w) + QStringLiteral(": ") + write.notSentWhy);
+            stoppedUnsent = true;
+            ++next;
+            break;
+        }
         switch (result.outcome) {
         case WriteOutcome::Confirmed:
             break;
         case WriteOutcome::Refused:
-            if (!note.isEmpty()) {
-                PrintFate(QStringLiteral("unsent"), w, Change(w) + QStringLiteral(": ") + note);
-                break;
-            }
             PrintFate(QStringLiteral("refused"), w, QStringLiteral("the relay answered %1 with exception %2")
                                                         .arg(ValueWithUnit(definition, w.to),
                                                              ExceptionText(result.exceptionCode)));
@@ -123,6 +140,7 @@ WritesMade MakeWrites(RelayLink& link, const LoadPlan& plan, StopSignals& stop)
                 inFlightUnconfirmed = true;
             } else {
                 PrintFate(QStringLiteral("unsent"), w, Change(w));
+                stoppedUnsent = true;
             }
             made.lineLost = result.outcome == WriteOutcome::LineLost;
             break;
@@ -147,7 +165,7 @@ WritesMade MakeWrites(RelayLink& link, const LoadPlan& plan, StopSignals& stop)
         : QStringLiteral("stopped at %1 after %2 of %3 writes").arg(stoppedAt).arg(confirmed).arg(total);
     if (inFlightUnconfirmed)
         tally += QStringLiteral("; %1 was sent but not confirmed (the relay may hold it)").arg(stoppedAt);
-    if (const size_t unsent = total - next; unsent > 0)
+    if (const size_t unsent = total - next + (stoppedUnsent ? 1 : 0); unsent > 0)
         tally += QStringLiteral("; %1 not sent").arg(unsent);
     Report(tally);
     return made;
