@@ -74,7 +74,7 @@ bool RelayLink::Open(QString& failure)
         return true;
     } catch (const EComPort& e) {
         osError = e.OsErrorCode;
-        otherReason = e.Message();
+        otherReason = EComPort::MessageFor(e.ErrorCode);   // the text alone, without a code
     } catch (const std::exception& e) {
         otherReason = QString::fromLocal8Bit(e.what());
     }
