@@ -192,14 +192,22 @@ TEST(CliSettings, RelayAddressIsWrittenOnlyWhenAskedAndLast)
     EXPECT_EQ(writes[0], WriteFrame(122, 1230));
 
     s.Set({{122, 4321}});
+    // The simulator stores the address but keeps answering at 1, as a relay
+    // that takes it on restart: the read-back at 9 finds nobody, then the
+    // relay at 1. A short time-out keeps those unanswered reads brief.
     const CliRun with = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), edited,
-                                        QStringLiteral("--yes"), QStringLiteral("--include-address")}));
+                                        QStringLiteral("--yes"), QStringLiteral("--include-address"),
+                                        QStringLiteral("--timeout"), QStringLiteral("500")}));
     EXPECT_EQ(with.exitCode, 0) << with.out.toStdString() << with.err.toStdString();
     writes = s.WriteFrames(3);
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[0], WriteFrame(122, 1230));
     EXPECT_EQ(writes[1], WriteFrame(80, 9));   // the address last
     EXPECT_EQ(s.Get(80), 9);
+    EXPECT_TRUE(with.err.contains(QStringLiteral(
+        "zashchita-cli: the relay still answers at its old address 1; it may take address 9 only after a restart\n")))
+        << with.err.toStdString();
+    EXPECT_TRUE(with.err.endsWith(QStringLiteral("zashchita-cli: read back: the relay holds the file's settings\n")));
 }
 
 TEST(CliReadings, RecordsAsCsvAndTextParseBack)

@@ -34,6 +34,19 @@ TEST(CommandLine, CommandsAndTheirOptions)
 
     EXPECT_EQ(ParseCommandLine({program, QStringLiteral("--help")}).outcome, ParsedCommandLine::Outcome::Help);
 
+    // scan asks once and briefly unless told otherwise.
+    p = ParseCommandLine({program, QStringLiteral("scan"), QStringLiteral("--to"), QStringLiteral("20")});
+    ASSERT_EQ(p.outcome, ParsedCommandLine::Outcome::Run) << p.text.toStdString();
+    EXPECT_EQ(p.options.command, CliCommand::Scan);
+    EXPECT_EQ(p.options.scanFrom, 1);
+    EXPECT_EQ(p.options.scanTo, 20);
+    EXPECT_EQ(p.options.timeoutMs, kScanTimeoutMs);
+    EXPECT_EQ(p.options.retries, 0);
+    p = ParseCommandLine({program, QStringLiteral("--timeout"), QStringLiteral("40"), QStringLiteral("--retries"),
+                          QStringLiteral("1"), QStringLiteral("scan")});
+    EXPECT_EQ(p.options.timeoutMs, 40);
+    EXPECT_EQ(p.options.retries, 1);
+
     p = ParseCommandLine({program, QStringLiteral("monitor"), QStringLiteral("--interval"), QStringLiteral("250"),
                           QStringLiteral("--format"), QStringLiteral("jsonl"), QStringLiteral("--port"),
                           QStringLiteral("com96")});
@@ -63,7 +76,17 @@ TEST(CommandLine, CommandsAndTheirOptions)
         {{QStringLiteral("--seconds"), QStringLiteral("5"), QStringLiteral("records")},
          QStringLiteral("--seconds belongs to monitor only")},
         {{QStringLiteral("--csv"), QStringLiteral("settings"), QStringLiteral("diff"), QStringLiteral("f")},
-         QStringLiteral("--csv belongs to records and monitor only")},
+         QStringLiteral("--csv belongs to records, monitor and scan only")},
+        {{QStringLiteral("--address"), QStringLiteral("3"), QStringLiteral("scan")},
+         QStringLiteral("--address belongs to settings, records and monitor only")},
+        {{QStringLiteral("--from"), QStringLiteral("5"), QStringLiteral("records")},
+         QStringLiteral("--from belongs to scan only")},
+        {{QStringLiteral("--from"), QStringLiteral("9"), QStringLiteral("--to"), QStringLiteral("3"),
+          QStringLiteral("scan")},
+         QStringLiteral("--from 9 lies beyond --to 3")},
+        {{QStringLiteral("--to"), QStringLiteral("248"), QStringLiteral("scan")},
+         QStringLiteral("--to takes a whole number from 1 to 247")},
+        {{QStringLiteral("scan"), QStringLiteral("7")}, QStringLiteral("scan takes no arguments")},
         {{QStringLiteral("--port"), QString(), QStringLiteral("records")}, QStringLiteral("--port needs")},
         {{QStringLiteral("--interval"), QStringLiteral("5"), QStringLiteral("records")},
          QStringLiteral("--interval belongs to monitor only")},
@@ -75,7 +98,7 @@ TEST(CommandLine, CommandsAndTheirOptions)
          QStringLiteral("--csv is --format csv; it cannot go with --format jsonl")},
         {{QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("settings"), QStringLiteral("save"),
           QStringLiteral("f")},
-         QStringLiteral("--format belongs to records and monitor only")},
+         QStringLiteral("--format belongs to records, monitor and scan only")},
     };
     for (const auto& b : bad) {
         p = ParseCommandLine(QStringList{program} + b.args);

@@ -59,12 +59,18 @@ inline CliRun RunCli(const QStringList& args, const std::function<void()>& child
     return run;
 }
 
+// How the simulator answers: at once in one write, or at the line's pace
+// after its turnaround (--turnaround-ms), as a relay does.
+enum class SimPace { AtOnce, Line };
+
 // A simulator whose received frames go to a log in a test directory.
 struct LoggedSim {
-    explicit LoggedSim(std::vector<std::string> args = {})
+    explicit LoggedSim(std::vector<std::string> args = {}, SimPace pace = SimPace::AtOnce)
     {
         log = dir.filePath(QStringLiteral("frames.log"));
-        args.insert(args.end(), {"--no-pace", "--freeze", "--log", log.toStdString()});
+        if (pace == SimPace::AtOnce)
+            args.push_back("--no-pace");
+        args.insert(args.end(), {"--freeze", "--log", log.toStdString()});
         sim = std::make_unique<RelaySim>(args);
     }
     QString Port() const { return QString::fromStdString(sim->path()); }

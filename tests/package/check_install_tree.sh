@@ -74,14 +74,15 @@ complete_words() {
   bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _zashchita_cli; echo "${COMPREPLY[*]}"' \
     _ "$completion" zashchita-cli "$@"
 }
-[ "$(complete_words '')" = "settings records monitor" ] || fail "completion of the command: $(complete_words '')"
+[ "$(complete_words '')" = "settings records monitor scan" ] || fail "completion of the command: $(complete_words '')"
 [ "$(complete_words settings '')" = "save diff load" ] || fail "completion of settings: $(complete_words settings '')"
 [ "$(complete_words monitor --format '')" = "text csv jsonl" ] || fail "completion of --format"
-offered="$(complete_words settings load --) $(complete_words records --) $(complete_words monitor --)"
+offered="$(complete_words settings load --) $(complete_words records --) $(complete_words monitor --) $(complete_words scan --)"
 for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
   [[ " $offered " == *" $option "* ]] || fail "bash completion does not offer $option"
 done
 grep -q -- '--yes' <<<"$(complete_words records --)" && fail "bash completion offers --yes to records"
+grep -q -- '--address' <<<"$(complete_words scan --)" && fail "bash completion offers --address to scan"
 
 # The menu entry.
 desktop=$root/share/applications/zashchita.desktop

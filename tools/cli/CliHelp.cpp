@@ -53,10 +53,16 @@ const std::vector<CommandHelp>& Commands()
                         "value stored; then reads the block back and names every setting that does not hold "
                         "FILE's value. Mask bits the window gives the user no box for stay as the relay holds "
                         "them. The relay's own address (register 80) is written only with --include-address, "
-                        "and last."),
+                        "last, and only while no device answers at the new address; the relay is then read "
+                        "back at its new address. A relay that takes the new address at once, echoing from "
+                        "there or not at all, is confirmed by its register 80 read at the new address. When the "
+                        "port goes away, or SIGINT or SIGTERM arrives, the writes end with the one in flight (a "
+                        "second signal gives it up at once), and every setting is named as written, sent but "
+                        "not confirmed (the relay may hold it) or not sent."),
          QStringLiteral("0 done, nothing to do, or (without --yes) the writes printed; 1 the port or the relay "
-                        "failed: no answer, a refusal, another value stored, a setting that does not hold; 2 bad "
-                        "usage, a bad file or a value out of range, with nothing written.")},
+                        "failed: no answer, a refusal, another value stored, a setting that does not hold, the "
+                        "port gone; 2 bad usage, a bad file or a value out of range, with nothing written; 130 "
+                        "or 143 stopped by SIGINT or SIGTERM.")},
         {QStringLiteral("records"), kForRecords, QStringLiteral("records"),
          QStringLiteral("print the four event records"),
          QStringLiteral("Prints the four event records: the moment (the relay keeps no year: the PC's, or the "
@@ -73,16 +79,25 @@ const std::vector<CommandHelp>& Commands()
                         "PC's time in ISO 8601 with its UTC offset, until --seconds have passed or SIGINT or "
                         "SIGTERM arrives. A poll that fails gets a line too, with its reason, so that a gap shows "
                         "in the log."),
-         QStringLiteral("0 at least one reply came; 1 none came, or the output could not be written; 2 bad "
-                        "usage.")},
+         QStringLiteral("0 at least one reply came; 1 none came, the port went away, or the output could not be "
+                        "written; 2 bad usage.")},
+        {QStringLiteral("scan"), kForScan, QStringLiteral("scan [--from N] [--to N]"),
+         QStringLiteral("find the relays on the line: ask every address for the relay's own address register"),
+         QStringLiteral("Asks each address from --from to --to, once each with a short time-out (default 100 ms; "
+                        "--timeout and --retries change it), for register 80, the relay's own address, shows its "
+                        "progress on standard error, and prints every address that answered with the value of "
+                        "its register 80 as it is found; a device that answers with an exception is listed too, "
+                        "with the exception. Nothing is written."),
+         QStringLiteral("0 some device answered; 1 none answered, the port failed, or the output could not be "
+                        "written; 2 bad usage.")},
     };
     return commands;
 }
 
 const char* const kDescription =
     "Backs up, compares and restores the settings of a 0.4 kV motor-protection relay, "
-    "and reads its event records and live values, over a serial line (Modbus RTU, "
-    "9600 8N1, functions 3 and 6).";
+    "reads its event records and live values, and finds the relays on a line, over a "
+    "serial line (Modbus RTU, 9600 8N1, functions 3 and 6).";
 
 const char* const kPortMapping =
     "COMn (COM1 to COM96) opens $ZASHCHITA_COMn when set, else /dev/ttyUSB<n-1> when present, "
@@ -91,7 +106,7 @@ const char* const kPortMapping =
 const char* const kExitCodes =
     "Exit codes: 0 done; 1 the port or the relay failed, or a file could not be written; 2 bad usage or a "
     "bad file, with nothing written. settings diff: 0 the relay holds the file's settings, 1 they differ, "
-    "2 trouble.";
+    "2 trouble. settings load: 130 or 143 when SIGINT or SIGTERM stopped its writes.";
 
 // `text` broken into lines of at most kLineWidth, the first after `first`,
 // the others after `indent` blanks.
@@ -125,11 +140,19 @@ QString Paragraph(const QString& text)
 QString CommandNames(unsigned commands)
 {
     QStringList names;
-    for (const CommandHelp& c : Commands())
-        if (commands & c.bit)
-            names << c.words;
-    if (commands == kForSettings)
-        return QStringLiteral("settings");
+    bool settingsNamed = false;
+    for (const CommandHelp& c : Commands()) {
+        if (!(commands & c.bit))
+            continue;
+        // All three settings commands are "settings".
+        if ((c.bit & kForSettings) && (commands & kForSettings) == kForSettings) {
+            if (!settingsNamed)
+                names << QStringLiteral("settings");
+            settingsNamed = true;
+            continue;
+        }
+        names << c.words;
+    }
     if (names.size() < 2)
         return names.join(QString());
     return names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + names.last();
@@ -234,6 +257,7 @@ unsigned CommandBit(CliCommand command)
     case CliCommand::SettingsLoad: return kForLoad;
     case CliCommand::Records: return kForRecords;
     case CliCommand::Monitor: return kForMonitor;
+    case CliCommand::Scan: return kForScan;
     }
     return 0;
 }
@@ -244,7 +268,7 @@ const std::vector<OptionSpec>& CommandLineOptions()
         {{QStringLiteral("port")}, QStringLiteral("PATH|COMn"),
          QStringLiteral("The serial device: a path, or COM1 to COM96 as the window maps them (default COM1).")},
         {{QStringLiteral("address")}, QStringLiteral("N"),
-         QStringLiteral("The relay's slave address, 1 to 247 (default 1).")},
+         QStringLiteral("The relay's slave address, 1 to 247 (default 1)."), kForOneRelay},
         {{QStringLiteral("timeout")}, QStringLiteral("MS"),
          QStringLiteral("How long to wait for one reply, in ms, 10 to 60000 (default 500).")},
         {{QStringLiteral("retries")}, QStringLiteral("N"),
@@ -259,14 +283,19 @@ const std::vector<OptionSpec>& CommandLineOptions()
          QStringLiteral("Also write the relay's own address (register 80), last."), kForLoad},
         {{QStringLiteral("format")}, QStringLiteral("FORMAT"),
          QStringLiteral("text (default); csv, with a header line; or jsonl, one JSON object per line."),
-         kForRecords | kForMonitor},
-        {{QStringLiteral("csv")}, QString(), QStringLiteral("The same as --format csv."), kForRecords | kForMonitor},
+         kForRecords | kForMonitor | kForScan},
+        {{QStringLiteral("csv")}, QString(), QStringLiteral("The same as --format csv."),
+         kForRecords | kForMonitor | kForScan},
         {{QStringLiteral("interval")}, QStringLiteral("MS"),
          QStringLiteral("Start a poll every MS ms, 0 to 3600000; 0 polls as fast as the relay answers "
                         "(default 100)."),
          kForMonitor},
         {{QStringLiteral("seconds")}, QStringLiteral("N"),
          QStringLiteral("Stop after N seconds (default: run until interrupted)."), kForMonitor},
+        {{QStringLiteral("from")}, QStringLiteral("N"), QStringLiteral("The first address asked, 1 to 247 (default 1)."),
+         kForScan},
+        {{QStringLiteral("to")}, QStringLiteral("N"), QStringLiteral("The last address asked, 1 to 247 (default 247)."),
+         kForScan},
     };
     return options;
 }

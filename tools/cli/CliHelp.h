@@ -16,12 +16,14 @@ enum CommandSet : unsigned {
     kForLoad = 1u << 2,
     kForRecords = 1u << 3,
     kForMonitor = 1u << 4,
+    kForScan = 1u << 5,
     kForSettings = kForSave | kForDiff | kForLoad,
-    kForEvery = kForSettings | kForRecords | kForMonitor,
+    kForOneRelay = kForSettings | kForRecords | kForMonitor,   // the commands that talk to one address
+    kForEvery = kForOneRelay | kForScan,
 };
 
 unsigned CommandBit(CliCommand command);
-// "records and monitor", "settings load", "settings" for all three of them.
+// "records and monitor", "settings load"; "settings" for all three of them.
 QString CommandNames(unsigned commands);
 
 struct OptionSpec {

@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr int kMinAddress = 1;
-constexpr int kMaxAddress = 247;
+constexpr int kMinAddress = kFirstRelayAddress;
+constexpr int kMaxAddress = kLastRelayAddress;
 constexpr int kMinTimeoutMs = 10;
 constexpr int kMaxTimeoutMs = 60000;
 constexpr int kMaxRetries = 10;
@@ -86,12 +86,20 @@ bool ReadCommand(const QStringList& words, CliOptions& options, QString& error)
         options.file = words[2];
         return true;
     }
-    if (first == QLatin1String("records") || first == QLatin1String("monitor")) {
+    static const std::map<QString, CliCommand> plain{{QStringLiteral("records"), CliCommand::Records},
+                                                     {QStringLiteral("monitor"), CliCommand::Monitor},
+                                                     {QStringLiteral("scan"), CliCommand::Scan}};
+    if (const auto found = plain.find(first); found != plain.end()) {
         if (words.size() != 1) {
             error = QStringLiteral("%1 takes no arguments: \"%2\"").arg(first, words[1]);
             return false;
         }
-        options.command = first == QLatin1String("records") ? CliCommand::Records : CliCommand::Monitor;
+        options.command = found->second;
+        if (options.command == CliCommand::Scan) {
+            // Its own defaults; --timeout and --retries still set them.
+            options.timeoutMs = kScanTimeoutMs;
+            options.retries = kScanRetries;
+        }
         return true;
     }
     error = first.isEmpty() ? QStringLiteral("no command given")
@@ -189,9 +197,15 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments)
         || !ReadInt(p, "retries", 0, kMaxRetries, options.retries, error)
         || !ReadInt(p, "seconds", 1, kMaxSeconds, options.seconds, error)
         || !ReadInt(p, "interval", 0, kMaxIntervalMs, options.intervalMs, error)
+        || !ReadInt(p, "from", kMinAddress, kMaxAddress, options.scanFrom, error)
+        || !ReadInt(p, "to", kMinAddress, kMaxAddress, options.scanTo, error)
         || !ReadFormat(p, options.format, error)
         || !ReadPort(p, options.port, error))
         return parsed;
+    if (options.scanFrom > options.scanTo) {
+        error = QStringLiteral("--from %1 lies beyond --to %2").arg(options.scanFrom).arg(options.scanTo);
+        return parsed;
+    }
     options.trace = p.IsSet("trace");
     options.yes = p.IsSet("yes");
     options.includeAddress = p.IsSet("include-address");

@@ -1,31 +1,39 @@
 // The command line: a command (settings save|diff|load FILE, records,
-// monitor) and the options of the line and of each command.
+// monitor, scan) and the options of the line and of each command.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
-enum class CliCommand { SettingsSave, SettingsDiff, SettingsLoad, Records, Monitor };
+enum class CliCommand { SettingsSave, SettingsDiff, SettingsLoad, Records, Monitor, Scan };
 
-// How records and monitor print: lines for a person, CSV with a header line,
+// How records, monitor and scan print: lines for a person, CSV with a header line,
 // or one JSON object per line.
 enum class OutputFormat { Text, Csv, Jsonl };
 
 constexpr int kDefaultIntervalMs = 100;
+// scan asks each address once and waits briefly: a relay answers one
+// register within a few tens of milliseconds.
+constexpr int kScanTimeoutMs = 100;
+constexpr int kScanRetries = 0;
+constexpr int kFirstRelayAddress = 1;
+constexpr int kLastRelayAddress = 247;
 
 struct CliOptions {
     CliCommand command = CliCommand::Records;
     QString file;                       // settings commands; "-" is standard output for save
     QString port = QStringLiteral("COM1");
-    int address = 1;                    // the slave address the requests go to
+    int address = 1;                    // the slave address the requests go to (not scan)
     int timeoutMs = 500;                // wait for one reply
     int retries = 2;                    // a request unanswered or spoilt is sent again this often
     bool trace = false;
     bool yes = false;                   // settings load: really write
     bool includeAddress = false;        // settings load: also the relay's own address
-    OutputFormat format = OutputFormat::Text;   // records, monitor
+    OutputFormat format = OutputFormat::Text;   // records, monitor, scan
     int intervalMs = kDefaultIntervalMs;        // monitor: from the start of one poll to the next
     int seconds = 0;                    // monitor: 0 runs until interrupted
+    int scanFrom = kFirstRelayAddress;  // scan: the addresses asked, from and to
+    int scanTo = kLastRelayAddress;
 };
 
 struct ParsedCommandLine {

@@ -9,7 +9,7 @@ std::unique_ptr<RelayLink> OpenRelay(const CliOptions& options)
         LinkSettings{options.port, options.address, options.timeoutMs, options.retries});
     QString failure;
     if (!link->Open(failure)) {
-        ReportLine(failure);
+        Report(failure);
         return nullptr;
     }
     return link;
@@ -23,6 +23,7 @@ int RunCommand(const CliOptions& options)
     case CliCommand::SettingsLoad: return RunSettingsLoad(options);
     case CliCommand::Records: return RunRecords(options);
     case CliCommand::Monitor: return RunMonitor(options);
+    case CliCommand::Scan: return RunScan(options);
     }
     return kExitBadUsage;
 }

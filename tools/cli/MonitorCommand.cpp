@@ -213,6 +213,8 @@ int RunMonitor(const CliOptions& options)
             Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
             return kExitFailed;
         }
+        if (r.block.lineLost)
+            break;   // nothing more will come: the log ends with the loss
         // The next poll is due one interval after this one was; after a
         // slow poll it goes out at once, and no burst catches up.
         nextPollMs = std::max(nextPollMs + options.intervalMs, running.elapsed());
@@ -220,5 +222,5 @@ int RunMonitor(const CliOptions& options)
     }
     const double seconds = double(running.elapsed()) / kMillisPerSecond;
     Report(QStringLiteral("%1 replies and %2 failed polls in %3 s").arg(replies).arg(failures).arg(seconds, 0, 'f', 1));
-    return replies > 0 ? kExitDone : kExitRelayFailed;
+    return replies > 0 && !link->LineLost() ? kExitDone : kExitRelayFailed;
 }

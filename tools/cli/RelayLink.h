@@ -3,9 +3,11 @@
 // or a write of one register with function 6 confirmed only by its exact
 // echo. The session keeps the line's rules (silence before each request,
 // only an awaited frame is an answer), the time-out and the tries; this
-// class waits in the event loop for each answer.
+// class waits in the event loop for each answer. A line that goes away is
+// an outcome of the question under way, as is one abandoned on request.
 #pragma once
 
+#include <QEventLoop>
 #include <QString>
 
 #include <cstdint>
@@ -23,7 +25,11 @@ struct LinkSettings {
 // The registers read (block, values, At), or why not.
 struct BlockRead : RegisterValues {
     bool ok = false;
-    QString failure;                // why not, when !ok
+    bool refused = false;        // the relay answered with an exception: it is there
+    int exceptionCode = 0;       // refused
+    bool spoiltSeen = false;     // some try brought a frame that was no sound answer
+    bool lineLost = false;       // the port went away; nothing more can be asked
+    QString failure;             // why not, when !ok, in one line
 };
 
 enum class WriteOutcome {
@@ -31,12 +37,18 @@ enum class WriteOutcome {
     Altered,     // the relay echoed the register with another value: it stored that instead
     Refused,     // an exception reply
     NoEcho,      // no usable answer after every attempt
+    LineLost,    // the port went away before the answer
+    Abandoned,   // given up on request (a second stop signal) before the answer
 };
 
 struct RegisterWrite {
     WriteOutcome outcome = WriteOutcome::NoEcho;
     uint16_t stored = 0;      // Altered: the value the relay holds now
     int exceptionCode = 0;    // Refused
+    // The frame went out whole at least once: the relay may hold the value
+    // even without an answer. False when the line failed before the send.
+    bool sent = false;
+    QString failure;          // NoEcho, LineLost, Abandoned: why, in one line
 };
 
 // "4 (device failure)" for an exception code of a refusal.
@@ -50,25 +62,43 @@ public:
     RelayLink& operator=(const RelayLink&) = delete;
 
     // Opens the port 9600 8N1 as the window does. On failure returns false
-    // with the device tried and the system's reason in `failure`.
+    // with one line naming the device and the reason in `failure`.
     bool Open(QString& failure);
     QString DevicePath() const { return session_.DevicePath(); }
 
     int Address() const { return session_.State().SlaveAddress; }
     void SetAddress(int address) { session_.State().SlaveAddress = address; }
+    int TimeoutMs() const { return settings_.timeoutMs; }
+    int Tries() const { return settings_.retries + 1; }
 
-    // A line that goes away (a pulled adapter) throws EComPort from these,
-    // with the system's error code.
-    BlockRead Read(const RegisterBlock& block);
-    RegisterWrite Write(int reg, uint16_t value);
+    // `ask` may name another address, tries or time-out for this question.
+    BlockRead Read(const RegisterBlock& block, const AskOptions& ask = {});
+    RegisterWrite Write(int reg, uint16_t value, const AskOptions& ask = {});
+
+    // The time-out in session ticks for `ms` milliseconds.
+    static int TicksFor(int ms);
+
+    // Gives up the question under way at once and closes the line; later
+    // questions end as abandoned. For a handler the event loop runs while a
+    // question waits (a stop signal).
+    void Abandon();
+    bool Abandoned() const { return abandoned_; }
+
+    // The port went away: "the port went away: Input/output error".
+    bool LineLost() const { return lost_; }
+    QString LossText() const { return lossText_; }
 
 private:
-    // Runs the event loop until the question asked has its answer.
-    void WaitForAnswer();
+    // Runs the event loop until `ended`, the line's loss or Abandon().
+    void WaitFor(const bool& ended);
+    // "no reply from the relay at address 1 on /dev/ttyUSB0 (9600 8N1) to
+    // a read of registers 80 to 123 after 3 tries of 500 ms: check ...".
+    QString NoReplyText(const QString& what, const QString& question, int address, int tries, int timeoutMs) const;
 
     LinkSettings settings_;
     RelaySession session_;
-    bool answered_ = false;
+    QEventLoop loop_;
     bool lost_ = false;
-    int lostError_ = 0;
+    bool abandoned_ = false;
+    QString lossText_;
 };

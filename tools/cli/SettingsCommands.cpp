@@ -5,13 +5,14 @@
 #include <memory>
 #include <optional>
 
-#include "settings/AtomicFile.h"
 #include "Commands.h"
 #include "Console.h"
 #include "ExitCodes.h"
+#include "LoadWrites.h"
+#include "StopSignals.h"
+#include "settings/AtomicFile.h"
 #include "settings/IsoTime.h"
 #include "settings/SettingsPlan.h"
-#include "serial/ComPort.h"
 
 namespace {
 
@@ -68,62 +69,6 @@ std::optional<FileAndRelay> LoadFileAndReadRelay(const CliOptions& options, int 
     if (!relay)
         return std::nullopt;
     return FileAndRelay{std::move(*file), std::move(link), std::move(*relay)};
-}
-
-// Makes the writes in order; stops at the first one the relay does not
-// confirm with its exact echo. Returns whether all were confirmed.
-bool MakeWrites(RelayLink& link, const LoadPlan& plan)
-{
-    int made = 0;
-    for (const PlannedWrite& w : plan.writes) {
-        const SettingSpec& definition = *w.definition;
-        const RegisterWrite result = link.Write(definition.reg, w.to);
-        QString line;
-        switch (result.outcome) {
-        case WriteOutcome::Confirmed:
-            PrintLine(QStringLiteral("wrote %1: %2 -> %3")
-                          .arg(SettingLabel(definition), ValueWithUnit(definition, w.from), ValueWithUnit(definition, w.to)));
-            ++made;
-            continue;
-        case WriteOutcome::Refused:
-            line = QStringLiteral("refused %1: the relay answered %2 with exception %3")
-                       .arg(SettingLabel(definition), ValueWithUnit(definition, w.to), ExceptionText(result.exceptionCode));
-            break;
-        case WriteOutcome::Altered:
-            line = QStringLiteral("altered %1: the relay stored %2 instead of %3")
-                       .arg(SettingLabel(definition), ValueWithUnit(definition, result.stored), ValueWithUnit(definition, w.to));
-            break;
-        case WriteOutcome::NoEcho:
-            line = QStringLiteral("unconfirmed %1: no echo to the write of %2")
-                       .arg(SettingLabel(definition), ValueWithUnit(definition, w.to));
-            break;
-        }
-        PrintLine(line);
-        Report(QStringLiteral("stopped at %1 after %2 of %3 writes").arg(definition.name).arg(made)
-                       .arg(plan.writes.size()));
-        return false;
-    }
-    return true;
-}
-
-// Reads the block back; the relay's own address, when just written, may
-// have moved the relay to its new address.
-std::optional<BlockRead> ReadBack(RelayLink& link, const LoadPlan& plan)
-{
-    BlockRead read = link.Read(kSettingsBlock);
-    if (read.ok)
-        return read;
-    for (const PlannedWrite& w : plan.writes) {
-        if (w.definition->reg != kRelayAddressRegister || w.to == link.Address())
-            continue;
-        Report(QStringLiteral("%1; trying the relay's new address %2").arg(read.failure).arg(w.to));
-        link.SetAddress(w.to);
-        read = link.Read(kSettingsBlock);
-        if (read.ok)
-            return read;
-    }
-    Report(read.failure);
-    return std::nullopt;
 }
 
 // Every setting of the plan that does not read back as expected.
@@ -187,22 +132,17 @@ int RunSettingsSave(const CliOptions& options)
 
 int RunSettingsDiff(const CliOptions& options)
 {
-    try {
-        int exitCode = kExitDiffTrouble;
-        const std::optional<FileAndRelay> start = LoadFileAndReadRelay(options, kExitDiffTrouble, exitCode);
-        if (!start)
-            return kExitDiffTrouble;
-        const std::vector<SettingDifference> differences = Differences(start->file, start->relay);
-        for (const SettingDifference& d : differences)
-            PrintLine(DifferenceLine(d));
-        Report(QStringLiteral("%1 of the file's %2 settings differ").arg(differences.size())
-                   .arg(start->file.settings.size()));
-        return differences.empty() ? kExitDiffSame : kExitDiffer;
-    } catch (const EComPort& e) {
-        // Left to the caller, a failing device would end with 1, "they differ".
-        Report(QStringLiteral("the port failed: %1").arg(e.Message()));
+    // A port or relay that fails is trouble (2), never "they differ" (1).
+    int exitCode = kExitDiffTrouble;
+    const std::optional<FileAndRelay> start = LoadFileAndReadRelay(options, kExitDiffTrouble, exitCode);
+    if (!start)
         return kExitDiffTrouble;
-    }
+    const std::vector<SettingDifference> differences = Differences(start->file, start->relay);
+    for (const SettingDifference& d : differences)
+        PrintLine(DifferenceLine(d));
+    Report(QStringLiteral("%1 of the file's %2 settings differ").arg(differences.size())
+               .arg(start->file.settings.size()));
+    return differences.empty() ? kExitDiffSame : kExitDiffer;
 }
 
 int RunSettingsLoad(const CliOptions& options)
@@ -234,8 +174,15 @@ int RunSettingsLoad(const CliOptions& options)
         return kExitDone;
     }
 
-    const bool allConfirmed = MakeWrites(link, plan);
-    const std::optional<BlockRead> after = ReadBack(link, plan);
+    // A stop signal from here on ends the load after the write in flight (a
+    // second one at once), with what was and was not written.
+    StopSignals stop;
+    const WritesMade made = MakeWrites(link, plan, stop);
+    if (made.lineLost)
+        return kExitRelayFailed;
+    if (made.stopSignal != 0)
+        return StopSignals::ExitCode(made.stopSignal);
+    const std::optional<BlockRead> after = ReadBack(link, made);
     if (!after)
         return kExitRelayFailed;
     const int mismatches = ReportMismatches(plan, *after);
@@ -245,5 +192,5 @@ int RunSettingsLoad(const CliOptions& options)
         Report(QStringLiteral("read back: %1 settings do not hold the file's value").arg(mismatches));
     else
         Report(QStringLiteral("read back: the relay holds the file's settings"));
-    return allConfirmed && mismatches == 0 ? kExitDone : kExitRelayFailed;
+    return made.allConfirmed && mismatches == 0 ? kExitDone : kExitRelayFailed;
 }

@@ -11,6 +11,7 @@
 #include "Console.h"
 #include "ExitCodes.h"
 #include "serial/ComPort.h"
+#include "settings/AtomicFile.h"
 
 namespace {
 
@@ -39,8 +40,8 @@ int main(int argc, char** argv)
         std::fputs(parsed.text.toUtf8().constData(), stdout);
         return kExitDone;
     case ParsedCommandLine::Outcome::BadUsage:
-        ReportLine(QStringLiteral("zashchita-cli: %1").arg(parsed.text));
-        ReportLine(QStringLiteral("Try zashchita-cli --help."));
+        Report(parsed.text);
+        Report(QStringLiteral("try zashchita-cli --help"));
         return kExitBadUsage;
     case ParsedCommandLine::Outcome::Run:
         break;
@@ -50,8 +51,10 @@ int main(int argc, char** argv)
     try {
         return RunCommand(parsed.options);
     } catch (const EComPort& e) {
-        // The device failed under way: a pulled adapter, a closed line.
-        ReportLine(QStringLiteral("the port failed: %1").arg(e.Message()));
+        // The link reports a lost line as an outcome; should the port fail
+        // anywhere else, it is said in the program's words all the same.
+        Report(QStringLiteral("the port failed: %1").arg(e.OsErrorCode > 0 ? SystemReason(e.OsErrorCode)
+                                                                              : QStringLiteral("unknown reason")));
         return kExitRelayFailed;
     }
 }

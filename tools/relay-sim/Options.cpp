@@ -266,6 +266,19 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 return false;
             }
             out.clamp = uint16_t(v);
+        } else if (name == "--address-change") {
+            if (!takeValue())
+                return false;
+            if (value == "keep") {
+                out.addressChange = AddressChange::Keep;
+            } else if (value == "after-echo") {
+                out.addressChange = AddressChange::AfterEcho;
+            } else if (value == "at-once") {
+                out.addressChange = AddressChange::AtOnce;
+            } else {
+                error = "--address-change must be keep, after-echo or at-once, not '" + value + "'";
+                return false;
+            }
         } else if (name == "--gone-after") {
             double s = 0;
             if (!takeValue())

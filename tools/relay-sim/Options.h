@@ -18,6 +18,13 @@ enum class Serve {
     ModbusTcp, // --modbus-tcp: a Modbus TCP gateway, MBAP on the network side
 };
 
+// What a relay does when its own address (register 80) is written.
+enum class AddressChange {
+    Keep,      // stores it, keeps answering to its --address (takes it on restart)
+    AfterEcho, // echoes from the old address, then answers to the new one
+    AtOnce,    // answers to the new one at once: the echo comes from there
+};
+
 struct Options {
     Serve serve = Serve::Pty;
     int tcpPort = 0;                 // --tcp/--modbus-tcp PORT, 0: a free one
@@ -37,6 +44,7 @@ struct Options {
     double unaskedGapMs = 2.0;       // --unasked-gap-ms
     bool silent = false;             // --silent
     std::optional<uint16_t> clamp;   // --clamp
+    AddressChange addressChange = AddressChange::Keep; // --address-change
     std::vector<int> refusedWrites;  // --refuse-writes REG[,REG...], registers 0..255
     std::optional<double> goneAfterS; // --gone-after
     std::optional<uint64_t> rngStart; // --seed

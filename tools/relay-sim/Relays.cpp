@@ -82,6 +82,22 @@ int64_t Relays::nextTickNs() const
     return next;
 }
 
+void Relays::changeAddress(Relay& relay, Bytes& echo)
+{
+    const int to = (echo[4] << 8) | echo[5];
+    // An address no master could reach, or another relay's, is stored only.
+    constexpr int kLastAddress = 247;
+    if (options_.addressChange == AddressChange::Keep || to < 1 || to > kLastAddress || to == relay.address
+        || has(uint8_t(to)))
+        return;
+    relay.address = uint8_t(to);
+    if (options_.addressChange == AddressChange::AtOnce) {
+        echo.resize(echo.size() - 2);
+        echo[0] = uint8_t(to);
+        AppendCrc(echo);
+    }
+}
+
 Response Relays::respond(const Bytes& request, int64_t nowNs)
 {
     Response response;
@@ -100,6 +116,8 @@ Response Relays::respond(const Bytes& request, int64_t nowNs)
         // reads the written moment for a whole second.
         if (relay->nextTickNs >= 0 && IsAcceptedWrite(request, reply, reg::Second))
             relay->nextTickNs = nowNs + kSecondNs;
+        if (IsAcceptedWrite(request, reply, reg::SlaveAddress))
+            changeAddress(*relay, reply);
     }
 
     // The fault choices are drawn in this order whatever the transport, so a

@@ -52,6 +52,10 @@ private:
         int64_t nextTickNs = -1;
     };
 
+    // A write of register 80 accepted: the relay moves as --address-change
+    // says; at once, its echo comes from the new address.
+    void changeAddress(Relay& relay, Bytes& echo);
+
     const Options& options_;
     WriteRules writeRules_;
     std::vector<Relay> relays_;

@@ -9,6 +9,7 @@ const char* UsageText()
            [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE]
            [--exception RATE] [--truncate RATE] [--unasked RATE] [--unasked-gap-ms MS]
            [--silent] [--clamp VALUE] [--refuse-writes REG[,REG...]] [--gone-after SECONDS]
+           [--address-change keep|after-echo|at-once]
            [--seed N] [--freeze] [--set REG=VALUE]... [--record N=M,D,H,MI,S,STATUS,V1,...,V11]...
            [--log FILE] [--timing FILE]
            [--tcp PORT | --modbus-tcp PORT [--gateway-timeout-ms MS] [--gateway-path-unavailable]]
@@ -61,9 +62,10 @@ local time at start and ticking; a write of the second starts a new second),
 107), 128..195 four event records of 17 registers (month, day, hour, minute,
 second, status, then eleven values). Writable: 67..71 (clock; month 1..12,
 day 1..31, hour 0..23, minute 0..59, second 0..59, else exception 3) and
-80..123 (stored and echoed; register 80 is stored but the relay keeps
-answering to its --address). Writes elsewhere get exception 2, writes refused with
---refuse-writes exception 4.
+80..123 (stored and echoed; register 80 is stored and, unless
+--address-change says otherwise, the relay keeps answering to its --address).
+Writes elsewhere get exception 2, writes refused with --refuse-writes
+exception 4.
 
 The built-in event records try the master's date handling:
   1  31 December 23:59:58: later in the year than any moment before the last
@@ -115,6 +117,12 @@ Options:
                        0x hex) is answered with exception 4, device failure
                        (function 0x86), and leaves the register as it was;
                        may be repeated
+  --address-change MODE what a write of register 80 (the relay's own address,
+                       1..247 and no other relay's) does: keep (default) stores
+                       it and keeps answering to --address, as a relay that
+                       takes it on restart; after-echo echoes from the old
+                       address, then answers to the new one; at-once answers
+                       to the new one at once, its echo included
   --gone-after SECONDS after that time close the pty as a pulled adapter would,
                        remove the link and exit 0 (with --tcp or --modbus-tcp:
                        close the connection and the listening port, and exit 0)
