@@ -63,7 +63,7 @@ TEST(CommandLine, CommandsAndTheirOptions)
         {{QStringLiteral("--seconds"), QStringLiteral("5"), QStringLiteral("records")},
          QStringLiteral("--seconds belongs to monitor only")},
         {{QStringLiteral("--csv"), QStringLiteral("settings"), QStringLiteral("diff"), QStringLiteral("f")},
-         QStringLiteral("--csv belongs to records and monitor only")},
+         QStringLiteral("--csv belongs to records, monitor and journal only")},
         {{QStringLiteral("--port"), QString(), QStringLiteral("records")}, QStringLiteral("--port needs")},
         {{QStringLiteral("--interval"), QStringLiteral("5"), QStringLiteral("records")},
          QStringLiteral("--interval belongs to monitor only")},

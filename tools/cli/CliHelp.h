@@ -16,6 +16,7 @@ enum CommandSet : unsigned {
     kForLoad = 1u << 2,
     kForRecords = 1u << 3,
     kForMonitor = 1u << 4,
+    kForJournal = 1u << 5,   // reads no relay: none of the line's options
     kForSettings = kForSave | kForDiff | kForLoad,
     kForEvery = kForSettings | kForRecords | kForMonitor,
 };

@@ -86,12 +86,14 @@ bool ReadCommand(const QStringList& words, CliOptions& options, QString& error)
         options.file = words[2];
         return true;
     }
-    if (first == QLatin1String("records") || first == QLatin1String("monitor")) {
+    if (first == QLatin1String("records") || first == QLatin1String("monitor") || first == QLatin1String("journal")) {
         if (words.size() != 1) {
             error = QStringLiteral("%1 takes no arguments: \"%2\"").arg(first, words[1]);
             return false;
         }
-        options.command = first == QLatin1String("records") ? CliCommand::Records : CliCommand::Monitor;
+        options.command = first == QLatin1String("records")   ? CliCommand::Records
+                          : first == QLatin1String("monitor") ? CliCommand::Monitor
+                                                              : CliCommand::Journal;
         return true;
     }
     error = first.isEmpty() ? QStringLiteral("no command given")

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-enum class CliCommand { SettingsSave, SettingsDiff, SettingsLoad, Records, Monitor };
+enum class CliCommand { SettingsSave, SettingsDiff, SettingsLoad, Records, Monitor, Journal };
 
 // How records and monitor print: lines for a person, CSV with a header line,
 // or one JSON object per line.

@@ -11,6 +11,7 @@ int RunSettingsDiff(const CliOptions& options);
 int RunSettingsLoad(const CliOptions& options);
 int RunRecords(const CliOptions& options);
 int RunMonitor(const CliOptions& options);
+int RunJournal(const CliOptions& options);
 
 // The command the options name.
 int RunCommand(const CliOptions& options);

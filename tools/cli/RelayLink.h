@@ -55,6 +55,7 @@ public:
     QString DevicePath() const { return session_.DevicePath(); }
 
     int Address() const { return session_.State().SlaveAddress; }
+    RelaySession& Session() { return session_; }
     void SetAddress(int address) { session_.State().SlaveAddress = address; }
 
     // A line that goes away (a pulled adapter) throws EComPort from these,
