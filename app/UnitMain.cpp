@@ -25,6 +25,7 @@
 #include "serial/PortMessages.h"
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
+#include "app/settings/SettingsActions.h"
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/SetpointsConfig.h"
 #include "exchanges/Masks.h"
@@ -75,6 +76,7 @@ TForm1::TForm1(QWidget* parent)
     bindControls();
     wireHandlers();
     wireSession();
+    settingsActions_ = new SettingsActions(this);
     Timer1->start();
 }
 
@@ -352,6 +354,11 @@ void TForm1::blockRead(const RegisterValues& reply)
         {pmReadProtokol, &TForm1::ReadProtokolReceive},
         {pmReadMask, &TForm1::ReadMaskReceive},
     };
+    // A reply to a question asked besides the polling (a fresh read for a
+    // settings file) carries a block of its own: it is no exchange's to show.
+    const Exchange* exchange = FindExchange(reply.mode);
+    if (!exchange || std::find(exchange->blocks.begin(), exchange->blocks.end(), reply.block) == exchange->blocks.end())
+        return;
     for (const auto& d : decoders)
         if (d.mode == reply.mode)
             (this->*d.decode)(reply);
