@@ -245,6 +245,8 @@ TEST_F(WindowSettings, SaveCompareAndLoadAgainstTheSimulatorAndTheCompanion)
     EXPECT_TRUE(dialog->Ticked("SE2") && dialog->Ticked("NSE3"));
     QTest::qWait(300);
     EXPECT_TRUE(LoggedWrites().empty()) << "nothing is written before the click";
+    dialog->OnlyDifferences()->setChecked(true);
+    Picture(dialog, "settings-load.png");
     QTest::mouseClick(dialog->WriteButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->LastLoad() && !dialog->Busy(); }, kWaitMs));
     EXPECT_EQ(LoggedWrites(), (std::vector<Frame>{WriteFrame(81, regs.at(81)), WriteFrame(112, regs.at(112))}));
@@ -254,7 +256,6 @@ TEST_F(WindowSettings, SaveCompareAndLoadAgainstTheSimulatorAndTheCompanion)
     EXPECT_TRUE(dialog->windowTitle().endsWith(QStringLiteral("различий: 0")));
     EXPECT_TRUE(dialog->Status()->toPlainText().endsWith(QStringLiteral("Прочитано из защиты после записи: различий 0.")))
         << dialog->Status()->toPlainText().toStdString();
-    Picture(dialog, "settings-load.png");
     Close(dialog);
 
     dialog = Compared(Qt::Key_D);
