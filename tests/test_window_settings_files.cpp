@@ -339,6 +339,27 @@ TEST_F(WindowSettings, ARefusalStopsTheLoadAndTheAddressNeedsItsOwnTick)
     Close(shown);
 }
 
+// A relay that stores another value than asked for stops the load as a refusal does.
+TEST_F(WindowSettings, AClampedEchoStopsTheLoad)
+{
+    Start({"--clamp", "5000"});
+    EnterPage(1);
+    chosen = FileWith("clamped.json", {{82, 6000}, {83, 333}});
+    SettingsDialog* dialog = Compared(Qt::Key_O);
+    ASSERT_TRUE(dialog);
+    QTest::mouseClick(dialog->WriteButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->LastLoad() && !dialog->Busy(); }, kWaitMs));
+    EXPECT_EQ(LoggedWrites(), (std::vector<Frame>{WriteFrame(82, 6000)}));
+    EXPECT_TRUE(dialog->Status()->toPlainText().contains(QStringLiteral("защита записала 5000 мс вместо 6000 мс")))
+        << dialog->Status()->toPlainText().toStdString();
+    ASSERT_EQ(dialog->LastLoad()->notWritten.size(), 2u);
+    Close(dialog);
+    const std::vector<JournalEntry> journal = Journal();
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].outcome, JournalOutcome::Altered);
+    EXPECT_EQ(journal[0].stored, 5000);
+}
+
 // A damaged file, or one naming a setting there is none of, is refused with
 // the companion's messages before anything is sent; a value the window could
 // not write refuses the whole load.
