@@ -25,6 +25,7 @@
 #include "serial/PortMessages.h"
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
+#include "app/settings/SettingsActions.h"
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/SetpointsConfig.h"
 #include "exchanges/Masks.h"
@@ -75,6 +76,7 @@ TForm1::TForm1(QWidget* parent)
     bindControls();
     wireHandlers();
     wireSession();
+    settingsActions_ = new SettingsActions(this);
     Timer1->start();
 }
 

@@ -23,6 +23,7 @@ class QMenu;
 class QPushButton;
 class QTimeEdit;
 class QTimer;
+class SettingsActions;
 class TComLed;
 class TLedIndicator;
 class TPageControl;
@@ -162,6 +163,7 @@ private:
     void chooseSettingsBlock(uint8_t context);
 
     RelaySession* session_ = nullptr;
+    SettingsActions* settingsActions_ = nullptr;   // settings files, sheet and journal of the pages 1 and 2
     QHash<QString, QWidget*> controls_;
     RegisterMap registers_;
     QObject* confirmedSetting_ = nullptr;   // the control whose value the setting write carries

@@ -1,10 +1,12 @@
 # Installs, from Debian's packages, whatever the build, the tests and the demo
 # need and the machine lacks. dpkg-dev (dpkg-shlibdeps), desktop-file-utils and
-# lintian are for making and checking the Debian package. Sourced by test.sh and run.sh.
+# lintian are for making and checking the Debian package; poppler-utils (pdftotext)
+# reads the settings sheet back in its test. Sourced by test.sh and run.sh.
 ZASHCHITA_PACKAGES=(
   g++ make cmake pkg-config
   qt6-base-dev qt6-qpa-plugins libgtest-dev libmodbus-dev
   fonts-liberation2 fontconfig
+  poppler-utils
   dpkg-dev desktop-file-utils lintian
 )
 ZASHCHITA_DEMO_PACKAGES=(xvfb xauth imagemagick)

@@ -27,6 +27,8 @@ struct SettingValue {
 struct SettingsFile {
     QString saved;      // local time of the save, ISO 8601 with its UTC offset
     int address = 0;    // the slave address the settings were read from
+    QString port;       // informative, written when known: the port they were read over
+    QString program;    // informative, written when known: the program and its version
     std::vector<SettingValue> settings;   // register order; a file may hold only some
 };
 

@@ -142,6 +142,10 @@ QByteArray IniSettingsText(const SettingsFile& file)
     text += Line(QStringLiteral("version"), QString::number(kSettingsFormatVersion));
     text += Line(QStringLiteral("saved"), file.saved);
     text += Line(QStringLiteral("address"), QString::number(file.address));
+    if (!file.port.isEmpty())
+        text += Line(QStringLiteral("port"), file.port);
+    if (!file.program.isEmpty())
+        text += Line(QStringLiteral("program"), file.program);
     for (const SettingValue& s : file.settings) {
         const SettingSpec& definition = *s.definition;
         text += "\n[" + definition.name.toUtf8() + "]\n";

@@ -175,6 +175,10 @@ QByteArray JsonSettingsText(const SettingsFile& file)
     text += "  \"version\": " + QByteArray::number(kSettingsFormatVersion) + ",\n";
     text += "  \"saved\": " + Quoted(file.saved) + ",\n";
     text += "  \"address\": " + QByteArray::number(file.address) + ",\n";
+    if (!file.port.isEmpty())
+        text += "  \"port\": " + Quoted(file.port) + ",\n";
+    if (!file.program.isEmpty())
+        text += "  \"program\": " + Quoted(file.program) + ",\n";
     text += "  \"settings\": [\n";
     for (size_t i = 0; i < file.settings.size(); ++i) {
         const SettingSpec& definition = *file.settings[i].definition;

@@ -76,7 +76,7 @@ TEST(CommandLine, CommandsAndTheirOptions)
         {{QStringLiteral("--seconds"), QStringLiteral("5"), QStringLiteral("records")},
          QStringLiteral("--seconds belongs to monitor only")},
         {{QStringLiteral("--csv"), QStringLiteral("settings"), QStringLiteral("diff"), QStringLiteral("f")},
-         QStringLiteral("--csv belongs to records, monitor and scan only")},
+         QStringLiteral("--csv belongs to records, monitor, scan and journal only")},
         {{QStringLiteral("--address"), QStringLiteral("3"), QStringLiteral("scan")},
          QStringLiteral("--address belongs to settings, records and monitor only")},
         {{QStringLiteral("--from"), QStringLiteral("5"), QStringLiteral("records")},

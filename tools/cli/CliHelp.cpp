@@ -90,6 +90,18 @@ const std::vector<CommandHelp>& Commands()
                         "with the exception. Nothing is written."),
          QStringLiteral("0 some device answered; 1 none answered, the port failed, or the output could not be "
                         "written; 2 bad usage.")},
+        {QStringLiteral("journal"), kForJournal, QStringLiteral("journal [--csv]"),
+         QStringLiteral("print the journal of every write the window and this program made to a relay"),
+         QStringLiteral("Prints the journal of writes, oldest first: for every register write that the window or "
+                        "this program made, the PC's time in ISO 8601 with its UTC offset, the program, the "
+                        "device, the relay's address, the register with its setting's name and caption, the value "
+                        "before (as last read; ? when it was not), the value asked for and how the relay answered "
+                        "(echoed, refused with its exception, stored another value, no answer). The journal is "
+                        "$XDG_DATA_HOME/zashchita/journal.jsonl (~/.local/share/zashchita/journal.jsonl when "
+                        "XDG_DATA_HOME is not set), one JSON object per line, with up to three older files beside "
+                        "it (.1 the newest). The port is not opened: the line's options are refused."),
+         QStringLiteral("0 done, also for an empty journal; 1 the journal could not be read, or the output could "
+                        "not be written; 2 bad usage.")},
     };
     return commands;
 }
@@ -258,6 +270,7 @@ unsigned CommandBit(CliCommand command)
     case CliCommand::Records: return kForRecords;
     case CliCommand::Monitor: return kForMonitor;
     case CliCommand::Scan: return kForScan;
+    case CliCommand::Journal: return kForJournal;
     }
     return 0;
 }
@@ -285,7 +298,7 @@ const std::vector<OptionSpec>& CommandLineOptions()
          QStringLiteral("text (default); csv, with a header line; or jsonl, one JSON object per line."),
          kForRecords | kForMonitor | kForScan},
         {{QStringLiteral("csv")}, QString(), QStringLiteral("The same as --format csv."),
-         kForRecords | kForMonitor | kForScan},
+         kForRecords | kForMonitor | kForScan | kForJournal},
         {{QStringLiteral("interval")}, QStringLiteral("MS"),
          QStringLiteral("Start a poll every MS ms, 0 to 3600000; 0 polls as fast as the relay answers "
                         "(default 100)."),

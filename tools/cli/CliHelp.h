@@ -17,6 +17,7 @@ enum CommandSet : unsigned {
     kForRecords = 1u << 3,
     kForMonitor = 1u << 4,
     kForScan = 1u << 5,
+    kForJournal = 1u << 6,   // reads no relay: none of the line's options
     kForSettings = kForSave | kForDiff | kForLoad,
     kForOneRelay = kForSettings | kForRecords | kForMonitor,   // the commands that talk to one address
     kForEvery = kForOneRelay | kForScan,

@@ -88,7 +88,8 @@ bool ReadCommand(const QStringList& words, CliOptions& options, QString& error)
     }
     static const std::map<QString, CliCommand> plain{{QStringLiteral("records"), CliCommand::Records},
                                                      {QStringLiteral("monitor"), CliCommand::Monitor},
-                                                     {QStringLiteral("scan"), CliCommand::Scan}};
+                                                     {QStringLiteral("scan"), CliCommand::Scan},
+                                                     {QStringLiteral("journal"), CliCommand::Journal}};
     if (const auto found = plain.find(first); found != plain.end()) {
         if (words.size() != 1) {
             error = QStringLiteral("%1 takes no arguments: \"%2\"").arg(first, words[1]);

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-enum class CliCommand { SettingsSave, SettingsDiff, SettingsLoad, Records, Monitor, Scan };
+enum class CliCommand { SettingsSave, SettingsDiff, SettingsLoad, Records, Monitor, Scan, Journal };
 
 // How records, monitor and scan print: lines for a person, CSV with a header line,
 // or one JSON object per line.

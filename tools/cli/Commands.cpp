@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ExitCodes.h"
+#include "settings/JournalRecorder.h"
 
 std::unique_ptr<RelayLink> OpenRelay(const CliOptions& options)
 {
@@ -12,6 +13,12 @@ std::unique_ptr<RelayLink> OpenRelay(const CliOptions& options)
         Report(failure);
         return nullptr;
     }
+    // Every write this program makes goes into the journal of writes; one
+    // that cannot be journalled is still made, and that is told once.
+    auto* journal = new JournalRecorder(link->Session(), QStringLiteral("zashchita-cli"), JournalPath(), &link->Session());
+    QObject::connect(journal, &JournalRecorder::journalFailed, [](const QString& path, const QString& reason) {
+        Report(QStringLiteral("cannot write the journal %1: %2; the writes to the relay go on without it").arg(path, reason));
+    });
     return link;
 }
 
@@ -24,6 +31,7 @@ int RunCommand(const CliOptions& options)
     case CliCommand::Records: return RunRecords(options);
     case CliCommand::Monitor: return RunMonitor(options);
     case CliCommand::Scan: return RunScan(options);
+    case CliCommand::Journal: return RunJournal(options);
     }
     return kExitBadUsage;
 }

@@ -12,6 +12,7 @@ int RunSettingsLoad(const CliOptions& options);
 int RunRecords(const CliOptions& options);
 int RunMonitor(const CliOptions& options);
 int RunScan(const CliOptions& options);
+int RunJournal(const CliOptions& options);
 
 // The command the options name.
 int RunCommand(const CliOptions& options);

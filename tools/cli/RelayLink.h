@@ -67,6 +67,7 @@ public:
     QString DevicePath() const { return session_.DevicePath(); }
 
     int Address() const { return session_.State().SlaveAddress; }
+    RelaySession& Session() { return session_; }
     void SetAddress(int address) { session_.State().SlaveAddress = address; }
     int TimeoutMs() const { return settings_.timeoutMs; }
     int Tries() const { return settings_.retries + 1; }

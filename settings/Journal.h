@@ -1,0 +1,78 @@
+// The journal of writes: one JSON line for every register write that the
+// window or the companion made to a relay, appended to a file in the user's
+// data folder ($XDG_DATA_HOME/zashchita/journal.jsonl). Each line says when,
+// from which program, over which device, to which relay and register, what
+// the register held before (as last read), what was asked for, and how the
+// relay answered. The file is appended to and synced line by line and
+// rotated when it grows past kJournalRotateBytes; the older files are kept
+// beside it as journal.jsonl.1 (the newest) to journal.jsonl.N.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+constexpr qint64 kJournalRotateBytes = 1024 * 1024;
+constexpr int kJournalKeptFiles = 3;
+
+enum class JournalOutcome {
+    Echoed,     // the relay echoed the write: it holds the value
+    Refused,    // the relay refused it with an exception code
+    Altered,    // the relay stored another value
+    NoAnswer,   // no answer after every try
+};
+
+struct JournalEntry {
+    QString time;      // ISO 8601 with the UTC offset, to the millisecond
+    QString program;   // "zashchita" or "zashchita-cli"
+    QString device;    // the serial device the frame went out on
+    int address = 0;   // the relay's slave address the frame went to
+    int reg = -1;
+    QString name;      // the setting's name (SE2, NSE1, EditMask1, clock.month), empty if none
+    QString caption;
+    std::optional<uint16_t> before;   // the register's value as last read, if it was
+    uint16_t value = 0;               // what was asked for
+    JournalOutcome outcome = JournalOutcome::NoAnswer;
+    int exceptionCode = 0;            // Refused
+    uint16_t stored = 0;              // Altered
+    int tries = 0;                    // sends of the frame, when known
+};
+
+// The name and caption of a register a write goes to: a setting or mask of
+// the settings block, or a field of the relay's clock; empty when neither.
+void WrittenRegisterName(int reg, QString& name, QString& caption);
+
+// The outcome as a word of the file ("echoed", "refused", "altered",
+// "no answer"), and as a line for a person: "refused: exception 4",
+// "the relay stored 500", "no answer after 3 tries".
+QString OutcomeWord(JournalOutcome outcome);
+QString OutcomeText(const JournalEntry& entry);
+
+// One line of the file, ending in a line feed; and back (false for a line
+// that is no entry).
+QByteArray JournalLine(const JournalEntry& entry);
+bool ParseJournalLine(const QByteArray& line, JournalEntry& entry);
+
+// $XDG_DATA_HOME/zashchita/journal.jsonl, or ~/.local/share/zashchita/...
+// when XDG_DATA_HOME is unset, empty or not an absolute path.
+QString JournalPath();
+
+// Appends `line` to the journal at `path`, creating its folder and the file
+// (owner only) as needed, and rotating the file first when the line would
+// take it past kJournalRotateBytes. The line is written with one call and
+// synced before this returns. Another process appending at the same time
+// waits for the folder's lock. False with the system's reason on failure;
+// the journal then holds no part of the line.
+bool AppendJournalLine(const QString& path, const QByteArray& line, QString& reason,
+                       qint64 rotateBytes = kJournalRotateBytes);
+
+struct JournalRead {
+    std::vector<JournalEntry> entries;   // oldest first, over the rotated files too
+    int unreadable = 0;                  // lines that are no entry
+    QString failure;                     // a file that exists and cannot be read
+};
+JournalRead ReadJournal(const QString& path);
