@@ -49,8 +49,10 @@ bool RelayLink::Open(QString& failure)
     try {
         session_.Open(settings_.port);
     } catch (const EComPort& e) {
+        // what(): the port's message, or the reason a network line gives
+        // where the system has no error number (a host name unknown).
         failure = QStringLiteral("cannot open the port\n%1")
-                      .arg(PortFailureDetail(session_.DevicePath(), e.OsErrorCode, e.Message()));
+                      .arg(PortFailureDetail(session_.DevicePath(), e.OsErrorCode, QString::fromUtf8(e.what())));
         return false;
     }
     return true;
