@@ -16,9 +16,11 @@
 #include <QTimeEdit>
 #include <QTimer>
 
+#include "app/AddressSearch.h"
 #include "app/ComLed.h"
 #include "app/ComboBox.h"
 #include "app/LedIndicator.h"
+#include "app/LineLamp.h"
 #include "exchanges/LocaleFormats.h"
 #include "app/MessageBoxes.h"
 #include "app/PageControl.h"
@@ -75,6 +77,8 @@ TForm1::TForm1(QWidget* parent)
     bindControls();
     wireHandlers();
     wireSession();
+    FollowSessionLine(ComLed, session_);
+    new AddressSearch(*session_, SEAddres, this);
     Timer1->start();
 }
 
@@ -287,11 +291,11 @@ void TForm1::OpenComPort()
             followRelay(reg);
     } catch (const EComPort& e) {
         ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
-                                PortFailureDetail(ComPort->DevicePath(), e.OsErrorCode,
+                                PortFailureDetail(session_->DevicePath(), e.OsErrorCode,
                                                   QString::fromUtf8(e.what()))});
     } catch (const std::exception& e) {
         ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
-                                PortFailureDetail(ComPort->DevicePath(), 0, QString::fromUtf8(e.what()))});
+                                PortFailureDetail(session_->DevicePath(), 0, QString::fromUtf8(e.what()))});
     }
 }
 
@@ -317,7 +321,7 @@ void TForm1::ComPortLost(int osError, const QString& reason)
 {
     if (destroying_ || !session_->IsOpen())
         return;   // already closed: one message per loss
-    const QString path = ComPort->DevicePath();
+    const QString path = session_->DevicePath();
     CloseComPort();
     ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Связь с СОМ портом потеряна"),
                             PortFailureDetail(path, osError, reason)});
