@@ -54,7 +54,7 @@ int AduLength(const uint8_t* bytes, int count)
     if (count < kHeaderLength)
         return 0;
     const int length = Word(bytes + 4);
-    if (length < kMinLength || length > kMaxLength)
+    if (Word(bytes + 2) != 0 || length < kMinLength || length > kMaxLength)
         return -1;
     return kHeaderLength - 1 + length;
 }
@@ -63,8 +63,10 @@ Reply Judge(const Awaited& awaited, const uint8_t* adu, int count)
 {
     if (count < kHeaderLength + 1 || AduLength(adu, count) != count)
         return Reply::NotAnswer;
+    if (Word(adu) != awaited.transaction)
+        return Reply::OtherTransaction;
     const int length = Word(adu + 4);
-    if (Word(adu) != awaited.transaction || Word(adu + 2) != 0 || adu[kUnitAt] != awaited.unit)
+    if (adu[kUnitAt] != awaited.unit)
         return Reply::NotAnswer;
     const uint8_t function = adu[kFunctionAt];
     if (function == (awaited.function | kExceptionBit) && length == kExceptionLength) {

@@ -33,14 +33,16 @@ struct Awaited {
 Awaited AwaitedFor(uint16_t transaction, const uint8_t* rtu);
 
 // The whole length of the ADU whose first `count` bytes are at `bytes`: 0
-// while its header is not in; -1 when its length field is out of bounds, so
-// that the stream cannot be followed any further.
+// while its header is not in; -1 when the header is no MBAP header (another
+// protocol, or a length out of bounds), so that the stream cannot be
+// followed any further.
 int AduLength(const uint8_t* bytes, int count);
 
 enum class Reply {
-    Answer,           // the relay's answer to the request (or its refusal)
-    NotAnswer,        // another transaction, protocol or unit, or a length that does not fit
-    GatewayNoReply,   // the gateway's exception 0x0A or 0x0B: the relay did not answer
+    Answer,             // the relay's answer to the request (or its refusal)
+    NotAnswer,          // the transaction's reply, but of another unit, function or length
+    OtherTransaction,   // the reply of another transaction (a late or a doubled one)
+    GatewayNoReply,     // the gateway's exception 0x0A or 0x0B: the relay did not answer
 };
 // What the whole ADU `adu` of `count` bytes is to the request awaited.
 Reply Judge(const Awaited& awaited, const uint8_t* adu, int count);

@@ -284,15 +284,19 @@ void MbapLine::TakeIn(const uint8_t* bytes, int count)
     for (;;) {
         const int length = mbap::AduLength(in_.data(), int(in_.size()));
         if (length < 0) {
-            // A length no frame can have: the stream cannot be followed;
+            // No MBAP header: the stream cannot be followed. Whatever the
+            // dropped bytes held, the request awaiting has had its reply;
             // the next reply starts afresh.
             TraceWireIn(in_.data(), int(in_.size()), "no MBAP frame, dropped");
             in_.clear();
+            awaiting_ = false;
             return;
         }
         if (length == 0 || int(in_.size()) < length)
             return;
-        const mbap::Reply reply = awaiting_ ? mbap::Judge(awaited_, in_.data(), length) : mbap::Reply::NotAnswer;
+        // A gateway replies once to each transaction: after that reply,
+        // whatever it was, nothing more of the transaction is an answer.
+        const mbap::Reply reply = awaiting_ ? mbap::Judge(awaited_, in_.data(), length) : mbap::Reply::OtherTransaction;
         switch (reply) {
         case mbap::Reply::Answer: {
             awaiting_ = false;
@@ -306,7 +310,11 @@ void MbapLine::TakeIn(const uint8_t* bytes, int count)
             TraceWireIn(in_.data(), length, "gateway exception: no reply from the relay");
             break;
         case mbap::Reply::NotAnswer:
+            awaiting_ = false;
             TraceWireIn(in_.data(), length, "not an answer, dropped");
+            break;
+        case mbap::Reply::OtherTransaction:
+            TraceWireIn(in_.data(), length, "another transaction, dropped");
             break;
         }
         in_.erase(in_.begin(), in_.begin() + length);

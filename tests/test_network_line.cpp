@@ -80,6 +80,8 @@ TEST(MbapFraming, RequestsAndTheRepliesThatAnswerThem)
     EXPECT_EQ(mbap::AduLength(tooLong.data(), 7), -1);
     const Bytes tooShort{0, 1, 0, 0, 0, 1, 1};
     EXPECT_EQ(mbap::AduLength(tooShort.data(), 7), -1);
+    const Bytes otherProtocol{0, 1, 0, 1, 0, 7, 1};
+    EXPECT_EQ(mbap::AduLength(otherProtocol.data(), 7), -1);
 
     const Bytes twoRegisters = RelaySim::readRequest(7, 80, 2);
     const mbap::Awaited awaited = mbap::AwaitedFor(0x1234, twoRegisters.data());
@@ -92,7 +94,7 @@ TEST(MbapFraming, RequestsAndTheRepliesThatAnswerThem)
         mbap::Reply expected;
     };
     const Case cases[] = {
-        {"another transaction", {0x12, 0x33, 0, 0, 0, 7, 7, 3, 4, 0, 1, 0, 2}, mbap::Reply::NotAnswer},
+        {"another transaction", {0x12, 0x33, 0, 0, 0, 7, 7, 3, 4, 0, 1, 0, 2}, mbap::Reply::OtherTransaction},
         {"another protocol", {0x12, 0x34, 0, 1, 0, 7, 7, 3, 4, 0, 1, 0, 2}, mbap::Reply::NotAnswer},
         {"another unit", {0x12, 0x34, 0, 0, 0, 7, 8, 3, 4, 0, 1, 0, 2}, mbap::Reply::NotAnswer},
         {"another register count", {0x12, 0x34, 0, 0, 0, 5, 7, 3, 2, 0, 1}, mbap::Reply::NotAnswer},
@@ -206,8 +208,9 @@ TEST_F(SocketPairLine, GatewayReplySplitAtEveryByteBoundaryIsTakenWhole)
 }
 
 // Each request has a transaction id of its own: a reply that carries another
-// (a late one, a doubled one) or another protocol, unit or length is dropped,
-// and only the reply of the request awaited is the answer.
+// (a late one, a doubled one) is dropped, and only the reply of the request
+// awaited is the answer. A gateway replies once to a transaction: once its
+// reply has come, nothing more with that id is an answer.
 TEST_F(SocketPairLine, GatewayReplyOfAnotherTransactionIsIgnored)
 {
     Start(true);
@@ -215,13 +218,9 @@ TEST_F(SocketPairLine, GatewayReplyOfAnotherTransactionIsIgnored)
     Bytes request = Request(12);
     ASSERT_EQ(request.size(), 12u);
     const uint8_t hi = request[0], lo = request[1];
-    const uint8_t other = uint8_t(lo + 1);
-    // A foreign transaction, protocol, unit and length, each holding the
-    // marker 0xBEEF; then the answer, then the answer once more.
-    Send({hi, other, 0, 0, 0, 7, 7, 3, 4, 0xBE, 0xEF, 0xBE, 0xEF});
-    Send({hi, lo, 0, 1, 0, 7, 7, 3, 4, 0xBE, 0xEF, 0xBE, 0xEF});
-    Send({hi, lo, 0, 0, 0, 7, 8, 3, 4, 0xBE, 0xEF, 0xBE, 0xEF});
-    Send({hi, lo, 0, 0, 0, 5, 7, 3, 2, 0xBE, 0xEF});
+    // Another transaction holding the marker 0xBEEF; then the answer, and
+    // the marker once more with the answer's own id.
+    Send({hi, uint8_t(lo + 1), 0, 0, 0, 7, 7, 3, 4, 0xBE, 0xEF, 0xBE, 0xEF});
     EXPECT_TRUE(reads.empty());
     Send({hi, lo, 0, 0, 0, 7, 7, 3, 4, 0x02, 0x58, 0x00, 0x0C, hi, lo, 0, 0, 0, 7, 7, 3, 4, 0xBE, 0xEF, 0xBE, 0xEF});
     ASSERT_EQ(reads.size(), 1u);
@@ -236,6 +235,36 @@ TEST_F(SocketPairLine, GatewayReplyOfAnotherTransactionIsIgnored)
     EXPECT_EQ(reads.size(), 1u);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].why, ExchangeFailure::NoReply);
+}
+
+TEST_F(SocketPairLine, GatewayReplyOfAnotherProtocolUnitOrLengthIsNoAnswer)
+{
+    Start(true);
+    struct Case {
+        const char* what;
+        Bytes reply;   // after the transaction id
+    };
+    const Case cases[] = {
+        {"another protocol", {0, 1, 0, 7, 7, 3, 4, 0xBE, 0xEF, 0xBE, 0xEF}},
+        {"another unit", {0, 0, 0, 7, 8, 3, 4, 0xBE, 0xEF, 0xBE, 0xEF}},
+        {"another length", {0, 0, 0, 5, 7, 3, 2, 0xBE, 0xEF}},
+        {"cut short", {0, 0, 0, 5, 7, 3, 4, 0xBE, 0xEF}},
+    };
+    for (const Case& c : cases) {
+        failures.clear();
+        session.AskRead({80, 2});
+        const Bytes request = Request(12);
+        ASSERT_EQ(request.size(), 12u);
+        Bytes bad{request[0], request[1]};
+        bad.insert(bad.end(), c.reply.begin(), c.reply.end());
+        Send(bad);
+        // What follows with the same id (a frame nobody asked for) is no answer either.
+        Send({request[0], request[1], 0, 0, 0, 7, 7, 3, 4, 0xBE, 0xEF, 0xBE, 0xEF});
+        TimeOut();
+        EXPECT_TRUE(reads.empty()) << c.what;
+        ASSERT_EQ(failures.size(), 1u) << c.what;
+        EXPECT_EQ(failures[0].why, ExchangeFailure::NoReply) << c.what;
+    }
 }
 
 // The gateway's 0x0A and 0x0B say the relay did not answer it: the exchange
