@@ -1,5 +1,6 @@
 // The relay session: one relay on one line, for any front end. It owns the
-// line (the serial port unless another line is put in its place), the tick
+// line (the serial port, or a TCP connection to a device server or a Modbus
+// TCP gateway, unless another line is put in its place), the tick
 // grid, the poll cycle with its link state, the exchange table's rows and the
 // one policy that turns a reply's verdict into an outcome. Front ends drive it
 // (request flags and PollMode for the window, one question at a time for the
