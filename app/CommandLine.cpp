@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 
+#include "link/Endpoint.h"
+
 namespace {
 
 const QString kPortOption = QStringLiteral("port");
@@ -21,10 +23,13 @@ const char* const kQtValueOptions[] = {
 const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
 
 // `path` taken from the present working directory when it is relative.
-// Not canonical: a /dev/serial/by-id link stays the link.
+// Not canonical: a /dev/serial/by-id link stays the link. A network
+// endpoint is no path and stays as it is.
 QString Anchored(const QString& path)
 {
-    return QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path);
+    if (NamesEndpoint(path) || QDir::isAbsolutePath(path))
+        return path;
+    return QDir::current().absoluteFilePath(path);
 }
 
 }  // namespace
@@ -55,7 +60,9 @@ void SetUpCommandLine(QCommandLineParser& parser)
     parser.addOption(QCommandLineOption(
         kPortOption,
         QStringLiteral("The device COM1 opens, the same as setting ZASHCHITA_COM1 "
-                       "(e.g. /dev/ttyUSB0 or a /dev/serial/by-id/ link)."),
+                       "(e.g. /dev/ttyUSB0 or a /dev/serial/by-id/ link), or a network endpoint: "
+                       "tcp://HOST:PORT (a serial device server's raw TCP port) or "
+                       "modbus-tcp://HOST[:502] (a Modbus TCP gateway)."),
         QStringLiteral("PATH")));
     for (const char* name : kQtValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
@@ -93,6 +100,11 @@ bool ApplyCommandLine(const QCommandLineParser& parser, QString* error)
                 *error = QStringLiteral("--port needs a device path");
             return false;
         }
+        if (QString reason; NamesEndpoint(path) && !ParseEndpoint(path, &reason)) {
+            if (error)
+                *error = QStringLiteral("--port: %1").arg(reason);
+            return false;
+        }
         qputenv("ZASHCHITA_COM1", QFile::encodeName(Anchored(path)));
     }
     return true;
@@ -106,7 +118,7 @@ void AnchorDevicePaths()
         if (value.isEmpty())
             continue;
         const QString path = QFile::decodeName(value);
-        if (!QDir::isAbsolutePath(path))
+        if (Anchored(path) != path)
             qputenv(name.constData(), QFile::encodeName(Anchored(path)));
     }
 }

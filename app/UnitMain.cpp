@@ -16,9 +16,11 @@
 #include <QTimeEdit>
 #include <QTimer>
 
+#include "app/AddressSearch.h"
 #include "app/ComLed.h"
 #include "app/ComboBox.h"
 #include "app/LedIndicator.h"
+#include "app/LineLamp.h"
 #include "exchanges/LocaleFormats.h"
 #include "app/MessageBoxes.h"
 #include "app/PageControl.h"
@@ -77,6 +79,8 @@ TForm1::TForm1(QWidget* parent)
     wireHandlers();
     wireSession();
     settingsActions_ = new SettingsActions(this);
+    FollowSessionLine(ComLed, session_);
+    new AddressSearch(*session_, SEAddres, this);
     Timer1->start();
 }
 
@@ -289,11 +293,11 @@ void TForm1::OpenComPort()
             followRelay(reg);
     } catch (const EComPort& e) {
         ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
-                                PortFailureDetail(ComPort->DevicePath(), e.OsErrorCode,
+                                PortFailureDetail(session_->DevicePath(), e.OsErrorCode,
                                                   QString::fromUtf8(e.what()))});
     } catch (const std::exception& e) {
         ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
-                                PortFailureDetail(ComPort->DevicePath(), 0, QString::fromUtf8(e.what()))});
+                                PortFailureDetail(session_->DevicePath(), 0, QString::fromUtf8(e.what()))});
     }
 }
 
@@ -320,7 +324,7 @@ void TForm1::ComPortLost(int osError, const QString& reason)
 {
     if (destroying_ || !session_->IsOpen())
         return;   // already closed: one message per loss
-    const QString path = ComPort->DevicePath();
+    const QString path = session_->DevicePath();
     CloseComPort();
     ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Связь с СОМ портом потеряна"),
                             PortFailureDetail(path, osError, reason)});

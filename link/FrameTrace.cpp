@@ -51,3 +51,15 @@ void TraceUnasked(const uint8_t* bytes, int count)
     if (lcLink().isDebugEnabled())
         qCDebug(lcLink, "%10.1f ms  <- %s  unasked, ignored", Millis(), HexBytes(bytes, count).constData());
 }
+
+void TraceWireOut(const uint8_t* bytes, int count)
+{
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink, "%10.1f ms  => %s", Millis(), HexBytes(bytes, count).constData());
+}
+
+void TraceWireIn(const uint8_t* bytes, int count, const char* outcome)
+{
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink, "%10.1f ms  <= %s  %s", Millis(), HexBytes(bytes, count).constData(), outcome);
+}

@@ -20,3 +20,8 @@ void TraceTimeOut(const SentRequest& sent);
 void TraceDropped(const uint8_t* bytes, int count);
 // Bytes that came while no request awaited an answer: noise, never decoded.
 void TraceUnasked(const uint8_t* bytes, int count);
+// Bytes as they went out on or came in from a network line whose framing
+// differs from the link's (a Modbus TCP gateway's MBAP frames), with what
+// became of them.
+void TraceWireOut(const uint8_t* bytes, int count);
+void TraceWireIn(const uint8_t* bytes, int count, const char* outcome);

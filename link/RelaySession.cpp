@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/Endpoint.h"
 #include "link/SerialLine.h"
+#include "link/TcpLine.h"
 #include "serial/ComPort.h"
+#include "serial/DeviceNames.h"
 
 namespace {
 
@@ -16,6 +19,9 @@ constexpr qint64 kNsPerMs = 1000000;
 // long (well inside the reply time-out); a rest due sooner is taken as it lands.
 constexpr int kLongestRxHoldMs = 60;
 constexpr int kShortestRxHoldMs = 5;
+// A device server or gateway that has not taken the connection by then is
+// not there: the front end must not stand still for longer.
+constexpr int kConnectTimeoutMs = 5000;
 
 bool IsComName(const QString& name)
 {
@@ -71,6 +77,11 @@ RelaySession::~RelaySession()
 {
     timer_->stop();
     polling_ = false;
+    if (netLine_) {
+        netLine_->OnReceived = nullptr;
+        netLine_->OnLost = nullptr;
+        netLine_.reset();
+    }
     // Nothing of the session may be called back while the port goes.
     port_->OnRxChar = nullptr;
     port_->RemoveLink(&portLink_);
@@ -91,18 +102,23 @@ bool RelaySession::IsOpen() const
 
 QString RelaySession::DevicePath() const
 {
-    return port_->DevicePath();
+    return endpoint_.isEmpty() ? port_->DevicePath() : endpoint_;
+}
+
+TcpLine* RelaySession::NetworkLine() const
+{
+    return netLine_ && cycle_.Line() == netLine_.get() ? netLine_.get() : nullptr;
 }
 
 void RelaySession::Open(const QString& portOrPath, int32_t pollMode)
 {
-    if (IsComName(portOrPath)) {
-        port_->SetDevicePath(QString());
-        port_->SetPort(portOrPath);
-    } else {
-        port_->SetDevicePath(portOrPath);
-    }
-    port_->Open();
+    // A COMn name may be mapped to an endpoint: the mapping first, then the
+    // line by what it names.
+    const QString target = IsComName(portOrPath) ? DeviceNames::DevicePathFor(portOrPath) : portOrPath;
+    if (NamesEndpoint(target))
+        openNetworkLine(target);
+    else
+        openSerialLine(portOrPath);
     if (pollMode != 0)
         s_.PollMode = pollMode;
     s_.ReadyToSend = 1;
@@ -115,17 +131,64 @@ void RelaySession::Open(const QString& portOrPath, int32_t pollMode)
     tickClock_.start();
     lastTick_ = 0;
     armTimer();
+    emit lineOpenChanged(true);
+}
+
+void RelaySession::openSerialLine(const QString& portOrPath)
+{
+    endpoint_.clear();
+    if (netLine_ && cycle_.Line() == netLine_.get()) {
+        netLine_->Close();
+        cycle_.SetLine(serialLine_.get());
+    }
+    allowanceTicks_ = 0;
+    cycle_.SetPacing(options_.tickMs, options_.replyTimeoutTicks);
+    if (IsComName(portOrPath)) {
+        port_->SetDevicePath(QString());
+        port_->SetPort(portOrPath);
+    } else {
+        port_->SetDevicePath(portOrPath);
+    }
+    port_->Open();
+}
+
+void RelaySession::openNetworkLine(const QString& endpoint)
+{
+    endpoint_ = endpoint;
+    QString error;
+    const std::optional<::Endpoint> parsed = ParseEndpoint(endpoint, &error);
+    if (!parsed)
+        throw ELineOpen(-1, error);
+    endpoint_ = parsed->Text();
+    if (port_->Connected())
+        port_->Close();
+    if (netLine_)
+        netLine_->Close();
+    if (!netLine_ || bool(dynamic_cast<MbapLine*>(netLine_.get())) != (parsed->scheme == LineScheme::ModbusTcp)) {
+        netLine_.reset(parsed->scheme == LineScheme::ModbusTcp ? new MbapLine : new TcpLine);
+        netLine_->OnReceived = [this](int count) { Receive(count); };
+        netLine_->OnLost = [this](int osError, const QString& reason) { lineFailed(osError, reason); };
+    }
+    netLine_->Connect(*parsed, kConnectTimeoutMs);
+    cycle_.SetLine(netLine_.get());
+    const int tickMs = std::max(options_.tickMs, 1);
+    allowanceTicks_ = (std::max(options_.networkAllowanceMs, 0) + tickMs - 1) / tickMs;
+    cycle_.SetPacing(options_.tickMs, options_.replyTimeoutTicks + allowanceTicks_);
 }
 
 void RelaySession::Close()
 {
     polling_ = false;
     timer_->stop();
-    port_->Close();
+    if (netLine_ && cycle_.Line() == netLine_.get())
+        netLine_->Close();
+    else
+        port_->Close();
     s_.ExchangeContext = ecPortClosed;
     s_.MissCount = 0;
     s_.AwaitingReply = 0;
     ask_.reset();
+    emit lineOpenChanged(false);
 }
 
 // ---- the tick grid ----------------------------------------------------------
@@ -241,6 +304,7 @@ void RelaySession::AskRead(const RegisterBlock& block, const AskOptions& options
     ask_->triesAllowed = options.tries > 0 ? options.tries : options_.tries;
     ask_->address = options.address;
     ask_->timeoutTicks = options.timeoutTicks;
+    ask_->probe = options.probe;
     if (polling_)
         armTimer();
 }
@@ -254,6 +318,7 @@ void RelaySession::AskWrite(int reg, uint16_t value, const AskOptions& options)
     ask_->triesAllowed = options.tries > 0 ? options.tries : options_.tries;
     ask_->address = options.address;
     ask_->timeoutTicks = options.timeoutTicks;
+    ask_->probe = options.probe;
     if (polling_)
         armTimer();
 }
@@ -290,7 +355,7 @@ void RelaySession::BuildRequest()
         else
             FillReadRequest(s_.TxFrame, address, ask_->block.first, ask_->block.count);
         if (ask_->timeoutTicks > 0)
-            cycle_.SetNextReplyTimeout(ask_->timeoutTicks);
+            cycle_.SetNextReplyTimeout(ask_->timeoutTicks + allowanceTicks_);
         return;
     }
     // No exchange of that mode: the previous request goes out again.
@@ -314,9 +379,11 @@ void RelaySession::HandleReadReply(const SentRequest& sent)
 {
     RegisterValues values = ReplyValues(sent);
     if (sentFromAsk_) {
+        // A question's answer belongs to no exchange: nothing polled decodes it.
+        values.mode = 0;
+        values.context = 0;
         sentFromAsk_ = false;
         ask_.reset();
-        values.mode = 0;   // no exchange's: the answer to the question
     } else if (const Exchange* exchange = FindExchange(sent.mode); exchange && exchange->answered) {
         exchange->answered(s_, sent, view_);
     }
@@ -356,6 +423,10 @@ void RelaySession::ExchangeFailed(const SentRequest& sent, ExchangeFailure why)
 {
     if (!sentFromAsk_ || !ask_)
         return;
+    // An address probed in vain says nothing of the link to the relay: the
+    // miss the cycle counted is taken back before the link's look is shown.
+    if (ask_->probe && s_.MissCount > 0)
+        --s_.MissCount;
     if (why == ExchangeFailure::Spoilt)
         ask_->spoiltSeen = true;
     if (ask_->triesAllowed <= 0 || ask_->tries < ask_->triesAllowed)

@@ -1,5 +1,6 @@
 // The relay session: one relay on one line, for any front end. It owns the
-// line (the serial port unless another line is put in its place), the tick
+// line (the serial port, or a TCP connection to a device server or a Modbus
+// TCP gateway, unless another line is put in its place), the tick
 // grid, the poll cycle with its link state, the exchange table's rows and the
 // one policy that turns a reply's verdict into an outcome. Front ends drive it
 // (request flags and PollMode for the window, one question at a time for the
@@ -22,12 +23,18 @@
 class QTimer;
 class TComPort;
 class SerialLine;
+class TcpLine;
 
 struct SessionOptions {
     int tickMs = PollCycle::kWindowTickMs;                      // the tick grid
     int replyTimeoutTicks = PollCycle::kReplyTimeoutTicks;     // ticks without a byte that end an exchange
     int tries = 0;          // sends of one question before it is given up; 0: asked until answered
     bool lookAway = true;   // the port looks away from the input while a reply's rest is due
+    // Added to every reply time-out on a network line: the way through the
+    // network and the device server or gateway and back.
+    int networkAllowanceMs = kNetworkAllowanceMs;
+
+    static constexpr int kNetworkAllowanceMs = 100;
 };
 
 enum class WriteHow {
@@ -60,6 +67,10 @@ struct AskOptions {
     int tries = 0;          // 0: the session's tries
     int address = 0;        // 0: the session's slave address
     int timeoutTicks = 0;   // 0: the session's reply time-out
+    // A probe of an address that may well have no relay (a search for the
+    // relay's address): an exchange it leaves unanswered is no miss of the
+    // link, so the link's look stays as the polled exchanges made it.
+    bool probe = false;
 };
 
 class RelaySession : public QObject, private PollClient {
@@ -84,16 +95,24 @@ public:
     void SetView(const PollView& view) { view_ = view; }
     const PollView& View() const { return view_; }
 
-    // Opens the serial line: a COMn name through the port's mapping, anything
-    // else as a device path. Throws EComPort as the port does. Polling starts
-    // with the exchange `pollMode` (0: none, only questions asked): the first
-    // request goes out on the tick after the silence.
+    // Opens the line: a COMn name through the port's mapping, a network
+    // endpoint (tcp://HOST:PORT, modbus-tcp://HOST[:PORT], see Endpoint.h)
+    // over TCP, anything else as a device path; a COMn name mapped to an
+    // endpoint opens the endpoint. Throws EComPort as the port does (ELineOpen
+    // for an endpoint). Polling starts with the exchange `pollMode` (0: none,
+    // only questions asked): the first request goes out on the tick after
+    // the silence.
     void Open(const QString& portOrPath, int32_t pollMode = 0);
     // Closes the line now. (A close the user asks for is CloseRequested: the
     // tick that would send carries it out and says so with closeDue.)
     void Close();
     bool IsOpen() const;
+    // The device, or the endpoint, last opened or tried.
     QString DevicePath() const;
+    // The network endpoint last opened or tried; empty for a serial line.
+    QString Endpoint() const { return endpoint_; }
+    // The network line while one is in use, for the tests.
+    TcpLine* NetworkLine() const;
 
     // One tick of the grid and one receive event, as the timer and the line
     // raise them; a line that fails stops the polling and is reported once.
@@ -121,6 +140,8 @@ signals:
     // The line went away under an open session (adapter pulled, a failed
     // write or read): told once, from the event loop; polling has stopped.
     void lineLost(int osError, const QString& reason);
+    // The line was opened or closed (whichever kind it is).
+    void lineOpenChanged(bool open);
 
 private:
     struct Ask {
@@ -133,6 +154,7 @@ private:
         int address = 0;
         int timeoutTicks = 0;
         bool spoiltSeen = false;
+        bool probe = false;
     };
 
     // PollClient
@@ -151,6 +173,8 @@ private:
     void reportLost(int osError, const QString& reason);
     void timerFired();
     void armTimer();
+    void openNetworkLine(const QString& endpoint);
+    void openSerialLine(const QString& portOrPath);
     qint64 tickOfNow() const;
     qint64 nextEventNs() const;
 
@@ -161,6 +185,9 @@ private:
     TComPort* port_ = nullptr;              // a child of the session
     std::unique_ptr<SerialLine> serialLine_;
     TComLink portLink_;
+    std::unique_ptr<TcpLine> netLine_;      // the network line, once one was opened
+    QString endpoint_;                      // the endpoint last opened or tried
+    int allowanceTicks_ = 0;                // the network allowance on the line open now
     QTimer* timer_ = nullptr;               // "Timer": wakes for the tick that sends or times out
     std::optional<Ask> ask_;
     bool sentFromAsk_ = false; // the request in flight answers the question asked

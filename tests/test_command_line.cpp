@@ -130,6 +130,25 @@ TEST(CommandLine, EmptyOrMissingPortAndUnknownOptionsAreRefused)
     EXPECT_STREQ(std::getenv("ZASHCHITA_COM1"), "/tmp/kept");
 }
 
+// An endpoint is no path: taken as written, never against the working
+// directory, and refused at once when it is not well formed.
+TEST(CommandLine, PortTakesANetworkEndpointAsWritten)
+{
+    EnvVar com1("ZASHCHITA_COM1");
+    EnvVar com2("ZASHCHITA_COM2");
+    ASSERT_TRUE(ParseAndApply({QStringLiteral("--port"), QStringLiteral("modbus-tcp://10.0.0.7")}));
+    EXPECT_STREQ(std::getenv("ZASHCHITA_COM1"), "modbus-tcp://10.0.0.7");
+    com2.Set("tcp://gw:4001");
+    AnchorDevicePaths();
+    EXPECT_STREQ(std::getenv("ZASHCHITA_COM1"), "modbus-tcp://10.0.0.7");
+    EXPECT_STREQ(std::getenv("ZASHCHITA_COM2"), "tcp://gw:4001");
+
+    QString error;
+    EXPECT_FALSE(ParseAndApply({QStringLiteral("--port"), QStringLiteral("tcp://gw")}, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("tcp://gw"))) << error.toStdString();
+    EXPECT_STREQ(std::getenv("ZASHCHITA_COM1"), "modbus-tcp://10.0.0.7");
+}
+
 // ------------------------------------------------------------ port menu tips
 
 TEST(PortMenu, ItemsKeepTheirCaptionsAndTellTheDeviceTheyOpen)

@@ -3,6 +3,8 @@
 // again after a failed exchange and given up after its tries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "link/RelaySession.h"
 #include "support/FakeLine.h"
 #include "support/ModbusFrames.h"
@@ -106,6 +108,65 @@ TEST_F(Questions, WriteEndsWithTheRelaysOwnWordOrNoAnswerAfterItsTries)
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[1].how, WriteHow::NoAnswer);
     EXPECT_EQ(writes[1].tries, 3);
+}
+
+// A question given up is over: its reply coming late, just before the next
+// question goes out, is not taken for the next one's answer (nor for a polled
+// exchange's). A question's answer is decoded by no exchange.
+TEST_F(Questions, LateReplyToAQuestionGivenUpIsNobodysAnswer)
+{
+    session.State().PollMode = 5;   // the window's current parameters stand behind the questions
+    AskOptions once;
+    once.tries = 1;
+    once.address = 9;
+    session.AskRead({80, 1}, once);
+    EXPECT_EQ(NextRequest(), RelaySim::readRequest(9, 80, 1));
+    for (int i = 0; i < 40 && failures.empty(); ++i)
+        session.Tick();
+    ASSERT_EQ(failures.size(), 1u);
+    once.address = 10;
+    session.AskRead({80, 1}, once);
+    Deliver(ReadReply(9, {9}), true);                 // address 9, late
+    EXPECT_TRUE(reads.empty());
+    EXPECT_EQ(NextRequest(), RelaySim::readRequest(10, 80, 1));
+    Deliver(ReadReply(10, {10}), true);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].values, std::vector<uint16_t>{10});
+    EXPECT_EQ(reads[0].mode, 0) << "no exchange decodes a question's answer";
+}
+
+// An address probed in vain is no miss of the link: a search through empty
+// addresses leaves the link's look as the polled exchanges made it.
+TEST_F(Questions, ProbesLeftUnansweredCountNoMiss)
+{
+    std::vector<bool> looks;
+    QObject::connect(&session, &RelaySession::linkLookChanged, [&](bool present) { looks.push_back(present); });
+    AskOptions probe;
+    probe.tries = 1;
+    probe.probe = true;
+    for (int address = 1; address <= 8; ++address) {
+        probe.address = address;
+        session.AskRead({80, 1}, probe);
+        ASSERT_FALSE(NextRequest().empty());
+        for (int i = 0; i < 40 && session.Asking(); ++i)
+            session.Tick();
+    }
+    EXPECT_EQ(failures.size(), 8u);
+    EXPECT_EQ(session.State().MissCount, 0);
+    EXPECT_EQ(std::count(looks.begin(), looks.end(), false), 0);
+
+    // Without the probe mark the same silence is five misses: the no-link look.
+    AskOptions plain;
+    plain.tries = 1;
+    for (int n = 0; n < 5; ++n) {
+        session.AskRead({80, 1}, plain);
+        ASSERT_FALSE(NextRequest().empty());
+        for (int i = 0; i < 40 && session.Asking(); ++i)
+            session.Tick();
+    }
+    EXPECT_EQ(session.State().MissCount, 5);
+    ASSERT_FALSE(looks.empty());
+    EXPECT_FALSE(looks.back());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "CliHelp.h"
+#include "link/Endpoint.h"
 
 namespace {
 
@@ -143,8 +144,8 @@ bool ReadFormat(const Parser& p, OutputFormat& format, QString& error)
     return true;
 }
 
-// A path, or a COM name the window maps: COM1 to COM96 in any case. Other
-// COM names would open COM1's device.
+// A path, a COM name the window maps (COM1 to COM96 in any case; other COM
+// names would open COM1's device), or a network endpoint written in full.
 bool ReadPort(const Parser& p, QString& port, QString& error)
 {
     if (!p.IsSet("port"))
@@ -152,6 +153,10 @@ bool ReadPort(const Parser& p, QString& port, QString& error)
     port = p.Value("port");
     if (port.isEmpty()) {
         error = QStringLiteral("--port needs a device path or COMn");
+        return false;
+    }
+    if (QString reason; NamesEndpoint(port) && !ParseEndpoint(port, &reason)) {
+        error = QStringLiteral("--port: %1").arg(reason);
         return false;
     }
     static const QRegularExpression comName(QStringLiteral("^COM([0-9]+)$"), QRegularExpression::CaseInsensitiveOption);

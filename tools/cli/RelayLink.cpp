@@ -74,7 +74,9 @@ bool RelayLink::Open(QString& failure)
         return true;
     } catch (const EComPort& e) {
         osError = e.OsErrorCode;
-        otherReason = EComPort::MessageFor(e.ErrorCode);   // the text alone, without a code
+        // Used where the system gave no error number: the port's text, or
+        // the reason a network line gives (a host name unknown).
+        otherReason = QString::fromUtf8(e.what());
     } catch (const std::exception& e) {
         otherReason = QString::fromLocal8Bit(e.what());
     }

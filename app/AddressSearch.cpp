@@ -1,0 +1,180 @@
+#include "app/AddressSearch.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStringList>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "app/SpinEdit.h"
+#include "exchanges/RegisterCatalog.h"
+#include "link/RelaySession.h"
+
+namespace {
+
+const QString kMenuItem = QStringLiteral("Найти адрес реле…");
+const QString kCaption = QStringLiteral("Поиск адреса реле");
+const QString kStopButton = QStringLiteral("Остановить");
+const QString kCloseButton = QStringLiteral("Закрыть");
+
+QString AddressList(const std::vector<int>& addresses)
+{
+    QStringList list;
+    for (int address : addresses)
+        list << QString::number(address);
+    return list.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+AddressSearch::AddressSearch(RelaySession& session, TSpinEdit* field, QWidget* window)
+    : QObject(window), session_(session), field_(field), window_(window)
+{
+    setObjectName(QStringLiteral("AddressSearch"));
+    field_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(field_, &QWidget::customContextMenuRequested, this, &AddressSearch::showMenu);
+    connect(&session_, &RelaySession::blockRead, this, &AddressSearch::answered);
+    connect(&session_, &RelaySession::readFailed, this, &AddressSearch::failed);
+    connect(&session_, &RelaySession::lineOpenChanged, this, [this](bool open) {
+        if (!open && running_)
+            Stop();
+    });
+}
+
+AddressSearch::~AddressSearch()
+{
+    delete dialog_;
+}
+
+
+void AddressSearch::showMenu(const QPoint& at)
+{
+    QMenu* menu = field_->createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    QAction* search = menu->addAction(kMenuItem, this, [this] { Start(); });
+    search->setObjectName(QStringLiteral("FindRelayAddress"));
+    search->setEnabled(session_.IsOpen() && !running_);
+    menu->popup(field_->mapToGlobal(at));
+}
+
+void AddressSearch::makeDialog()
+{
+    dialog_ = new QDialog(window_);
+    dialog_->setObjectName(QStringLiteral("AddressSearchDialog"));
+    dialog_->setWindowTitle(kCaption);
+    dialog_->setWindowModality(Qt::WindowModal);
+    status_ = new QLabel(dialog_);
+    bar_ = new QProgressBar(dialog_);
+    bar_->setRange(kFirstAddress, kLastAddress);
+    button_ = new QPushButton(dialog_);
+    auto* layout = new QVBoxLayout(dialog_);
+    layout->addWidget(status_);
+    layout->addWidget(bar_);
+    layout->addWidget(button_, 0, Qt::AlignRight);
+    // The button stops a search under way and closes the dialog after one;
+    // closing the dialog stops the search as well.
+    connect(button_, &QPushButton::clicked, dialog_, &QDialog::reject);
+    connect(dialog_, &QDialog::rejected, this, [this] { Stop(); });
+}
+
+bool AddressSearch::Start()
+{
+    if (running_ || !session_.IsOpen())
+        return false;
+    found_.clear();
+    next_ = kFirstAddress;
+    asked_ = 0;
+    running_ = true;
+    if (!dialog_)
+        makeDialog();
+    button_->setText(kStopButton);
+    showProgress();
+    dialog_->show();
+    askNext();
+    return true;
+}
+
+void AddressSearch::Stop()
+{
+    if (!running_)
+        return;
+    if (dialog_)
+        dialog_->hide();
+    finish();
+}
+
+void AddressSearch::askNext()
+{
+    if (next_ > kLastAddress) {
+        finish();
+        return;
+    }
+    asked_ = next_++;
+    awaiting_ = true;
+    showProgress();
+    AskOptions ask;
+    ask.tries = 1;
+    ask.address = asked_;
+    const int tickMs = std::max(session_.Options().tickMs, 1);
+    ask.timeoutTicks = (kProbeTimeoutMs + tickMs - 1) / tickMs;
+    ask.probe = true;
+    session_.AskRead({kRelayAddressRegister, 1}, ask);
+}
+
+void AddressSearch::answered(const RegisterValues& values)
+{
+    // Only a question's answer counts (a polled exchange still under way
+    // when the search began has its own), and only while one is awaited.
+    if (!awaiting_ || values.mode != 0 || values.block != RegisterBlock{kRelayAddressRegister, 1})
+        return;
+    awaiting_ = false;
+    found_.push_back(asked_);
+    askNext();
+}
+
+void AddressSearch::failed(const ReadFailure& failure)
+{
+    if (!awaiting_)
+        return;
+    awaiting_ = false;
+    // A refusal is an answer too: a device holds that address.
+    if (failure.why == ExchangeFailure::Refused)
+        found_.push_back(asked_);
+    askNext();
+}
+
+void AddressSearch::showProgress()
+{
+    if (!dialog_)
+        return;
+    bar_->setValue(std::max(asked_, kFirstAddress));
+    QString text = QStringLiteral("Опрос адреса %1 из %2").arg(std::max(asked_, kFirstAddress)).arg(kLastAddress);
+    if (!found_.empty())
+        text += QStringLiteral("\nОтветили: %1").arg(AddressList(found_));
+    status_->setText(text);
+}
+
+void AddressSearch::finish()
+{
+    running_ = false;
+    awaiting_ = false;
+    asked_ = 0;
+    if (!found_.empty()) {
+        field_->SetValue(found_.front());
+        session_.State().SlaveAddress = found_.front();
+    }
+    if (dialog_ && dialog_->isVisible()) {
+        bar_->setValue(kLastAddress);
+        status_->setText(found_.empty() ? QStringLiteral("Ни один адрес не ответил.")
+                                        : QStringLiteral("Ответили: %1\nУстановлен адрес %2.")
+                                              .arg(AddressList(found_)).arg(found_.front()));
+        button_->setText(kCloseButton);
+    }
+    emit finished();
+}
