@@ -257,6 +257,10 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
             if (!flag())
                 return false;
             out.silent = true;
+        } else if (name == "--no-echo") {
+            if (!flag())
+                return false;
+            out.noEcho = true;
         } else if (name == "--clamp") {
             long long v = 0;
             if (!takeValue())

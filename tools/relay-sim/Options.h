@@ -43,6 +43,7 @@ struct Options {
     double unaskedRate = 0.0;        // --unasked
     double unaskedGapMs = 2.0;       // --unasked-gap-ms
     bool silent = false;             // --silent
+    bool noEcho = false;             // --no-echo
     std::optional<uint16_t> clamp;   // --clamp
     AddressChange addressChange = AddressChange::Keep; // --address-change
     std::vector<int> refusedWrites;  // --refuse-writes REG[,REG...], registers 0..255

@@ -105,6 +105,8 @@ Response Relays::respond(const Bytes& request, int64_t nowNs)
                                     [&request](const Relay& r) { return r.address == request[0]; });
     if (relay == relays_.end() || options_.silent)
         return response;
+    if (options_.noEcho && request.size() > 1 && request[1] == 6)
+        return response;   // heard, not carried out, not answered
 
     tick(nowNs); // a request sees the clock as it is when it arrives
     Bytes reply;

@@ -8,7 +8,7 @@ const char* UsageText()
     return R"(Usage: zashchita-relay-sim [--link PATH] [--address N]... [--no-pace] [--turnaround-ms MS]
            [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE]
            [--exception RATE] [--truncate RATE] [--unasked RATE] [--unasked-gap-ms MS]
-           [--silent] [--clamp VALUE] [--refuse-writes REG[,REG...]] [--gone-after SECONDS]
+           [--silent] [--no-echo] [--clamp VALUE] [--refuse-writes REG[,REG...]] [--gone-after SECONDS]
            [--address-change keep|after-echo|at-once]
            [--seed N] [--freeze] [--set REG=VALUE]... [--record N=M,D,H,MI,S,STATUS,V1,...,V11]...
            [--log FILE] [--timing FILE]
@@ -110,6 +110,7 @@ Options:
   --unasked-gap-ms MS  the frame nobody asked for starts MS after the last byte
                        of the reply, 0..60000 (default 2)
   --silent             never answer
+  --no-echo            answer reads but no write (a write is not carried out)
   --clamp VALUE        a write above VALUE stores VALUE instead and the echo
                        carries VALUE (same register, other value)
   --refuse-writes REG[,REG...]
