@@ -143,7 +143,7 @@ TEST(CommandLine, HelpOfTheProgramAndOfEachCommandAndTheVersion)
     const QString monitor = help({QStringLiteral("monitor"), QStringLiteral("--help")});
     EXPECT_TRUE(monitor.startsWith(QStringLiteral("Usage: zashchita-cli [OPTIONS] monitor\n")));
     EXPECT_TRUE(monitor.contains(QStringLiteral("--interval <MS>")));
-    EXPECT_TRUE(monitor.contains(QStringLiteral("--port <PATH|COMn>")));
+    EXPECT_TRUE(monitor.contains(QStringLiteral("--port <PATH|COMn|ENDPOINT>")));
     EXPECT_FALSE(monitor.contains(QStringLiteral("--yes")));
     const QString diff = help({QStringLiteral("settings"), QStringLiteral("diff"), QStringLiteral("x.json"),
                                QStringLiteral("--help")});

@@ -74,7 +74,7 @@ complete_words() {
   bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _zashchita_cli; echo "${COMPREPLY[*]}"' \
     _ "$completion" zashchita-cli "$@"
 }
-[ "$(complete_words '')" = "settings records monitor scan" ] || fail "completion of the command: $(complete_words '')"
+[ "$(complete_words '')" = "settings records monitor scan journal" ] || fail "completion of the command: $(complete_words '')"
 [ "$(complete_words settings '')" = "save diff load" ] || fail "completion of settings: $(complete_words settings '')"
 [ "$(complete_words monitor --format '')" = "text csv jsonl" ] || fail "completion of --format"
 offered="$(complete_words settings load --) $(complete_words records --) $(complete_words monitor --) $(complete_words scan --)"

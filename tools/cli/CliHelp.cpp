@@ -278,12 +278,15 @@ unsigned CommandBit(CliCommand command)
 const std::vector<OptionSpec>& CommandLineOptions()
 {
     static const std::vector<OptionSpec> options{
-        {{QStringLiteral("port")}, QStringLiteral("PATH|COMn"),
-         QStringLiteral("The serial device: a path, or COM1 to COM96 as the window maps them (default COM1).")},
+        {{QStringLiteral("port")}, QStringLiteral("PATH|COMn|ENDPOINT"),
+         QStringLiteral("The serial device: a path, or COM1 to COM96 as the window maps them (default COM1); "
+                        "or a serial device server, tcp://HOST:PORT (RTU passed through), or a Modbus TCP "
+                        "gateway, modbus-tcp://HOST[:PORT] (port 502 by default).")},
         {{QStringLiteral("address")}, QStringLiteral("N"),
          QStringLiteral("The relay's slave address, 1 to 247 (default 1)."), kForOneRelay},
         {{QStringLiteral("timeout")}, QStringLiteral("MS"),
-         QStringLiteral("How long to wait for one reply, in ms, 10 to 60000 (default 500).")},
+         QStringLiteral("How long to wait for one reply, in ms, 10 to 60000 (default 500); a network line "
+                        "waits 100 ms more.")},
         {{QStringLiteral("retries")}, QStringLiteral("N"),
          QStringLiteral("How often a request left unanswered or answered with a spoilt frame is sent again, 0 to "
                         "10 (default 2).")},

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "Commands.h"
+#include "ZashchitaVersion.h"
 #include "Console.h"
 #include "ExitCodes.h"
 #include "LoadWrites.h"
@@ -106,6 +107,8 @@ int RunSettingsSave(const CliOptions& options)
     SettingsFile file;
     file.saved = IsoTimeText(QDateTime::currentDateTime(), IsoPrecision::Seconds);
     file.address = link->Address();
+    file.port = link->DevicePath();
+    file.program = QStringLiteral("zashchita-cli %1").arg(QLatin1String(ZASHCHITA_VERSION));
     for (const SettingSpec& definition : SettingSpecs())
         file.settings.push_back({&definition, relay->At(definition.reg)});
     const QString saved = QStringLiteral("saved %1 settings of the relay at address %2 to %3")
