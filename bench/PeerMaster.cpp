@@ -59,11 +59,22 @@ std::string PeerMaster::Find()
     return {};
 }
 
-PeerMaster::PeerMaster(const std::string& program, const std::string& device, int pollMs)
+std::vector<std::string> PeerMaster::MbpollArgs(const std::string& program, const std::string& device, int pollMs)
 {
-    std::vector<std::string> args{program, "-m", "rtu", "-b", "9600", "-P", "none", "-d", "8",
-                                  "-s", "1", "-a", "1", "-r", "51", "-c", "29", "-t", "4",
-                                  "-l", std::to_string(pollMs), "-o", "0.5", device};
+    return {program, "-m", "rtu", "-b", "9600", "-P", "none", "-d", "8", "-s", "1", "-a", "1", "-r", "51",
+            "-c", "29", "-t", "4", "-l", std::to_string(pollMs), "-o", "0.5", device};
+}
+
+std::vector<std::string> PeerMaster::CompanionArgs(const std::string& program, const std::string& device)
+{
+    return {program, "--port", device, "monitor", "--interval", "0", "--format", "csv"};
+}
+
+PeerMaster::PeerMaster(std::vector<std::string> args)
+{
+    if (args.empty())
+        return;
+    const std::string program = args.front();
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());

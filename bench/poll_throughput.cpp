@@ -1,8 +1,9 @@
 // Poll throughput and CPU: the window's poll cycle reads page 0 from the
-// relay simulator, paced like a 9600-baud line, while `mbpoll` (when
-// installed) polls the same block from a simulator of its own in the same
-// run. For each round it prints exchanges per second, their ratio to what
-// the line allows, the CPU share of one core, and the window-to-mbpoll CPU
+// relay simulator, paced like a 9600-baud line, while zashchita-cli monitor
+// and `mbpoll` (when installed) poll the same block, each from a simulator of
+// its own, in the same run. For each round it prints exchanges per second,
+// their ratio to what the line allows (with 3.5 characters of silence before
+// each request), the CPU share of one core, and the window-to-mbpoll CPU
 // ratio.
 //
 //   bench_poll [SECONDS] [TURNAROUND_MS] [SIMULATOR OPTIONS...]   (defaults 20 and 3)
@@ -10,9 +11,10 @@
 // With no simulator options it runs every round: polling with the reply
 // handed on in pieces of 1, 2 and 8 bytes, then the port closed, then the
 // relay silent. --piece-bytes N runs only the polling round with that piece,
-// --silent only the silent round; other options go to both simulators.
-// BENCH_HIDDEN=1 leaves the window unshown, BENCH_NO_PEER=1 leaves mbpoll
-// out; QT_NO_GLIB=1 selects Qt's own event dispatcher instead of GLib's.
+// --silent only the silent round; other options go to every simulator.
+// BENCH_HIDDEN=1 leaves the window unshown, BENCH_NO_COMPANION=1 leaves
+// zashchita-cli out, BENCH_NO_PEER=1 leaves mbpoll out; QT_NO_GLIB=1 selects
+// Qt's own event dispatcher instead of GLib's.
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QEventLoop>
@@ -140,6 +142,7 @@ struct Settings {
     std::vector<std::string> simExtra;
     bool hidden = false;
     std::string peer;   // mbpoll's path, empty to leave it out
+    bool companion = true;   // zashchita-cli's monitor beside the window
     double lineLimit() const
     {
         const double byteMs = kBitsPerByte * 1000.0 / kBaud;
@@ -151,7 +154,8 @@ struct Result {
     std::string round;
     int piece = 0;
     double rate = -1, cpu = 0;                 // exchanges/s, share of one core
-    std::optional<double> peerRate, peerCpu;
+    std::optional<double> peerRate, peerCpu;           // mbpoll
+    std::optional<double> companionRate, companionCpu; // zashchita-cli monitor
     double requestToReplyMs = 0, replyToRequestMs = 0;
     unsigned misses = 0;
 };
@@ -180,16 +184,48 @@ void closePort(TForm1& form)
     }
 }
 
-// The window polls its simulator; the peer, if any, polls its own.
+// A master beside the window, on a simulator of its own, counted by the
+// requests its simulator logs.
+struct SidePeer {
+    std::unique_ptr<RelaySim> sim;
+    QString log;
+    std::unique_ptr<PeerMaster> master;
+    int before = 0;
+    double cpuBefore = -1;
+
+    void Start(std::vector<std::string> args) { master = std::make_unique<PeerMaster>(std::move(args)); }
+    void Mark()
+    {
+        before = countLines(log);
+        cpuBefore = master ? master->cpuSeconds() : -1;
+    }
+    // Requests a second and CPU share since Mark, when it ran all along.
+    void Measure(double elapsed, std::optional<double>& rate, std::optional<double>& cpu) const
+    {
+        const double cpuAfter = master ? master->cpuSeconds() : -1;
+        if (!master || !master->running() || cpuBefore < 0 || cpuAfter < 0)
+            return;
+        rate = (countLines(log) - before) / elapsed;
+        cpu = (cpuAfter - cpuBefore) / elapsed;
+    }
+};
+
+// The window polls its simulator; mbpoll and the companion, if any, poll
+// their own, all in the same run.
 std::optional<Result> pollingRound(const Settings& s, int piece, bool silent)
 {
     QTemporaryDir dir;
     const QString log = dir.path() + QStringLiteral("/window.log");
-    const QString peerLog = dir.path() + QStringLiteral("/peer.log");
     RelaySim sim(simArgs(s, log, piece));
-    std::unique_ptr<RelaySim> peerSim;
-    if (!s.peer.empty() && !silent)
-        peerSim = std::make_unique<RelaySim>(simArgs(s, peerLog, piece));
+    SidePeer mbpoll, companion;
+    if (!s.peer.empty() && !silent) {
+        mbpoll.log = dir.path() + QStringLiteral("/mbpoll.log");
+        mbpoll.sim = std::make_unique<RelaySim>(simArgs(s, mbpoll.log, piece));
+    }
+    if (s.companion && !silent) {
+        companion.log = dir.path() + QStringLiteral("/companion.log");
+        companion.sim = std::make_unique<RelaySim>(simArgs(s, companion.log, piece));
+    }
     setenv("ZASHCHITA_COM1", sim.path().c_str(), 1);
 
     TForm1 form;
@@ -203,35 +239,35 @@ std::optional<Result> pollingRound(const Settings& s, int piece, bool silent)
         std::fprintf(stderr, "no reply from the simulator\n");
         return std::nullopt;
     }
-    std::unique_ptr<PeerMaster> peer;
-    if (peerSim)
-        peer = std::make_unique<PeerMaster>(s.peer, peerSim->path(), kPeerPollMs);
+    if (mbpoll.sim)
+        mbpoll.Start(PeerMaster::MbpollArgs(s.peer, mbpoll.sim->path(), kPeerPollMs));
+    if (companion.sim)
+        companion.Start(PeerMaster::CompanionArgs(ZASHCHITA_CLI_PATH, companion.sim->path()));
     runFor(kSettleMs / 1000.0);
 
     timing.Reset();
-    const int before = countLines(log), peerBefore = countLines(peerLog);
+    const int before = countLines(log);
+    mbpoll.Mark();
+    companion.Mark();
     const double cpuBefore = SelfCpuSeconds();
-    const double peerCpuBefore = peer ? peer->cpuSeconds() : -1;
     const auto start = std::chrono::steady_clock::now();
     runFor(s.seconds);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = SelfCpuSeconds() - cpuBefore;
-    const double peerCpuAfter = peer ? peer->cpuSeconds() : -1;
 
     Result r;
     r.round = silent ? "silent" : "polling";
     r.piece = silent ? 0 : piece;
     r.rate = silent ? -1 : (countLines(log) - before) / elapsed;
     r.cpu = cpu / elapsed;
-    if (peer && peer->running() && peerCpuBefore >= 0 && peerCpuAfter >= 0) {
-        r.peerRate = (countLines(peerLog) - peerBefore) / elapsed;
-        r.peerCpu = (peerCpuAfter - peerCpuBefore) / elapsed;
-    }
+    mbpoll.Measure(elapsed, r.peerRate, r.peerCpu);
+    companion.Measure(elapsed, r.companionRate, r.companionCpu);
     r.requestToReplyMs = timing.RequestToReplyMs();
     r.replyToRequestMs = timing.ReplyToRequestMs();
     r.misses = form.Link().MissCount;
-    if (peer)
-        peer->stop();
+    for (SidePeer* peer : {&mbpoll, &companion})
+        if (peer->master)
+            peer->master->stop();
     closePort(form);
     return r;
 }
@@ -263,6 +299,9 @@ void printRound(const Settings& s, const Result& r)
     if (r.peerRate)
         std::printf("; mbpoll %.2f/s (%.3f), cpu %.2f %%", *r.peerRate, *r.peerRate / s.lineLimit(),
                     100.0 * *r.peerCpu);
+    if (r.companionRate)
+        std::printf("; zashchita-cli %.2f/s (%.3f), cpu %.2f %%", *r.companionRate,
+                    *r.companionRate / s.lineLimit(), 100.0 * *r.companionCpu);
     if (r.rate >= 0)
         std::printf("; request to reply %.1f ms, reply to request %.1f ms, misses now %u",
                     r.requestToReplyMs, r.replyToRequestMs, r.misses);
@@ -272,8 +311,14 @@ void printRound(const Settings& s, const Result& r)
 
 void printTable(const Settings& s, const std::vector<Result>& results)
 {
-    std::printf("\n%-8s %5s | %8s %6s %7s | %8s %6s %7s | %s\n", "round", "piece", "window/s", "ratio",
-                "cpu %", "mbpoll/s", "ratio", "cpu %", "cpu window/mbpoll");
+    std::printf("\n%-8s %5s | %8s %6s %7s | %8s %6s %7s | %8s %6s %7s | %s\n", "round", "piece", "window/s",
+                "ratio", "cpu %", "cli/s", "ratio", "cpu %", "mbpoll/s", "ratio", "cpu %", "cpu window/mbpoll");
+    auto column = [&](const std::optional<double>& rate, const std::optional<double>& cpu) {
+        if (rate)
+            std::printf("%8.2f %6.3f %7.2f | ", *rate, *rate / s.lineLimit(), 100.0 * *cpu);
+        else
+            std::printf("%8s %6s %7s | ", "-", "-", "-");
+    };
     for (const Result& r : results) {
         std::printf("%-8s %5s | ", r.round.c_str(), r.piece ? std::to_string(r.piece).c_str() : "-");
         if (r.rate >= 0)
@@ -281,11 +326,12 @@ void printTable(const Settings& s, const std::vector<Result>& results)
         else
             std::printf("%8s %6s ", "-", "-");
         std::printf("%7.2f | ", 100.0 * r.cpu);
-        if (r.peerRate)
-            std::printf("%8.2f %6.3f %7.2f | %.2f\n", *r.peerRate, *r.peerRate / s.lineLimit(),
-                        100.0 * *r.peerCpu, *r.peerCpu > 0 ? r.cpu / *r.peerCpu : 0.0);
+        column(r.companionRate, r.companionCpu);
+        column(r.peerRate, r.peerCpu);
+        if (r.peerCpu && *r.peerCpu > 0)
+            std::printf("%.2f\n", r.cpu / *r.peerCpu);
         else
-            std::printf("%8s %6s %7s | -\n", "-", "-", "-");
+            std::printf("-\n");
     }
 }
 
@@ -307,6 +353,7 @@ int main(int argc, char** argv)
     s.hidden = std::getenv("BENCH_HIDDEN") != nullptr;
     if (!std::getenv("BENCH_NO_PEER"))
         s.peer = PeerMaster::Find();
+    s.companion = !std::getenv("BENCH_NO_COMPANION");
     SetErrorMessageHook([](const ErrorMessage& m) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(m.text), qPrintable(m.detail));
     });

@@ -7,5 +7,5 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 zashchita_install_missing "${ZASHCHITA_PACKAGES[@]}" "${ZASHCHITA_BENCH_PACKAGES[@]}"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target bench_poll -j"$(nproc)"
+cmake --build build --target bench_poll zashchita-cli -j"$(nproc)"
 exec build/bench/bench_poll "$@"

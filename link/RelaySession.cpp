@@ -16,9 +16,12 @@ namespace {
 
 constexpr qint64 kNsPerMs = 1000000;
 // The port looks away while the rest of a reply is on its way, at most this
-// long (well inside the reply time-out); a rest due sooner is taken as it lands.
+// long (well inside the reply time-out); a rest due sooner is taken as it
+// lands, and so are the last bytes of a longer one, so that the silence
+// before the next request starts with the reply's true end.
 constexpr int kLongestRxHoldMs = 60;
 constexpr int kShortestRxHoldMs = 5;
+constexpr int kLastBytesTakenAsTheyLandMs = 2;
 // A device server or gateway that has not taken the connection by then is
 // not there: the front end must not stand still for longer.
 constexpr int kConnectTimeoutMs = 5000;
@@ -270,7 +273,7 @@ void RelaySession::Receive(int count)
     // rather than piece by piece.
     if (options_.lookAway)
         if (const int restMs = LineTimeMs(cycle_.BytesStillExpected()); restMs > kShortestRxHoldMs)
-            cycle_.Line()->HoldRx(std::min(restMs, kLongestRxHoldMs));
+            cycle_.Line()->HoldRx(std::min(restMs - kLastBytesTakenAsTheyLandMs, kLongestRxHoldMs));
     lastTick_ = tickOfNow();
     if (!timer_->isActive() || nextEventNs() < armedDueNs_)
         armTimer();
