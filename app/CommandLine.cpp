@@ -91,7 +91,7 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
     return true;
 }
 
-bool ApplyCommandLine(const QCommandLineParser& parser, QString* error)
+bool ApplyCommandLine(const QCommandLineParser& parser, QString* com1Path, QString* error)
 {
     if (parser.isSet(kPortOption)) {
         const QString path = parser.value(kPortOption);
@@ -105,7 +105,8 @@ bool ApplyCommandLine(const QCommandLineParser& parser, QString* error)
                 *error = QStringLiteral("--port: %1").arg(reason);
             return false;
         }
-        qputenv("ZASHCHITA_COM1", QFile::encodeName(Anchored(path)));
+        if (com1Path)
+            *com1Path = Anchored(path);
     }
     return true;
 }

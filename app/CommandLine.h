@@ -1,8 +1,8 @@
 // The program's command line: --help, --version and --port PATH.
 //
 // Nothing given on it changes the window. --port only says which device COM1
-// opens, with the same effect as setting ZASHCHITA_COM1 (and taking precedence
-// over a value already in the environment).
+// opens, as ZASHCHITA_COM1 would (and taking precedence over it); the window
+// is handed the device, the environment is left as the user set it.
 #pragma once
 
 #include <QString>
@@ -29,10 +29,11 @@ void SetUpCommandLine(QCommandLineParser& parser);
 // an argument that is no option at all.
 bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, QString* error);
 
-// Carries out what a parsed command line asks for. False, with a message for
-// the user in *error, when a value cannot be used. A relative --port is taken
-// from the present working directory.
-bool ApplyCommandLine(const QCommandLineParser& parser, QString* error);
+// What a parsed command line asks for: in *com1Path the device COM1 opens
+// (empty when --port was not given), a relative path taken from the present
+// working directory. False, with a message for the user in *error, when a
+// value cannot be used.
+bool ApplyCommandLine(const QCommandLineParser& parser, QString* com1Path, QString* error);
 
 // Makes every relative $ZASHCHITA_COMn absolute against the present working
 // directory. Run at start-up: a report changes the working directory into

@@ -205,6 +205,22 @@ void TForm1::wireSession()
     showPage(PageControl1->currentIndex());
 }
 
+void TForm1::SetCom1Path(const QString& path)
+{
+    com1Path_ = path;
+    // The port menu names, as each item's tip, the device it opens.
+    static const char* const kTipProperty = "com1PathTip";
+    if (!PopupMenu->property(kTipProperty).toBool()) {
+        PopupMenu->setProperty(kTipProperty, true);
+        connect(PopupMenu, &QMenu::aboutToShow, this, [this] {
+            if (!com1Path_.isEmpty())
+                N_[0]->setToolTip(com1Path_);
+        });
+    }
+    if (!com1Path_.isEmpty())
+        N_[0]->setToolTip(com1Path_);
+}
+
 void TForm1::showPage(int index)
 {
     session_->SetView(PollView{index == kSetpointsPage});

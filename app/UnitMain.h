@@ -59,7 +59,7 @@ public:
 
     // The device COM1 opens instead of its mapping (the command line's
     // --port); empty for the mapping.
-    void SetCom1Path(const QString& path) { com1Path_ = path; }
+    void SetCom1Path(const QString& path);
 
     // Start-up, port choice and connection.
     void FormShow();

@@ -87,13 +87,15 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    if (!ApplyCommandLine(parser, &error))
+    QString com1Path;
+    if (!ApplyCommandLine(parser, &com1Path, &error))
         return BadUsage(error);
     AnchorDevicePaths();
 
     const std::unique_ptr<QApplication> app = StartWindowSystem(argc, argv);
     SetNames();
     TForm1 form;
+    form.SetCom1Path(com1Path);
     form.show();
     return app->exec();
 }

@@ -1,6 +1,6 @@
 // The relay link's shared state: the request frame, the reply being
 // collected, the poll cycle's counters and the user's request flags.
-// Every value starts at zero; one main window owns one LinkState.
+// Every value starts at zero; each relay session owns one LinkState.
 #pragma once
 
 #include <cstddef>

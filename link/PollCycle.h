@@ -116,8 +116,8 @@ private:
     int minimumTimeoutTicks_ = 0;    // our own frame and the silence after it
     int nextTimeoutTicks_ = 0;       // set by the builder for its request only
     int timeoutTicks_ = kReplyTimeoutTicks;   // of the request in flight
-    // What the window shows of the link, so that a tick that changes nothing
-    // touches no control.
+    // What the front end shows of the link, so that a tick that changes
+    // nothing is not told to it.
     enum class LinkLook { Unknown, Lost, Present };
     LinkLook linkLook_ = LinkLook::Unknown;
 };

@@ -53,8 +53,8 @@ private:
     std::string old_;
 };
 
-// Parses like main() does, then applies.
-bool ParseAndApply(const QStringList& args, QString* error = nullptr)
+// Parses like main() does, then applies; the device COM1 opens in *com1.
+bool ParseAndApply(const QStringList& args, QString* error = nullptr, QString* com1 = nullptr)
 {
     QCommandLineParser parser;
     SetUpCommandLine(parser);
@@ -63,7 +63,11 @@ bool ParseAndApply(const QStringList& args, QString* error = nullptr)
             *error = parser.errorText();
         return false;
     }
-    return ApplyCommandLine(parser, error);
+    QString path;
+    const bool ok = ApplyCommandLine(parser, &path, error);
+    if (com1)
+        *com1 = path;
+    return ok;
 }
 
 } // namespace
@@ -94,17 +98,22 @@ TEST(CommandLine, OffersHelpVersionAndPort)
     EXPECT_TRUE(help.contains(QStringLiteral("ZASHCHITA_COM1")));
 }
 
-TEST(CommandLine, PortSetsTheDeviceCom1OpensAsTheVariableDoes)
+// --port names the device COM1 opens, winning over ZASHCHITA_COM1, and
+// leaves the user's environment as it was.
+TEST(CommandLine, PortNamesTheDeviceCom1OpensAndLeavesTheEnvironmentAlone)
 {
     EnvVar com1("ZASHCHITA_COM1");
     com1.Set("/dev/ttyS0");
-    ASSERT_TRUE(ParseAndApply({QStringLiteral("--port"), QStringLiteral("/dev/serial/by-id/usb-RS485-if00-port0")}));
-    EXPECT_STREQ(std::getenv("ZASHCHITA_COM1"), "/dev/serial/by-id/usb-RS485-if00-port0");
-    EXPECT_EQ(TComPort::DevicePathFor(QStringLiteral("COM1")),
-              QStringLiteral("/dev/serial/by-id/usb-RS485-if00-port0"));
+    QString path;
+    ASSERT_TRUE(ParseAndApply({QStringLiteral("--port"), QStringLiteral("/dev/serial/by-id/usb-RS485-if00-port0")},
+                              nullptr, &path));
+    EXPECT_EQ(path, QStringLiteral("/dev/serial/by-id/usb-RS485-if00-port0"));
+    EXPECT_STREQ(std::getenv("ZASHCHITA_COM1"), "/dev/ttyS0");
 
-    ASSERT_TRUE(ParseAndApply({QStringLiteral("--port=/tmp/relay")}));
-    EXPECT_EQ(TComPort::DevicePathFor(QStringLiteral("COM1")), QStringLiteral("/tmp/relay"));
+    ASSERT_TRUE(ParseAndApply({QStringLiteral("--port=/tmp/relay")}, nullptr, &path));
+    EXPECT_EQ(path, QStringLiteral("/tmp/relay"));
+    ASSERT_TRUE(ParseAndApply({}, nullptr, &path));
+    EXPECT_TRUE(path.isEmpty());
 }
 
 TEST(CommandLine, NoPortLeavesTheEnvironmentAlone)
@@ -136,17 +145,16 @@ TEST(CommandLine, PortTakesANetworkEndpointAsWritten)
 {
     EnvVar com1("ZASHCHITA_COM1");
     EnvVar com2("ZASHCHITA_COM2");
-    ASSERT_TRUE(ParseAndApply({QStringLiteral("--port"), QStringLiteral("modbus-tcp://10.0.0.7")}));
-    EXPECT_STREQ(std::getenv("ZASHCHITA_COM1"), "modbus-tcp://10.0.0.7");
+    QString path;
+    ASSERT_TRUE(ParseAndApply({QStringLiteral("--port"), QStringLiteral("modbus-tcp://10.0.0.7")}, nullptr, &path));
+    EXPECT_EQ(path, QStringLiteral("modbus-tcp://10.0.0.7"));
     com2.Set("tcp://gw:4001");
     AnchorDevicePaths();
-    EXPECT_STREQ(std::getenv("ZASHCHITA_COM1"), "modbus-tcp://10.0.0.7");
     EXPECT_STREQ(std::getenv("ZASHCHITA_COM2"), "tcp://gw:4001");
 
     QString error;
     EXPECT_FALSE(ParseAndApply({QStringLiteral("--port"), QStringLiteral("tcp://gw")}, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("tcp://gw"))) << error.toStdString();
-    EXPECT_STREQ(std::getenv("ZASHCHITA_COM1"), "modbus-tcp://10.0.0.7");
 }
 
 // ------------------------------------------------------------ port menu tips
@@ -198,10 +206,12 @@ TEST(PortMenu, WindowMenuShowsThePortGivenOnTheCommandLineAndOpensIt)
     EnvVar com1("ZASHCHITA_COM1");
     com1.Clear();
     RelaySim sim({"--no-pace", "--freeze"});
-    ASSERT_TRUE(ParseAndApply({QStringLiteral("--port"), QString::fromStdString(sim.path())}));
+    QString path;
+    ASSERT_TRUE(ParseAndApply({QStringLiteral("--port"), QString::fromStdString(sim.path())}, nullptr, &path));
 
     MessageCatcher boxes;
     TForm1 form;
+    form.SetCom1Path(path);
     form.show();
     WindowDriver ui{form};
     ui.RightClickPortLabel();

@@ -44,7 +44,9 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/zashchita"
 grep -q -- '--port <PATH>' <<<"$out" || fail "zashchita --help does not offer --port"
 grep -q -- '-v, --version' <<<"$out" || fail "zashchita --help does not offer --version"
 
-# The simulator has no --version; its help and a dump of its registers show it runs.
+# The simulator: its version, its help and a dump of its registers show it runs.
+out=$("$root/bin/zashchita-relay-sim" --version) || fail "zashchita-relay-sim --version exited $?"
+[ "$out" = "zashchita-relay-sim $version" ] || fail "zashchita-relay-sim --version said '$out'"
 out=$("$root/bin/zashchita-relay-sim" --help) || fail "zashchita-relay-sim --help exited $?"
 grep -q '^Usage: ' <<<"$out" || fail "zashchita-relay-sim --help printed no usage"
 "$root/bin/zashchita-relay-sim" --dump >"$tmp/dump" || fail "zashchita-relay-sim --dump exited $?"

@@ -69,7 +69,7 @@ int main(int argc, char** argv)
             return 1;
         }
         std::printf("%s\n", qPrintable(path));
-        // Record 4's report file, for the README.
+        // Record 4's report file, as the window's page shows it (docs/window.md).
         if (page == 6)
             QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonP4")), Qt::LeftButton);
     }
