@@ -302,26 +302,27 @@ void RelaySession::reportLost(int osError, const QString& reason)
 
 void RelaySession::AskRead(const RegisterBlock& block, const AskOptions& options)
 {
-    ask_ = Ask{};
-    ask_->block = block;
-    ask_->triesAllowed = options.tries > 0 ? options.tries : options_.tries;
-    ask_->address = options.address;
-    ask_->timeoutTicks = options.timeoutTicks;
-    ask_->probe = options.probe;
-    if (polling_)
-        armTimer();
+    Ask ask;
+    ask.block = block;
+    startAsk(ask, options);
 }
 
 void RelaySession::AskWrite(int reg, uint16_t value, const AskOptions& options)
 {
-    ask_ = Ask{};
-    ask_->write = true;
-    ask_->reg = reg;
-    ask_->value = value;
-    ask_->triesAllowed = options.tries > 0 ? options.tries : options_.tries;
-    ask_->address = options.address;
-    ask_->timeoutTicks = options.timeoutTicks;
-    ask_->probe = options.probe;
+    Ask ask;
+    ask.write = true;
+    ask.reg = reg;
+    ask.value = value;
+    startAsk(ask, options);
+}
+
+void RelaySession::startAsk(Ask ask, const AskOptions& options)
+{
+    ask.triesAllowed = options.tries > 0 ? options.tries : options_.tries;
+    ask.address = options.address;
+    ask.timeoutTicks = options.timeoutTicks;
+    ask.probe = options.probe;
+    ask_ = ask;
     if (polling_)
         armTimer();
 }

@@ -168,6 +168,7 @@ private:
     void ShowLinkLost() override { emit linkLookChanged(false); }
     void ShowLinkPresent() override { emit linkLookChanged(true); }
 
+    void startAsk(Ask ask, const AskOptions& options);
     RegisterValues ReplyValues(const SentRequest& sent) const;
     void lineFailed(int osError, const QString& reason);
     void reportLost(int osError, const QString& reason);
