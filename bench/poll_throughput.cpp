@@ -102,6 +102,8 @@ public:
         return got;
     }
 
+    void HoldRx(int ms) override { port_->HoldRxChar(ms); }
+
     void Reset() { timed_ = 0; requestToReply_ = replyToRequest_ = {}; }
     double RequestToReplyMs() const { return ms(requestToReply_); }
     double ReplyToRequestMs() const { return ms(replyToRequest_); }

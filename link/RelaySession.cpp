@@ -20,8 +20,8 @@ constexpr qint64 kNsPerMs = 1000000;
 // lands, and so are the last bytes of a longer one, so that the silence
 // before the next request starts with the reply's true end.
 constexpr int kLongestRxHoldMs = 60;
-constexpr int kShortestRxHoldMs = 5;
-constexpr int kLastBytesTakenAsTheyLandMs = 2;
+constexpr int kShortestRxHoldMs = 10;
+constexpr int kLastBytesTakenAsTheyLandMs = 5;
 // A device server or gateway that has not taken the connection by then is
 // not there: the front end must not stand still for longer.
 constexpr int kConnectTimeoutMs = 5000;
