@@ -47,7 +47,7 @@ void PollCycle::Tick()
             return;
         }
         s_.ReadyToSend = 1;
-        ++s_.MissCount;
+        CountMiss();
         TraceTimeOut(s_.Sent);
         client_.ExchangeFailed(s_.Sent, ExchangeFailure::NoReply);
     }
@@ -216,10 +216,16 @@ bool PollCycle::Conclude(ReplyVerdict verdict)
     return true;
 }
 
+void PollCycle::CountMiss()
+{
+    if (client_.CountsAsMiss(s_.Sent))
+        ++s_.MissCount;
+}
+
 void PollCycle::FailExchange(ExchangeFailure why)
 {
     s_.ReadyToSend = 1;
     s_.AwaitingReply = 0;
-    ++s_.MissCount;
+    CountMiss();
     client_.ExchangeFailed(s_.Sent, why);
 }

@@ -35,8 +35,11 @@ public:
     // The relay's answer to the write `sent`: its exact echo (WriteEcho), or
     // its final word otherwise (WriteAltered, Refused).
     virtual void HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict) = 0;
-    // The exchange of `sent` failed and counted a miss; it is asked again
-    // unless the client gives it up.
+    // Whether a failed exchange of `sent` is a miss of the link: an address
+    // probed in vain says nothing of the link to the relay.
+    virtual bool CountsAsMiss(const SentRequest& /*sent*/) { return true; }
+    // The exchange of `sent` failed (and its miss is counted); it is asked
+    // again unless the client gives it up.
     virtual void ExchangeFailed(const SentRequest& /*sent*/, ExchangeFailure /*why*/) {}
     virtual void CloseComPort() = 0;                          // a close the user asked for
     virtual void ShowLinkLost() = 0;                          // five or more misses in a row
@@ -106,6 +109,7 @@ private:
     // must wait: a write not yet answered stands until its echo or time-out.
     bool Conclude(ReplyVerdict verdict);
     void FailExchange(ExchangeFailure why);
+    void CountMiss();   // one failed exchange of the request sent
     void ShowLinkLook();
 
     LinkState& s_;

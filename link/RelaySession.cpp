@@ -423,14 +423,15 @@ void RelaySession::HandleWriteReply(const SentRequest& sent, ReplyVerdict verdic
     emit writeEnded(result);
 }
 
+bool RelaySession::CountsAsMiss(const SentRequest&)
+{
+    return !(sentFromAsk_ && ask_ && ask_->probe);
+}
+
 void RelaySession::ExchangeFailed(const SentRequest& sent, ExchangeFailure why)
 {
     if (!sentFromAsk_ || !ask_)
         return;
-    // An address probed in vain says nothing of the link to the relay: the
-    // miss the cycle counted is taken back before the link's look is shown.
-    if (ask_->probe && s_.MissCount > 0)
-        --s_.MissCount;
     if (why == ExchangeFailure::Spoilt)
         ask_->spoiltSeen = true;
     if (ask_->triesAllowed <= 0 || ask_->tries < ask_->triesAllowed)

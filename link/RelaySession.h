@@ -82,7 +82,6 @@ public:
     LinkState& State() { return s_; }
     const LinkState& State() const { return s_; }
     const SessionOptions& Options() const { return options_; }
-    PollCycle& Cycle() { return cycle_; }
     TComPort* Port() const { return port_; }
     QTimer* PollTimer() const { return timer_; }
 
@@ -93,7 +92,6 @@ public:
 
     // What the exchanges need to know of the front end.
     void SetView(const PollView& view) { view_ = view; }
-    const PollView& View() const { return view_; }
 
     // Opens the line: a COMn name through the port's mapping, a network
     // endpoint (tcp://HOST:PORT, modbus-tcp://HOST[:PORT], see Endpoint.h)
@@ -163,6 +161,7 @@ private:
     void RequestSent(const SentRequest& sent) override { emit requestSent(sent); }
     void HandleReadReply(const SentRequest& sent) override;
     void HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict) override;
+    bool CountsAsMiss(const SentRequest& sent) override;
     void ExchangeFailed(const SentRequest& sent, ExchangeFailure why) override;
     void CloseComPort() override { emit closeDue(); }
     void ShowLinkLost() override { emit linkLookChanged(false); }

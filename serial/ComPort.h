@@ -39,7 +39,6 @@ public:
     // empty path returns to the mapping. Port keeps its name either way. As
     // with SetPort, a change on an open port closes it and opens it again.
     void SetDevicePath(const QString& path);
-    QString GivenDevicePath() const { return givenPath_; }
 
     bool Connected() const { return fd_ >= 0; }
     void SetConnected(bool on) { on ? Open() : Close(); }

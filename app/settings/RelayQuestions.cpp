@@ -48,13 +48,9 @@ void RelayQuestions::Read(const RegisterBlock& block, int address, ReadDone done
         later([done, why] { done(nullptr, why); });
         return;
     }
-    waiting_ = true;
-    writing_ = false;
+    begin(false, address);
     block_ = block;
-    address_ = address;
     readDone_ = std::move(done);
-    writeDone_ = nullptr;
-    watch_->start();
     session_.AskRead(block, AskOptions{kTries, address, 0});
 }
 
@@ -68,15 +64,21 @@ void RelayQuestions::Write(int reg, uint16_t value, int address, WriteDone done)
         later([done, withdrawn] { done(withdrawn); });
         return;
     }
-    waiting_ = true;
-    writing_ = true;
+    begin(true, address);
     reg_ = reg;
     value_ = value;
-    address_ = address;
     writeDone_ = std::move(done);
-    readDone_ = nullptr;
-    watch_->start();
     session_.AskWrite(reg, value, AskOptions{kTries, address, 0});
+}
+
+void RelayQuestions::begin(bool writing, int address)
+{
+    waiting_ = true;
+    writing_ = writing;
+    address_ = address;
+    readDone_ = nullptr;
+    writeDone_ = nullptr;
+    watch_->start();
 }
 
 void RelayQuestions::Forget()
@@ -86,11 +88,11 @@ void RelayQuestions::Forget()
     writeDone_ = nullptr;
 }
 
-// The session has let the question go before it signals: an answer while it
-// still asks belongs to a polled request of the window.
+// Only a question's answer counts (mode 0): a polled request of the window
+// still under way when the question was asked has its own.
 void RelayQuestions::blockRead(const RegisterValues& values)
 {
-    if (waiting_ && !writing_ && !session_.Asking() && values.block == block_)
+    if (waiting_ && !writing_ && values.mode == 0 && values.block == block_)
         endRead(values, QString());
 }
 

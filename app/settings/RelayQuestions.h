@@ -51,6 +51,8 @@ private:
     QString AddressText() const;
     // Calls `call` from the event loop unless Forget() came in between.
     void later(std::function<void()> call);
+    // A question is on its way: its kind and address, no answer yet, watched.
+    void begin(bool writing, int address);
 
     RelaySession& session_;
     QTimer* watch_ = nullptr;

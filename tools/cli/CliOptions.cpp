@@ -35,11 +35,11 @@ struct Parser {
     Parser()
     {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        for (const OptionSpec& spec : CommandLineOptions()) {
-            QCommandLineOption option(spec.names);
-            if (!spec.valueName.isEmpty())
-                option.setValueName(spec.valueName);
-            options.emplace(spec.names.constFirst(), option);
+        for (const OptionSpec& declared : CommandLineOptions()) {
+            QCommandLineOption option(declared.names);
+            if (!declared.valueName.isEmpty())
+                option.setValueName(declared.valueName);
+            options.emplace(declared.names.constFirst(), option);
             parser.addOption(option);
         }
         parser.addOptions({help, helpAll, version});
@@ -112,10 +112,10 @@ bool ReadCommand(const QStringList& words, CliOptions& options, QString& error)
 // Options that belong to some commands are refused with any other.
 bool CheckOptionsFitCommand(const Parser& p, CliCommand command, QString& error)
 {
-    for (const OptionSpec& spec : CommandLineOptions()) {
-        if ((spec.commands & CommandBit(command)) || !p.parser.isSet(spec.names.constFirst()))
+    for (const OptionSpec& declared : CommandLineOptions()) {
+        if ((declared.commands & CommandBit(command)) || !p.parser.isSet(declared.names.constFirst()))
             continue;
-        error = QStringLiteral("--%1 belongs to %2 only").arg(spec.names.constFirst(), CommandNames(spec.commands));
+        error = QStringLiteral("--%1 belongs to %2 only").arg(declared.names.constFirst(), CommandNames(declared.commands));
         return false;
     }
     return true;

@@ -131,19 +131,15 @@ BlockRead RelayLink::Read(const RegisterBlock& block, const AskOptions& ask)
         : QStringLiteral("registers %1 to %2").arg(block.first).arg(block.first + block.count - 1);
     bool ended = false;
     QObject scope;
-    // A result counts only when it ends this question: a late reply to one
-    // given up before comes while this one is still asked, and is not its answer.
+    // The session asks nothing else for the companion, and a late reply to a
+    // question given up is noise to it: what comes is this question's end.
     QObject::connect(&session_, &RelaySession::blockRead, &scope, [&](const RegisterValues& reply) {
-        if (session_.Asking())
-            return;
         read.ok = true;
         read.values = reply.values;
         ended = true;
         loop_.quit();
     });
     QObject::connect(&session_, &RelaySession::readFailed, &scope, [&](const ReadFailure& f) {
-        if (session_.Asking())
-            return;
         ended = true;
         loop_.quit();
         if (f.why == ExchangeFailure::Refused) {
@@ -183,8 +179,6 @@ RegisterWrite RelayLink::Write(int reg, uint16_t value, const AskOptions& ask)
             write.sent = true;
     });
     QObject::connect(&session_, &RelaySession::writeEnded, &scope, [&](const WriteResult& r) {
-        if (session_.Asking())
-            return;
         ended = true;
         loop_.quit();
         switch (r.how) {
