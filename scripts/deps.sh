@@ -8,6 +8,9 @@ ZASHCHITA_PACKAGES=(
   fonts-liberation2 fontconfig
   poppler-utils
   dpkg-dev desktop-file-utils lintian
+  libyaml-cpp-dev prometheus-cpp-dev prometheus
+  qt6-charts-dev qt6-translations-l10n
+  ninja-build ccache
 )
 ZASHCHITA_DEMO_PACKAGES=(xvfb xauth imagemagick)
 # The benchmark's measuring peer (bench/run.sh); no test needs it.
@@ -28,6 +31,10 @@ zashchita_install_missing() {
 
 zashchita_build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  local launcher=()
+  command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  local generator=()
+  [ -f "$dir/CMakeCache.txt" ] || { command -v ninja >/dev/null 2>&1 && generator=(-G Ninja); }
+  cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@"
   cmake --build "$dir" -j"$(nproc)"
 }
