@@ -1,0 +1,43 @@
+// The exporter's configuration: the plant's lines, each with its relays, read
+// from a YAML file. Every fault is named with the file, line and column it
+// sits at; nothing is opened while reading.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <vector>
+
+struct RelayConfig {
+    QString name;                          // label "relay"
+    int address = 0;                       // 1..247
+    std::map<QString, QString> labels;     // extra labels of every metric of the relay
+};
+
+struct LineConfig {
+    QString name;                          // label "line"
+    QString port;                          // a device path, COMn, tcp://HOST:PORT or modbus-tcp://HOST[:PORT]
+    int pollIntervalMs = 0;                // least time between two reads of a relay's current parameters
+    int timeoutMs = 200;                   // the wait for one reply (the network allowance comes on top)
+    std::vector<RelayConfig> relays;
+};
+
+struct ExporterConfig {
+    std::vector<LineConfig> lines;
+};
+
+// Limits that keep the work of reading any file bounded.
+inline constexpr qint64 kMaxConfigBytes = 1024 * 1024;
+inline constexpr int kMaxLines = 256;
+inline constexpr int kMaxRelaysPerLine = 247;
+
+struct ConfigReading {
+    ExporterConfig config;
+    QStringList faults;   // "FILE:LINE:COLUMN: what", in the order of the file; empty: the file is sound
+};
+
+// Reads and checks the file at `path`.
+ConfigReading ReadConfigFile(const QString& path);
+// Reads and checks `text`, naming it `path` in the faults.
+ConfigReading ReadConfigText(const QString& path, const std::string& text);

@@ -1,0 +1,66 @@
+// One line of the plant: its session, the round over its relays, and what
+// each answer does to the relays' metrics and to the archive of event
+// records. The current parameters are read at full rate; the settings block
+// (for the rated current) and the four event records every few seconds, and
+// at once when a relay's status word changes or it answers again.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "ExporterConfig.h"
+#include "ReadRound.h"
+#include "RelayMetrics.h"
+#include "TripArchive.h"
+#include "link/RelaySession.h"
+
+class LinePoller : public QObject {
+    Q_OBJECT
+public:
+    LinePoller(const LineConfig& config, MetricFamilies& families, TripArchive& archive, QObject* parent = nullptr);
+    ~LinePoller() override;
+
+    // Opens the line and starts the round; a line that cannot be opened, or
+    // goes away, is tried again every few seconds.
+    void Start();
+
+    static constexpr int kSlowPeriodMs = 10000;   // settings and records, at least this often
+    static constexpr int kReopenMs = 5000;
+
+private:
+    struct Relay {
+        RelayConfig config;
+        std::unique_ptr<RelayMetrics> metrics;
+        std::optional<uint16_t> lastStatus;
+        std::deque<RegisterBlock> slow;      // settings and records still to read
+        qint64 slowDueMs = 0;
+        bool slowTurn = false;               // the relay's next question is a slow one
+    };
+
+    void open();
+    void lineLost(const QString& reason);
+    RegisterBlock nextBlock(int address);
+    void onAnswer(int address, const RegisterValues& values);
+    void onFailure(int address, const ReadFailure& failure);
+    void onLook(int address, bool present);
+    void onRecord(Relay& relay, const RegisterValues& values);
+    void scheduleSlow(Relay& relay);
+    void countUnasked();
+    Relay* find(int address);
+
+    LineConfig config_;
+    TripArchive& archive_;
+    LineMetrics lineMetrics_;
+    RelaySession session_;
+    std::unique_ptr<ReadRound> round_;
+    std::vector<Relay> relays_;
+    QTimer reopen_;
+    QElapsedTimer clock_;
+    uint32_t unaskedSeen_ = 0;
+    bool openFailedTold_ = false;
+};

@@ -1,0 +1,140 @@
+#include "TripArchive.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <unistd.h>
+
+namespace {
+
+// A record line is small; anything much longer is no record of ours.
+constexpr qint64 kMaxLineBytes = 4096;
+
+}  // namespace
+
+TripArchive::TripArchive(QString path) : path_(std::move(path)) {}
+
+QString TripArchive::KeyOf(const QString& line, int address, const std::vector<uint16_t>& registers)
+{
+    QString key = line + QLatin1Char('\n') + QString::number(address);
+    for (uint16_t value : registers)
+        key += QLatin1Char(',') + QString::number(value);
+    return key;
+}
+
+bool TripArchive::Knows(const QString& line, int address, const std::vector<uint16_t>& registers) const
+{
+    return known_.contains(KeyOf(line, address, registers));
+}
+
+QByteArray TripArchive::LineOf(const ArchivedRecord& r)
+{
+    QJsonArray registers;
+    for (uint16_t value : r.registers)
+        registers.append(int(value));
+    const QJsonObject object{
+        {QStringLiteral("seen"), r.seen.toUTC().toString(Qt::ISODate)},
+        {QStringLiteral("line"), r.line},
+        {QStringLiteral("relay"), r.relay},
+        {QStringLiteral("address"), r.address},
+        {QStringLiteral("record"), r.slot},
+        {QStringLiteral("cause"), r.cause},
+        {QStringLiteral("registers"), registers},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+bool TripArchive::ParseLine(const QByteArray& text, ArchivedRecord& out)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return false;
+    const QJsonObject o = doc.object();
+    const QJsonArray registers = o.value(QStringLiteral("registers")).toArray();
+    if (registers.size() != kRecordLength || !o.value(QStringLiteral("line")).isString()
+        || !o.value(QStringLiteral("address")).isDouble())
+        return false;
+    ArchivedRecord r;
+    r.seen = QDateTime::fromString(o.value(QStringLiteral("seen")).toString(), Qt::ISODate);
+    r.line = o.value(QStringLiteral("line")).toString();
+    r.relay = o.value(QStringLiteral("relay")).toString();
+    r.address = o.value(QStringLiteral("address")).toInt();
+    r.slot = o.value(QStringLiteral("record")).toInt();
+    r.cause = o.value(QStringLiteral("cause")).toString();
+    for (const QJsonValue& v : registers) {
+        const int value = v.toInt(-1);
+        if (!v.isDouble() || value < 0 || value > 0xFFFF)
+            return false;
+        r.registers.push_back(uint16_t(value));
+    }
+    out = r;
+    return true;
+}
+
+bool TripArchive::Load(QString* error)
+{
+    known_.clear();
+    skipped_ = 0;
+    QFile file(path_);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    while (!file.atEnd()) {
+        const QByteArray text = file.readLine(kMaxLineBytes);
+        ArchivedRecord r;
+        if (!text.endsWith('\n') && !file.atEnd()) {
+            // Longer than any record: pass over the rest of it.
+            while (!file.atEnd() && !file.readLine(kMaxLineBytes).endsWith('\n')) {
+            }
+            ++skipped_;
+        } else if (ParseLine(text.trimmed(), r)) {
+            known_.insert(KeyOf(r.line, r.address, r.registers));
+        } else if (!text.trimmed().isEmpty()) {
+            ++skipped_;
+        }
+    }
+    return true;
+}
+
+bool TripArchive::Add(const ArchivedRecord& record, QString* error)
+{
+    const QString key = KeyOf(record.line, record.address, record.registers);
+    if (known_.contains(key))
+        return false;
+    QDir().mkpath(QFileInfo(path_).absolutePath());
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    const qint64 before = file.size();
+    QByteArray text = LineOf(record);
+    // A line left without its end by a write cut short stays apart from this one.
+    if (before > 0 && file.seek(before - 1) && file.peek(1) != "\n")
+        text.prepend('\n');
+    file.seek(before);
+    const bool written = file.write(text) == text.size() && file.flush() && ::fdatasync(file.handle()) == 0;
+    if (!written) {
+        if (error)
+            *error = file.errorString();
+        file.resize(before);
+        return false;
+    }
+    known_.insert(key);
+    return true;
+}
+
+bool IsEmptyRecord(const std::vector<uint16_t>& registers)
+{
+    return std::all_of(registers.begin(), registers.end(), [](uint16_t v) { return v == 0; });
+}

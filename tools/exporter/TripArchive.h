@@ -1,0 +1,60 @@
+// The archive of event records: the relay keeps only its last four, so every
+// record the exporter sees is appended once, as a JSON line, to a file in its
+// state directory. The records already there are known again after a
+// restart and never added twice.
+#pragma once
+
+#include <QDateTime>
+#include <QSet>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+#include "exchanges/EventRecords.h"
+
+struct ArchivedRecord {
+    QDateTime seen;                   // when the exporter first read it (UTC)
+    QString line;
+    QString relay;
+    int address = 0;
+    int slot = 0;                     // which of the relay's four records it was read from
+    QString cause;
+    std::vector<uint16_t> registers;  // the record's 17 registers, as read
+};
+
+class TripArchive {
+public:
+    // The file is `path`; Load() reads what it holds.
+    explicit TripArchive(QString path);
+
+    // Reads the records archived so far (lines that are no record, as the
+    // torn end of a write cut short, are passed over and counted). False
+    // when the file exists and cannot be read.
+    bool Load(QString* error = nullptr);
+    int Skipped() const { return skipped_; }
+
+    // Whether this record of this relay is archived already.
+    bool Knows(const QString& line, int address, const std::vector<uint16_t>& registers) const;
+
+    // Appends the record, unless known; true when it was added now. A write
+    // that fails leaves the file as it was (and the record unknown, so it is
+    // tried again when next seen), with the reason in *error.
+    bool Add(const ArchivedRecord& record, QString* error = nullptr);
+
+    const QString& Path() const { return path_; }
+
+    // One record as its line in the file, and back.
+    static QByteArray LineOf(const ArchivedRecord& record);
+    static bool ParseLine(const QByteArray& text, ArchivedRecord& out);
+
+private:
+    static QString KeyOf(const QString& line, int address, const std::vector<uint16_t>& registers);
+
+    QString path_;
+    QSet<QString> known_;
+    int skipped_ = 0;
+};
+
+// A record slot that holds nothing yet (every register 0).
+bool IsEmptyRecord(const std::vector<uint16_t>& registers);
