@@ -283,6 +283,24 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 error = "--address-change must be keep, after-echo or at-once, not '" + value + "'";
                 return false;
             }
+        } else if (name == "--trip-after") {
+            double s = 0;
+            if (!takeValue())
+                return false;
+            if (!ParseDouble(value, 0.0, 1e7, s)) {
+                error = "--trip-after must be a number of seconds, not '" + value + "'";
+                return false;
+            }
+            out.tripAfterS = s;
+        } else if (name == "--lines") {
+            long long v = 0;
+            if (!takeValue())
+                return false;
+            if (!ParseLong(value, 1, kMaxLines, v)) {
+                error = "--lines must be 1.." + std::to_string(kMaxLines) + ", not '" + value + "'";
+                return false;
+            }
+            out.lines = int(v);
         } else if (name == "--gone-after") {
             double s = 0;
             if (!takeValue())

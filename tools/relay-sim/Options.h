@@ -11,6 +11,9 @@
 
 namespace relaysim {
 
+// --lines: at most so many lines served from one process.
+constexpr int kMaxLines = 128;
+
 // Where the relays are reached.
 enum class Serve {
     Pty,       // a pseudo-terminal, as a serial port
@@ -48,6 +51,8 @@ struct Options {
     AddressChange addressChange = AddressChange::Keep; // --address-change
     std::vector<int> refusedWrites;  // --refuse-writes REG[,REG...], registers 0..255
     std::optional<double> goneAfterS; // --gone-after
+    std::optional<double> tripAfterS; // --trip-after
+    int lines = 1;                   // --lines
     std::optional<uint64_t> rngStart; // --seed
     bool freeze = false;             // --freeze
     std::vector<std::pair<int, uint16_t>> presets; // --set REG=VALUE and --record N=..., in order

@@ -1,6 +1,7 @@
 #include "Relays.h"
 
 #include "LineTime.h"
+#include "Trip.h"
 
 #include <algorithm>
 #include <ctime>
@@ -47,6 +48,8 @@ Relays::Relays(const Options& options, uint64_t rngStart, std::vector<RegisterBa
 
 void Relays::start(int64_t nowNs)
 {
+    if (options_.tripAfterS)
+        tripNs_ = nowNs + int64_t(*options_.tripAfterS * 1e9);
     if (options_.freeze)
         return;
     timespec real{};
@@ -62,6 +65,11 @@ bool Relays::has(uint8_t address) const
 
 void Relays::tick(int64_t nowNs)
 {
+    if (tripNs_ >= 0 && nowNs >= tripNs_) {
+        tripNs_ = -1;
+        for (Relay& relay : relays_)
+            RecordTrip(relay.bank);
+    }
     for (Relay& relay : relays_) {
         if (relay.nextTickNs < 0)
             continue;
@@ -75,7 +83,7 @@ void Relays::tick(int64_t nowNs)
 
 int64_t Relays::nextTickNs() const
 {
-    int64_t next = -1;
+    int64_t next = tripNs_;
     for (const Relay& relay : relays_)
         if (relay.nextTickNs >= 0 && (next < 0 || relay.nextTickNs < next))
             next = relay.nextTickNs;

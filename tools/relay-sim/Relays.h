@@ -61,6 +61,7 @@ private:
     std::vector<Relay> relays_;
     Rng faultRng_;
     Rng wanderRng_;
+    int64_t tripNs_ = -1;   // --trip-after: when every relay trips, -1: not (or done)
 };
 
 } // namespace relaysim

@@ -11,7 +11,7 @@ const char* UsageText()
            [--silent] [--no-echo] [--clamp VALUE] [--refuse-writes REG[,REG...]] [--gone-after SECONDS]
            [--address-change keep|after-echo|at-once]
            [--seed N] [--freeze] [--set REG=VALUE]... [--record N=M,D,H,MI,S,STATUS,V1,...,V11]...
-           [--log FILE] [--timing FILE]
+           [--log FILE] [--timing FILE] [--lines N] [--trip-after SECONDS]
            [--tcp PORT | --modbus-tcp PORT [--gateway-timeout-ms MS] [--gateway-path-unavailable]]
        zashchita-relay-sim --dump [--address N] [--set REG=VALUE]... [--record ...]...
        zashchita-relay-sim --help | --version
@@ -127,6 +127,16 @@ Options:
   --gone-after SECONDS after that time close the pty as a pulled adapter would,
                        remove the link and exit 0 (with --tcp or --modbus-tcp:
                        close the connection and the listening port, and exit 0)
+  --lines N            serve N lines (1..128) from one process, each with the
+                       relays of --address on its own pty or TCP port (a
+                       given --tcp/--modbus-tcp PORT counts up, a --link PATH
+                       gets .1, .2, ...); the endpoints come one per line, in
+                       order; --log and --timing take every line's frames
+  --trip-after SECONDS every relay trips on overload after that time: its
+                       event records move one place on (the fourth is lost),
+                       the first holds the moment by its clock, status 0x0208
+                       (overload, motor off) and the present values, and its
+                       status word reads 0x0208
   --seed N             random start for the fault choices and the wandering
                        values (default: from the time); RATEs are 0..1
   --freeze             values do not wander, the clock and operating minutes

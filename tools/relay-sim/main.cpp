@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "LineSet.h"
 #include "Options.h"
 #include "ProgramName.h"
 #include "RegisterBank.h"
@@ -87,6 +88,8 @@ int main(int argc, char** argv)
                          static_cast<unsigned long long>(rngStart));
     }
 
+    if (options.lines > 1)
+        return ServeLines(options, rngStart, [&options] { return BuiltInContent(options); });
     Simulator sim(options, rngStart, std::move(banks));
     if (const int status = sim.setUp(); status != 0)
         return status;
