@@ -200,6 +200,7 @@ void LinePoller::onRecord(Relay& relay, const RegisterValues& values)
     record.relay = relay.config.name;
     record.address = relay.config.address;
     record.slot = (values.block.first - kFirstRecordRegister) / kRecordLength + 1;
+    record.registers = values.values;
     record.cause = TripCause(values.At(values.block.first + 5));
     QString error;
     if (!archive_.Add(record, &error)) {

@@ -7,6 +7,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -111,25 +115,43 @@ bool TripArchive::Add(const ArchivedRecord& record, QString* error)
     if (known_.contains(key))
         return false;
     QDir().mkpath(QFileInfo(path_).absolutePath());
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append)) {
+    auto fail = [error](int code) {
         if (error)
-            *error = file.errorString();
+            *error = QString::fromLocal8Bit(std::strerror(code));
         return false;
-    }
-    const qint64 before = file.size();
+    };
+    const int fd = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return fail(errno);
+    struct stat st{};
     QByteArray text = LineOf(record);
-    // A line left without its end by a write cut short stays apart from this one.
-    if (before > 0 && file.seek(before - 1) && file.peek(1) != "\n")
-        text.prepend('\n');
-    file.seek(before);
-    const bool written = file.write(text) == text.size() && file.flush() && ::fdatasync(file.handle()) == 0;
-    if (!written) {
-        if (error)
-            *error = file.errorString();
-        file.resize(before);
-        return false;
+    char last = '\n';
+    if (::fstat(fd, &st) != 0 || (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) != 1)) {
+        const int code = errno;
+        ::close(fd);
+        return fail(code);
     }
+    // A line left without its end by a write cut short stays apart from this one.
+    if (last != '\n')
+        text.prepend('\n');
+    qsizetype done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    if (done < text.size() || ::fdatasync(fd) != 0) {
+        const int code = errno ? errno : EIO;
+        // The file as it was before, byte for byte.
+        if (::ftruncate(fd, st.st_size) == 0)
+            ::fdatasync(fd);
+        ::close(fd);
+        return fail(code);
+    }
+    ::close(fd);
     known_.insert(key);
     return true;
 }

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "ExporterConfig.h"
+#include "HttpGate.h"
 #include "LinePoller.h"
 #include "RelayMetrics.h"
 #include "TripArchive.h"
@@ -128,23 +129,6 @@ void QuitOnStopSignals(QCoreApplication& app)
     });
 }
 
-// The page at "/": the exporter's name and version, in the text format.
-class InfoPage : public prometheus::Collectable {
-public:
-    std::vector<prometheus::MetricFamily> Collect() const override
-    {
-        prometheus::MetricFamily family;
-        family.name = "zashchita_exporter_build_info";
-        family.help = "zashchita-exporter; the relays' metrics are at /metrics.";
-        family.type = prometheus::MetricType::Gauge;
-        prometheus::ClientMetric metric;
-        metric.label.push_back({"version", ZASHCHITA_VERSION});
-        metric.gauge.value = 1;
-        family.metric.push_back(metric);
-        return {family};
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -174,16 +158,14 @@ int main(int argc, char** argv)
         Fail(0, QStringLiteral("%1: %2 line(s) that are no record passed over").arg(archive.Path()).arg(archive.Skipped()));
 
     auto registry = std::make_shared<prometheus::Registry>();
-    auto info = std::make_shared<InfoPage>();
     MetricFamilies families(*registry);
     std::unique_ptr<prometheus::Exposer> exposer;
     try {
-        exposer = std::make_unique<prometheus::Exposer>(args.listen.toStdString(), 2);
+        exposer = std::make_unique<prometheus::Exposer>(args.listen.toStdString(), 2, HttpGateCallbacks());
     } catch (const std::exception& e) {
         return Fail(kExitFailed, QStringLiteral("cannot listen on %1: %2").arg(args.listen, QString::fromLocal8Bit(e.what())));
     }
     exposer->RegisterCollectable(registry);
-    exposer->RegisterCollectable(info, "/");
 
     std::vector<std::unique_ptr<LinePoller>> lines;
     for (const LineConfig& line : reading.config.lines)
