@@ -302,6 +302,10 @@ const std::vector<OptionSpec>& CommandLineOptions()
          kForRecords | kForMonitor | kForScan},
         {{QStringLiteral("csv")}, QString(), QStringLiteral("The same as --format csv."),
          kForRecords | kForMonitor | kForScan | kForJournal},
+        {{QStringLiteral("archive")}, QStringLiteral("FILE"),
+         QStringLiteral("Print the event records zashchita-exporter archived in FILE (its records.jsonl), each "
+                        "with its line, relay, address and when it was read, instead of reading the relay."),
+         kForRecords},
         {{QStringLiteral("interval")}, QStringLiteral("MS"),
          QStringLiteral("Start a poll every MS ms, 0 to 3600000; 0 polls as fast as the relay answers "
                         "(default 100)."),

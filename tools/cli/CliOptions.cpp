@@ -212,6 +212,13 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments)
         error = QStringLiteral("--from %1 lies beyond --to %2").arg(options.scanFrom).arg(options.scanTo);
         return parsed;
     }
+    if (p.IsSet("archive")) {
+        options.archive = p.Value("archive");
+        if (options.archive.isEmpty()) {
+            error = QStringLiteral("--archive needs a FILE");
+            return parsed;
+        }
+    }
     options.trace = p.IsSet("trace");
     options.yes = p.IsSet("yes");
     options.includeAddress = p.IsSet("include-address");

@@ -22,6 +22,7 @@ constexpr int kLastRelayAddress = 247;
 struct CliOptions {
     CliCommand command = CliCommand::Records;
     QString file;                       // settings commands; "-" is standard output for save
+    QString archive;                    // records: the exporter's archive to print instead of the relay's records
     QString port = QStringLiteral("COM1");
     int address = 1;                    // the slave address the requests go to (not scan)
     int timeoutMs = 500;                // wait for one reply

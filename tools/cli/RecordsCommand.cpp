@@ -13,6 +13,10 @@
 #include "exchanges/RelayClock.h"
 #include "exchanges/LocaleFormats.h"
 #include "link/BitText.h"
+#include "report/TripArchive.h"
+
+#include <QFile>
+#include <optional>
 
 namespace {
 
@@ -29,7 +33,18 @@ struct Record {
     bool isDate = false;   // the fields make a real moment (not 30 February, not hour 24)
     QDateTime moment;      // when isDate
     BlockRead registers;
+    std::optional<ArchivedRecord> origin;   // a record of the exporter's archive: where and when it was read
 };
+
+// The columns that say where an archived record comes from, as the archive names them.
+const QStringList kOriginColumns{QStringLiteral("line"), QStringLiteral("relay"), QStringLiteral("address"),
+                                 QStringLiteral("seen")};
+
+QStringList OriginRow(const Record& r)
+{
+    return {r.origin->line, r.origin->relay, QString::number(r.origin->address),
+            r.origin->seen.toUTC().toString(Qt::ISODate)};
+}
 
 // The caption of a record's moment field, as its tab shows it ("Дата", "Время").
 QString MomentCaption(const char* pattern)
@@ -61,7 +76,11 @@ bool PrintText(const Record& r)
                  : QStringLiteral("not a date (month %1, day %2, hour %3, minute %4, second %5)")
                        .arg(r.fields.month).arg(r.fields.day).arg(r.fields.hour).arg(r.fields.minute)
                        .arg(r.fields.second);
-    bool printed = PrintLine(QStringLiteral("%1: %2").arg(RecordName(r.number), moment));
+    bool printed = true;
+    if (r.origin)
+        printed = PrintLine(QStringLiteral("%1/%2 (address %3), read %4:").arg(r.origin->line, r.origin->relay)
+                                .arg(r.origin->address).arg(r.origin->seen.toUTC().toString(Qt::ISODate)));
+    printed = PrintLine(QStringLiteral("%1: %2").arg(RecordName(r.number), moment)) && printed;
     for (const ReadingSpec& definition : BlockReadings(RecordBlock(r.number))) {
         const uint16_t value = r.registers.At(definition.reg);
         QString line = QStringLiteral("  %1: %2").arg(definition.caption, ReadingText(definition, value));
@@ -78,9 +97,10 @@ bool PrintText(const Record& r)
 
 // One header for all four: the captions of record 1's tab, units in
 // brackets, then the relay's own moment fields.
-QStringList CsvHeader()
+QStringList CsvHeader(bool archived = false)
 {
-    QStringList header{QStringLiteral("Протокол"), MomentCaption("DataP%1"), MomentCaption("TimeP%1")};
+    QStringList header = archived ? kOriginColumns : QStringList();
+    header << QStringList{QStringLiteral("Протокол"), MomentCaption("DataP%1"), MomentCaption("TimeP%1")};
     for (const ReadingSpec& definition : BlockReadings(RecordBlock(1))) {
         header << ColumnName(definition);
         if (definition.bitText)
@@ -92,7 +112,8 @@ QStringList CsvHeader()
 // A moment that is no date leaves its date and time empty.
 QStringList CsvRow(const Record& r)
 {
-    QStringList row{QString::number(r.number), r.isDate ? r.moment.date().toString(QLatin1String(kIsoDate)) : QString(),
+    QStringList row = r.origin ? OriginRow(r) : QStringList();
+    row << QStringList{QString::number(r.number), r.isDate ? r.moment.date().toString(QLatin1String(kIsoDate)) : QString(),
                     r.isDate ? r.moment.time().toString(QLatin1String(kIsoTime)) : QString()};
     for (const ReadingSpec& definition : BlockReadings(RecordBlock(r.number))) {
         const uint16_t value = r.registers.At(definition.reg);
@@ -109,9 +130,15 @@ QStringList CsvRow(const Record& r)
 QString JsonRow(const Record& r)
 {
     const QStringList header = CsvHeader();
-    JsonMembers members{{header[0], r.number},
-                        {header[1], r.isDate ? QJsonValue(r.moment.date().toString(QLatin1String(kIsoDate))) : QJsonValue()},
-                        {header[2], r.isDate ? QJsonValue(r.moment.time().toString(QLatin1String(kIsoTime))) : QJsonValue()}};
+    JsonMembers members;
+    if (r.origin) {
+        const QStringList origin = OriginRow(r);
+        for (qsizetype k = 0; k < origin.size(); ++k)
+            members.emplace_back(kOriginColumns[k], k == 2 ? QJsonValue(r.origin->address) : QJsonValue(origin[k]));
+    }
+    members.emplace_back(header[0], r.number);
+    members.emplace_back(header[1], r.isDate ? QJsonValue(r.moment.date().toString(QLatin1String(kIsoDate))) : QJsonValue());
+    members.emplace_back(header[2], r.isDate ? QJsonValue(r.moment.time().toString(QLatin1String(kIsoTime))) : QJsonValue());
     for (const ReadingSpec& definition : BlockReadings(RecordBlock(r.number))) {
         const uint16_t value = r.registers.At(definition.reg);
         if (definition.bitText) {
@@ -128,23 +155,77 @@ QString JsonRow(const Record& r)
     return JsonLine(members);
 }
 
-bool PrintRecords(const std::vector<Record>& records, OutputFormat format)
+bool PrintRecord(const Record& r, OutputFormat format)
 {
-    bool printed = format != OutputFormat::Csv || PrintLine(CsvRecord(CsvHeader()));
-    for (const Record& r : records) {
-        switch (format) {
-        case OutputFormat::Csv: printed = PrintLine(CsvRecord(CsvRow(r))) && printed; break;
-        case OutputFormat::Jsonl: printed = PrintLine(JsonRow(r)) && printed; break;
-        case OutputFormat::Text: printed = PrintText(r) && printed; break;
-        }
+    switch (format) {
+    case OutputFormat::Csv: return PrintLine(CsvRecord(CsvRow(r)));
+    case OutputFormat::Jsonl: return PrintLine(JsonRow(r));
+    case OutputFormat::Text: return PrintText(r);
     }
+    return false;
+}
+
+bool PrintRecords(const std::vector<Record>& records, OutputFormat format, bool archived = false)
+{
+    bool printed = format != OutputFormat::Csv || PrintLine(CsvRecord(CsvHeader(archived)));
+    for (const Record& r : records)
+        printed = PrintRecord(r, format) && printed;
     return printed;
+}
+
+// The moment and whether it is a date, from the registers read at `now`.
+void SetMoment(Record& r, const QDateTime& now)
+{
+    r.fields = ClockFieldsAt(RecordBlock(r.number).first, [&](int reg) { return r.registers.At(reg); });
+    r.moment = RecordMoment(now, r.fields);
+    // The year is this one or the last, so only a moment that is no date
+    // comes back as the fallback of 2001.
+    r.isDate = InRange(r.fields) && r.moment != RecordMomentFallback();
+}
+
+// The exporter's archive, line by line; a line that is no record is passed over and counted.
+int RunArchive(const CliOptions& options)
+{
+    QFile file(options.archive);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Report(QStringLiteral("cannot read %1: %2").arg(options.archive, file.errorString()));
+        return kExitFailed;
+    }
+    constexpr qint64 kMaxLineBytes = 4096;
+    int skipped = 0;
+    // One header for the whole file, then a record at a time.
+    bool printed = PrintRecords({}, options.format, true);
+    while (!file.atEnd()) {
+        const QByteArray text = file.readLine(kMaxLineBytes);
+        ArchivedRecord archived;
+        if (!TripArchive::ParseLine(text.trimmed(), archived)) {
+            skipped += text.trimmed().isEmpty() ? 0 : 1;
+            continue;
+        }
+        Record r;
+        r.number = archived.slot;
+        r.registers.block = RecordBlock(archived.slot);
+        r.registers.values = archived.registers;
+        r.registers.ok = true;
+        r.origin = archived;
+        SetMoment(r, archived.seen.toLocalTime());
+        printed = PrintRecord(r, options.format) && printed;
+    }
+    if (skipped > 0)
+        Report(QStringLiteral("%1: %2 line(s) that are no record passed over").arg(options.archive).arg(skipped));
+    if (!printed) {
+        Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
+        return kExitFailed;
+    }
+    return kExitDone;
 }
 
 }  // namespace
 
 int RunRecords(const CliOptions& options)
 {
+    if (!options.archive.isEmpty())
+        return RunArchive(options);
     const std::unique_ptr<RelayLink> link = OpenRelay(options);
     if (!link)
         return kExitRelayFailed;
@@ -157,11 +238,7 @@ int RunRecords(const CliOptions& options)
             Report(r.registers.failure);
             return kExitRelayFailed;
         }
-        r.fields = ClockFieldsAt(RecordBlock(n).first, [&](int reg) { return r.registers.At(reg); });
-        r.moment = RecordMoment(QDateTime::currentDateTime(), r.fields);
-        // The year is this one or the last, so only a moment that is no date
-        // comes back as the fallback of 2001.
-        r.isDate = InRange(r.fields) && r.moment != RecordMomentFallback();
+        SetMoment(r, QDateTime::currentDateTime());
         records.push_back(r);
     }
     if (!PrintRecords(records, options.format)) {

@@ -16,7 +16,7 @@
 #include "ExporterConfig.h"
 #include "ReadRound.h"
 #include "RelayMetrics.h"
-#include "TripArchive.h"
+#include "report/TripArchive.h"
 #include "link/RelaySession.h"
 
 class LinePoller : public QObject {

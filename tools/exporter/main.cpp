@@ -20,7 +20,7 @@
 #include "HttpGate.h"
 #include "LinePoller.h"
 #include "RelayMetrics.h"
-#include "TripArchive.h"
+#include "report/TripArchive.h"
 #include "ZashchitaVersion.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "TripArchive.h"
+#include "report/TripArchive.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,15 +60,16 @@ bool TripArchive::ParseLine(const QByteArray& text, ArchivedRecord& out)
         return false;
     const QJsonObject o = doc.object();
     const QJsonArray registers = o.value(QStringLiteral("registers")).toArray();
+    const int slot = o.value(QStringLiteral("record")).toInt();
     if (registers.size() != kRecordLength || !o.value(QStringLiteral("line")).isString()
-        || !o.value(QStringLiteral("address")).isDouble())
+        || !o.value(QStringLiteral("address")).isDouble() || slot < 1 || slot > kRecordCount)
         return false;
     ArchivedRecord r;
     r.seen = QDateTime::fromString(o.value(QStringLiteral("seen")).toString(), Qt::ISODate);
     r.line = o.value(QStringLiteral("line")).toString();
     r.relay = o.value(QStringLiteral("relay")).toString();
     r.address = o.value(QStringLiteral("address")).toInt();
-    r.slot = o.value(QStringLiteral("record")).toInt();
+    r.slot = slot;
     r.cause = o.value(QStringLiteral("cause")).toString();
     for (const QJsonValue& v : registers) {
         const int value = v.toInt(-1);
