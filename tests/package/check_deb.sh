@@ -52,6 +52,11 @@ expected=(
   ./usr/bin/zashchita
   ./usr/bin/zashchita-relay-sim
   ./usr/bin/zashchita-cli
+  ./usr/bin/zashchita-exporter
+  ./lib/systemd/system/zashchita-exporter.service
+  ./etc/zashchita/exporter.yaml
+  ./usr/share/zashchita/prometheus/zashchita-rules.yml
+  ./usr/share/man/man1/zashchita-exporter.1.gz
   ./usr/share/applications/zashchita.desktop
   ./usr/share/icons/hicolor/scalable/apps/zashchita.svg
   ./usr/share/icons/hicolor/16x16/apps/zashchita.png
@@ -77,10 +82,12 @@ awk '$1 ~ /^d/ && $1 != "drwxr-xr-x" { exit 1 }' "$tmp/contents" || fail "a fold
 # Listed into a file first: grep -q leaving a pipe early would fail it under pipefail.
 dpkg-deb --ctrl-tarfile "$deb" | tar -t > "$tmp/control-files"
 grep -qx './md5sums' "$tmp/control-files" || fail "no md5sums"
+dpkg-deb -e "$deb" "$tmp/control"
+grep -qx '/etc/zashchita/exporter.yaml' "$tmp/control/conffiles" || fail "exporter.yaml is no conffile"
 
 # The programs are stripped, the package's changelog carries its version.
 dpkg-deb -x "$deb" "$tmp/root"
-for program in zashchita zashchita-relay-sim zashchita-cli; do
+for program in zashchita zashchita-relay-sim zashchita-cli zashchita-exporter; do
   readelf -S "$tmp/root/usr/bin/$program" > "$tmp/sections"
   grep -q '\.symtab' "$tmp/sections" && fail "$program is not stripped"
   grep -q '\.debug_' "$tmp/sections" && fail "$program has debug sections"

@@ -18,7 +18,9 @@ cmake --install "$build" --prefix "$root" >"$tmp/install.log" 2>&1 ||
 # Only the programs and their data.
 while IFS= read -r file; do
   case ${file#"$root"/} in
-    bin/zashchita | bin/zashchita-relay-sim | bin/zashchita-cli) ;;
+    bin/zashchita | bin/zashchita-relay-sim | bin/zashchita-cli | bin/zashchita-exporter) ;;
+    lib/systemd/system/zashchita-exporter.service | etc/zashchita/exporter.yaml) ;;
+    share/zashchita/prometheus/zashchita-rules.yml | share/man/man1/zashchita-exporter.1.gz) ;;
     share/applications/zashchita.desktop) ;;
     share/icons/hicolor/*/apps/zashchita.png | share/icons/hicolor/scalable/apps/zashchita.svg) ;;
     share/man/man1/zashchita.1.gz | share/man/man1/zashchita-relay-sim.1.gz) ;;
@@ -30,7 +32,7 @@ while IFS= read -r file; do
 done < <(find "$root" -type f -o -type l)
 
 # The programs.
-for program in zashchita zashchita-relay-sim zashchita-cli; do
+for program in zashchita zashchita-relay-sim zashchita-cli zashchita-exporter; do
   [ -x "$root/bin/$program" ] || fail "bin/$program missing or not executable"
 done
 out=$("$root/bin/zashchita" --version) || fail "zashchita --version exited $?"
@@ -58,8 +60,15 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/zashchita-
 grep -q -- 'settings load FILE' <<<"$out" || fail "zashchita-cli --help does not offer settings load"
 out=$("$root/bin/zashchita-cli" --version) || fail "zashchita-cli --version exited $?"
 [ "$out" = "zashchita-cli $version" ] || fail "zashchita-cli --version said '$out'"
-# It and the simulator are built on the core alone: no widgets, no GUI, no D-Bus.
-for program in zashchita-cli zashchita-relay-sim; do
+# The exporter: its version, and the configuration it is installed with is sound.
+out=$("$root/bin/zashchita-exporter" --version) || fail "zashchita-exporter --version exited $?"
+[ "$out" = "zashchita-exporter $version" ] || fail "zashchita-exporter --version said '$out'"
+"$root/bin/zashchita-exporter" --config "$root/etc/zashchita/exporter.yaml" --check-config >/dev/null ||
+  fail "the installed exporter.yaml does not pass --check-config"
+grep -qx 'ExecStart=/usr/bin/zashchita-exporter --config /etc/zashchita/exporter.yaml' \
+  "$root/lib/systemd/system/zashchita-exporter.service" || fail "the unit does not start the exporter on its configuration"
+# It, the exporter and the simulator are built on the core alone: no widgets, no GUI, no D-Bus.
+for program in zashchita-cli zashchita-relay-sim zashchita-exporter; do
   needed=$(readelf -d "$root/bin/$program" | grep NEEDED) || fail "readelf $program"
   if grep -E 'libQt6(Widgets|Gui|DBus)' <<<"$needed"; then
     fail "$program needs a window library"
@@ -119,7 +128,7 @@ for dir in 16x16 32x32 48x48 64x64 128x128 256x256; do
 done
 
 # The manual pages: compressed, with the version, readable by groff.
-for program in zashchita zashchita-relay-sim zashchita-cli; do
+for program in zashchita zashchita-relay-sim zashchita-cli zashchita-exporter; do
   page=$root/share/man/man1/$program.1.gz
   [ -f "$page" ] || fail "no manual page for $program"
   gzip -t "$page" || fail "$program.1.gz is not gzip"
