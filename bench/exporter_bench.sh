@@ -28,7 +28,7 @@ metric_sum() { curl -s "http://127.0.0.1:$1/metrics" | awk -v m="$2" -v f="${3:-
   'index($0, m"{") == 1 && index($0, f) > 0 { s += $NF } END { printf "%.0f\n", s }'; }
 # Ideal line time of one exchange of N registers: request 8 bytes, reply 5+2N,
 # 10 bits a byte at 9600, the relay's 3 ms turnaround, 3.5 characters of silence.
-ideal_ms() { awk -v n="$1" 'BEGIN { printf "%.4f\n", (8 + 5 + 2 * n) * 10000 / 9600 / 10 + 3 + 35 * 10000 / 9600 / 100 }'; }
+ideal_ms() { awk -v n="$1" 'BEGIN { printf "%.4f\n", (8 + 5 + 2 * n) * 10000 / 9600 + 3 + 35 * 1000 / 9600 }'; }
 
 # One round: addresses the simulator serves; prints "requests/s per live relay".
 round() {
@@ -36,7 +36,8 @@ round() {
   local args=(--lines "$lines" --link "$tmp/$name-line" --log "$log" --seed 1)
   for a in $served; do args+=(--address "$a"); done
   "$sim" "${args[@]}" >"$tmp/$name-sim.out" &
-  pids+=($!)
+  local simpid=$!
+  pids+=($simpid)
   for _ in $(seq 50); do [ -e "$tmp/$name-line.$lines" ] && break; sleep 0.1; done
   {
     echo "lines:"
@@ -74,7 +75,8 @@ round() {
   echo "== $name: $lines lines, relays at '$served' answering, ${elapsed}s"
   echo "exchanges: $exchanges ($(awk -v e="$exchanges" -v s="$elapsed" -v l="$lines" 'BEGIN { printf "%.2f", e / s / l }')/s a line)"
   # What the line allows: the ideal time of the exchanges the simulators logged.
-  tail -n +"$((logged0 + 1))" "$log" | awk '{ n = strtonum("0x"$5$6); c[n]++ } END { for (n in c) print n, c[n] }' \
+  tail -n +"$((logged0 + 1))" "$log" | awk 'function hex(h) { return (index("0123456789ABCDEF", substr(h, 1, 1)) - 1) * 16 + index("0123456789ABCDEF", substr(h, 2, 1)) - 1 }
+    { c[hex($5) * 256 + hex($6)]++ } END { for (n in c) print n, c[n] }' \
     >"$tmp/$name-counts"
   local busy=0
   while read -r n c; do busy=$(awk -v b="$busy" -v c="$c" -v i="$(ideal_ms "$n")" 'BEGIN { print b + c * i }'); done <"$tmp/$name-counts"
@@ -87,8 +89,8 @@ round() {
   for r in R1 R2 R3; do
     echo "$r $(metric_sum "$port" zashchita_relay_requests_total "relay=\"$r\"")"
   done >"$tmp/$name-per-relay"
-  kill "$ex"
-  wait "$ex" 2>/dev/null || true
+  kill "$ex" "$simpid"
+  wait "$ex" "$simpid" 2>/dev/null || true
 }
 
 # mbpoll beside round 1: one line of its own, 29 registers every 11 ms.

@@ -90,10 +90,6 @@ RelayMetrics::RelayMetrics(MetricFamilies& families, const prometheus::Labels& l
         flags_.push_back(MakeSlot(families.statusFlag, {{"flag", flag.name.toStdString()}}));
     clockOffset_ = MakeSlot(families.clockOffset);
     ratedCurrent_ = MakeSlot(families.ratedCurrent);
-    // Every cause from the start at 0, so the first trip is an increase a
-    // rule can see.
-    for (const QString& cause : TripCauses())
-        CountTrip(cause, 0);
 }
 
 RelayMetrics::~RelayMetrics()
