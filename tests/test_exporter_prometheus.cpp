@@ -118,3 +118,24 @@ TEST(ExporterPrometheus, PrometheusStoresWhatTheRelaysHold)
     for (const Frame& f : frames)
         ASSERT_EQ(f.at(1), 3) << "the exporter sent function " << int(f.at(1));
 }
+
+// A relay that answered and then went (here with its whole line) shows `up`
+// 0 and the time of its last answer, and none of its values any longer.
+TEST(ExporterPrometheus, ARelayGoneKeepsNoOldValues)
+{
+    QTemporaryDir dir;
+    RelaySim sim({"--freeze", "--gone-after", "4"});
+    const QString config = dir.filePath(QStringLiteral("exporter.yaml"));
+    WriteText(config, QStringLiteral("lines:\n  - {name: mill, port: %1, relays: [{name: D1, address: 1}]}\n")
+                          .arg(QString::fromStdString(sim.path())).toUtf8());
+    ExporterProcess exporter(config, dir.filePath(QStringLiteral("state")));
+    const QByteArray series = "{address=\"1\",line=\"mill\",relay=\"D1\"}";
+    ASSERT_TRUE(WaitFor([&] { return Sample(exporter.Metrics(), "zashchita_relay_up" + series) == 1.0; }, 10000));
+    EXPECT_TRUE(Sample(exporter.Metrics(), "zashchita_supply_voltage_volts" + series));
+    ASSERT_TRUE(WaitFor([&] { return Sample(exporter.Metrics(), "zashchita_relay_up" + series) == 0.0; }, 15000));
+    const QByteArray metrics = exporter.Metrics();
+    EXPECT_GT(Sample(metrics, "zashchita_relay_last_answer_timestamp_seconds" + series).value_or(0), 0);
+    for (const char* name : {"zashchita_supply_voltage_volts", "zashchita_thermal_impulse_ratio",
+                             "zashchita_relay_clock_offset_seconds", "zashchita_status_flag", "zashchita_phase_current_ratio"})
+        EXPECT_FALSE(metrics.contains(QByteArray(name) + "{")) << name << " still shown";
+}
