@@ -18,7 +18,8 @@ JournalOutcome OutcomeOf(WriteHow how)
     case WriteHow::Echoed: return JournalOutcome::Echoed;
     case WriteHow::Refused: return JournalOutcome::Refused;
     case WriteHow::Altered: return JournalOutcome::Altered;
-    case WriteHow::NoAnswer: break;
+    case WriteHow::NoAnswer:
+    case WriteHow::Unconfirmed: break;
     }
     return JournalOutcome::NoAnswer;
 }
@@ -46,8 +47,7 @@ JournalEntry JournalRecorder::EntryFor(const WriteResult& result) const
     e.time = IsoTimeText(Now(), IsoPrecision::Milliseconds);
     e.program = program_;
     e.device = session_.DevicePath();
-    // The frame just answered (or given up) is the write's own.
-    e.address = session_.State().Sent.Slave();
+    e.address = result.address > 0 ? result.address : session_.State().Sent.Slave();
     e.reg = result.reg;
     WrittenRegisterName(result.reg, e.name, e.caption);
     const auto known = lastRead_.constFind(Key(e.address, result.reg));

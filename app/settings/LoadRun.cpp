@@ -23,6 +23,10 @@ QString WriteFailureText(const PlannedWrite& w, const WriteResult& result)
             return QStringLiteral("%1: запись %2 прервана: СОМ порт закрыт").arg(SettingLabel(d), ValueWithUnit(d, w.to));
         return QStringLiteral("%1: нет ответа на запись %2 после %3 попыток")
             .arg(SettingLabel(d), ValueWithUnit(d, w.to)).arg(result.tries);
+    case WriteHow::Unconfirmed:
+        if (result.tries == 0)
+            return QStringLiteral("%1: запись %2 прервана: СОМ порт закрыт").arg(SettingLabel(d), ValueWithUnit(d, w.to));
+        return QStringLiteral("%1: запись %2 не подтверждена: защита могла её принять").arg(SettingLabel(d), ValueWithUnit(d, w.to));
     case WriteHow::Echoed:
         break;
     }
