@@ -58,12 +58,15 @@ LinePoller::LinePoller(const LineConfig& config, MetricFamilies& families, TripA
         relays_.push_back(std::move(relay));
         addresses.push_back(r.address);
     }
-    round_ = std::make_unique<ReadRound>(session_, addresses);
-    round_->SetInterval(config.pollIntervalMs);
-    round_->nextBlock = [this](int address) { return nextBlock(address); };
-    connect(round_.get(), &ReadRound::answered, this, &LinePoller::onAnswer);
-    connect(round_.get(), &ReadRound::failed, this, &LinePoller::onFailure);
-    connect(round_.get(), &ReadRound::relayLookChanged, this, &LinePoller::onLook);
+    round_ = std::make_unique<RelayRound>(session_, addresses);
+    round_->nextQuestion = [this](int address) { return nextQuestion(address); };
+    connect(round_.get(), &RelayRound::answered, this, &LinePoller::onAnswer);
+    connect(round_.get(), &RelayRound::relayLookChanged, this, &LinePoller::onLook);
+    paced_.setSingleShot(true);
+    connect(&paced_, &QTimer::timeout, this, [this] {
+        if (session_.IsOpen())
+            round_->Start();
+    });
     connect(&session_, &RelaySession::lineLost, this,
             [this](int, const QString& reason) { lineLost(reason); });
     reopen_.setSingleShot(true);
@@ -116,6 +119,7 @@ void LinePoller::open()
 void LinePoller::lineLost(const QString& reason)
 {
     Tell(QStringLiteral("line \"%1\" lost: %2").arg(config_.name, reason));
+    paced_.stop();
     round_->Stop();
     session_.Close();
     lineMetrics_.SetUp(false);
@@ -135,11 +139,17 @@ void LinePoller::scheduleSlow(Relay& relay)
     relay.slowDueMs = clock_.elapsed() + kSlowPeriodMs;
 }
 
+Question LinePoller::nextQuestion(int address)
+{
+    // Reads only: the exporter never writes to a relay.
+    return Question::Read(nextBlock(address), address);
+}
+
 RegisterBlock LinePoller::nextBlock(int address)
 {
     Relay* relay = find(address);
     if (!relay)
-        return {};
+        return kCurrentParamsBlock;
     // The current parameters first: a relay not yet known to answer is not
     // asked for its slower blocks.
     if (!relay->lastStatus)
@@ -166,9 +176,38 @@ void LinePoller::countUnasked()
     unaskedSeen_ = now;
 }
 
-void LinePoller::onAnswer(int address, const RegisterValues& values)
+void LinePoller::onAnswer(int address, const Answer& answer)
 {
     countUnasked();
+    if (answer.outcome == ReplyOutcome::Values) {
+        RegisterValues values;
+        values.block = answer.question.block;
+        values.values = answer.values;
+        onValues(address, values);
+    } else if (answer.outcome == ReplyOutcome::ReadFailed) {
+        onFailure(address, answer);
+    }
+    pace();
+}
+
+// With a poll interval, the line asks at most one question every interval /
+// relays: each relay is read about once an interval.
+void LinePoller::pace()
+{
+    if (config_.pollIntervalMs <= 0 || config_.relays.empty())
+        return;
+    const qint64 spacing = config_.pollIntervalMs / qint64(config_.relays.size());
+    const qint64 now = clock_.elapsed();
+    const qint64 wait = lastAskedMs_ + spacing - now;
+    lastAskedMs_ = std::max(now, lastAskedMs_ + spacing);
+    if (wait > 0) {
+        round_->Stop();
+        paced_.start(int(wait));
+    }
+}
+
+void LinePoller::onValues(int address, const RegisterValues& values)
+{
     Relay* relay = find(address);
     if (!relay)
         return;
@@ -211,9 +250,8 @@ void LinePoller::onRecord(Relay& relay, const RegisterValues& values)
     relay.metrics->CountTrip(record.cause);
 }
 
-void LinePoller::onFailure(int address, const ReadFailure& failure)
+void LinePoller::onFailure(int address, const Answer& failure)
 {
-    countUnasked();
     if (failure.why == ExchangeFailure::Spoilt || failure.spoiltSeen)
         lineMetrics_.AddSpoilt();
     Relay* relay = find(address);
@@ -221,8 +259,8 @@ void LinePoller::onFailure(int address, const ReadFailure& failure)
         return;
     relay->metrics->Asked(false);
     // A slower block not read is read again in its turn.
-    if (!(failure.block == kCurrentParamsBlock))
-        relay->slow.push_front(failure.block);
+    if (!(failure.question.block == kCurrentParamsBlock))
+        relay->slow.push_front(failure.question.block);
 }
 
 void LinePoller::onLook(int address, bool present)

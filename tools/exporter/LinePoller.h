@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "ExporterConfig.h"
-#include "ReadRound.h"
 #include "RelayMetrics.h"
 #include "report/TripArchive.h"
+#include "link/RelayRound.h"
 #include "link/RelaySession.h"
 
 class LinePoller : public QObject {
@@ -44,9 +44,12 @@ private:
 
     void open();
     void lineLost(const QString& reason);
+    Question nextQuestion(int address);
     RegisterBlock nextBlock(int address);
-    void onAnswer(int address, const RegisterValues& values);
-    void onFailure(int address, const ReadFailure& failure);
+    void onAnswer(int address, const Answer& answer);
+    void onValues(int address, const RegisterValues& values);
+    void onFailure(int address, const Answer& answer);
+    void pace();
     void onLook(int address, bool present);
     void onRecord(Relay& relay, const RegisterValues& values);
     void scheduleSlow(Relay& relay);
@@ -57,7 +60,9 @@ private:
     TripArchive& archive_;
     LineMetrics lineMetrics_;
     RelaySession session_;
-    std::unique_ptr<ReadRound> round_;
+    std::unique_ptr<RelayRound> round_;
+    QTimer paced_;              // restarts the round held back by the poll interval
+    qint64 lastAskedMs_ = 0;    // when the round's last question finished
     std::vector<Relay> relays_;
     QTimer reopen_;
     QElapsedTimer clock_;
