@@ -156,8 +156,15 @@ void RelayMetrics::ApplyCurrent(const RegisterValues& values, const QDateTime& n
 {
     lastAnswer_.Set(double(now.toMSecsSinceEpoch()) / 1000.0);
     const std::vector<ReadingMetric>& table = ReadingMetrics();
+    // The registers of the table's keys, looked up once.
+    static const std::vector<int> registers = [&table] {
+        std::vector<int> regs;
+        for (const ReadingMetric& m : table)
+            regs.push_back(RegisterOf(QString::fromLatin1(m.key)));
+        return regs;
+    }();
     for (size_t k = 0; k < table.size(); ++k) {
-        const int reg = RegisterOf(QString::fromLatin1(table[k].key));
+        const int reg = registers[k];
         if (!values.Carries(reg))
             continue;
         const double value = values.At(reg) * table[k].scale;
