@@ -413,7 +413,8 @@ TEST_F(WindowSettings, BadFilesAreRefusedBeforeAnythingIsSent)
 TEST_F(WindowSettings, TheSheetHoldsEveryCaptionAndValue)
 {
     Start({"--set", "96=16475", "--set", "97=32769", "--set", "107=32767", "--set", "113=1", "--set", "121=3",
-           "--set", "67=11", "--set", "68=23", "--set", "69=10", "--set", "70=11", "--set", "71=12"});
+           "--set", "67=11", "--set", "68=23", "--set", "69=10", "--set", "70=11", "--set", "71=12",
+           "--set", "122=4321"});
     EnterPage(1);
     actions->SheetAction()->trigger();
     SheetDialog* dialog = actions->OpenSheetDialog();
@@ -431,12 +432,15 @@ TEST_F(WindowSettings, TheSheetHoldsEveryCaptionAndValue)
     if (const QString folder = qEnvironmentVariable("ZASHCHITA_PICTURES"); !folder.isEmpty())
         QFile::copy(pdf, QDir(folder).filePath(QStringLiteral("settings-sheet.pdf")));
 
-    QProcess pdftotext;
-    pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-    ASSERT_TRUE(pdftotext.waitForFinished(60000));
-    ASSERT_EQ(pdftotext.exitCode(), 0) << "pdftotext (poppler-utils) is needed";
-    const QString text = Simplified(QString::fromUtf8(pdftotext.readAllStandardOutput()));
-    const std::map<int, int> regs = RelaySim::dumpRegisters({"--set", "113=1", "--set", "121=3"});
+    auto pdfText = [](const QString& path) {
+        QProcess pdftotext;
+        pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+        EXPECT_TRUE(pdftotext.waitForFinished(60000));
+        EXPECT_EQ(pdftotext.exitCode(), 0) << "pdftotext (poppler-utils) is needed";
+        return Simplified(QString::fromUtf8(pdftotext.readAllStandardOutput()));
+    };
+    const QString text = pdfText(pdf);
+    const std::map<int, int> regs = RelaySim::dumpRegisters({"--set", "113=1", "--set", "121=3", "--set", "122=4321"});
     for (const QString& expected :
          {QStringLiteral("Насосная №2, двигатель Н-3"), QStringLiteral("Защита 5.1"), QStringLiteral("Адрес защиты: 1"),
           QStringLiteral("COM1 (%1)").arg(QString::fromStdString(sim->path())),
@@ -449,11 +453,30 @@ TEST_F(WindowSettings, TheSheetHoldsEveryCaptionAndValue)
         EXPECT_TRUE(text.contains(expected)) << expected.toStdString();
     for (const SettingSpec& d : SettingSpecs()) {
         EXPECT_TRUE(text.contains(Simplified(d.caption))) << d.caption.toStdString();
-        if (d.kind == SettingKind::Number) {
+        if (d.kind == SettingKind::Number && d.name != QLatin1String("NSE4")) {
             const QString row = Simplified(d.caption + ' ' + QString::number(regs.at(d.reg)) + ' ' + d.unit);
             EXPECT_TRUE(text.contains(row)) << row.toStdString();
         }
     }
+
+    // The relay's password: masked unless the box is ticked.
+    const QString password = Simplified(QStringLiteral("Пароль системы: "));
+    EXPECT_TRUE(text.contains(password + QStringLiteral("******"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("4321")));
+    actions->SheetAction()->trigger();
+    dialog = actions->OpenSheetDialog();
+    ASSERT_TRUE(dialog);
+    EXPECT_FALSE(dialog->PrintPassword()->isChecked());
+    const QString clear = dir.filePath(QStringLiteral("sheet-with-password.pdf"));
+    dialog->FilePath()->setText(clear);
+    dialog->PrintPassword()->click();
+    done = false;
+    QObject::connect(dialog, &SheetDialog::done, [&](bool result) { ok = result; done = true; });
+    QTest::mouseClick(dialog->SaveButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, kWaitMs));
+    ASSERT_TRUE(ok) << dialog->Status()->text().toStdString();
+    Close(dialog);
+    EXPECT_TRUE(pdfText(clear).contains(password + QStringLiteral("4321")));
 }
 
 // A setting read from page 0's exchange: the fresh read goes to the file and
