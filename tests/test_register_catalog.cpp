@@ -6,6 +6,7 @@
 
 #include "exchanges/EventRecords.h"
 #include "exchanges/ExchangeTable.h"
+#include "exchanges/CountWords.h"
 #include "exchanges/RegisterCatalog.h"
 #include "exchanges/RelayClock.h"
 
@@ -93,7 +94,7 @@ TEST(ReadingsCatalog, CurrentParametersAndRecordFields)
     EXPECT_EQ(current[0].name, QStringLiteral("E1"));
     EXPECT_TRUE(current[0].bitText);
     EXPECT_EQ(current[0].reg, 66);
-    EXPECT_EQ(current.back().unit, QStringLiteral("B"));
+    EXPECT_EQ(current.back().unit, QStringLiteral("В"));   // Cyrillic, as the records have it
 
     const std::vector<ReadingSpec> record = BlockReadings(RecordBlock(2));
     ASSERT_EQ(record.size(), 12u);    // the moment is composed apart
@@ -128,4 +129,21 @@ TEST(RelayClockFields, FiveRegistersFromTheMonth)
     EXPECT_EQ(f.minute, 140);
     EXPECT_EQ(f.second, 142);
     static_assert(RecordBlock(1).first == 128 && RecordBlock(4).first == 179 && RecordBlock(3).count == 17);
+}
+
+TEST(CountWords, RussianAndEnglishForms)
+{
+    const struct {
+        qint64 count;
+        const char* russian;
+        const char* english;
+    } cases[] = {{0, "0 уставок", "0 settings"},   {1, "1 уставка", "1 setting"},    {2, "2 уставки", "2 settings"},
+                 {4, "4 уставки", "4 settings"},   {5, "5 уставок", "5 settings"},   {11, "11 уставок", "11 settings"},
+                 {14, "14 уставок", "14 settings"}, {21, "21 уставка", "21 settings"}, {43, "43 уставки", "43 settings"},
+                 {111, "111 уставок", "111 settings"}, {122, "122 уставки", "122 settings"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(RussianCountText(c.count, QStringLiteral("уставка"), QStringLiteral("уставки"), QStringLiteral("уставок")),
+                  QString::fromUtf8(c.russian));
+        EXPECT_EQ(CountText(c.count, QStringLiteral("setting"), QStringLiteral("settings")), QLatin1String(c.english));
+    }
 }

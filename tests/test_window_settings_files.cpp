@@ -21,9 +21,11 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimeEdit>
+#include <QTimer>
 
 #include <memory>
 
+#include "app/QtTranslations.h"
 #include "app/SpinEdit.h"
 #include "app/settings/JournalDialog.h"
 #include "app/settings/Prompts.h"
@@ -194,6 +196,8 @@ TEST_F(WindowSettings, SaveCompareAndLoadAgainstTheSimulatorAndTheCompanion)
     QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !notices.empty(); }, kWaitMs));
     EXPECT_EQ(notices.back().text, QStringLiteral("Уставки сохранены"));
+    EXPECT_TRUE(notices.back().detail.startsWith(QStringLiteral("43 уставки защиты с адресом 1 сохранены")))
+        << notices.back().detail.toStdString();
     const SettingsFileRead saved = ReadSettingsFile(chosen);
     ASSERT_TRUE(saved.ok) << saved.errors.join('\n').toStdString();
     const std::map<int, int> regs = RelaySim::dumpRegisters();
@@ -521,4 +525,37 @@ TEST_F(WindowSettings, AJournalThatCannotBeWrittenIsToldOnceAndWritesGoOn)
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Журнал изменений не записан"));
     EXPECT_TRUE(boxes.shown[0].detail.contains(QStringLiteral("Not a directory"))) << boxes.shown[0].detail.toStdString();
+}
+
+// Qt's own texts in Russian: the edit field's context menu beside the
+// window's own item, and the window's file dialog.
+TEST_F(WindowSettings, QtsOwnTextsAreRussian)
+{
+    ASSERT_TRUE(InstallQtTranslations(*QCoreApplication::instance()));
+    Start();
+    auto* address = form.ControlAs<QLineEdit>(QStringLiteral("SEAddres"));
+    emit address->customContextMenuRequested(address->rect().center());
+    QMenu* menu = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }, kWaitMs));
+    QStringList items;
+    for (const QAction* action : menu->actions())
+        items << action->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0);
+    menu->close();
+    for (const QString& item : {QStringLiteral("Отменить"), QStringLiteral("Выделить всё"), QStringLiteral("Найти адрес реле…")})
+        EXPECT_TRUE(items.contains(item)) << items.join(QLatin1Char('|')).toStdString();
+
+    SetFileChooserHook({});
+    QStringList texts;
+    QTimer::singleShot(500, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_TRUE(dialog);
+        for (const QLabel* label : dialog->findChildren<QLabel*>())
+            texts << label->text().remove(QLatin1Char('&'));
+        for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+            texts << button->text().remove(QLatin1Char('&'));
+        qobject_cast<QDialog*>(dialog)->reject();
+    });
+    ChooseFile(&form, FileChoice::Save, QStringLiteral("Сохранить уставки в файл"));
+    for (const QString& text : {QStringLiteral("Имя файла:"), QStringLiteral("Отмена")})
+        EXPECT_TRUE(texts.contains(text)) << texts.join(QLatin1Char('|')).toStdString();
 }
