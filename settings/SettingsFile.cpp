@@ -230,10 +230,10 @@ SettingsFileRead ReadSettingsFile(const QString& path)
         return read;
     const SettingsFormat format = FormatForContent(bytes, path);
     read = ParseSettings(bytes, format);
-    if (read.syntaxBroken)
-        read.errors.prepend(format == SettingsFormat::Json
-                                ? QStringLiteral("read as JSON, for it begins with \"{\"")
-                                : QStringLiteral("read as INI, for it does not begin with \"{\""));
+    if (read.syntaxBroken && !read.errors.isEmpty())
+        read.errors.front() += format == SettingsFormat::Json
+            ? QStringLiteral(" (read as JSON, for it begins with \"{\")")
+            : QStringLiteral(" (read as INI, for it does not begin with \"{\")");
     return read;
 }
 

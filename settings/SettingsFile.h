@@ -51,7 +51,7 @@ constexpr qint64 kMaxSettingsFileBytes = 256 * 1024;
 
 // Reads only a regular file of at most kMaxSettingsFileBytes: a FIFO, a
 // device or a huge file is refused at once. The errors do not repeat the
-// path; when the syntax fails, the first says which format was assumed.
+// path; when the syntax fails, the first also says which format was assumed.
 SettingsFileRead ReadSettingsFile(const QString& path);
 SettingsFileRead ParseSettings(const QByteArray& bytes, SettingsFormat format);
 

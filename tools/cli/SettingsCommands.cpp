@@ -28,10 +28,9 @@ std::optional<SettingsFile> LoadFile(const QString& path)
     if (!read.ok) {
         for (const QString& error : read.errors.mid(0, kMaxListedErrors))
             Report(QStringLiteral("%1: %2").arg(path, error));
-        if (read.errors.size() > kMaxListedErrors)
-            Report(QStringLiteral("%1: and %2 more").arg(path).arg(CountText(read.errors.size() - kMaxListedErrors,
-                                                                               QStringLiteral("fault"),
-                                                                               QStringLiteral("faults"))));
+        if (const qsizetype more = read.errors.size() - kMaxListedErrors; more > 0)
+            Report(QStringLiteral("%1: and %2 more %3")
+                       .arg(path).arg(more).arg(more == 1 ? QStringLiteral("fault") : QStringLiteral("faults")));
         Report(QStringLiteral("%1: refused; nothing was sent to the relay").arg(path));
         return std::nullopt;
     }
