@@ -183,7 +183,7 @@ TEST(CliSettings, DiffExitsLikeDiffAndCmp)
     s.Set({{90, 31}});
     const CliRun differ = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("diff"), file}));
     EXPECT_EQ(differ.exitCode, 1);
-    EXPECT_EQ(differ.err, QStringLiteral("zashchita-cli: 1 of the file's 43 settings differ\n"));
+    EXPECT_EQ(differ.err, QStringLiteral("zashchita-cli: 1 of the file's 43 settings differs\n"));
 
     // Trouble is 2, not "they differ": no reply, no port.
     LoggedSim silent({"--silent"});

@@ -98,7 +98,7 @@ TEST(CommandLine, CommandsAndTheirOptions)
          QStringLiteral("--csv is --format csv; it cannot go with --format jsonl")},
         {{QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("settings"), QStringLiteral("save"),
           QStringLiteral("f")},
-         QStringLiteral("--format belongs to records, monitor and scan only")},
+         QStringLiteral("--format belongs to records, monitor, scan and journal only")},
     };
     for (const auto& b : bad) {
         p = ParseCommandLine(QStringList{program} + b.args);
