@@ -8,7 +8,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <cerrno>
 #include <sys/stat.h>
 
 #include "settings/AtomicFile.h"
@@ -437,30 +436,4 @@ TEST(AtomicFile, WhatCannotBeWrittenIsRefusedAndTheEarlierFileStays)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), "kept");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("plain.json")});
-}
-
-TEST(AtomicFile, AFailureAtAnyStepLeavesTheEarlierFileByteForByte)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("relay.json"));
-    const QByteArray earlier("{\"earlier\": 1}\r\n\xff");
-    QString reason;
-    ASSERT_TRUE(WriteFileAtomically(path, earlier, reason));
-    const struct {
-        WriteStep step;
-        int error;
-    } cases[] = {{WriteStep::Probe, EACCES}, {WriteStep::Create, EROFS}, {WriteStep::Write, ENOSPC},
-                 {WriteStep::Sync, EIO},     {WriteStep::Close, EDQUOT}, {WriteStep::Rename, EPERM}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(int(c.step));
-        SetWriteFaultHook([&](WriteStep step) { return step == c.step ? c.error : 0; });
-        EXPECT_FALSE(WriteFileAtomically(path, "new", reason));
-        EXPECT_EQ(reason, SystemReason(c.error));
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), earlier);
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("relay.json")});
-    }
-    SetWriteFaultHook({});
 }

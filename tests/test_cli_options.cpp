@@ -71,6 +71,8 @@ TEST(CommandLine, CommandsAndTheirOptions)
         {{QStringLiteral("reboot")}, QStringLiteral("unknown command \"reboot\"")},
         {{QStringLiteral("--address"), QStringLiteral("0"), QStringLiteral("records")},
          QStringLiteral("--address takes a whole number from 1 to 246")},
+        {{QStringLiteral("--address"), QStringLiteral("247"), QStringLiteral("records")},   // no relay can be set to it
+         QStringLiteral("--address takes a whole number from 1 to 246")},
         {{QStringLiteral("--timeout"), QStringLiteral("soon"), QStringLiteral("records")}, QStringLiteral("--timeout")},
         {{QStringLiteral("--yes"), QStringLiteral("records")}, QStringLiteral("--yes belongs to settings load only")},
         {{QStringLiteral("--seconds"), QStringLiteral("5"), QStringLiteral("records")},
