@@ -6,7 +6,6 @@
 #include "settings/Journal.h"
 
 namespace {
-
 QStringList Words(const char* line) { return QString::fromUtf8(line).split(QLatin1Char(' ')); }
 
 void WriteBytes(const QString& path, const QByteArray& bytes)

@@ -221,8 +221,7 @@ TEST(CliMessages, ALineThatGoesAwayMidRunIsSaidInLinuxTerms)
     ASSERT_FALSE(run.OutLines().isEmpty());
     EXPECT_TRUE(run.OutLines().last().endsWith(QStringLiteral("  poll failed: the port went away: Input/output error")))
         << run.OutLines().last().toStdString();
-    // Told once, as the log's row: standard error does not repeat it.
-    EXPECT_FALSE(run.err.contains(QStringLiteral("the port went away")));
+    EXPECT_FALSE(run.err.contains(QStringLiteral("the port went away")));   // told once, as the log's row
     EXPECT_FALSE(run.err.contains(QStringLiteral("error code")));
     ExpectMessagesNamed(run.err);
 }
