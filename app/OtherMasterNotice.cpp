@@ -14,6 +14,8 @@ void ShowOtherMasterNotice(QWidget* form, RelaySession* session)
     notice->setAlignment(Qt::AlignCenter);
     notice->setStyleSheet(QStringLiteral("QLabel { background: #FFF3B0; color: #8A0000; font-weight: bold; }"));
     notice->setGeometry(0, kClientHeight - kHeight, kClientWidth, kHeight);
+    // A notice only: the controls beneath it stay within the mouse's reach.
+    notice->setAttribute(Qt::WA_TransparentForMouseEvents);
     notice->setVisible(false);
     QObject::connect(session, &RelaySession::otherMasterSeen, notice, [notice] {
         notice->setVisible(true);

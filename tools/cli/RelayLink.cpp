@@ -18,6 +18,7 @@ SessionOptions OptionsFor(const LinkSettings& settings)
     options.tickMs = kTickMs;
     options.replyTimeoutTicks = RelayLink::TicksFor(settings.timeoutMs);
     options.tries = settings.retries + 1;
+    options.lineTiming = settings.lineTiming;
     return options;
 }
 
