@@ -142,7 +142,7 @@ TEST(LineTiming, AnotherMasterIsToldOnceAndTheRelaysOwnTrafficNever)
         {"a second reply to our answered request",
          [](Timed& t) { t.Paced(kTurn, kAnswer); t.At(150 * kMs, kForeign); t.At(300 * kMs, kForeign); }, 1},
         {"a reply of another slave", [](Timed& t) { t.At(200 * kMs, ReadReply(3, {1, 2})); }, 1},
-        {"the relay's late answer", [](Timed& t) { t.At(200 * kMs, kAnswer); }, 0},
+        {"the relay's answer after the time-out", [](Timed& t) { t.RunOut(), t.At(200 * kMs, kAnswer); }, 0},
         {"our own request heard back", [](Timed& t) { t.At(200 * kMs, Sealed({1, 3, 0, 50, 0, 29})); }, 0},
         {"line noise", [](Timed& t) { t.At(200 * kMs, {1, 3, 0xFF, 0x55, 0xAA}); }, 0},
     };
