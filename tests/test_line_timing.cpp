@@ -43,15 +43,13 @@ struct Timed {
         session.SetLine(&line);
         session.State().SlaveAddress = 1;
         session.State().ReadyToSend = 1;
-        QObject::connect(&session, &RelaySession::blockRead, [&](const RegisterValues& v) {
-            outcome = v.values == CurrentParamRegisters() ? "values" : "wrong values";
-        });
+        QObject::connect(&session, &RelaySession::blockRead,
+                         [&](const RegisterValues& v) { outcome = v.values == CurrentParamRegisters() ? "values" : "other values"; });
         QObject::connect(&session, &RelaySession::readFailed, [&](const ReadFailure& f) {
             outcome = f.why == ExchangeFailure::Spoilt ? "spoilt" : f.why == ExchangeFailure::Refused ? "refused" : "no reply";
         });
-        QObject::connect(&session, &RelaySession::writeEnded, [&](const WriteResult& w) {
-            outcome = w.how == WriteHow::NoAnswer ? "unconfirmed" : "answered";
-        });
+        QObject::connect(&session, &RelaySession::writeEnded,
+                         [&](const WriteResult& w) { outcome = w.how == WriteHow::NoAnswer ? "unconfirmed" : "answered"; });
         QObject::connect(&session, &RelaySession::otherMasterSeen, [&] { ++others; });
         write ? session.AskWrite(0x51, 5) : session.AskRead({50, 29});
         for (int i = 0; i < 20 && line.written.empty(); ++i)
