@@ -307,6 +307,10 @@ const std::vector<OptionSpec>& CommandLineOptions()
         {{QStringLiteral("retries")}, QStringLiteral("N"),
          QStringLiteral("How often a request left unanswered or answered with a spoilt frame is sent again, 0 to "
                         "10 (default 2).")},
+        {{QStringLiteral("line-timing")}, QStringLiteral("on|off|auto"),
+         QStringLiteral("Whether an answer must be one the wire allows (no sooner than the request and the "
+                        "answer take at 9600 8N1): auto (default) by the device, on for a serial adapter and "
+                        "tcp://, off for a pseudo-terminal and modbus-tcp://.")},
         {{QStringLiteral("trace")}, QString(),
          QStringLiteral("Print every frame on the line in hex on standard error, as the window's frame trace "
                         "does.")},

@@ -211,6 +211,14 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments)
         return parsed;
     }
     options.portGiven = p.IsSet("port");
+    if (p.IsSet("line-timing")) {
+        options.lineTiming = p.Value("line-timing");
+        if (options.lineTiming != QLatin1String("on") && options.lineTiming != QLatin1String("off")
+            && options.lineTiming != QLatin1String("auto")) {
+            error = QStringLiteral("--line-timing takes on, off or auto, not \"%1\"").arg(options.lineTiming);
+            return parsed;
+        }
+    }
     options.trace = p.IsSet("trace");
     options.yes = p.IsSet("yes");
     options.includeAddress = p.IsSet("include-address");

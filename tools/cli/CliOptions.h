@@ -32,6 +32,7 @@ struct CliOptions {
     int timeoutMs = 500;                // wait for one reply
     int retries = 2;                    // a request unanswered or spoilt is sent again this often
     bool trace = false;
+    QString lineTiming = QStringLiteral("auto");   // on, off or auto (by the device's kind)
     bool yes = false;                   // settings load: really write
     bool includeAddress = false;        // settings load: also the relay's own address
     OutputFormat format = OutputFormat::Text;   // records, monitor, scan

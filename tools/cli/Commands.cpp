@@ -17,7 +17,10 @@ std::unique_ptr<RelayLink> OpenRelay(const CliOptions& options)
 {
     lineTried = true;
     auto link = std::make_unique<RelayLink>(
-        LinkSettings{options.port, options.address, options.timeoutMs, options.retries});
+        LinkSettings{options.port, options.address, options.timeoutMs, options.retries,
+                     options.lineTiming == QLatin1String("on")    ? SessionOptions::Timing::On
+                     : options.lineTiming == QLatin1String("off") ? SessionOptions::Timing::Off
+                                                                  : SessionOptions::Timing::Auto});
     QString failure;
     if (!link->Open(failure)) {
         Report(failure);
