@@ -153,7 +153,7 @@ void PollCycle::Receive(int count)
                 ShowLinkLook();
             }
         }
-        s_.ApplyRequestFlags();
+        client_.ReceiveEnded();
         return;
     }
 
@@ -171,7 +171,7 @@ void PollCycle::Receive(int count)
         if (!flagsMayApply)
             return;
     }
-    s_.ApplyRequestFlags();
+    client_.ReceiveEnded();
 }
 
 bool PollCycle::Conclude(ReplyVerdict verdict)
