@@ -163,36 +163,6 @@ TEST_F(Questions, WriteEndsWithTheRelaysOwnWordOrNoAnswerAfterItsTries)
     EXPECT_EQ(finished[1].at(0).outcome, ReplyOutcome::Unconfirmed);
 }
 
-// A question asked while the session polls goes out before the next polled
-// request; its answer is nobody's exchange (mode 0), and once a question is
-// given up or abandoned, a late answer to it is noise.
-TEST_F(Questions, QuestionsBetweenPolledExchangesAndLateAnswers)
-{
-    session.State().PollMode = 5;
-    Ask(Question::Read({80, 2}));
-    EXPECT_EQ(NextRequest(), RelaySim::readRequest(7, 80, 2));
-    Deliver(ReadReply(7, {1, 2}), true);
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(reads[0].mode, 0);
-    EXPECT_EQ(NextRequest(), RelaySim::readRequest(7, 50, 29)) << "polling goes on";
-
-    session.State().PollMode = 0;
-    Ask(Question::Read({80, 1}), 1);
-    ASSERT_FALSE(NextRequest().empty());
-    for (int i = 0; i < 40 && failures.empty(); ++i)
-        session.Tick();
-    ASSERT_EQ(failures.size(), 1u);
-    Deliver(ReadReply(7, {9}), true);
-    EXPECT_EQ(reads.size(), 1u) << "a late answer to a question given up";
-
-    SessionReply* dropped = Ask(Question::Read({80, 1}));
-    ASSERT_FALSE(NextRequest().empty());
-    dropped->abandon();
-    Deliver(ReadReply(7, {9}), true);
-    EXPECT_EQ(reads.size(), 1u);
-    EXPECT_TRUE(NextRequest(100).empty());
-}
-
 const std::vector<uint8_t> kEcho84{7, 6, 0, 84, 0x08, 0xAE};   // 2222 to register 84
 
 struct Case {
@@ -207,8 +177,11 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
 {
     using O = ReplyOutcome;
     const std::vector<Case> cases = {
-        {"a second question waits its turn",
+        // Questions go out before the next polled request, whose polling goes
+        // on after them; a question's answer is nobody's exchange (mode 0).
+        {"a second question waits its turn, both before the polled request",
          [](Harness& h) {
+             h.session.State().PollMode = 5;
              h.Ask(Question::Read({80, 2}));
              h.Ask(Question::Write(84, 2222));
              EXPECT_EQ(h.session.PendingQuestions(), 2);
@@ -216,6 +189,8 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
              h.Deliver(ReadReply(7, {600, 12}), true);
              EXPECT_EQ(h.NextRequest()[1], 6) << "the write follows, not overwritten";
              h.Deliver(kEcho84);
+             EXPECT_EQ(h.NextRequest(), RelaySim::readRequest(7, 50, 29)) << "polling goes on";
+             EXPECT_EQ(h.reads.at(0).mode, 0);
          },
          {O::Values, O::Echoed}, {WriteHow::Echoed}},
         {"closed with a write on the line and a read queued",
