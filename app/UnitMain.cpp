@@ -32,7 +32,7 @@
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/SetpointsConfig.h"
 #include "exchanges/Masks.h"
-#include "link/PollModes.h"
+#include "exchanges/PollModes.h"
 
 namespace {
 const QString kOpen = QStringLiteral("Открыть");
@@ -70,6 +70,7 @@ TForm1::TForm1(QWidget* parent)
         N_[i] = built.N[i];
 
     session_ = new RelaySession(SessionOptions{}, this);
+    session_->SetPolledRequests(&exchanges_);
     ComPort = session_->Port();
     Timer = session_->PollTimer();
     Timer1 = makeTimer(this, "Timer1", 1000, Qt::CoarseTimer);
@@ -225,7 +226,7 @@ void TForm1::SetCom1Path(const QString& path)
 
 void TForm1::showPage(int index)
 {
-    session_->SetView(PollView{index == kSetpointsPage});
+    exchanges_.SetView(PollView{index == kSetpointsPage});
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/RegisterMap.h"
+#include "exchanges/ExchangePoller.h"
 #include "link/RelaySession.h"
 #include "serial/ComPort.h"
 
@@ -162,6 +163,7 @@ private:
     void wireMasksAndClock();
     void chooseSettingsBlock(uint8_t context);
 
+    ExchangePoller exchanges_;   // the session's polled requests; outlives the session
     RelaySession* session_ = nullptr;
     SettingsActions* settingsActions_ = nullptr;   // settings files, sheet and journal of the pages 1 and 2
     QHash<QString, QWidget*> controls_;

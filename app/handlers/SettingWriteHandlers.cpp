@@ -7,7 +7,7 @@
 
 #include "app/SpinEdit.h"
 #include "app/UnitMain.h"
-#include "link/PollModes.h"
+#include "exchanges/PollModes.h"
 
 namespace {
 bool IsEnter(int key)
