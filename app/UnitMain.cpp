@@ -28,6 +28,7 @@
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
 #include "app/settings/SettingsActions.h"
+#include "app/trends/TrendRecorder.h"
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/SetpointsConfig.h"
 #include "exchanges/Masks.h"
@@ -81,6 +82,7 @@ TForm1::TForm1(QWidget* parent)
     settingsActions_ = new SettingsActions(this);
     FollowSessionLine(ComLed, session_);
     new AddressSearch(*session_, SEAddres, this);
+    wireTrends();
     Timer1->start();
 }
 
@@ -301,9 +303,9 @@ void TForm1::OpenComPort()
                        pmReadParam);
         ButtonCOM->setText(kClose);
         setAutoPopup(false);
-        ButtonSys->setVisible(true);
-        DPicker->setEnabled(true);
-        TPicker->setEnabled(true);
+        ButtonSys->setVisible(!readOnly_);
+        DPicker->setEnabled(!readOnly_);
+        TPicker->setEnabled(!readOnly_);
         LabelNum->setText(QStringLiteral("COM %1").arg(number));
         for (int reg : kMaskRegisters)
             followRelay(reg);
@@ -320,6 +322,7 @@ void TForm1::OpenComPort()
 void TForm1::CloseComPort()
 {
     session_->Close();
+    trends_->Break();
     linkWasLost_ = false;
     ButtonCOM->setText(kOpen);
     LabelNum->setText(QStringLiteral("COM-порт"));
@@ -387,6 +390,7 @@ void TForm1::blockRead(const RegisterValues& reply)
 void TForm1::ShowLinkLost()
 {
     linkWasLost_ = true;
+    trends_->Break();
     if (!Timer3->isActive())
         Timer3->start();
     ButtonSys->setVisible(false);
@@ -401,9 +405,9 @@ void TForm1::ShowLinkPresent()
     for (QLabel* notice : LabelS_)
         notice->setVisible(false);
     if (portOpen()) {
-        ButtonSys->setVisible(true);
-        DPicker->setEnabled(true);
-        TPicker->setEnabled(true);
+        ButtonSys->setVisible(!readOnly_);
+        DPicker->setEnabled(!readOnly_);
+        TPicker->setEnabled(!readOnly_);
         // The link is back: the page shown asks for its read as if it had
         // just been entered, so a page emptied meanwhile fills again. It is
         // not blanked: a value the user is typing stays where it is.

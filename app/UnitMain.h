@@ -28,6 +28,8 @@ class TComLed;
 class TLedIndicator;
 class TPageControl;
 class TSpinEdit;
+class TrendRecorder;
+class TrendWindow;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -125,6 +127,18 @@ public:
     // another one in its place.
     void SetLine(ILinePort* line) { session_->SetLine(line); }
 
+    // The trend history and the motor starts kept from the polled values,
+    // and the trend window ("Тренды", Ctrl+T and page 0's context menu),
+    // made when first opened.
+    TrendRecorder& Trends() { return *trends_; }
+    TrendWindow* OpenTrends();
+    TrendWindow* TrendsWindow() const { return trendWindow_; }
+
+    // A watching station: no write of any kind can be made, and the title
+    // says so. Set once, before the port is opened.
+    void SetReadOnly(bool readOnly);
+    bool ReadOnly() const { return readOnly_; }
+
     // The device went away under an open port: say so once and close.
     void ComPortLost(int osError, const QString& reason);
 
@@ -161,6 +175,7 @@ private:
     void confirmMask(int reg);
     void wireMasksAndClock();
     void chooseSettingsBlock(uint8_t context);
+    void wireTrends();
 
     RelaySession* session_ = nullptr;
     SettingsActions* settingsActions_ = nullptr;   // settings files, sheet and journal of the pages 1 and 2
@@ -183,6 +198,9 @@ private:
     TSpinEdit* SEAddres = nullptr;
     TComLed* ComLed = nullptr;
 
+    TrendRecorder* trends_ = nullptr;
+    TrendWindow* trendWindow_ = nullptr;
+    bool readOnly_ = false;
     bool linkWasLost_ = false;   // the no-link look was shown since the port opened
     bool autoPopup_ = true;
     bool shownOnce_ = false;

@@ -96,6 +96,7 @@ int main(int argc, char** argv)
     SetNames();
     TForm1 form;
     form.SetCom1Path(com1Path);
+    form.SetReadOnly(AsksReadOnly(parser));
     form.show();
     return app->exec();
 }

@@ -7,6 +7,7 @@
 #include <QTimeEdit>
 
 #include "app/UnitMain.h"
+#include "app/trends/TrendRecorder.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/RelayClock.h"
 
@@ -16,6 +17,7 @@
 void TForm1::ReadParamReceive(const RegisterValues& reply)
 {
     DecodeReply(registers_.Page(kCurrentParamsPage), reply, false);
+    trends_->Sample(reply, Now().toMSecsSinceEpoch());
 
     const RelayClockFields clock = ClockFieldsAt(kClockFirstRegister, [&](int reg) { return reply.At(reg); });
     const QDateTime moment = RelayClockMoment(Now().date(), clock);

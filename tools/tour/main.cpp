@@ -3,6 +3,10 @@
 // saves a picture of each into the folder given as the only argument.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -14,6 +18,8 @@
 #include "app/MessageBoxes.h"
 #include "app/PageControl.h"
 #include "app/UnitMain.h"
+#include "app/trends/TrendRecorder.h"
+#include "app/trends/TrendWindow.h"
 
 namespace {
 bool save(TForm1& form, const QString& path)
@@ -46,6 +52,9 @@ int main(int argc, char** argv)
     });
 
     TForm1 form;
+    QTemporaryDir starts;
+    form.Trends().SetStartsFolder(starts.path());
+    QSignalSpy kept(&form.Trends(), &TrendRecorder::startKept);
     form.show();
     QTest::qWait(300);
     save(form, folder + QStringLiteral("/page0-closed.png"));
@@ -73,6 +82,32 @@ int main(int argc, char** argv)
         if (page == 6)
             QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonP4")), Qt::LeftButton);
     }
+    // The trends over the relay's motor start (the demo's simulator plays
+    // one), the start record's picture, and the start among those kept.
+    QTabBar* pages = form.PageControl1->tabBar();
+    QTest::mouseClick(pages, Qt::LeftButton, Qt::NoModifier, pages->tabRect(0).center());
+    if (!QTest::qWaitFor([&] { return kept.count() > 0; }, 60000))
+        std::fprintf(stderr, "no motor start came (the simulator plays one with --motor-start)\n");
+    TrendWindow* trends = form.OpenTrends();
+    trends->resize(1000, 600);
+    QTest::qWait(1000);
+    trends->grab().save(folder + QStringLiteral("/trends.png"));
+    std::printf("%s\n", qPrintable(folder + QStringLiteral("/trends.png")));
+    if (kept.count() > 0) {
+        const QString record = kept.first().first().toString();
+        QFile::remove(folder + QStringLiteral("/start-record.png"));
+        QFile::copy(record + QStringLiteral("/start.png"), folder + QStringLiteral("/start-record.png"));
+        auto* list = trends->findChild<QListWidget*>(QStringLiteral("StartsList"));
+        if (list->count() > 0) {
+            list->setCurrentRow(0);
+            list->item(0)->setCheckState(Qt::Checked);
+        }
+        QTest::qWait(500);
+        trends->grab().save(folder + QStringLiteral("/trends-starts.png"));
+        std::printf("%s\n", qPrintable(folder + QStringLiteral("/start-record.png")));
+    }
+    trends->close();
+
     QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
     (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
     return 0;
