@@ -21,9 +21,11 @@ StartDetector::StartDetector(qint64 beforeMs, qint64 afterMs, qint64 limitMs)
 std::optional<StartRecord> StartDetector::Add(const BlockSample& sample)
 {
     const uint16_t status = sample.At(kStatusRegister);
-    const bool rising = previousKnown_ && !sample.afterGap;
-    const auto rose = [&](uint16_t bit) { return rising && (status & bit) && !(previousStatus_ & bit); };
-    const auto fell = [&](uint16_t bit) { return rising && !(status & bit) && (previousStatus_ & bit); };
+    // Edges only between two samples of one unbroken run.
+    const bool edges = previousKnown_ && !sample.afterGap;
+    const uint16_t previous = previousStatus_;
+    const auto rose = [&](uint16_t bit) { return edges && (status & bit) && !(previous & bit); };
+    const auto fell = [&](uint16_t bit) { return edges && !(status & bit) && (previous & bit); };
     previousKnown_ = true;
     previousStatus_ = status;
 

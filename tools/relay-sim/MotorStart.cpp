@@ -48,6 +48,8 @@ void MotorStart::apply(RegisterBank& bank, int64_t nowNs)
         bank.preset(reg::StartImpulse, kRelayStartImpulse);
         bank.preset(reg::StartTime, uint16_t(kFinishMs));
         bank.preset(reg::StartCurrent, kPeakA);
+        for (int r : {reg::PhaseA, reg::PhaseB, reg::PhaseC})
+            bank.play(r, bank.base(r));
         return;
     }
     bank.play(reg::Status, kMotorOn);
