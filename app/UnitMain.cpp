@@ -126,6 +126,13 @@ void TForm1::bindControls()
     SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
     ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
     ComLed->SetComPort(ComPort);
+    // The value fields and the relay's clock change with the replies; each
+    // paints its whole rectangle, so a change repaints that field alone and
+    // not the page, frame and tab behind it as well.
+    for (QWidget* field : std::initializer_list<QWidget*>{DPicker, TPicker})
+        field->setAttribute(Qt::WA_OpaquePaintEvent);
+    for (QLineEdit* field : E_)
+        field->setAttribute(Qt::WA_OpaquePaintEvent);
     registers_.Bind([this](const QString& name) { return Control(name); });
     // The edited mark lives in each editable control's Tag property.
     for (const PageTable& page : LayoutTables())

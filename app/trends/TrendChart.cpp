@@ -62,10 +62,11 @@ QLineSeries* TrendChart::line(int channel, size_t index)
     while (lines.size() <= index) {
         auto* series = new QLineSeries(this);
         series->setName(TrendCaption(channel));
+        // A cosmetic pen one pixel wide, solid: the raster engine draws it
+        // without a stroker, which a wider or dashed line would need.
         QPen pen(TrendColor(channel));
-        pen.setWidthF(channel == tcInsulation ? 1.5 : 1.2);
-        if (channel == tcInsulation)
-            pen.setStyle(Qt::DashLine);
+        pen.setWidth(1);
+        pen.setCosmetic(true);
         series->setPen(pen);
         series->setUseOpenGL(false);
         addSeries(series);

@@ -31,12 +31,14 @@
 
 namespace {
 
-constexpr int kRepaintMs = 250;
+constexpr int kRepaintMs = 250;           // while live, at the most often
+constexpr int kSlowestRepaintMs = 2000;   // and at the least
 constexpr qint64 kMinuteMs = 60 * 1000;
 constexpr qint64 kShortestSpanMs = 2000;
 constexpr double kWheelZoom = 1.25;
 constexpr int kPictureWidth = 1000;
 constexpr int kPictureHeight = 620;
+constexpr int kSideWidth = 280;   // the list of starts beside the chart
 
 QString TimeText(qint64 ms)
 {
@@ -154,7 +156,8 @@ void TrendWindow::buildControls()
     top->addWidget(span_);
     top->addWidget(pause_);
     top->addWidget(live_);
-    top->addSpacing(12);
+    top->addStretch();
+    auto* series = new QHBoxLayout;
     for (int c = 0; c < kTrendChannels; ++c) {
         channels_[c] = new QCheckBox(TrendCaption(c));
         channels_[c]->setObjectName(QStringLiteral("Channel%1").arg(c));
@@ -163,9 +166,9 @@ void TrendWindow::buildControls()
             chart_->SetChannelShown(c, on);
             Refresh();
         });
-        top->addWidget(channels_[c]);
+        series->addWidget(channels_[c]);
     }
-    top->addStretch();
+    series->addStretch();
 
     readout_ = new QLabel;
     readout_->setObjectName(QStringLiteral("Readout"));
@@ -192,6 +195,7 @@ void TrendWindow::buildControls()
     startSummary_->setWordWrap(true);
     startSummary_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     auto* side = new QWidget;
+    side->setMaximumWidth(kSideWidth);
     auto* sideLayout = new QVBoxLayout(side);
     sideLayout->setContentsMargins(0, 0, 0, 0);
     sideLayout->addWidget(new QLabel(QStringLiteral("Пуски (отметьте для сравнения):")));
@@ -206,6 +210,7 @@ void TrendWindow::buildControls()
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addLayout(series);
     layout->addWidget(split, 1);
     layout->addLayout(bottom);
 }
@@ -237,8 +242,13 @@ void TrendWindow::Refresh()
         toMs_ = NowMs();
         fromMs_ = minutes ? toMs_ - minutes * kMinuteMs : (history.Empty() ? toMs_ - kMinuteMs : history.FirstMs());
     }
-    const int columns = std::max(100, int(chart_->plotArea().width()));
+    // A column of two pixels holds a lowest and a highest point: Qt Charts
+    // strokes every line's outline for the pointer on each change, at a
+    // cost that grows with the points.
+    const int columns = std::max(100, int(chart_->plotArea().width()) / 2);
     chart_->Show(history, fromMs_, toMs_, columns);
+    // Drawn again when the span has moved by about a column.
+    repaint_->setInterval(int(std::clamp<qint64>((toMs_ - fromMs_) / columns, kRepaintMs, kSlowestRepaintMs)));
 }
 
 void TrendWindow::ShowSpan(qint64 fromMs, qint64 toMs)
@@ -405,6 +415,8 @@ void TrendWindow::startsTicked()
     }
     seconds->setRange(low, high);
     percent->setRange(0, top);
+    seconds->applyNiceNumbers();
+    percent->applyNiceNumbers();
     QChart* old = compare_;
     compare_ = compare;
     view_->setChart(ticked ? static_cast<QChart*>(compare_) : chart_);
@@ -417,7 +429,9 @@ QByteArray DrawStartPicture(const StartRecord& record, int ratedCentiAmps)
     for (const BlockSample& s : record.samples)
         history.Add(s);
     auto* chart = new TrendChart;
-    chart->setTitle(StartSummaryLines(record.summary, ratedCentiAmps).join(QStringLiteral("; ")));
+    const QStringList lines = StartSummaryLines(record.summary, ratedCentiAmps);
+    chart->setTitle(lines.mid(0, 2).join(QStringLiteral("; ")) + QStringLiteral("<br>")
+                    + lines.mid(2).join(QStringLiteral("; ")));
     chart->TimeAxis()->setFormat(QStringLiteral("HH:mm:ss.zzz"));
     if (!record.samples.empty())
         chart->Show(history, record.samples.front().ms, record.samples.back().ms, kPictureWidth);

@@ -2,6 +2,7 @@
 // waits for the relay's values, selects every page as a user would and
 // saves a picture of each into the folder given as the only argument.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
@@ -90,6 +91,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no motor start came (the simulator plays one with --motor-start)\n");
     TrendWindow* trends = form.OpenTrends();
     trends->resize(1000, 600);
+    trends->findChild<QComboBox*>(QStringLiteral("SpanBox"))->setCurrentIndex(0);   // the last minute
     QTest::qWait(1000);
     trends->grab().save(folder + QStringLiteral("/trends.png"));
     std::printf("%s\n", qPrintable(folder + QStringLiteral("/trends.png")));
