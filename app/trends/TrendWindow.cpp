@@ -430,8 +430,10 @@ QByteArray DrawStartPicture(const StartRecord& record, int ratedCentiAmps)
         history.Add(s);
     auto* chart = new TrendChart;
     const QStringList lines = StartSummaryLines(record.summary, ratedCentiAmps);
-    chart->setTitle(lines.mid(0, 2).join(QStringLiteral("; ")) + QStringLiteral("<br>")
-                    + lines.mid(2).join(QStringLiteral("; ")));
+    // When and how long; the three peaks; the thermal impulses and marks.
+    chart->setTitle(QStringList{lines.mid(0, 2).join(QStringLiteral("; ")), lines.mid(2, 3).join(QStringLiteral("; ")),
+                                lines.mid(5).join(QStringLiteral("; "))}
+                        .join(QStringLiteral("<br>")));
     chart->TimeAxis()->setFormat(QStringLiteral("HH:mm:ss.zzz"));
     if (!record.samples.empty())
         chart->Show(history, record.samples.front().ms, record.samples.back().ms, kPictureWidth);
