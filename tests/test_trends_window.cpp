@@ -50,7 +50,7 @@ TEST_F(TrendsWindowTest, APlayedStartIsKeptOnceWithWhatWasPlayed)
     EXPECT_EQ(s.thermalAfter - s.thermalBefore, 18);
     EXPECT_EQ(s.relayStartImpulse, 21);
     EXPECT_FALSE(s.heavy || s.prolonged);
-    EXPECT_EQ(stored[0].ratedCentiAmps, 4250) << "the rated current is read when the start begins";
+    EXPECT_EQ(stored[0].ratedCentiAmps, 4250) << "the rated current is read for the record";
 
     const std::vector<BlockSample> samples = ReadStartSamples(stored[0].folder);
     ASSERT_FALSE(samples.empty());

@@ -1,5 +1,7 @@
 #include "app/trends/TrendRecorder.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 #include "link/RelaySession.h"
@@ -7,6 +9,7 @@
 namespace {
 constexpr int kRatedCurrentRegister = 108;   // the rated current, 0.01 A
 constexpr int kRatedCurrentTries = 3;        // the polls wait behind the question meanwhile
+constexpr int kRatedCurrentWaitMs = 3000;    // a record waits for the answer no longer
 }
 
 TrendRecorder::TrendRecorder(RelaySession& session, QObject* parent)
@@ -14,14 +17,20 @@ TrendRecorder::TrendRecorder(RelaySession& session, QObject* parent)
 {
     setObjectName(QStringLiteral("TrendRecorder"));
     connect(&session_, &RelaySession::blockRead, this, &TrendRecorder::blockRead);
+    connect(&session_, &RelaySession::readFailed, this, [this](const ReadFailure& failure) {
+        if (failure.block.Contains(kRatedCurrentRegister))
+            keepWaiting();
+    });
 }
 
 // Any read of the settings block (the page shown, a save, a question) tells
 // the rated current.
 void TrendRecorder::blockRead(const RegisterValues& values)
 {
-    if (values.Carries(kRatedCurrentRegister))
+    if (values.Carries(kRatedCurrentRegister)) {
         ratedCentiAmps_ = values.At(kRatedCurrentRegister);
+        keepWaiting();
+    }
 }
 
 void TrendRecorder::Sample(const RegisterValues& reply, qint64 ms)
@@ -32,14 +41,8 @@ void TrendRecorder::Sample(const RegisterValues& reply, qint64 ms)
     sample.ms = ms;
     std::copy_n(reply.values.begin(), kBlockRegisters, sample.regs.begin());
     history_.Add(sample);
-    const bool wasRecording = detector_.Recording();
     if (std::optional<StartRecord> record = detector_.Add(sample))
-        keep(*record);
-    // A start began: the rated current is asked for once, if no read brought it.
-    if (!wasRecording && detector_.Recording() && ratedCentiAmps_ == 0 && !ratedAsked_ && !session_.Asking()) {
-        ratedAsked_ = true;
-        session_.AskRead(RegisterBlock{kRatedCurrentRegister, 1}, AskOptions{kRatedCurrentTries});
-    }
+        complete(*record);
     emit sampled();
 }
 
@@ -47,7 +50,32 @@ void TrendRecorder::Break()
 {
     history_.Break();
     if (std::optional<StartRecord> record = detector_.Break())
-        keep(*record);
+        complete(*record);
+}
+
+// A complete start is kept at once when the rated current is known;
+// otherwise the relay is asked for it once (after the start, so the start's
+// own polling is left alone), and the record is kept with the answer, or
+// without the amperes when none comes.
+void TrendRecorder::complete(const StartRecord& record)
+{
+    if (ratedCentiAmps_ > 0 || ratedAsked_ || !session_.IsOpen() || session_.Asking() || waiting_) {
+        keep(record);
+        return;
+    }
+    ratedAsked_ = true;
+    waiting_ = record;
+    session_.AskRead(RegisterBlock{kRatedCurrentRegister, 1}, AskOptions{kRatedCurrentTries});
+    QTimer::singleShot(kRatedCurrentWaitMs, this, &TrendRecorder::keepWaiting);
+}
+
+void TrendRecorder::keepWaiting()
+{
+    if (!waiting_)
+        return;
+    const StartRecord record = std::move(*waiting_);
+    waiting_.reset();
+    keep(record);
 }
 
 void TrendRecorder::keep(const StartRecord& record)

@@ -2,13 +2,14 @@
 // history (bounded, see history/TrendHistory.h) and the motor starts, each
 // kept on disk as a start record as soon as it is complete, whether the trend
 // window is open or not. Nothing is asked of the relay for it but the rated
-// current, once, when a start begins and it is not yet known.
+// current, once, when a start has ended and no read has brought it yet.
 #pragma once
 
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 #include "history/StartDetector.h"
 #include "history/StartFiles.h"
@@ -48,6 +49,8 @@ signals:
 
 private:
     void blockRead(const RegisterValues& values);
+    void complete(const StartRecord& record);
+    void keepWaiting();
     void keep(const StartRecord& record);
 
     RelaySession& session_;
@@ -56,4 +59,5 @@ private:
     QString startsFolder_;
     int ratedCentiAmps_ = 0;
     bool ratedAsked_ = false;
+    std::optional<StartRecord> waiting_;   // a record waiting for the rated current
 };
