@@ -296,7 +296,9 @@ TEST_F(SocketPairLine, GatewayExceptionsCountAsNoReply)
 TEST_F(SocketPairLine, GatewayLineAwaitsTheNextAnswerAfterAnException)
 {
     Start(true);
-    session.AskRead({80, 2}, AskOptions{2});
+    Question question = Question::Read({80, 2});
+    question.tries = 2;
+    session.Ask(question);
     Bytes request = Request(12);
     Send({request[0], request[1], 0, 0, 0, 3, 7, 0x83, mbap::kTargetFailedToRespond});
     Send({request[0], request[1], 0, 0, 0, 7, 7, 3, 4, 0xBE, 0xEF, 0xBE, 0xEF});

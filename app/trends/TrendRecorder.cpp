@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "link/RelaySession.h"
+#include "link/SessionReply.h"
 
 namespace {
 constexpr int kRatedCurrentRegister = 108;   // the rated current, 0.01 A
@@ -17,10 +18,6 @@ TrendRecorder::TrendRecorder(RelaySession& session, QObject* parent)
 {
     setObjectName(QStringLiteral("TrendRecorder"));
     connect(&session_, &RelaySession::blockRead, this, &TrendRecorder::blockRead);
-    connect(&session_, &RelaySession::readFailed, this, [this](const ReadFailure& failure) {
-        if (failure.block.Contains(kRatedCurrentRegister))
-            keepWaiting();
-    });
 }
 
 // Any read of the settings block (the page shown, a save, a question) tells
@@ -65,7 +62,11 @@ void TrendRecorder::complete(const StartRecord& record)
     }
     ratedAsked_ = true;
     waiting_ = record;
-    session_.AskRead(RegisterBlock{kRatedCurrentRegister, 1}, AskOptions{kRatedCurrentTries});
+    Question question = Question::Read(RegisterBlock{kRatedCurrentRegister, 1});
+    question.tries = kRatedCurrentTries;
+    // The answer's values reach blockRead like any read; whatever the
+    // question ends with, the record waits no longer.
+    connect(session_.Ask(question), &SessionReply::finished, this, [this] { keepWaiting(); });
     QTimer::singleShot(kRatedCurrentWaitMs, this, &TrendRecorder::keepWaiting);
 }
 
