@@ -453,6 +453,6 @@ TEST(CliReadings, MonitorStopsOnSignalWhileWaiting)
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), 0);
         EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError())
-                        .startsWith(QStringLiteral("zashchita-cli: 1 replies and 0 failed polls in ")));
+                        .startsWith(QStringLiteral("zashchita-cli: 1 reply and 0 failed polls in ")));
     }
 }

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int kMinAddress = kFirstRelayAddress;
-constexpr int kMaxAddress = kLastRelayAddress;
 constexpr int kMinTimeoutMs = 10;
 constexpr int kMaxTimeoutMs = 60000;
 constexpr int kMaxRetries = 10;
@@ -198,13 +196,13 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments)
     QString& error = parsed.text;
     if (!ReadCommand(p.parser.positionalArguments(), options, error)
         || !CheckOptionsFitCommand(p, options.command, error)
-        || !ReadInt(p, "address", kMinAddress, kMaxAddress, options.address, error)
+        || !ReadInt(p, "address", kFirstRelayAddress, kLastRelayAddress, options.address, error)
         || !ReadInt(p, "timeout", kMinTimeoutMs, kMaxTimeoutMs, options.timeoutMs, error)
         || !ReadInt(p, "retries", 0, kMaxRetries, options.retries, error)
         || !ReadInt(p, "seconds", 1, kMaxSeconds, options.seconds, error)
         || !ReadInt(p, "interval", 0, kMaxIntervalMs, options.intervalMs, error)
-        || !ReadInt(p, "from", kMinAddress, kMaxAddress, options.scanFrom, error)
-        || !ReadInt(p, "to", kMinAddress, kMaxAddress, options.scanTo, error)
+        || !ReadInt(p, "from", kFirstRelayAddress, kLastBusAddress, options.scanFrom, error)
+        || !ReadInt(p, "to", kFirstRelayAddress, kLastBusAddress, options.scanTo, error)
         || !ReadFormat(p, options.format, error)
         || !ReadPort(p, options.port, error))
         return parsed;
@@ -218,6 +216,24 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments)
             error = QStringLiteral("--archive needs a FILE");
             return parsed;
         }
+    }
+    options.portGiven = p.IsSet("port");
+    if (p.IsSet("line-timing")) {
+        options.lineTiming = p.Value("line-timing");
+        if (options.lineTiming != QLatin1String("on") && options.lineTiming != QLatin1String("off")
+            && options.lineTiming != QLatin1String("auto")) {
+            error = QStringLiteral("--line-timing takes on, off or auto, not \"%1\"").arg(options.lineTiming);
+            return parsed;
+        }
+    }
+    // A watching station's scripts: a command that writes is no command here.
+    const QString readOnlyVariable = qEnvironmentVariable("ZASHCHITA_READ_ONLY").trimmed().toLower();
+    options.readOnly = p.IsSet("read-only") || readOnlyVariable == QLatin1String("1")
+        || readOnlyVariable == QLatin1String("yes") || readOnlyVariable == QLatin1String("true");
+    if (options.readOnly && options.command == CliCommand::SettingsLoad) {
+        error = QStringLiteral("settings load writes to the relay, and this is read-only (--read-only or "
+                               "ZASHCHITA_READ_ONLY); use settings diff to compare");
+        return parsed;
     }
     options.trace = p.IsSet("trace");
     options.yes = p.IsSet("yes");

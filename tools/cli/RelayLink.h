@@ -15,13 +15,26 @@
 #include <cstdint>
 #include <vector>
 
+#include "exchanges/ExchangeTable.h"   // the blocks the commands read
 #include "link/RelaySession.h"
+
+// A question's own terms, where they differ from the link's.
+struct AskOptions {
+    int tries = 0;          // 0: the session's tries
+    int address = 0;        // 0: the session's slave address
+    int timeoutTicks = 0;   // 0: the session's reply time-out
+    // A probe of an address that may well have no relay (a search for the
+    // relay's address): an exchange it leaves unanswered is no miss of the
+    // link, so the link's look stays as the polled exchanges made it.
+    bool probe = false;
+};
 
 struct LinkSettings {
     QString port;          // a device path, or COMn with the window's mapping
     int address = 1;
     int timeoutMs = 500;   // for one reply
     int retries = 2;       // extra sends of a request left unanswered or spoilt
+    SessionOptions::Timing lineTiming = SessionOptions::Timing::Auto;
 };
 
 // The registers read (block, values, At), or why not.

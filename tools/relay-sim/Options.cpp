@@ -310,6 +310,15 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 return false;
             }
             out.goneAfterS = s;
+        } else if (name == "--motor-start") {
+            double s = 0;
+            if (!takeValue())
+                return false;
+            if (!ParseDouble(value, 0.0, 1e7, s)) {
+                error = "--motor-start must be a number of seconds, not '" + value + "'";
+                return false;
+            }
+            out.motorStartS = s;
         } else if (name == "--seed") {
             uint64_t v = 0;
             if (!takeValue())
@@ -369,6 +378,9 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
             if (!flag())
                 return false;
             out.dump = true;
+        } else if (bool takes = false; IsTalkerOption(name, takes)) {
+            if (!(takes ? takeValue() : flag()) || !ParseTalkerOption(name, value, out.talker, error))
+                return false;
         } else {
             error = "unknown option '" + std::string(argv[i]) + "'";
             return false;

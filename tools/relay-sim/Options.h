@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "OtherTalker.h"
+
 namespace relaysim {
 
 // --lines: at most so many lines served from one process.
@@ -55,10 +57,12 @@ struct Options {
     int lines = 1;                   // --lines
     std::optional<uint64_t> rngStart; // --seed
     bool freeze = false;             // --freeze
+    std::optional<double> motorStartS; // --motor-start: seconds after the start-up
     std::vector<std::pair<int, uint16_t>> presets; // --set REG=VALUE and --record N=..., in order
     std::string logPath;             // --log
     std::string timingPath;          // --timing
     bool dump = false;               // --dump
+    TalkerOptions talker;            // --peer-after-ms, --peer-whole, --noise, --noise-every-ms
     bool help = false;               // --help
     bool version = false;            // --version
 

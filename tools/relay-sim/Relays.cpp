@@ -50,6 +50,9 @@ void Relays::start(int64_t nowNs)
 {
     if (options_.tripAfterS)
         tripNs_ = nowNs + int64_t(*options_.tripAfterS * 1e9);
+    if (options_.motorStartS)
+        for (Relay& relay : relays_)
+            relay.motorStart.schedule(nowNs + int64_t(*options_.motorStartS * 1e9));
     if (options_.freeze)
         return;
     timespec real{};
@@ -117,6 +120,7 @@ Response Relays::respond(const Bytes& request, int64_t nowNs)
         return response;   // heard, not carried out, not answered
 
     tick(nowNs); // a request sees the clock as it is when it arrives
+    relay->motorStart.apply(relay->bank, nowNs);
     Bytes reply;
     if (faultRng_.chance(options_.exceptionRate)) {
         reply = ExceptionReply(request[0], request[1], exc::DeviceFailure);

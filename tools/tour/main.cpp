@@ -1,19 +1,31 @@
 // A guided tour of the window for the demo without a display: opens COM1,
 // waits for the relay's values, selects every page as a user would and
-// saves a picture of each into the folder given as the only argument.
+// saves a picture of each into the folder given as the only argument; then
+// an edit field's context menu and a file dialog, Qt's own texts in Russian.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
+#include <QTimer>
+#include <QDialog>
 #include <QTest>
 
 #include <cstdio>
 
 #include "app/MessageBoxes.h"
 #include "app/PageControl.h"
+#include "app/QtTranslations.h"
+#include "app/settings/Prompts.h"
 #include "app/UnitMain.h"
+#include "app/trends/TrendRecorder.h"
+#include "app/trends/TrendWindow.h"
 
 namespace {
 bool save(TForm1& form, const QString& path)
@@ -27,12 +39,23 @@ bool save(TForm1& form, const QString& path)
         shot = form.grab();
     return shot.save(path);
 }
+
+// The whole screen: popups and dialogs with the window behind them.
+bool saveScreen(TForm1& form, const QString& path)
+{
+    QScreen* screen = form.screen();
+    const bool saved = screen && screen->grabWindow(0).save(path);
+    if (saved)
+        std::printf("%s\n", qPrintable(path));
+    return saved;
+}
 }
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Защита"));
+    InstallQtTranslations(app);
     if (argc < 2) {
         std::fprintf(stderr, "usage: zashchita-tour FOLDER\n");
         return 2;
@@ -46,6 +69,9 @@ int main(int argc, char** argv)
     });
 
     TForm1 form;
+    QTemporaryDir starts;
+    form.Trends().SetStartsFolder(starts.path());
+    QSignalSpy kept(&form.Trends(), &TrendRecorder::startKept);
     form.show();
     QTest::qWait(300);
     save(form, folder + QStringLiteral("/page0-closed.png"));
@@ -73,6 +99,52 @@ int main(int argc, char** argv)
         if (page == 6)
             QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonP4")), Qt::LeftButton);
     }
+
+    // Qt's own texts in Russian: an edit field's context menu and a file dialog.
+    QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(0).center());
+    QTest::qWait(500);
+    auto* address = form.ControlAs<QLineEdit>(QStringLiteral("SEAddres"));
+    if (address)
+        emit address->customContextMenuRequested(address->rect().center());
+    QTest::qWait(500);
+    if (!saveScreen(form, folder + QStringLiteral("/context-menu.png")))
+        return 1;
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+    QTimer::singleShot(1500, [&] {
+        saveScreen(form, folder + QStringLiteral("/file-dialog.png"));
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    ChooseFile(&form, FileChoice::Save, QStringLiteral("Сохранить уставки в файл"));
+
+    // The trends over the relay's motor start (the demo's simulator plays
+    // one), the start record's picture, and the start among those kept.
+    QTabBar* pages = form.PageControl1->tabBar();
+    QTest::mouseClick(pages, Qt::LeftButton, Qt::NoModifier, pages->tabRect(0).center());
+    if (!QTest::qWaitFor([&] { return kept.count() > 0; }, 60000))
+        std::fprintf(stderr, "no motor start came (the simulator plays one with --motor-start)\n");
+    TrendWindow* trends = form.OpenTrends();
+    trends->resize(1000, 600);
+    trends->findChild<QComboBox*>(QStringLiteral("SpanBox"))->setCurrentIndex(0);   // the last minute
+    QTest::qWait(1000);
+    trends->grab().save(folder + QStringLiteral("/trends.png"));
+    std::printf("%s\n", qPrintable(folder + QStringLiteral("/trends.png")));
+    if (kept.count() > 0) {
+        const QString record = kept.first().first().toString();
+        QFile::remove(folder + QStringLiteral("/start-record.png"));
+        QFile::copy(record + QStringLiteral("/start.png"), folder + QStringLiteral("/start-record.png"));
+        auto* list = trends->findChild<QListWidget*>(QStringLiteral("StartsList"));
+        if (list->count() > 0) {
+            list->setCurrentRow(0);
+            list->item(0)->setCheckState(Qt::Checked);
+        }
+        QTest::qWait(500);
+        trends->grab().save(folder + QStringLiteral("/trends-starts.png"));
+        std::printf("%s\n", qPrintable(folder + QStringLiteral("/start-record.png")));
+    }
+    trends->close();
+
     QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
     (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
     return 0;
