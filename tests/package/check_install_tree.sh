@@ -115,7 +115,7 @@ desktop-file-validate "$desktop" >"$tmp/validate" 2>&1 || { cat "$tmp/validate" 
 grep -qx 'Name=Защита' "$desktop" || fail "desktop entry: Name is not Защита"
 grep -qx 'Type=Application' "$desktop" || fail "desktop entry: not an application"
 grep -q '^Comment=.' "$desktop" || fail "desktop entry: no Comment"
-exec=$(sed -n 's/^Exec=//p' "$desktop")
+exec=$(sed -n 's/^Exec=//p' "$desktop" | head -n 1)   # the entry's own; the actions' follow
 [ -x "$root/bin/${exec%% *}" ] || fail "desktop entry: Exec=$exec is not an installed program"
 icon=$(sed -n 's/^Icon=//p' "$desktop")
 [ "$icon" = zashchita ] || fail "desktop entry: Icon=$icon"
