@@ -42,6 +42,7 @@ enum class WriteHow {
     Refused,    // an exception reply, with its code
     Altered,    // an echo of the register with another value: the relay stored that instead
     NoAnswer,   // no answer after every try
+    Unconfirmed,   // sent, then the line lost or the question given up before the relay's word
 };
 
 struct WriteResult {

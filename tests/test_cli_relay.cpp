@@ -151,12 +151,13 @@ TEST(CliInterrupted, LostLineAfterSomeWritesNamesWhatWasAndWasNotWritten)
                                       "(the relay may hold it); 2 not sent\n"));
 }
 
-// SIGINT or SIGTERM during the writes: the write in flight is finished, the
-// rest are not sent, and the exit code is the shell's for the signal.
+// SIGINT, SIGTERM or SIGHUP (a closed terminal) during the writes: the write
+// in flight is finished, the rest are not sent, and the exit code is the
+// shell's for the signal.
 TEST(CliInterrupted, StopSignalEndsTheLoadAfterTheWriteInFlight)
 {
-    for (int signal : {SIGINT, SIGTERM}) {
-        LoggedSim s({"--turnaround-ms", "1000"}, SimPace::Line);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        LoggedSim s({"--turnaround-ms", "300"}, SimPace::Line);
         const QString file = FourChanges(s);
         LoadRun load(s, file);
         ASSERT_TRUE(WritesSeen(s, 1));
@@ -178,7 +179,8 @@ TEST(CliInterrupted, StopSignalEndsTheLoadAfterTheWriteInFlight)
         EXPECT_EQ(s.WriteFrames().size(), size_t(written));
         EXPECT_EQ(run.err, QStringLiteral("zashchita-cli: interrupted by %1\nzashchita-cli: stopped after %2 of 4 writes; "
                                           "%3 not sent\n")
-                               .arg(signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"))
+                               .arg(signal == SIGINT ? QStringLiteral("SIGINT")
+                                                     : signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGHUP"))
                                .arg(written).arg(4 - written));
     }
 }
