@@ -21,8 +21,8 @@ SessionAsker::SessionAsker(RelaySession& session, int tries, QObject* parent)
 
 SessionAsker::~SessionAsker()
 {
-    if (pending_)
-        session_.CancelAsk();
+    // A write on the line is told as unconfirmed; nobody waits for the answer.
+    Abandon();
 }
 
 void SessionAsker::Read(const RegisterBlock& block, int address, int tries, bool probe, Done done)

@@ -37,8 +37,9 @@ const std::vector<CommandHelp>& Commands()
         {QStringLiteral("settings diff"), kForDiff, QStringLiteral("settings diff FILE"),
          QStringLiteral("print each setting the relay holds otherwise than FILE"),
          QStringLiteral("Prints one line for each setting of FILE that the relay holds otherwise, with both values "
-                        "and units, and on standard error how many differ. FILE is checked whole before the port "
-                        "is opened."),
+                        "and units, and on standard error how many differ. What settings load keeps as the relay "
+                        "holds it (mask bits without a box in the window) is no difference. FILE is checked whole "
+                        "before the port is opened."),
          QStringLiteral("0 the relay holds FILE's settings; 1 they differ; 2 trouble: bad usage, a bad file, or "
                         "the port or the relay failed (as diff and cmp do).")},
         {QStringLiteral("settings load"), kForLoad, QStringLiteral("settings load FILE"),
@@ -296,7 +297,10 @@ const std::vector<OptionSpec>& CommandLineOptions()
         {{QStringLiteral("yes")}, QString(), QStringLiteral("Make the writes; without it they are only printed."),
          kForLoad},
         {{QStringLiteral("include-address")}, QString(),
-         QStringLiteral("Also write the relay's own address (register 80), last."), kForLoad},
+         QStringLiteral("load: also write the relay's own address (register 80), last. diff: also count it as a "
+                        "difference; without it a diff names a differing address but does not count it, as a "
+                        "load leaves it."),
+         kForLoad | kForDiff},
         {{QStringLiteral("format")}, QStringLiteral("FORMAT"),
          QStringLiteral("text (default); csv, with a header line; or jsonl, one JSON object per line."),
          kForRecords | kForMonitor | kForScan},

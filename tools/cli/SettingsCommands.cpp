@@ -125,9 +125,17 @@ int RunSettingsDiff(const CliOptions& options)
     const std::optional<FileAndRelay> start = LoadFileAndReadRelay(options, kExitDiffTrouble, exitCode);
     if (!start)
         return kExitDiffTrouble;
-    const std::vector<SettingDifference> differences = Differences(start->file, start->relay);
+    // What a load keeps as the relay holds it (mask bits without a box, the
+    // relay's own address without --include-address) is no difference: a
+    // load that ends with the file's settings in the relay is followed by a
+    // diff that finds none.
+    std::optional<SettingDifference> addressKept;
+    const std::vector<SettingDifference> differences =
+        Differences(start->file, start->relay, options.includeAddress, &addressKept);
     for (const SettingDifference& d : differences)
         PrintLine(DifferenceLine(d));
+    if (addressKept)
+        Report(QStringLiteral("not counted: %1 (compared only with --include-address)").arg(DifferenceLine(*addressKept)));
     Report(QStringLiteral("%1 of the file's %2 settings differ").arg(differences.size())
                .arg(start->file.settings.size()));
     return differences.empty() ? kExitDiffSame : kExitDiffer;
