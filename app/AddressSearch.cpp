@@ -38,8 +38,6 @@ AddressSearch::AddressSearch(RelaySession& session, TSpinEdit* field, QWidget* w
     setObjectName(QStringLiteral("AddressSearch"));
     field_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(field_, &QWidget::customContextMenuRequested, this, &AddressSearch::showMenu);
-    connect(&session_, &RelaySession::blockRead, this, &AddressSearch::answered);
-    connect(&session_, &RelaySession::readFailed, this, &AddressSearch::failed);
     connect(&session_, &RelaySession::lineOpenChanged, this, [this](bool open) {
         if (!open && running_)
             Stop();
@@ -116,36 +114,32 @@ void AddressSearch::askNext()
         return;
     }
     asked_ = next_++;
-    awaiting_ = true;
     showProgress();
-    AskOptions ask;
-    ask.tries = 1;
-    ask.address = asked_;
+    Question probe = Question::Read({kRelayAddressRegister, 1}, asked_);
+    probe.tries = 1;
     const int tickMs = std::max(session_.Options().tickMs, 1);
-    ask.timeoutTicks = (kProbeTimeoutMs + tickMs - 1) / tickMs;
-    ask.probe = true;
-    session_.AskRead({kRelayAddressRegister, 1}, ask);
+    probe.timeoutTicks = (kProbeTimeoutMs + tickMs - 1) / tickMs;
+    probe.probe = true;
+    // Queued behind whatever the window asked before (a save reading the
+    // settings): the probe goes out as soon as the line is ours.
+    probe_ = session_.Ask(probe);
+    connect(probe_, &SessionReply::finished, this, &AddressSearch::probed);
 }
 
-void AddressSearch::answered(const RegisterValues& values)
+void AddressSearch::probed(const Answer& answer)
 {
-    // Only a question's answer counts (a polled exchange still under way
-    // when the search began has its own), and only while one is awaited.
-    if (!awaiting_ || values.mode != 0 || values.block != RegisterBlock{kRelayAddressRegister, 1})
+    probe_ = nullptr;
+    if (!running_)
         return;
-    awaiting_ = false;
-    found_.push_back(asked_);
-    askNext();
-}
-
-void AddressSearch::failed(const ReadFailure& failure)
-{
-    if (!awaiting_)
-        return;
-    awaiting_ = false;
     // A refusal is an answer too: a device holds that address.
-    if (failure.why == ExchangeFailure::Refused)
-        found_.push_back(asked_);
+    const bool found = answer.outcome == ReplyOutcome::Values
+        || (answer.outcome == ReplyOutcome::ReadFailed && answer.why == ExchangeFailure::Refused);
+    if (found)
+        found_.push_back(answer.question.address);
+    if (answer.outcome == ReplyOutcome::Aborted) {
+        Stop();
+        return;
+    }
     askNext();
 }
 
@@ -163,8 +157,9 @@ void AddressSearch::showProgress()
 void AddressSearch::finish()
 {
     running_ = false;
-    awaiting_ = false;
     asked_ = 0;
+    if (probe_)
+        probe_->abandon();
     if (!found_.empty()) {
         field_->SetValue(found_.front());
         session_.State().SlaveAddress = found_.front();

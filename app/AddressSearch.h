@@ -5,10 +5,11 @@
 // that answered are listed; the field, and the address the window talks to,
 // take the first of them.
 //
-// Each question is asked as the one before it ends, so the polled exchanges
-// wait behind the search (the session asks its questions first) and go on
-// by themselves once it is over. An address asked in vain counts no miss
-// of the link. The port must be open.
+// Each probe is asked as the one before it ends, queued behind any question
+// asked before it, so the polled exchanges wait behind the search (the
+// session asks its questions first) and go on by themselves once it is
+// over. An address asked in vain counts no miss of the link; one that
+// refuses the read holds a device. The port must be open.
 #pragma once
 
 #include <QDialog>
@@ -22,9 +23,9 @@ class QProgressBar;
 class QPushButton;
 class QWidget;
 class RelaySession;
+class SessionReply;
 class TSpinEdit;
-struct ReadFailure;
-struct RegisterValues;
+struct Answer;
 
 class AddressSearch : public QObject {
     Q_OBJECT
@@ -59,8 +60,7 @@ signals:
 private:
     void showMenu(const QPoint& at);
     void askNext();
-    void answered(const RegisterValues& values);
-    void failed(const ReadFailure& failure);
+    void probed(const Answer& answer);
     void finish();
     void showProgress();
     void makeDialog();
@@ -76,7 +76,7 @@ private:
     QPushButton* button_ = nullptr;
     std::vector<int> found_;
     int next_ = kFirstAddress;
-    int asked_ = 0;            // the address whose answer is awaited
+    int asked_ = 0;            // the address last asked
+    QPointer<SessionReply> probe_;   // the probe awaiting its answer
     bool running_ = false;
-    bool awaiting_ = false;
 };

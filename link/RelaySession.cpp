@@ -80,6 +80,9 @@ RelaySession::~RelaySession()
 {
     timer_->stop();
     polling_ = false;
+    // Nobody waits in vain for a reply of a session that goes.
+    lost_ = true;
+    finishAll();
     if (netLine_) {
         netLine_->OnReceived = nullptr;
         netLine_->OnLost = nullptr;
@@ -190,7 +193,7 @@ void RelaySession::Close()
     s_.ExchangeContext = ecPortClosed;
     s_.MissCount = 0;
     s_.AwaitingReply = 0;
-    ask_.reset();
+    finishAll();
     emit lineOpenChanged(false);
 }
 
@@ -295,76 +298,182 @@ void RelaySession::reportLost(int osError, const QString& reason)
     if (lost_ || !IsOpen())
         return;   // closed meanwhile, or told already: one report per loss
     lost_ = true;
+    s_.AwaitingReply = 0;
+    finishAll();
     emit lineLost(osError, reason);
 }
 
 // ---- questions ---------------------------------------------------------------
 
-void RelaySession::AskRead(const RegisterBlock& block, const AskOptions& options)
+SessionReply* RelaySession::Ask(const Question& question)
 {
-    Ask ask;
-    ask.block = block;
-    startAsk(ask, options);
-}
-
-void RelaySession::AskWrite(int reg, uint16_t value, const AskOptions& options)
-{
-    Ask ask;
-    ask.write = true;
-    ask.reg = reg;
-    ask.value = value;
-    startAsk(ask, options);
-}
-
-void RelaySession::startAsk(Ask ask, const AskOptions& options)
-{
-    ask.triesAllowed = options.tries > 0 ? options.tries : options_.tries;
-    ask.address = options.address;
-    ask.timeoutTicks = options.timeoutTicks;
-    ask.probe = options.probe;
-    ask_ = ask;
-    if (polling_)
-        armTimer();
-}
-
-void RelaySession::CancelAsk()
-{
-    if (!ask_)
-        return;
-    ask_.reset();
-    if (sentFromAsk_ && s_.AwaitingReply) {
-        s_.AwaitingReply = 0;
-        s_.ReadyToSend = 1;
+    Question q = question;
+    if (q.address <= 0)
+        q.address = s_.SlaveAddress;
+    if (q.tries <= 0)
+        q.tries = options_.tries;   // still 0: asked until answered
+    auto* reply = new SessionReply(*this, q);
+    if (lost_ || !IsOpen()) {
+        // Nothing can be asked: told from the event loop, once the asker has
+        // had the reply in hand.
+        QPointer<SessionReply> pending(reply);
+        QMetaObject::invokeMethod(
+            this, [pending] { if (pending) pending->finish(ReplyOutcome::Aborted); }, Qt::QueuedConnection);
+        return reply;
     }
-    sentFromAsk_ = false;
+    questions_.push_back(reply);
     if (polling_)
         armTimer();
+    return reply;
+}
+
+SessionReply* RelaySession::AskRead(const RegisterBlock& block, const AskOptions& ask)
+{
+    Question q = Question::Read(block, ask.address);
+    q.tries = ask.tries;
+    q.timeoutTicks = ask.timeoutTicks;
+    q.probe = ask.probe;
+    return Ask(q);
+}
+
+SessionReply* RelaySession::AskWrite(int reg, uint16_t value, const AskOptions& ask)
+{
+    Question q = Question::Write(reg, value, ask.address);
+    q.tries = ask.tries;
+    q.timeoutTicks = ask.timeoutTicks;
+    q.probe = ask.probe;
+    return Ask(q);
+}
+
+void RelaySession::abandonReply(SessionReply* reply)
+{
+    if (reply == Head() && sentFromAsk_) {
+        // On the line: whatever comes of it is noise now.
+        sentFromAsk_ = false;
+        if (s_.AwaitingReply) {
+            s_.AwaitingReply = 0;
+            s_.ReadyToSend = 1;
+        }
+    }
+    const Answer& answer = reply->answer();
+    if (!answer.LeftThePc())
+        finishReply(reply, ReplyOutcome::NotSent);
+    else
+        finishReply(reply, answer.question.IsWrite() ? ReplyOutcome::Unconfirmed : ReplyOutcome::ReadFailed);
+    if (polling_)
+        armTimer();
+}
+
+WriteResult RelaySession::WriteResultOf(const Answer& answer) const
+{
+    WriteResult result;
+    result.address = answer.question.address;
+    result.reg = answer.question.reg;
+    result.value = answer.question.value;
+    result.exceptionCode = answer.exceptionCode;
+    result.stored = answer.stored;
+    result.tries = answer.tries;
+    result.context = s_.Sent.context;
+    switch (answer.outcome) {
+    case ReplyOutcome::Echoed: result.how = WriteHow::Echoed; break;
+    case ReplyOutcome::Refused: result.how = WriteHow::Refused; break;
+    case ReplyOutcome::Altered: result.how = WriteHow::Altered; break;
+    default: result.how = WriteHow::Unconfirmed; break;
+    }
+    return result;
+}
+
+void RelaySession::finishReply(SessionReply* reply, ReplyOutcome outcome, WriteHow unconfirmedHow)
+{
+    if (reply->isFinished())
+        return;
+    if (const auto at = std::find(questions_.begin(), questions_.end(), reply); at != questions_.end()) {
+        if (at == questions_.begin())
+            sentFromAsk_ = false;
+        questions_.erase(at);
+    }
+    reply->answer_.outcome = outcome;
+    if (reply->question().IsWrite() && reply->answer().LeftThePc()) {
+        WriteResult result = WriteResultOf(reply->answer());
+        if (outcome == ReplyOutcome::Unconfirmed)
+            result.how = unconfirmedHow;
+        emit writeEnded(result);
+    }
+    reply->finish(outcome);
+}
+
+void RelaySession::finishAll()
+{
+    sentFromAsk_ = false;
+    std::deque<SessionReply*> pending;
+    pending.swap(questions_);
+    for (SessionReply* reply : pending) {
+        const bool unconfirmed = reply->question().IsWrite() && reply->answer().LeftThePc();
+        finishReply(reply, unconfirmed ? ReplyOutcome::Unconfirmed : ReplyOutcome::Aborted);
+    }
+    endPolledWrite(WriteHow::Unconfirmed);
+}
+
+void RelaySession::endPolledWrite(WriteHow how)
+{
+    if (!polledWrite_)
+        return;
+    WriteResult result = *polledWrite_;
+    polledWrite_.reset();
+    result.how = how;
+    emit writeEnded(result);
 }
 
 // ---- the poll cycle's client -------------------------------------------------
 
 bool RelaySession::HasRequest()
 {
-    return ask_.has_value() || s_.PollMode != 0;
+    return !questions_.empty() || s_.PollMode != 0;
 }
 
 void RelaySession::BuildRequest()
 {
-    sentFromAsk_ = ask_.has_value();
-    if (ask_) {
-        ++ask_->tries;
-        const int address = ask_->address > 0 ? ask_->address : s_.SlaveAddress;
-        if (ask_->write)
-            FillWriteRequest(s_.TxFrame, address, ask_->reg, ask_->value);
+    SessionReply* head = Head();
+    sentFromAsk_ = head != nullptr;
+    if (head) {
+        Answer& answer = head->answer_;
+        const Question& q = answer.question;
+        ++answer.tries;
+        if (q.IsWrite())
+            FillWriteRequest(s_.TxFrame, q.address, q.reg, q.value);
         else
-            FillReadRequest(s_.TxFrame, address, ask_->block.first, ask_->block.count);
-        if (ask_->timeoutTicks > 0)
-            cycle_.SetNextReplyTimeout(ask_->timeoutTicks + allowanceTicks_);
+            FillReadRequest(s_.TxFrame, q.address, q.block.first, q.block.count);
+        if (q.timeoutTicks > 0)
+            cycle_.SetNextReplyTimeout(q.timeoutTicks + allowanceTicks_);
         return;
     }
     // No exchange of that mode: the previous request goes out again.
     if (const Exchange* exchange = FindExchange(s_.PollMode))
         exchange->build(s_, view_);
+    // A polled write is over once something else goes out in its place: the
+    // window moved on without its answer.
+    const bool write = s_.TxFrame[1] == kFunctionWrite;
+    const int reg = s_.TxFrame[2] << 8 | s_.TxFrame[3];
+    const uint16_t value = uint16_t(s_.TxFrame[4] << 8 | s_.TxFrame[5]);
+    if (polledWrite_ && !(write && polledWrite_->address == s_.TxFrame[0] && polledWrite_->reg == reg
+                          && polledWrite_->value == value && polledWrite_->context == s_.ExchangeContext)) {
+        // Told from the event loop, not from inside the send.
+        WriteResult ended = *polledWrite_;
+        ended.how = WriteHow::Unconfirmed;
+        polledWrite_.reset();
+        QMetaObject::invokeMethod(this, [this, ended] { emit writeEnded(ended); }, Qt::QueuedConnection);
+    }
+    if (write) {
+        if (!polledWrite_) {
+            WriteResult started;
+            started.address = s_.TxFrame[0];
+            started.reg = reg;
+            started.value = value;
+            started.context = s_.ExchangeContext;
+            polledWrite_ = started;
+        }
+        ++polledWrite_->tries;
+    }
 }
 
 RegisterValues RelaySession::ReplyValues(const SentRequest& sent) const
@@ -382,79 +491,90 @@ RegisterValues RelaySession::ReplyValues(const SentRequest& sent) const
 void RelaySession::HandleReadReply(const SentRequest& sent)
 {
     RegisterValues values = ReplyValues(sent);
-    if (sentFromAsk_) {
+    SessionReply* head = sentFromAsk_ ? Head() : nullptr;
+    if (head) {
         // A question's answer belongs to no exchange: nothing polled decodes it.
         values.mode = 0;
         values.context = 0;
-        sentFromAsk_ = false;
-        ask_.reset();
+        head->answer_.values = values.values;
     } else if (const Exchange* exchange = FindExchange(sent.mode); exchange && exchange->answered) {
         exchange->answered(s_, sent, view_);
     }
     emit blockRead(values);
+    if (head)
+        finishReply(head, ReplyOutcome::Values);
 }
 
 void RelaySession::HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict)
 {
-    WriteResult result;
+    ReplyOutcome outcome = ReplyOutcome::Refused;
+    uint16_t stored = 0;
+    int exceptionCode = 0;
+    switch (verdict) {
+    case ReplyVerdict::WriteEcho:
+        outcome = ReplyOutcome::Echoed;
+        break;
+    case ReplyVerdict::WriteAltered:
+        outcome = ReplyOutcome::Altered;
+        stored = uint16_t(s_.RxBuffer[4] << 8 | s_.RxBuffer[5]);
+        break;
+    default:
+        exceptionCode = s_.RxBuffer[2];
+        break;
+    }
+    if (SessionReply* head = sentFromAsk_ ? Head() : nullptr) {
+        head->answer_.stored = stored;
+        head->answer_.exceptionCode = exceptionCode;
+        finishReply(head, outcome);
+        return;
+    }
+    if (const WriteKind* kind = FindWriteKind(sent.context))
+        (verdict == ReplyVerdict::WriteEcho ? kind->echoed : kind->finalWord)(s_);
+    WriteResult result = polledWrite_.value_or(WriteResult{});
+    polledWrite_.reset();
+    result.address = sent.Slave();
     result.reg = sent.Register();
     result.value = uint16_t(sent.Operand());
     result.context = sent.context;
-    switch (verdict) {
-    case ReplyVerdict::WriteEcho:
-        result.how = WriteHow::Echoed;
-        break;
-    case ReplyVerdict::WriteAltered:
-        result.how = WriteHow::Altered;
-        result.stored = uint16_t(s_.RxBuffer[4] << 8 | s_.RxBuffer[5]);
-        break;
-    default:
-        result.how = WriteHow::Refused;
-        result.exceptionCode = s_.RxBuffer[2];
-        break;
-    }
-    if (sentFromAsk_) {
-        sentFromAsk_ = false;
-        result.tries = ask_ ? ask_->tries : 1;
-        ask_.reset();
-    } else if (const WriteKind* kind = FindWriteKind(sent.context)) {
-        (verdict == ReplyVerdict::WriteEcho ? kind->echoed : kind->finalWord)(s_);
-    }
+    result.how = outcome == ReplyOutcome::Echoed ? WriteHow::Echoed
+        : outcome == ReplyOutcome::Altered       ? WriteHow::Altered
+                                                 : WriteHow::Refused;
+    result.stored = stored;
+    result.exceptionCode = exceptionCode;
+    result.tries = std::max(result.tries, 1);
     emit writeEnded(result);
 }
 
 bool RelaySession::CountsAsMiss(const SentRequest&)
 {
-    return !(sentFromAsk_ && ask_ && ask_->probe);
+    const SessionReply* head = sentFromAsk_ ? Head() : nullptr;
+    return !(head && head->question().probe);
 }
 
-void RelaySession::ExchangeFailed(const SentRequest& sent, ExchangeFailure why)
+void RelaySession::ExchangeFailed(const SentRequest&, ExchangeFailure why)
 {
-    if (!sentFromAsk_ || !ask_)
+    SessionReply* head = sentFromAsk_ ? Head() : nullptr;
+    if (!head)
         return;
+    Answer& answer = head->answer_;
     if (why == ExchangeFailure::Spoilt)
-        ask_->spoiltSeen = true;
-    if (ask_->triesAllowed <= 0 || ask_->tries < ask_->triesAllowed)
+        answer.spoiltSeen = true;
+    answer.why = why;
+    answer.exceptionCode = why == ExchangeFailure::Refused ? s_.RxBuffer[2] : 0;
+    if (answer.question.tries <= 0 || answer.tries < answer.question.tries)
         return;   // asked again on the tick after the silence
-    const Ask given = *ask_;
-    ask_.reset();
     sentFromAsk_ = false;
     s_.AwaitingReply = 0;   // given up: a late answer is noise
-    if (given.write) {
-        WriteResult result;
-        result.reg = given.reg;
-        result.value = given.value;
-        result.how = WriteHow::NoAnswer;
-        result.tries = given.tries;
-        result.context = sent.context;
-        emit writeEnded(result);
+    if (answer.question.IsWrite()) {
+        finishReply(head, ReplyOutcome::Unconfirmed, WriteHow::NoAnswer);
         return;
     }
     ReadFailure failure;
-    failure.block = given.block;
+    failure.block = answer.question.block;
     failure.why = why;
-    failure.exceptionCode = why == ExchangeFailure::Refused ? s_.RxBuffer[2] : 0;
-    failure.spoiltSeen = given.spoiltSeen;
-    failure.tries = given.tries;
+    failure.exceptionCode = answer.exceptionCode;
+    failure.spoiltSeen = answer.spoiltSeen;
+    failure.tries = answer.tries;
     emit readFailed(failure);
+    finishReply(head, ReplyOutcome::ReadFailed);
 }

@@ -12,12 +12,15 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <memory>
 #include <optional>
 
 #include "exchanges/ExchangeTable.h"
 #include "link/PollCycle.h"
+#include "link/Question.h"
 #include "link/RegisterValues.h"
+#include "link/SessionReply.h"
 #include "serial/ComTypes.h"
 
 class QTimer;
@@ -42,10 +45,14 @@ enum class WriteHow {
     Refused,    // an exception reply, with its code
     Altered,    // an echo of the register with another value: the relay stored that instead
     NoAnswer,   // no answer after every try
-    Unconfirmed,   // sent, then the line lost or the question given up before the relay's word
+    // The frame left the PC and then the line was lost, the session closed,
+    // the asker gave up or the window moved on to another request: neither
+    // confirmed nor refused, the relay may hold either value.
+    Unconfirmed,
 };
 
 struct WriteResult {
+    int address = 0;           // the slave the frame went to
     int reg = -1;
     uint16_t value = 0;        // the value written
     WriteHow how = WriteHow::NoAnswer;
@@ -63,7 +70,8 @@ struct ReadFailure {
     int tries = 0;
 };
 
-// A question's own terms, where they differ from the session's.
+// A question's own terms, where they differ from the session's (the older
+// form of Question's fields, for AskRead/AskWrite).
 struct AskOptions {
     int tries = 0;          // 0: the session's tries
     int address = 0;        // 0: the session's slave address
@@ -118,20 +126,26 @@ public:
     void Tick();
     void Receive(int count);
 
-    // One question at a time, for a front end without exchanges of its own,
-    // or before the window's next poll: asked until answered or given up
-    // after its tries, answered by blockRead / readFailed or writeEnded.
-    void AskRead(const RegisterBlock& block, const AskOptions& ask = {});
-    void AskWrite(int reg, uint16_t value, const AskOptions& ask = {});
-    bool Asking() const { return ask_.has_value(); }
-    // Drops the question: one on the line no longer awaits its answer, so
-    // whatever comes of it is noise.
-    void CancelAsk();
+    // Questions, queued in order and asked before the window's next polled
+    // request; nothing overwrites a pending one. Each is asked until answered
+    // or given up after its tries, and its reply finishes exactly once.
+    // Close() and the loss of the line finish every pending reply: Aborted,
+    // or Unconfirmed for a write that left the PC. On a closed or lost line
+    // the reply finishes Aborted from the event loop. A read's values are
+    // also told by blockRead (mode 0), a write that left the PC by writeEnded.
+    SessionReply* Ask(const Question& question);
+    int PendingQuestions() const { return int(questions_.size()); }
+    bool Asking() const { return !questions_.empty(); }
+    SessionReply* AskRead(const RegisterBlock& block, const AskOptions& ask = {});
+    SessionReply* AskWrite(int reg, uint16_t value, const AskOptions& ask = {});
 
 signals:
     // A read reply: to a polled exchange (its mode), or to a question (mode 0).
     void blockRead(const RegisterValues& values);
+    // Every write that left the PC, asked or polled, ends here exactly once
+    // with its final outcome.
     void writeEnded(const WriteResult& result);
+    // A question's read given up (also told by its reply).
     void readFailed(const ReadFailure& failure);
     void linkLookChanged(bool present);
     void requestSent(const SentRequest& sent);
@@ -143,18 +157,7 @@ signals:
     void lineOpenChanged(bool open);
 
 private:
-    struct Ask {
-        bool write = false;
-        RegisterBlock block;
-        int reg = -1;
-        uint16_t value = 0;
-        int tries = 0;          // sends so far
-        int triesAllowed = 0;   // 0: until answered
-        int address = 0;
-        int timeoutTicks = 0;
-        bool spoiltSeen = false;
-        bool probe = false;
-    };
+    friend class SessionReply;
 
     // PollClient
     bool HasRequest() override;
@@ -168,7 +171,18 @@ private:
     void ShowLinkLost() override { emit linkLookChanged(false); }
     void ShowLinkPresent() override { emit linkLookChanged(true); }
 
-    void startAsk(Ask ask, const AskOptions& options);
+    SessionReply* Head() const { return questions_.empty() ? nullptr : questions_.front(); }
+    // The question on the line (or the head one, asked again) given up by its asker.
+    void abandonReply(SessionReply* reply);
+    // Takes `reply` out of the queue and finishes it; a write that left the
+    // PC is told by writeEnded first (an Unconfirmed one as `unconfirmedHow`).
+    void finishReply(SessionReply* reply, ReplyOutcome outcome, WriteHow unconfirmedHow = WriteHow::Unconfirmed);
+    // The session closed or the line was lost: every pending reply, and a
+    // polled write that left the PC, finishes.
+    void finishAll();
+    // A polled write that left the PC and is not asked again: Unconfirmed.
+    void endPolledWrite(WriteHow how);
+    WriteResult WriteResultOf(const Answer& answer) const;
     RegisterValues ReplyValues(const SentRequest& sent) const;
     void lineFailed(int osError, const QString& reason);
     void reportLost(int osError, const QString& reason);
@@ -190,8 +204,10 @@ private:
     QString endpoint_;                      // the endpoint last opened or tried
     int allowanceTicks_ = 0;                // the network allowance on the line open now
     QTimer* timer_ = nullptr;               // "Timer": wakes for the tick that sends or times out
-    std::optional<Ask> ask_;
-    bool sentFromAsk_ = false; // the request in flight answers the question asked
+    std::deque<SessionReply*> questions_;   // pending, in order; the head is asked
+    bool sentFromAsk_ = false; // the request in flight answers the head question
+    // The window's polled write that left the PC and has not ended yet.
+    std::optional<WriteResult> polledWrite_;
     bool lost_ = false;        // the line's loss has been reported
     bool polling_ = false;     // the timer runs: the line is open and sound
     qint64 armedDueNs_ = 0;    // when the timer is set to wake, on tickClock_

@@ -47,8 +47,7 @@ JournalEntry JournalRecorder::EntryFor(const WriteResult& result) const
     e.time = IsoTimeText(Now(), IsoPrecision::Milliseconds);
     e.program = program_;
     e.device = session_.DevicePath();
-    // The frame just answered (or given up) is the write's own.
-    e.address = session_.State().Sent.Slave();
+    e.address = result.address > 0 ? result.address : session_.State().Sent.Slave();
     e.reg = result.reg;
     WrittenRegisterName(result.reg, e.name, e.caption);
     const auto known = lastRead_.constFind(Key(e.address, result.reg));

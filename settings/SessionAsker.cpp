@@ -1,162 +1,100 @@
 #include "settings/SessionAsker.h"
 
+#include <memory>
+
 SessionAsker::SessionAsker(RelaySession& session, int tries, QObject* parent)
     : QObject(parent), session_(session), tries_(tries), address_(session.State().SlaveAddress)
 {
-    connect(&session_, &RelaySession::requestSent, this, &SessionAsker::requestSent);
-    connect(&session_, &RelaySession::blockRead, this, &SessionAsker::blockRead);
-    connect(&session_, &RelaySession::readFailed, this, &SessionAsker::readFailed);
-    connect(&session_, &RelaySession::writeEnded, this, &SessionAsker::writeEnded);
-    connect(&session_, &RelaySession::lineLost, this, [this] {
-        lost_ = true;
-        lineGone();
-    });
-    connect(&session_, &RelaySession::lineOpenChanged, this, [this](bool open) {
-        if (open)
-            lost_ = false;
-        else
-            lineGone();
-    });
+    connect(&session_, &RelaySession::lineLost, this, [this] { lineGone_ = true; });
+    connect(&session_, &RelaySession::lineOpenChanged, this, [this](bool open) { lineGone_ = !open; });
 }
 
 SessionAsker::~SessionAsker()
 {
-    // A write on the line is told as unconfirmed; nobody waits for the answer.
-    Abandon();
+    // A write on the line ends unconfirmed; nobody waits for the answer.
+    if (reply_)
+        reply_->abandon();
 }
 
 void SessionAsker::Read(const RegisterBlock& block, int address, int tries, bool probe, Done done)
 {
-    Pending p;
-    p.block = block;
-    p.address = address > 0 ? address : address_;
-    p.done = std::move(done);
-    ask(std::move(p), AskOptions{tries > 0 ? tries : tries_, 0, 0, probe});
+    Question q = Question::Read(block, address > 0 ? address : address_);
+    q.tries = tries > 0 ? tries : tries_;
+    q.probe = probe;
+    ask(q, std::move(done));
 }
 
 void SessionAsker::Write(int reg, uint16_t value, int address, Done done)
 {
-    Pending p;
-    p.write = true;
-    p.reg = reg;
-    p.value = value;
-    p.address = address > 0 ? address : address_;
-    p.done = std::move(done);
-    ask(std::move(p), AskOptions{tries_, 0, 0, false});
+    Question q = Question::Write(reg, value, address > 0 ? address : address_);
+    q.tries = tries_;
+    ask(q, std::move(done));
 }
 
-void SessionAsker::ask(Pending pending, const AskOptions& options)
+void SessionAsker::ask(const Question& question, Done done)
 {
-    AskOptions o = options;
-    o.address = pending.address;
-    const bool write = pending.write;
-    const RegisterBlock block = pending.block;
-    const int reg = pending.reg;
-    const uint16_t value = pending.value;
-    pending_ = std::move(pending);
-    if (lost_ || !session_.IsOpen()) {
-        giveUp(LoadCause::LineLost);
-        return;
-    }
-    if (write)
-        session_.AskWrite(reg, value, o);
-    else
-        session_.AskRead(block, o);
-}
-
-void SessionAsker::requestSent(const SentRequest& sent)
-{
-    if (!pending_ || !session_.Asking() || sent.Slave() != pending_->address)
-        return;
-    const bool ours = pending_->write
-        ? sent.IsWrite() && sent.Register() == pending_->reg && sent.Operand() == pending_->value
-        : !sent.IsWrite() && sent.Register() == pending_->block.first && sent.Operand() == pending_->block.count;
-    if (ours)
-        ++pending_->tries;
-}
-
-void SessionAsker::blockRead(const RegisterValues& values)
-{
-    if (!pending_ || pending_->write || values.mode != 0 || !(values.block == pending_->block))
-        return;
-    LoadAnswer a;
-    a.outcome = LoadReply::Values;
-    a.values = values.values;
-    end(a);
-}
-
-void SessionAsker::readFailed(const ReadFailure& failure)
-{
-    if (!pending_ || pending_->write || !(failure.block == pending_->block))
-        return;
-    LoadAnswer a;
-    a.outcome = LoadReply::ReadFailed;
-    a.cause = failure.why == ExchangeFailure::Refused ? LoadCause::None : LoadCause::NoAnswer;
-    a.exceptionCode = failure.why == ExchangeFailure::Refused ? failure.exceptionCode : 0;
-    a.spoiltSeen = failure.spoiltSeen;
-    a.tries = failure.tries;
-    end(a);
-}
-
-void SessionAsker::writeEnded(const WriteResult& result)
-{
-    if (!pending_ || !pending_->write || result.reg != pending_->reg || result.value != pending_->value)
-        return;
-    LoadAnswer a;
-    a.tries = result.tries;
-    switch (result.how) {
-    case WriteHow::Echoed: a.outcome = LoadReply::Echoed; break;
-    case WriteHow::Refused: a.outcome = LoadReply::Refused; a.exceptionCode = result.exceptionCode; break;
-    case WriteHow::Altered: a.outcome = LoadReply::Altered; a.stored = result.stored; break;
-    case WriteHow::NoAnswer: a.outcome = LoadReply::Unconfirmed; a.cause = LoadCause::NoAnswer; break;
-    case WriteHow::Unconfirmed: a.outcome = LoadReply::Unconfirmed; a.cause = LoadCause::LineLost; break;
-    }
-    end(a);
-}
-
-void SessionAsker::lineGone()
-{
-    if (pending_)
-        giveUp(LoadCause::LineLost);
+    if (session_.IsOpen())
+        lineGone_ = false;
+    // The session tells a write given up after its tries apart from one cut
+    // short, by writeEnded, before the reply finishes.
+    auto triesRanOut = std::make_shared<bool>(false);
+    SessionReply* reply = session_.Ask(question);
+    reply_ = reply;
+    auto written = std::make_shared<QMetaObject::Connection>();
+    if (question.IsWrite())
+        *written = connect(&session_, &RelaySession::writeEnded, reply, [triesRanOut, question](const WriteResult& r) {
+            if (r.reg == question.reg && r.value == question.value && r.address == question.address)
+                *triesRanOut = r.how == WriteHow::NoAnswer;
+        });
+    connect(reply, &SessionReply::finished, this, [this, reply, done = std::move(done), triesRanOut,
+                                                   written](const Answer& answer) {
+        disconnect(*written);
+        const bool abandoned = abandoned_ == reply;
+        if (reply_ == reply)
+            reply_.clear();
+        // From the event loop, once the session has told of a lost or closed
+        // line: the load may ask its next question from `done`.
+        QMetaObject::invokeMethod(this, [this, done, answer, abandoned, triesRanOut] {
+            done(Translate(answer, abandoned, lineGone_ || !session_.IsOpen(), *triesRanOut));
+        }, Qt::QueuedConnection);
+    });
 }
 
 void SessionAsker::Abandon()
 {
-    if (!pending_)
+    if (!reply_)
         return;
-    session_.CancelAsk();
-    giveUp(LoadCause::Abandoned);
+    abandoned_ = reply_;
+    reply_->abandon();
 }
 
-void SessionAsker::giveUp(LoadCause cause)
+LoadAnswer SessionAsker::Translate(const Answer& answer, bool abandoned, bool lineGone, bool triesRanOut)
 {
     LoadAnswer a;
-    a.cause = cause;
-    a.tries = pending_->tries;
-    a.spoiltSeen = pending_->spoiltSeen;
-    if (pending_->write && a.LeftThePc()) {
+    a.values = answer.values;
+    a.exceptionCode = answer.exceptionCode;
+    a.stored = answer.stored;
+    a.tries = answer.tries;
+    a.spoiltSeen = answer.spoiltSeen;
+    const LoadCause cut = abandoned ? LoadCause::Abandoned : lineGone ? LoadCause::LineLost : LoadCause::NoAnswer;
+    switch (answer.outcome) {
+    case ReplyOutcome::Values: a.outcome = LoadReply::Values; break;
+    case ReplyOutcome::ReadFailed:
+        a.outcome = LoadReply::ReadFailed;
+        a.cause = answer.why == ExchangeFailure::Refused ? LoadCause::None : cut;
+        break;
+    case ReplyOutcome::Echoed: a.outcome = LoadReply::Echoed; break;
+    case ReplyOutcome::Refused: a.outcome = LoadReply::Refused; break;
+    case ReplyOutcome::Altered: a.outcome = LoadReply::Altered; break;
+    case ReplyOutcome::Unconfirmed:
         a.outcome = LoadReply::Unconfirmed;
-        // The relay may hold the value: the write is told like any other
-        // that ended, so that whoever keeps account of writes has it.
-        WriteResult r;
-        r.reg = pending_->reg;
-        r.value = pending_->value;
-        r.how = WriteHow::Unconfirmed;
-        r.tries = a.tries;
-        const Pending given = std::move(*pending_);
-        pending_.reset();
-        emit session_.writeEnded(r);
-        pending_ = given;
-    } else {
-        a.outcome = pending_->write ? LoadReply::NotSent : LoadReply::ReadFailed;
+        a.cause = triesRanOut ? LoadCause::NoAnswer : cut;
+        break;
+    case ReplyOutcome::NotSent:
+    case ReplyOutcome::Aborted:
+        a.outcome = answer.question.IsWrite() ? LoadReply::NotSent : LoadReply::ReadFailed;
+        a.cause = abandoned ? LoadCause::Abandoned : LoadCause::LineLost;
+        break;
     }
-    end(a);
-}
-
-void SessionAsker::end(LoadAnswer answer)
-{
-    Done done = std::move(pending_->done);
-    pending_.reset();
-    // From the event loop: the load may ask its next question from `done`.
-    QMetaObject::invokeMethod(this, [done = std::move(done), answer] { done(answer); }, Qt::QueuedConnection);
+    return a;
 }

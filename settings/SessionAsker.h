@@ -1,16 +1,17 @@
-// A load's questions asked through a relay session: one at a time, each
+// A load's questions asked through a relay session's queue (Ask), each
 // before the session's next polled request, with the asker's own tries and
-// address. A write that left the PC and ends without the relay's word (the
-// line lost or closed, the question given up) is unconfirmed, and the
-// session's writeEnded tells it like every other write, so that the journal
-// holds it.
+// address. A write that left the PC and ends without the relay's word (no
+// answer after its tries, the line lost or closed, the question given up) is
+// unconfirmed; the session tells it by writeEnded like every other write, so
+// that the journal holds it.
 #pragma once
 
 #include <QObject>
 
-#include <optional>
+#include <QPointer>
 
 #include "link/RelaySession.h"
+#include "link/SessionReply.h"
 #include "settings/LoadAsker.h"
 
 class SessionAsker : public QObject, public LoadAsker {
@@ -26,33 +27,18 @@ public:
     int Address() const override { return address_; }
     void SetAddress(int address) override { address_ = address; }
 
-    bool Waiting() const { return pending_.has_value(); }
+    bool Waiting() const { return !reply_.isNull(); }
 
 private:
-    struct Pending {
-        bool write = false;
-        RegisterBlock block;
-        int reg = -1;
-        uint16_t value = 0;
-        int address = 0;
-        int tries = 0;   // sends seen
-        bool spoiltSeen = false;
-        Done done;
-    };
-
-    void ask(Pending pending, const AskOptions& options);
-    void requestSent(const SentRequest& sent);
-    void blockRead(const RegisterValues& values);
-    void readFailed(const ReadFailure& failure);
-    void writeEnded(const WriteResult& result);
-    void lineGone();
-    // Ends the question under way without the relay's word.
-    void giveUp(LoadCause cause);
-    void end(LoadAnswer answer);
+    void ask(const Question& question, Done done);
+    // What the load makes of the session's answer, once the session has
+    // said why the line is gone (if it is).
+    static LoadAnswer Translate(const Answer& answer, bool abandoned, bool lineGone, bool triesRanOut);
 
     RelaySession& session_;
     int tries_ = 0;
     int address_ = 0;
-    bool lost_ = false;
-    std::optional<Pending> pending_;
+    bool lineGone_ = false;   // lost or closed since the last question was asked
+    QPointer<SessionReply> reply_;
+    const SessionReply* abandoned_ = nullptr;   // the reply given up by Abandon(), compared only
 };

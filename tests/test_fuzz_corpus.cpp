@@ -14,7 +14,7 @@ namespace {
 
 QString CorpusDir()
 {
-    return QFileInfo(QString::fromUtf8(__FILE__)).dir().filePath(QStringLiteral("fuzz/corpus"));
+    return QDir(QStringLiteral(ZASHCHITA_TESTS_DIR)).filePath(QStringLiteral("fuzz/corpus"));
 }
 
 TEST(FuzzCorpus, EveryInputKeepsTheReceivePathsProperties)

@@ -20,6 +20,7 @@
 #include "link/Mbap.h"
 #include "link/RelaySession.h"
 #include "link/TcpLine.h"
+#include "support/FakeLine.h"
 #include "support/ModbusFrames.h"
 #include "support/RelaySim.h"
 
@@ -395,6 +396,38 @@ TEST(NetworkSession, RefusedConnectionIsAnOpenFailureWithTheSystemsReason)
         EXPECT_EQ(e.OsErrorCode, -1);
         EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("needs its port"))) << e.what();
     }
+}
+
+// A question with a reply time-out of its own still has the network
+// allowance on top of it on a network line: the way through the device server
+// and back is no slower for a short question.
+TEST(NetworkSession, QuestionWithItsOwnTimeOutKeepsTheNetworkAllowance)
+{
+    Listener server;
+    ASSERT_GT(server.port, 0);
+    RelaySession session{SessionOptions{5, 30, 0, false}};
+    session.Open(QStringLiteral("tcp://127.0.0.1:%1").arg(server.port));
+    FakeLine line;   // the ticks from here on are the test's own
+    session.SetLine(&line);
+    session.State().ReadyToSend = 1;
+    Question q = Question::Read({80, 1}, 1);
+    q.tries = 1;
+    q.timeoutTicks = 4;
+    std::vector<Answer> answers;
+    QObject::connect(session.Ask(q), &SessionReply::finished, [&](const Answer& a) { answers.push_back(a); });
+    int ticks = 0;
+    while (line.written.empty() && ticks < 10)
+        session.Tick(), ++ticks;
+    ASSERT_FALSE(line.written.empty());
+    const int allowanceTicks = SessionOptions::kNetworkAllowanceMs / 5;
+    for (int t = 0; t < q.timeoutTicks + allowanceTicks; ++t)
+        session.Tick();
+    EXPECT_TRUE(answers.empty()) << "given up inside the network allowance";
+    for (int t = 0; t < 5 && answers.empty(); ++t)
+        session.Tick();
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].outcome, ReplyOutcome::ReadFailed);
+    session.SetLine(nullptr);
 }
 
 }  // namespace

@@ -175,7 +175,7 @@ namespace {
 
 // A question asked while the session polls goes out before the next polled
 // request; its answer is nobody's exchange (mode 0), and once a question is
-// given up or cancelled, a late answer to it is noise.
+// given up or abandoned, a late answer to it is noise.
 TEST_F(Questions, QuestionsBetweenPolledExchangesAndLateAnswers)
 {
     session.State().PollMode = 5;
@@ -195,9 +195,9 @@ TEST_F(Questions, QuestionsBetweenPolledExchangesAndLateAnswers)
     Deliver(ReadReply(7, {9}), true);
     EXPECT_EQ(reads.size(), 1u) << "a late answer to a question given up";
 
-    session.AskRead({80, 1});
+    SessionReply* dropped = session.AskRead({80, 1});
     ASSERT_FALSE(NextRequest().empty());
-    session.CancelAsk();
+    dropped->abandon();
     Deliver(ReadReply(7, {9}), true);
     EXPECT_EQ(reads.size(), 1u);
     EXPECT_TRUE(NextRequest(100).empty());

@@ -1,19 +1,18 @@
 // The window's questions to the relay besides its polling: a fresh read of a
-// block or one register write, asked through the session (the question goes
-// out before the next polled request) and answered by a callback from the
-// event loop. One question at a time; a port closed or lost meanwhile ends
-// the question as failed. No widget is known here.
+// block or one register write, asked through the session's queue (a question
+// goes out before the next polled request) and answered by a callback from
+// the event loop with the Russian words the dialogs show. No widget is known
+// here.
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
-#include <optional>
+#include <vector>
 
 #include "link/RelaySession.h"
-
-class QTimer;
 
 class RelayQuestions : public QObject {
     Q_OBJECT
@@ -24,47 +23,31 @@ public:
 
     // `values` is null when the read failed, and `failure` says why.
     using ReadDone = std::function<void(const RegisterValues* values, const QString& failure)>;
-    // A write withdrawn by a closed port ends as NoAnswer with no tries.
+    // A write that never left the PC (the port closed) ends as Unconfirmed
+    // with no tries.
     using WriteDone = std::function<void(const WriteResult& result)>;
 
     explicit RelayQuestions(RelaySession& session, QObject* parent = nullptr);
 
     // Whether a question can be asked now: the port is open and no question
-    // (of this window or another part of it) awaits its answer.
+    // asked here awaits its answer.
     bool Ready(QString& why) const;
 
-    // `address` 0: the window's slave address. Nothing is asked when not
-    // Ready: `done` is called with the reason from the event loop.
+    // `address` 0: the window's slave address. On a closed port `done` is
+    // called from the event loop with the reason.
     void Read(const RegisterBlock& block, int address, ReadDone done);
     void Write(int reg, uint16_t value, int address, WriteDone done);
-    // The answer to the question asked goes nowhere (its dialog has closed).
+    // The answers to the questions asked go nowhere (their dialog has
+    // closed): they are given up.
     void Forget();
-    bool Waiting() const { return waiting_; }
+    bool Waiting() const;
 
 private:
-    void blockRead(const RegisterValues& values);
-    void readFailed(const ReadFailure& failure);
-    void writeEnded(const WriteResult& result);
-    void watch();
-    void endRead(std::optional<RegisterValues> values, const QString& failure);
-    void endWrite(const WriteResult& result);
-    QString AddressText() const;
-    // Calls `call` from the event loop unless Forget() came in between.
-    void later(std::function<void()> call);
-    // A question is on its way: its kind and address, no answer yet, watched.
-    void begin(bool writing, int address);
+    SessionReply* ask(const Question& question);
 
     RelaySession& session_;
-    QTimer* watch_ = nullptr;
-    bool waiting_ = false;
-    bool writing_ = false;
-    RegisterBlock block_;
-    int reg_ = -1;
-    uint16_t value_ = 0;
-    int address_ = 0;
-    quint64 generation_ = 0;   // counts Forget()
-    ReadDone readDone_;
-    WriteDone writeDone_;
+    std::vector<QPointer<SessionReply>> asked_;
+    quint64 generation_ = 0;   // counts Forget(): answers queued before it go nowhere
 };
 
 // "80–123" for a block.

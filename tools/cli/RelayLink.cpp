@@ -101,10 +101,18 @@ void RelayLink::Abandon()
     loop_.quit();
 }
 
-void RelayLink::WaitFor(const bool& ended)
+Answer RelayLink::Await(const Question& question)
 {
-    while (!ended && !lost_ && !abandoned_)
+    SessionReply* reply = session_.Ask(question);
+    std::optional<Answer> answer;
+    QObject::connect(reply, &SessionReply::finished, &session_, [&](const Answer& a) {
+        answer = a;
+        loop_.quit();
+    });
+    // Close() and the line's loss finish the reply too: it always ends.
+    while (!answer)
         loop_.exec();
+    return *answer;
 }
 
 QString RelayLink::NoReplyText(const QString& what, const QString& question, int address, int tries,
@@ -113,6 +121,14 @@ QString RelayLink::NoReplyText(const QString& what, const QString& question, int
     return QStringLiteral("%1 from the relay at address %2 on %3 (9600 8N1) to %4 after %5: check the relay's "
                           "address, the A/B wiring and the line's termination")
         .arg(what).arg(address).arg(DevicePath(), question, TriesText(tries, timeoutMs));
+}
+
+Question RelayLink::QuestionOf(Question q, const AskOptions& ask)
+{
+    q.tries = ask.tries;
+    q.timeoutTicks = ask.timeoutTicks;
+    q.probe = ask.probe;
+    return q;
 }
 
 BlockRead RelayLink::Read(const RegisterBlock& block, const AskOptions& ask)
@@ -124,40 +140,34 @@ BlockRead RelayLink::Read(const RegisterBlock& block, const AskOptions& ask)
         read.failure = lost_ ? lossText_ : QStringLiteral("abandoned");
         return read;
     }
-    const int address = ask.address > 0 ? ask.address : Address();
+    const Answer a = Await(QuestionOf(Question::Read(block, ask.address), ask));
+    const int address = a.question.address;
     const int timeoutMs = ask.timeoutTicks > 0 ? ask.timeoutTicks * kTickMs : settings_.timeoutMs;
     const QString registers = block.count == 1
         ? QStringLiteral("register %1").arg(block.first)
         : QStringLiteral("registers %1 to %2").arg(block.first).arg(block.first + block.count - 1);
-    bool ended = false;
-    QObject scope;
-    // The session asks nothing else for the companion, and a late reply to a
-    // question given up is noise to it: what comes is this question's end.
-    QObject::connect(&session_, &RelaySession::blockRead, &scope, [&](const RegisterValues& reply) {
+    switch (a.outcome) {
+    case ReplyOutcome::Values:
         read.ok = true;
-        read.values = reply.values;
-        ended = true;
-        loop_.quit();
-    });
-    QObject::connect(&session_, &RelaySession::readFailed, &scope, [&](const ReadFailure& f) {
-        ended = true;
-        loop_.quit();
-        if (f.why == ExchangeFailure::Refused) {
+        read.values = a.values;
+        break;
+    case ReplyOutcome::ReadFailed:
+        if (a.why == ExchangeFailure::Refused) {
             read.refused = true;
-            read.exceptionCode = f.exceptionCode;
+            read.exceptionCode = a.exceptionCode;
             read.failure = QStringLiteral("the relay at address %1 refused to read %2: exception %3")
-                               .arg(address).arg(registers, ExceptionText(f.exceptionCode));
-            return;
+                               .arg(address).arg(registers, ExceptionText(a.exceptionCode));
+            break;
         }
-        read.spoiltSeen = f.spoiltSeen;
-        read.failure = NoReplyText(f.spoiltSeen ? QStringLiteral("no sound reply") : QStringLiteral("no reply"),
-                                   QStringLiteral("a read of %1").arg(registers), address, f.tries, timeoutMs);
-    });
-    session_.AskRead(block, ask);
-    WaitFor(ended);
-    if (!ended) {
+        read.spoiltSeen = a.spoiltSeen;
+        read.failure = NoReplyText(a.spoiltSeen ? QStringLiteral("no sound reply") : QStringLiteral("no reply"),
+                                   QStringLiteral("a read of %1").arg(registers), address, a.tries, timeoutMs);
+        break;
+    default:
+        // Closed by Abandon() or by the line's loss.
         read.lineLost = lost_;
         read.failure = lost_ ? lossText_ : QStringLiteral("abandoned");
+        break;
     }
     return read;
 }
@@ -170,36 +180,26 @@ RegisterWrite RelayLink::Write(int reg, uint16_t value, const AskOptions& ask)
         write.failure = lost_ ? lossText_ : QStringLiteral("abandoned");
         return write;
     }
-    const int address = ask.address > 0 ? ask.address : Address();
-    const int timeoutMs = ask.timeoutTicks > 0 ? ask.timeoutTicks * kTickMs : settings_.timeoutMs;
-    bool ended = false;
-    QObject scope;
-    QObject::connect(&session_, &RelaySession::requestSent, &scope, [&](const SentRequest&) {
-        if (session_.Asking())
-            write.sent = true;
-    });
-    QObject::connect(&session_, &RelaySession::writeEnded, &scope, [&](const WriteResult& r) {
-        ended = true;
-        loop_.quit();
-        switch (r.how) {
-        case WriteHow::Echoed: write.outcome = WriteOutcome::Confirmed; break;
-        case WriteHow::Altered: write.outcome = WriteOutcome::Altered; write.stored = r.stored; break;
-        case WriteHow::Refused: write.outcome = WriteOutcome::Refused; write.exceptionCode = r.exceptionCode; break;
-        case WriteHow::NoAnswer:
-            write.outcome = WriteOutcome::NoEcho;
-            write.failure = NoReplyText(QStringLiteral("no echo"),
-                                        QStringLiteral("the write of %1 to register %2").arg(value).arg(reg),
-                                        address, r.tries, timeoutMs);
-            break;
-        }
-    });
     // Writing the same value again is harmless, so an echo lost on the line
     // is asked for again like a lost read.
-    session_.AskWrite(reg, value, ask);
-    WaitFor(ended);
-    if (!ended) {
-        write.outcome = lost_ ? WriteOutcome::LineLost : WriteOutcome::Abandoned;
-        write.failure = lost_ ? lossText_ : QStringLiteral("abandoned");
+    const Answer a = Await(QuestionOf(Question::Write(reg, value, ask.address), ask));
+    const int timeoutMs = ask.timeoutTicks > 0 ? ask.timeoutTicks * kTickMs : settings_.timeoutMs;
+    write.sent = a.LeftThePc();
+    switch (a.outcome) {
+    case ReplyOutcome::Echoed: write.outcome = WriteOutcome::Confirmed; break;
+    case ReplyOutcome::Altered: write.outcome = WriteOutcome::Altered; write.stored = a.stored; break;
+    case ReplyOutcome::Refused: write.outcome = WriteOutcome::Refused; write.exceptionCode = a.exceptionCode; break;
+    default:
+        if (lost_ || abandoned_) {
+            write.outcome = lost_ ? WriteOutcome::LineLost : WriteOutcome::Abandoned;
+            write.failure = lost_ ? lossText_ : QStringLiteral("abandoned");
+            break;
+        }
+        write.outcome = WriteOutcome::NoEcho;
+        write.failure = NoReplyText(QStringLiteral("no echo"),
+                                    QStringLiteral("the write of %1 to register %2").arg(value).arg(reg),
+                                    a.question.address, a.tries, timeoutMs);
+        break;
     }
     return write;
 }

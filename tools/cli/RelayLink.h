@@ -10,6 +10,8 @@
 #include <QEventLoop>
 #include <QString>
 
+#include <optional>
+
 #include <cstdint>
 #include <vector>
 
@@ -90,8 +92,10 @@ public:
     QString LossText() const { return lossText_; }
 
 private:
-    // Runs the event loop until `ended`, the line's loss or Abandon().
-    void WaitFor(const bool& ended);
+    // Asks `question` and runs the event loop until its reply finishes
+    // (answered, given up, or ended by the line's loss or Abandon()).
+    Answer Await(const Question& question);
+    static Question QuestionOf(Question q, const AskOptions& ask);
     // "no reply from the relay at address 1 on /dev/ttyUSB0 (9600 8N1) to
     // a read of registers 80 to 123 after 3 tries of 500 ms: check ...".
     QString NoReplyText(const QString& what, const QString& question, int address, int tries, int timeoutMs) const;

@@ -3,7 +3,7 @@
 #include "LineTime.h"
 #include "ProgramName.h"
 #include "PtyLine.h"
-#include "TcpLine.h"
+#include "TcpTransport.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -41,9 +41,9 @@ std::unique_ptr<Transport> MakeTransport(const Options& options)
 {
     switch (options.serve) {
     case Serve::Tcp:
-        return std::make_unique<TcpLine>("tcp", options.tcpPort);
+        return std::make_unique<TcpTransport>("tcp", options.tcpPort);
     case Serve::ModbusTcp:
-        return std::make_unique<TcpLine>("modbus-tcp", options.tcpPort);
+        return std::make_unique<TcpTransport>("modbus-tcp", options.tcpPort);
     case Serve::Pty:
         break;
     }

@@ -9,7 +9,7 @@
 
 #include "FrameLog.h"
 #include "LineQueue.h"
-#include "Mbap.h"
+#include "GatewayFrames.h"
 #include "Options.h"
 #include "Protocol.h"
 #include "RegisterBank.h"

@@ -1,4 +1,4 @@
-#include "Mbap.h"
+#include "GatewayFrames.h"
 
 #include <algorithm>
 

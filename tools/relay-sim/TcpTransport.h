@@ -9,12 +9,12 @@
 
 namespace relaysim {
 
-class TcpLine : public Transport {
+class TcpTransport : public Transport {
 public:
     // `scheme` names the endpoint ("tcp", "modbus-tcp"); `port` 0 takes a
     // free one.
-    TcpLine(std::string scheme, int port);
-    ~TcpLine() override;
+    TcpTransport(std::string scheme, int port);
+    ~TcpTransport() override;
 
     int open() override;
     std::string endpoint() const override;

@@ -1,4 +1,4 @@
-#include "TcpLine.h"
+#include "TcpTransport.h"
 
 #include "ProgramName.h"
 
@@ -14,18 +14,18 @@
 
 namespace relaysim {
 
-TcpLine::TcpLine(std::string scheme, int port)
+TcpTransport::TcpTransport(std::string scheme, int port)
     : scheme_(std::move(scheme))
     , port_(port)
 {
 }
 
-TcpLine::~TcpLine()
+TcpTransport::~TcpTransport()
 {
     close();
 }
 
-int TcpLine::open()
+int TcpTransport::open()
 {
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) {
@@ -48,12 +48,12 @@ int TcpLine::open()
     return 0;
 }
 
-std::string TcpLine::endpoint() const
+std::string TcpTransport::endpoint() const
 {
     return scheme_ + "://127.0.0.1:" + std::to_string(port_);
 }
 
-void TcpLine::close()
+void TcpTransport::close()
 {
     closeClient();
     if (listenFd_ >= 0)
@@ -61,19 +61,19 @@ void TcpLine::close()
     listenFd_ = -1;
 }
 
-void TcpLine::closeClient()
+void TcpTransport::closeClient()
 {
     if (clientFd_ >= 0)
         ::close(clientFd_);
     clientFd_ = -1;
 }
 
-void TcpLine::dropPeer()
+void TcpTransport::dropPeer()
 {
     closeClient();
 }
 
-void TcpLine::watch(std::vector<pollfd>& fds, int64_t)
+void TcpTransport::watch(std::vector<pollfd>& fds, int64_t)
 {
     if (listenFd_ >= 0)
         fds.push_back(pollfd{listenFd_, POLLIN, 0});
@@ -82,7 +82,7 @@ void TcpLine::watch(std::vector<pollfd>& fds, int64_t)
         fds.push_back(pollfd{clientFd_, POLLIN, 0});
 }
 
-void TcpLine::serve(const pollfd* fds, size_t count, int64_t nowNs, TransportEvents& events)
+void TcpTransport::serve(const pollfd* fds, size_t count, int64_t nowNs, TransportEvents& events)
 {
     if (clientGone_) {
         clientGone_ = false;
@@ -101,7 +101,7 @@ void TcpLine::serve(const pollfd* fds, size_t count, int64_t nowNs, TransportEve
         readClient(nowNs, events);
 }
 
-void TcpLine::accept(TransportEvents& events)
+void TcpTransport::accept(TransportEvents& events)
 {
     for (;;) {
         const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -120,7 +120,7 @@ void TcpLine::accept(TransportEvents& events)
     }
 }
 
-void TcpLine::readClient(int64_t nowNs, TransportEvents& events)
+void TcpTransport::readClient(int64_t nowNs, TransportEvents& events)
 {
     const int fd = clientFd_;
     uint8_t buf[512];
@@ -140,7 +140,7 @@ void TcpLine::readClient(int64_t nowNs, TransportEvents& events)
     }
 }
 
-void TcpLine::send(const uint8_t* data, size_t count)
+void TcpTransport::send(const uint8_t* data, size_t count)
 {
     while (count > 0 && clientFd_ >= 0) {
         const ssize_t n = ::send(clientFd_, data, count, MSG_NOSIGNAL);

@@ -105,6 +105,9 @@ void TForm1::requestSent(const SentRequest& sent)
 // to a write the user has since replaced changes nothing.
 void TForm1::WriteUstReceive(const WriteResult& result)
 {
+    // Only the relay's own word ends the edit: an unconfirmed write leaves it edited.
+    if (result.how == WriteHow::NoAnswer || result.how == WriteHow::Unconfirmed)
+        return;
     if (result.context == ecSettingWrite && Link().WriteFrameSent == 1 && confirmedSetting_)
         SetEdited(confirmedSetting_, false);
 }

@@ -1,0 +1,138 @@
+#include "link/RelayRound.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
+#include <memory>
+
+#include "link/RelaySession.h"
+
+namespace {
+
+// A question with nothing to show of the relay: no answer, or a frame that
+// was no sound answer. A refusal is the relay's own word: it is there.
+bool Unanswered(const Answer& a)
+{
+    switch (a.outcome) {
+    case ReplyOutcome::ReadFailed: return a.why != ExchangeFailure::Refused;
+    case ReplyOutcome::Unconfirmed: return true;
+    default: return false;
+    }
+}
+
+bool Answered(const Answer& a)
+{
+    return a.outcome == ReplyOutcome::Values || a.outcome == ReplyOutcome::Echoed
+        || a.outcome == ReplyOutcome::Refused || a.outcome == ReplyOutcome::Altered
+        || (a.outcome == ReplyOutcome::ReadFailed && a.why == ExchangeFailure::Refused);
+}
+
+}  // namespace
+
+RelayRound::RelayRound(RelaySession& session, std::vector<int> addresses, QObject* parent)
+    : QObject(parent), session_(session)
+{
+    for (int address : addresses) {
+        Relay relay;
+        relay.address = address;
+        relays_.push_back(relay);
+    }
+    auto steady = std::make_shared<QElapsedTimer>();
+    steady->start();
+    clock = [steady] { return steady->elapsed(); };
+    wait_ = new QTimer(this);
+    wait_->setSingleShot(true);
+    connect(wait_, &QTimer::timeout, this, &RelayRound::askNext);
+}
+
+RelayRound::~RelayRound()
+{
+    Stop();
+}
+
+void RelayRound::Start()
+{
+    if (running_ || relays_.empty())
+        return;
+    running_ = true;
+    askNext();
+}
+
+void RelayRound::Stop()
+{
+    running_ = false;
+    wait_->stop();
+    if (asked_)
+        asked_->abandon();
+    asked_ = nullptr;
+}
+
+bool RelayRound::Present(int address) const
+{
+    for (const Relay& relay : relays_)
+        if (relay.address == address)
+            return relay.present;
+    return false;
+}
+
+void RelayRound::askNext()
+{
+    if (!running_ || asked_)
+        return;
+    const qint64 now = clock();
+    // The next relay in turn whose pause is over; the others wait theirs.
+    for (size_t k = 0; k < relays_.size(); ++k) {
+        const size_t index = (next_ + k) % relays_.size();
+        Relay& relay = relays_[index];
+        if (relay.dueMs > now)
+            continue;
+        next_ = (index + 1) % relays_.size();
+        Question question = nextQuestion ? nextQuestion(relay.address) : Question::Read({0, 1});
+        question.address = relay.address;
+        question.tries = 1;
+        asked_ = session_.Ask(question);
+        connect(asked_, &SessionReply::finished, this,
+                [this, index](const Answer& answer) { finished(int(index), answer); });
+        return;
+    }
+    qint64 firstDue = relays_.front().dueMs;
+    for (const Relay& relay : relays_)
+        firstDue = std::min(firstDue, relay.dueMs);
+    wait_->start(int(std::max<qint64>(firstDue - now, 1)));
+}
+
+void RelayRound::finished(int index, const Answer& answer)
+{
+    asked_ = nullptr;
+    Relay& relay = relays_[size_t(index)];
+    if (Answered(answer)) {
+        relay.misses = 0;
+        relay.pauseMs = 0;
+        relay.dueMs = 0;
+        setLook(relay, true);
+    } else if (Unanswered(answer)) {
+        ++relay.misses;
+        if (relay.misses >= kMissesToBackOff) {
+            relay.pauseMs = relay.pauseMs == 0 ? kFirstPauseMs : std::min(relay.pauseMs * 2, kLongestPauseMs);
+            relay.dueMs = clock() + relay.pauseMs;
+            setLook(relay, false);
+        }
+    }
+    emit answered(relay.address, answer);
+    // Closed or lost: the round stops with the line.
+    if (answer.outcome == ReplyOutcome::Aborted) {
+        Stop();
+        return;
+    }
+    askNext();
+}
+
+void RelayRound::setLook(Relay& relay, bool present)
+{
+    if (relay.known && relay.present == present)
+        return;
+    relay.known = true;
+    relay.present = present;
+    emit relayLookChanged(relay.address, present);
+}
