@@ -57,13 +57,14 @@ const std::vector<CommandHelp>& Commands()
                         "last, and only while no device answers at the new address; the relay is then read "
                         "back at its new address. A relay that takes the new address at once, echoing from "
                         "there or not at all, is confirmed by its register 80 read at the new address. When the "
-                        "port goes away, or SIGINT or SIGTERM arrives, the writes end with the one in flight (a "
-                        "second signal gives it up at once), and every setting is named as written, sent but "
-                        "not confirmed (the relay may hold it) or not sent."),
+                        "port goes away, or SIGINT, SIGTERM or SIGHUP arrives, the writes end with the one in flight "
+                        "(given up after 0.6 s, or at once on a second signal: then sent but not confirmed), and "
+                        "every setting is named as written, refused, altered, sent but not confirmed (the relay "
+                        "may hold it) or not sent; every write that left the PC is in the journal."),
          QStringLiteral("0 done, nothing to do, or (without --yes) the writes printed; 1 the port or the relay "
                         "failed: no answer, a refusal, another value stored, a setting that does not hold, the "
-                        "port gone; 2 bad usage, a bad file or a value out of range, with nothing written; 130 "
-                        "or 143 stopped by SIGINT or SIGTERM.")},
+                        "port gone; 2 bad usage, a bad file or a value out of range, with nothing written; 130, "
+                        "143 or 129 stopped by SIGINT, SIGTERM or SIGHUP.")},
         {QStringLiteral("records"), kForRecords, QStringLiteral("records"),
          QStringLiteral("print the four event records"),
          QStringLiteral("Prints the four event records: the moment (the relay keeps no year: the PC's, or the "
@@ -77,8 +78,8 @@ const std::vector<CommandHelp>& Commands()
          QStringLiteral("monitor"),
          QStringLiteral("poll the current parameters, one line per poll"),
          QStringLiteral("Polls the current parameters every --interval ms and prints one line per poll with the "
-                        "PC's time in ISO 8601 with its UTC offset, until --seconds have passed or SIGINT or "
-                        "SIGTERM arrives. A poll that fails gets a line too, with its reason, so that a gap shows "
+                        "PC's time in ISO 8601 with its UTC offset, until --seconds have passed or SIGINT, "
+                        "SIGTERM or SIGHUP arrives (a poll under way is then given up). A poll that fails gets a line too, with its reason, so that a gap shows "
                         "in the log."),
          QStringLiteral("0 at least one reply came; 1 none came, the port went away, or the output could not be "
                         "written; 2 bad usage.")},
@@ -119,7 +120,8 @@ const char* const kPortMapping =
 const char* const kExitCodes =
     "Exit codes: 0 done; 1 the port or the relay failed, or a file could not be written; 2 bad usage or a "
     "bad file, with nothing written. settings diff: 0 the relay holds the file's settings, 1 they differ, "
-    "2 trouble. settings load: 130 or 143 when SIGINT or SIGTERM stopped its writes.";
+    "2 trouble. SIGINT, SIGTERM and SIGHUP end a command at once with 130, 143 or 129 (a settings load "
+    "after the write in flight; monitor with its own codes).";
 
 // `text` broken into lines of at most kLineWidth, the first after `first`,
 // the others after `indent` blanks.
