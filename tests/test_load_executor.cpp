@@ -107,6 +107,7 @@ TEST(LoadExecutor, EachWriteEndsAsTheRelayAnsweredAndTheFirstNotConfirmedStopsTh
         QStringList asked;
         bool readBack;
         int readAt;   // where the read-back was answered
+        bool taken = false;   // the new address found taken by another device
     } cases[] = {
         {"all echoed", three, {kEcho, kEcho, kEcho, kBlock}, {F::Written, F::Written, F::Written},
          {"W81=610@1", "W82=55@1", "W83=510@1", "R80x44@1"}, true, 1},
@@ -120,8 +121,8 @@ TEST(LoadExecutor, EachWriteEndsAsTheRelayAnsweredAndTheFirstNotConfirmedStopsTh
          {F::Written, F::Unconfirmed, F::NotSent}, {"W81=610@1", "W82=55@1"}, false, 0},
         {"line lost before the send", three, {{LoadReply::NotSent, LoadCause::LineLost}},
          {F::NotSent, F::NotSent, F::NotSent}, {"W81=610@1"}, false, 0},
-        {"new address answers", address, {taken, kBlock}, {F::NotSent}, {"R80x1@5p", "R80x44@1"}, true, 1},
-        {"new address refuses", address, {refusedThere, kBlock}, {F::NotSent}, {"R80x1@5p", "R80x44@1"}, true, 1},
+        {"new address answers", address, {taken, kBlock}, {F::NotSent}, {"R80x1@5p", "R80x44@1"}, true, 1, true},
+        {"new address refuses", address, {refusedThere, kBlock}, {F::NotSent}, {"R80x1@5p", "R80x44@1"}, true, 1, true},
         {"new address free", address, {kNoReadReply, kEcho, kBlock}, {F::Written},
          {"R80x1@5p", "W80=5@1", "R80x44@5"}, true, 5},
         {"echo lost, read there", address, {kNoReadReply, kSilent, heldThere, kBlock}, {F::Written},
@@ -147,6 +148,7 @@ TEST(LoadExecutor, EachWriteEndsAsTheRelayAnsweredAndTheFirstNotConfirmedStopsTh
         EXPECT_EQ(asker.asked, c.asked) << c.what;
         EXPECT_EQ(r.readBack.has_value(), c.readBack) << c.what;
         EXPECT_EQ(r.readBackAddress, c.readAt) << c.what;
+        EXPECT_EQ(r.settings[0].addressTaken, c.taken) << c.what;
         // The read-back holds every write's value only where all were written.
         EXPECT_EQ(r.RelayHoldsPlan(), c.readBack && r.AllWritten()) << c.what;
     }
