@@ -59,8 +59,9 @@ int RunCommand(const CliOptions& options)
     StopSignals stop;
     const int code = RunRelayCommand(options);
     const int signal = stop.First();
-    // A monitor runs until stopped, and a load says itself what a stop left.
-    if (signal == 0 || options.command == CliCommand::Monitor || options.command == CliCommand::SettingsLoad)
+    // A monitor runs until stopped, and a load stopped in its writes says
+    // itself what the stop left.
+    if (signal == 0 || options.command == CliCommand::Monitor || code == StopSignals::ExitCode(signal))
         return code;
     Report(QStringLiteral("interrupted by %1").arg(StopSignals::Name(signal)));
     return StopSignals::ExitCode(signal);

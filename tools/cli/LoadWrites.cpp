@@ -190,6 +190,10 @@ LoadEnd RunLoadWrites(RelayLink& link, const LoadPlan& plan, StopSignals& stop)
     });
     QObject::connect(&load, &LoadExecutor::finished, &loop, &QEventLoop::quit);
     load.Start();
+    if (stop.First() != 0) {   // came before the writes: none goes out
+        end.stopSignal = stop.First();
+        load.Stop();
+    }
     if (load.Running())
         loop.exec();
     StopSignals::TakeOver(false);
