@@ -21,6 +21,7 @@
 #include "app/ComboBox.h"
 #include "app/LedIndicator.h"
 #include "app/LineLamp.h"
+#include "app/OtherMasterNotice.h"
 #include "exchanges/LocaleFormats.h"
 #include "app/MessageBoxes.h"
 #include "app/PageControl.h"
@@ -200,6 +201,7 @@ void TForm1::wireSession()
             [this](bool present) { present ? ShowLinkPresent() : ShowLinkLost(); });
     connect(session_, &RelaySession::closeDue, this, &TForm1::CloseComPort);
     connect(session_, &RelaySession::lineLost, this, &TForm1::ComPortLost);
+    ShowOtherMasterNotice(this, session_);
     // The settings exchange reads its block by the page shown.
     connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::showPage);
     showPage(PageControl1->currentIndex());

@@ -10,6 +10,7 @@
 
 #include "ZashchitaVersion.h"
 #include "app/CommandLine.h"
+#include "app/QtTranslations.h"
 #include "app/UnitMain.h"
 
 namespace {
@@ -94,6 +95,7 @@ int main(int argc, char** argv)
 
     const std::unique_ptr<QApplication> app = StartWindowSystem(argc, argv);
     SetNames();
+    InstallQtTranslations(*app);
     TForm1 form;
     form.SetCom1Path(com1Path);
     form.show();

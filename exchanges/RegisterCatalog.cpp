@@ -2,12 +2,20 @@
 
 #include <algorithm>
 
+#include "exchanges/EventRecords.h"
 #include "link/BitText.h"
 
 namespace {
 
 constexpr int kWordBits = 16;
 constexpr uint16_t kAllBits = 0xFFFF;
+
+// The window's supply-voltage label shows a Latin "B", as it always has; a
+// value printed or written by a program takes the Cyrillic "В" of volts.
+QString ReadingUnit(const QString& unit)
+{
+    return unit == QLatin1String("B") ? QStringLiteral("В") : unit;
+}
 
 SettingSpec SpecOf(const RegisterEntry& e)
 {
@@ -92,9 +100,21 @@ QString SettingValueText(const SettingSpec& definition, uint16_t value)
 
 std::vector<ReadingSpec> BlockReadings(const RegisterBlock& block)
 {
+    const std::vector<const RegisterEntry*> entries =
+        EntriesIn(block, {RegisterKind::Reading, RegisterKind::StatusWord});
+    // The records share one layout; their columns take record 1's captions.
+    std::vector<const RegisterEntry*> named = entries;
+    for (int record = 2; record <= kRecordCount; ++record)
+        if (block == RecordBlock(record))
+            named = EntriesIn(RecordBlock(1), {RegisterKind::Reading, RegisterKind::StatusWord});
     std::vector<ReadingSpec> readings;
-    for (const RegisterEntry* e : EntriesIn(block, {RegisterKind::Reading, RegisterKind::StatusWord}))
-        readings.push_back({e->key, EntryCaption(*e), e->reg, e->unit, e->kind == RegisterKind::StatusWord});
+    for (size_t k = 0; k < entries.size(); ++k) {
+        const RegisterEntry& e = *entries[k];
+        const QString unit = ReadingUnit(e.unit);
+        const QString caption = EntryCaption(*named[k]);
+        readings.push_back({e.key, EntryCaption(e), e.reg, unit, e.kind == RegisterKind::StatusWord,
+                            unit.isEmpty() ? caption : QStringLiteral("%1 (%2)").arg(caption, unit)});
+    }
     return readings;
 }
 

@@ -44,10 +44,13 @@ QString SettingItemText(const SettingSpec& definition, uint16_t value);
 // A value that shows one register as a number or as bit text.
 struct ReadingSpec {
     QString name;          // E2, P1E5
-    QString caption;
+    QString caption;       // as its tab shows it
     int reg = -1;
-    QString unit;
+    QString unit;          // Cyrillic "В" for volts, whatever the window's label shows
     bool bitText = false;  // a status word
+    // The quantity's name in machine-readable output: "caption (unit)",
+    // alike in the four event records though their tabs' captions differ.
+    QString column;
 };
 
 // The readings of a block in table order (its clock fields excepted: they

@@ -52,6 +52,25 @@ void TraceUnasked(const uint8_t* bytes, int count)
         qCDebug(lcLink, "%10.1f ms  <- %s  unasked, ignored", Millis(), HexBytes(bytes, count).constData());
 }
 
+void TraceCollided(const uint8_t* bytes, int count)
+{
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink, "%10.1f ms  <- %s  during our request, collided", Millis(), HexBytes(bytes, count).constData());
+}
+
+void TraceEarly(const uint8_t* frame, int count)
+{
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink, "%10.1f ms  <- %s  complete too early for the wire, noise", Millis(),
+                HexBytes(frame, count).constData());
+}
+
+void TraceOtherMaster()
+{
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink, "%10.1f ms  another master's frame on the line", Millis());
+}
+
 void TraceWireOut(const uint8_t* bytes, int count)
 {
     if (lcLink().isDebugEnabled())

@@ -20,6 +20,12 @@ void TraceTimeOut(const SentRequest& sent);
 void TraceDropped(const uint8_t* bytes, int count);
 // Bytes that came while no request awaited an answer: noise, never decoded.
 void TraceUnasked(const uint8_t* bytes, int count);
+// Bytes that came while our request was still on the wire, and a frame
+// complete sooner than the wire allows: noise, never decoded.
+void TraceCollided(const uint8_t* bytes, int count);
+void TraceEarly(const uint8_t* frame, int count);
+// Another master's frame was seen on the line.
+void TraceOtherMaster();
 // Bytes as they went out on or came in from a network line whose framing
 // differs from the link's (a Modbus TCP gateway's MBAP frames), with what
 // became of them.

@@ -2,6 +2,7 @@
 // waiting. The serial port, the tests' fake lines and other transports plug in here.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 class ILinePort {
@@ -32,4 +33,20 @@ public:
     // then taken in one receive event rather than piece by piece. A line
     // that cannot does nothing.
     virtual void HoldRx(int /*ms*/) {}
+
+    // The line's monotonic clock, in nanoseconds.
+    virtual int64_t NowNs() const
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    // When the bytes last read reached the PC, on NowNs()'s clock: never
+    // sooner than they did (a line that cannot tell gives the time it is asked).
+    virtual int64_t ArrivalNs() const { return NowNs(); }
+    // Whether the line's bytes keep their time on the wire, so that an answer
+    // cannot be complete sooner than the request and the answer take there
+    // (a UART or USB serial adapter, a device server's raw port); a virtual
+    // port that hands bytes on at once (a pty) or a gateway does not.
+    virtual bool KeepsLineTime() const { return false; }
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "link/PollModes.h"
+#include "link/ReplyExpectation.h"
 
 uint16_t ModbusCrc16(const uint8_t* data, size_t count)
 {
@@ -102,30 +103,23 @@ void LinkState::AppendRxByte(uint8_t b)
     if (RxCount >= kRxBufferSize)
         return;   // a whole reply always fits; anything beyond is trailing noise
     RxBuffer[RxCount++] = b;
-    const uint8_t function = RxBuffer[1];
-    if (RxCount == 3 && function != kFunctionWrite && !(function & kExceptionBit)
-        && RxBuffer[2] > kMaxReplyDataLength)
-        RxCount = 0;
 }
 
 ReplyVerdict LinkState::AssessReply()
 {
-    if (RxCount > 2) {
-        const uint8_t function = RxBuffer[1];
-        if (function == kFunctionWrite) {
-            IsReadReply = 0;
-            ReplyDataLength = 3;
-        } else if (function & kExceptionBit) {
-            IsReadReply = 0;
-            ReplyDataLength = 0;    // address, function, exception code, CRC
-        } else {
-            ReplyDataLength = RxBuffer[2];
-            IsReadReply = 1;
-        }
-    }
-    if (int(RxCount) < int(ReplyDataLength) + 5)
+    const ReplyLook look = LookAtReply(Sent, RxBuffer, RxCount);
+    ReplyLength = uint8_t(look.length);
+    switch (look.kind) {
+    case ReplyLook::Kind::Partial:
         return ReplyVerdict::Incomplete;
-    return JudgeReply(Sent, RxBuffer, ReplyDataLength + 5);
+    case ReplyLook::Kind::Spoilt:
+        return ReplyVerdict::NotAnswer;
+    case ReplyLook::Kind::Whole:
+        break;
+    }
+    IsReadReply = look.length != kExceptionReplyLength && !Sent.IsWrite();
+    ReplyDataLength = uint16_t(look.length - 5);
+    return JudgeReply(Sent, RxBuffer, look.length);
 }
 
 void LinkState::RecordSent()

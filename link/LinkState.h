@@ -62,6 +62,7 @@ struct LinkState {
     uint16_t CrcRegister = 0;
     uint8_t IsReadReply = 0;
     uint16_t ReplyDataLength = 0;
+    uint8_t ReplyLength = 0;       // the frame AssessReply last judged: a whole one, or a spoilt prefix
 
     // Poll cycle.
     int32_t PollMode = 0;
@@ -115,14 +116,13 @@ struct LinkState {
     // Appends CRC bytes 6 and 7 (low byte first) to the 6 bytes a builder wrote.
     void SealTxFrame();
 
-    // Stores one received byte. Never writes past RxBuffer; a read reply whose
-    // byte count could never fit the buffer is dropped at its third byte so
-    // that collecting starts again with the next byte.
+    // Stores one received byte. Never writes past RxBuffer.
     void AppendRxByte(uint8_t b);
 
-    // Decides what the collected bytes are: the reply's kind and length come
-    // from its first three bytes (a read reply N+5 bytes, a write echo 8, an
-    // exception 5); a whole reply is judged against Sent (JudgeReply).
+    // Judges the collected bytes against Sent byte by byte (ReplyExpectation):
+    // Incomplete while they may still become its answer; NotAnswer as soon as
+    // one byte cannot belong to it (ReplyLength: the bytes up to that one); a
+    // whole frame of the answer's length (ReplyLength) is judged by JudgeReply.
     ReplyVerdict AssessReply();
 
     // Keeps the frame just sealed as the request in flight.

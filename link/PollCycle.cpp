@@ -1,8 +1,10 @@
 #include "link/PollCycle.h"
 
 #include "link/FrameTrace.h"
+#include "link/ReplyExpectation.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 constexpr long long kNsPerMs = 1'000'000;
@@ -17,6 +19,7 @@ int TicksFor(long long ns, int tickMs)
 void PollCycle::SetPacing(int tickMs, int replyTimeoutTicks)
 {
     tickMs = std::max(tickMs, 1);
+    tickMs_ = tickMs;
     // The k-th tick after an event comes more than k - 1 tick lengths after
     // it; the tick after `sendAfterTicks_` more than the silence.
     sendAfterTicks_ = std::max(TicksFor(kFrameSilenceNs, tickMs), 1);
@@ -29,6 +32,8 @@ void PollCycle::SetPacing(int tickMs, int replyTimeoutTicks)
 void PollCycle::Tick()
 {
     ++s_.TickCount;
+    if (s_.ReadyToSend == 0)
+        ++sinceSendTicks_;
     if (s_.ReadyToSend == 1 && s_.TickCount > sendAfterTicks_) {
         if (s_.CloseRequested == 1) {
             s_.CloseRequested = 0;
@@ -39,12 +44,15 @@ void PollCycle::Tick()
         } else if (client_.HasRequest()) {
             Send();
         }
-    } else if (s_.ReadyToSend == 0 && s_.TickCount > timeoutTicks_) {
-        // A reply that came while nobody looked is taken before time runs out.
+    } else if (s_.ReadyToSend == 0 && (s_.TickCount > timeoutTicks_ || sinceSendTicks_ > deadlineTicks_)) {
+        // A reply that came while nobody looked is taken before time runs
+        // out; past the deadline nothing more is waited for.
         if (const int waiting = line_->BytesWaiting(); waiting > 0) {
             Receive(waiting);
-            ShowLinkLook();
-            return;
+            if (s_.ReadyToSend == 1 || sinceSendTicks_ <= deadlineTicks_) {
+                ShowLinkLook();
+                return;
+            }
         }
         s_.ReadyToSend = 1;
         CountMiss();
@@ -52,6 +60,13 @@ void PollCycle::Tick()
         client_.ExchangeFailed(s_.Sent, ExchangeFailure::NoReply);
     }
     ShowLinkLook();
+}
+
+void PollCycle::SetLineTiming(bool on)
+{
+    lineTiming_ = on;
+    otherMaster_.Reset();
+    otherMasterTold_ = false;
 }
 
 void PollCycle::ShowLinkLook()
@@ -71,8 +86,9 @@ void PollCycle::ShowLinkLook()
 
 int PollCycle::TicksToNextEvent() const
 {
-    const int due = s_.ReadyToSend == 1 ? sendAfterTicks_ + 1 : timeoutTicks_ + 1;
-    return std::max(due - int(s_.TickCount), 1);
+    if (s_.ReadyToSend == 1)
+        return std::max(sendAfterTicks_ + 1 - int(s_.TickCount), 1);
+    return std::max(std::min(timeoutTicks_ + 1 - int(s_.TickCount), deadlineTicks_ + 1 - sinceSendTicks_), 1);
 }
 
 bool PollCycle::Idle() const
@@ -109,7 +125,15 @@ void PollCycle::Send()
     s_.RxCount = 0;     // a partial reply still collected is dropped
     s_.TickCount = 0;
     s_.BlockedTicks = 0;
+    // The deadline: our frame and the answer's on the wire, the relay's turn,
+    // and the time-out (which holds the network allowance on a network line).
+    const long long wireNs = LineTimeNs(kRequestLength + AnswerLength(s_.Sent)) + kTurnaroundAllowanceNs;
+    deadlineTicks_ = TicksFor(wireNs, tickMs_) + timeoutTicks_;
+    sinceSendTicks_ = 0;
+    otherMaster_.Sent(s_.Sent);
     TraceRequest(s_.TxFrame, kRequestLength);
+    // Taken before the write: the frame cannot be on the wire any sooner.
+    writtenNs_ = line_->NowNs();
     line_->WriteBytes(s_.TxFrame, kRequestLength);
     s_.ReadyToSend = 0;
     s_.AwaitingReply = 1;
@@ -118,31 +142,26 @@ void PollCycle::Send()
 
 void PollCycle::Receive(int count)
 {
-    // Bytes on the line keep the exchange waiting and restart the silence,
-    // but only an accepted reply proves the link: a relay whose every answer
-    // is spoilt still ends in the no-link state.
+    // Bytes on the line restart the silence, but only an accepted reply
+    // proves the link: a relay whose every answer is spoilt still ends in
+    // the no-link state.
     const uint16_t quietTicks = s_.TickCount;
     s_.TickCount = 0;
+    const bool awaited = s_.AwaitingReply;
+    bool flagsMayApply = true;
     // The waiting bytes in reads of at most a buffer's worth.
     uint8_t bytes[kRxBufferSize];
     while (count > 0) {
         const int asked = std::min(count, kRxBufferSize);
         const int got = line_->ReadBytes(bytes, asked);
-        if (s_.AwaitingReply) {
-            for (int i = 0; i < got; ++i) {
-                s_.RxByte = bytes[i];
-                s_.AppendRxByte(s_.RxByte);
-            }
-        } else if (got > 0) {
-            s_.UnaskedBytes += uint32_t(got);
-            TraceUnasked(bytes, got);
-        }
+        if (got > 0)
+            flagsMayApply = Take(bytes, got, line_->ArrivalNs());
         if (got < asked)
             break;
         count -= got;
     }
 
-    if (!s_.AwaitingReply) {
+    if (!awaited) {
         // A line that never falls silent must not hide a lost link: a send
         // kept waiting for a whole reply time-out counts as a miss.
         if (s_.ReadyToSend == 1) {
@@ -153,25 +172,88 @@ void PollCycle::Receive(int count)
                 ShowLinkLook();
             }
         }
+    }
+    if (flagsMayApply)
         s_.ApplyRequestFlags();
-        return;
-    }
+}
 
-    const ReplyVerdict verdict = s_.AssessReply();
-    if (verdict != ReplyVerdict::Incomplete) {
-        const int length = s_.ReplyDataLength + 5;
-        TraceReply(s_.RxBuffer, length, verdict);
-        if (s_.RxCount > length) {
-            // Whatever came behind the frame in the same event answers nothing.
-            s_.UnaskedBytes += uint32_t(s_.RxCount - length);
-            TraceUnasked(s_.RxBuffer + length, s_.RxCount - length);
-        }
-        const bool flagsMayApply = Conclude(verdict);
-        s_.RxCount = 0;
-        if (!flagsMayApply)
-            return;
+bool PollCycle::Take(const uint8_t* bytes, int count, int64_t arrivedNs)
+{
+    if (!s_.AwaitingReply) {
+        s_.UnaskedBytes += uint32_t(count);
+        TraceUnasked(bytes, count);
+        Noise(bytes, count);
+        return true;
     }
-    s_.ApplyRequestFlags();
+    const long long requestNs = LineTimeNs(kRequestLength);
+    if (lineTiming_ && arrivedNs < writtenNs_ + requestNs - LineClockToleranceNs(requestNs)) {
+        // Our request is still on the wire: these bytes collided with it.
+        collidedBytes_ += uint32_t(count);
+        TraceCollided(bytes, count);
+        Noise(bytes, count);
+        return true;
+    }
+    for (int i = 0; i < count; ++i) {
+        s_.RxByte = bytes[i];
+        s_.AppendRxByte(s_.RxByte);
+    }
+    return JudgeCollected(arrivedNs);
+}
+
+bool PollCycle::JudgeCollected(int64_t arrivedNs)
+{
+    bool flagsMayApply = true;
+    while (s_.AwaitingReply && s_.RxCount > 0) {
+        ReplyVerdict verdict = s_.AssessReply();
+        if (verdict == ReplyVerdict::Incomplete)
+            break;
+        const int length = std::min<int>(s_.ReplyLength, s_.RxCount);
+        const bool sound = verdict == ReplyVerdict::ReadValid || verdict == ReplyVerdict::WriteEcho
+            || verdict == ReplyVerdict::WriteAltered || verdict == ReplyVerdict::Refused;
+        const long long wireNs = LineTimeNs(kRequestLength + length);
+        if (sound && lineTiming_ && arrivedNs < writtenNs_ + wireNs - LineClockToleranceNs(wireNs)) {
+            // Complete sooner than its bytes and ours take on the wire: not
+            // the relay's answer, whatever it holds.
+            ++earlyFrames_;
+            TraceEarly(s_.RxBuffer, length);
+            verdict = ReplyVerdict::NotAnswer;
+        } else {
+            TraceReply(s_.RxBuffer, length, verdict);
+        }
+        if (verdict == ReplyVerdict::NotAnswer || verdict == ReplyVerdict::BadCrc)
+            Noise(s_.RxBuffer, length);
+        else
+            otherMaster_.Answered();
+        uint8_t rest[kRxBufferSize];
+        const int restCount = s_.RxCount - length;
+        std::memcpy(rest, s_.RxBuffer + length, size_t(restCount));
+        flagsMayApply = Conclude(verdict);   // the handlers read the frame where it was collected
+        s_.RxCount = 0;
+        if (restCount == 0)
+            break;
+        if (s_.AwaitingReply && s_.ReadyToSend == 0) {
+            // The request still awaits its answer (a write after a spoilt
+            // frame): what came behind may be it.
+            std::memcpy(s_.RxBuffer, rest, size_t(restCount));
+            s_.RxCount = uint8_t(restCount);
+            continue;
+        }
+        // Whatever came behind the frame answers nothing.
+        s_.UnaskedBytes += uint32_t(restCount);
+        TraceUnasked(rest, restCount);
+        Noise(rest, restCount);
+        break;
+    }
+    return flagsMayApply;
+}
+
+void PollCycle::Noise(const uint8_t* bytes, int count)
+{
+    if (otherMaster_.Take(bytes, count) && !otherMasterTold_) {
+        otherMasterTold_ = true;
+        TraceOtherMaster();
+        client_.OtherMasterSeen();
+    }
 }
 
 bool PollCycle::Conclude(ReplyVerdict verdict)

@@ -2,18 +2,31 @@
 // line's receive event. It knows the link state and the line; what a request
 // holds and what a reply means is its client's business (PollClient).
 //
-// Two rules of the line live here and nowhere else:
+// The rules of the line live here and nowhere else:
 // - a frame is an answer only while its request awaits one; bytes that come
 //   after a reply was concluded and before the next request are noise:
 //   counted and traced, never decoded;
 // - a request goes out only after 3.5 character times of silence on the line,
 //   since the last byte seen (of any frame) and since the end of our own last
 //   frame. Ticks count that silence: a receive event restarts the count, and
-//   bytes that are waiting unread when a send is due are taken first.
+//   bytes that are waiting unread when a send is due are taken first;
+// - every exchange has a deadline from the moment its request was written
+//   (the line time of the request and of its answer, the turnaround
+//   allowance and the reply time-out): bytes that keep coming do not extend
+//   it, so noise ends an exchange as silence does;
+// - on a line that keeps line time, an answer is physically possible only:
+//   bytes that come while our request is still on the wire collide with it
+//   and belong to no answer, and a frame complete sooner than the request's
+//   and its own bytes take on the wire is noise.
+// Bytes that answer nothing of ours are watched for another master's
+// traffic, told to the client once per opening of the line.
 #pragma once
+
+#include <cstdint>
 
 #include "link/LinePort.h"
 #include "link/LinkState.h"
+#include "link/OtherMaster.h"
 
 // Why an exchange brought nothing its request can use.
 enum class ExchangeFailure {
@@ -44,6 +57,9 @@ public:
     virtual void CloseComPort() = 0;                          // a close the user asked for
     virtual void ShowLinkLost() = 0;                          // five or more misses in a row
     virtual void ShowLinkPresent() = 0;
+    // A frame of another master's came: values on this line may be taken
+    // from someone else's traffic. Once per opening of the line.
+    virtual void OtherMasterSeen() {}
 };
 
 // Line time of `bytes` characters at 9600 8N1 (ten bits each), in nanoseconds.
@@ -53,6 +69,16 @@ constexpr long long LineTimeNs(long long bytes)
 }
 // The silence every frame must be preceded by: 3.5 character times.
 constexpr long long kFrameSilenceNs = LineTimeNs(35) / 10;
+// The relay's turn from our request to its answer, allowed on top of the
+// reply time-out in an exchange's deadline.
+constexpr long long kTurnaroundAllowanceNs = 10'000'000;
+// What the clocks of the PC and of the line may disagree by when an answer's
+// earliest possible time is checked: 2 ms, and 3% of the line time for a
+// baud rate a little off.
+constexpr long long LineClockToleranceNs(long long lineNs)
+{
+    return 2'000'000 + lineNs * 3 / 100;
+}
 
 class PollCycle {
 public:
@@ -79,12 +105,18 @@ public:
     void Receive(int count);
 
     // Ticks from now to the next one that can do anything: the send (the
-    // tick after the silence once the exchange has ended) or the reply
-    // time-out (the one after it since the last send or receive event). The
+    // tick after the silence once the exchange has ended), the reply
+    // time-out (the one after it since the last send or receive event) or
+    // the exchange's deadline. The
     // ticks before it would only count, so a caller may sleep through them
     // and count them at once.
     int TicksToNextEvent() const;
-    void CountIdleTicks(int n) { s_.TickCount = uint16_t(s_.TickCount + n); }
+    void CountIdleTicks(int n)
+    {
+        s_.TickCount = uint16_t(s_.TickCount + n);
+        if (s_.ReadyToSend == 0)
+            sinceSendTicks_ += n;
+    }
     // Whether a tick can do anything at all: a send with nothing to send and
     // no close to carry out leaves the cycle idle until there is.
     bool Idle() const;
@@ -98,6 +130,18 @@ public:
     // just opened.
     void ForgetLinkLook() { linkLook_ = LinkLook::Unknown; }
 
+    // Whether answers must be physically possible on the line (see above);
+    // also forgets any other master seen: a line just opened.
+    void SetLineTiming(bool on);
+    bool LineTiming() const { return lineTiming_; }
+    // Ticks from the send that end the exchange in flight whatever comes.
+    int DeadlineTicks() const { return deadlineTicks_; }
+    // Noise the timing rule found: bytes that came while our request was on
+    // the wire, and frames complete sooner than possible.
+    uint32_t CollidedBytes() const { return collidedBytes_; }
+    uint32_t EarlyFrames() const { return earlyFrames_; }
+    bool OtherMasterSeenOnLine() const { return otherMasterTold_; }
+
     static constexpr int kWindowTickMs = 5;
     static constexpr int kReplyTimeoutTicks = 30;   // of the window's ticks
     static constexpr int kMissCeiling = 500;
@@ -105,6 +149,15 @@ public:
 
 private:
     void Send();
+    // Bytes read off the line at `arrivedNs`: collected while a request
+    // awaits its answer, noise otherwise. False when the request flags must
+    // wait (see Conclude).
+    bool Take(const uint8_t* bytes, int count, int64_t arrivedNs);
+    // Judges the bytes collected; a frame concluded leaves the bytes behind
+    // it to the next judgement while the request still awaits its answer.
+    bool JudgeCollected(int64_t arrivedNs);
+    // Bytes that answer nothing of ours.
+    void Noise(const uint8_t* bytes, int count);
     // Hands a whole reply on by its verdict. False when the request flags
     // must wait: a write not yet answered stands until its echo or time-out.
     bool Conclude(ReplyVerdict verdict);
@@ -124,4 +177,14 @@ private:
     // nothing is not told to it.
     enum class LinkLook { Unknown, Lost, Present };
     LinkLook linkLook_ = LinkLook::Unknown;
+
+    int tickMs_ = kWindowTickMs;
+    int deadlineTicks_ = 0;          // of the request in flight, from its send
+    int sinceSendTicks_ = 0;
+    bool lineTiming_ = false;
+    int64_t writtenNs_ = 0;          // when the request in flight was handed to the line
+    uint32_t collidedBytes_ = 0;
+    uint32_t earlyFrames_ = 0;
+    OtherMasterWatch otherMaster_;
+    bool otherMasterTold_ = false;
 };

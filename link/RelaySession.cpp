@@ -12,6 +12,8 @@
 #include "serial/ComPort.h"
 #include "serial/DeviceNames.h"
 
+#include <QByteArray>
+
 namespace {
 
 constexpr qint64 kNsPerMs = 1000000;
@@ -98,6 +100,7 @@ RelaySession::~RelaySession()
 void RelaySession::SetLine(ILinePort* line)
 {
     cycle_.SetLine(line ? line : serialLine_.get());
+    cycle_.SetLineTiming(lineKeepsTime());
 }
 
 bool RelaySession::IsOpen() const
@@ -132,12 +135,23 @@ void RelaySession::Open(const QString& portOrPath, int32_t pollMode)
     s_.AwaitingReply = 0;   // nothing on a new line answers anything of ours
     s_.BlockedTicks = 0;
     cycle_.ForgetLinkLook();
+    cycle_.SetLineTiming(lineKeepsTime());
     lost_ = false;
     polling_ = true;
     tickClock_.start();
     lastTick_ = 0;
     armTimer();
     emit lineOpenChanged(true);
+}
+
+bool RelaySession::lineKeepsTime() const
+{
+    if (options_.lineTiming != SessionOptions::Timing::Auto)
+        return options_.lineTiming == SessionOptions::Timing::On && !dynamic_cast<MbapLine*>(cycle_.Line());
+    const QByteArray forced = qgetenv("ZASHCHITA_LINE_TIMING");
+    if (forced == "on" || forced == "off")
+        return forced == "on" && !dynamic_cast<MbapLine*>(cycle_.Line());
+    return cycle_.Line()->KeepsLineTime();
 }
 
 void RelaySession::openSerialLine(const QString& portOrPath)
@@ -156,6 +170,7 @@ void RelaySession::openSerialLine(const QString& portOrPath)
         port_->SetDevicePath(portOrPath);
     }
     port_->Open();
+    serialLine_->SetKeepsLineTime(!IsPseudoTerminal(port_->DevicePath()));
 }
 
 void RelaySession::openNetworkLine(const QString& endpoint)

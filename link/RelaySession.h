@@ -38,6 +38,13 @@ struct SessionOptions {
     int networkAllowanceMs = kNetworkAllowanceMs;
 
     static constexpr int kNetworkAllowanceMs = 100;
+
+    // Whether an answer must be physically possible on the line (PollCycle):
+    // Auto decides by the line's kind (a UART or USB serial adapter and a
+    // device server's raw port yes, a pty and a Modbus TCP gateway no), unless
+    // ZASHCHITA_LINE_TIMING=on|off says otherwise.
+    enum class Timing { Auto, On, Off };
+    Timing lineTiming = Timing::Auto;
 };
 
 enum class WriteHow {
@@ -148,6 +155,9 @@ signals:
     // A question's read given up (also told by its reply).
     void readFailed(const ReadFailure& failure);
     void linkLookChanged(bool present);
+    // Another master's frame came on the line: values may be taken from
+    // someone else's traffic. Once per opening of the line.
+    void otherMasterSeen();
     void requestSent(const SentRequest& sent);
     void closeDue();
     // The line went away under an open session (adapter pulled, a failed
@@ -170,6 +180,8 @@ private:
     void CloseComPort() override { emit closeDue(); }
     void ShowLinkLost() override { emit linkLookChanged(false); }
     void ShowLinkPresent() override { emit linkLookChanged(true); }
+    void OtherMasterSeen() override { emit otherMasterSeen(); }
+    bool lineKeepsTime() const;
 
     SessionReply* Head() const { return questions_.empty() ? nullptr : questions_.front(); }
     // The question on the line (or the head one, asked again) given up by its asker.

@@ -124,6 +124,7 @@ void TcpLine::Connect(const Endpoint& endpoint, int timeoutMs)
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     start(fd);
+    connected_ = true;
 }
 
 void TcpLine::Adopt(int fd, const QString& name)
@@ -137,6 +138,7 @@ void TcpLine::Adopt(int fd, const QString& name)
 void TcpLine::start(int fd)
 {
     fd_ = fd;
+    connected_ = false;
     lost_ = false;
     lostError_ = 0;
     rx_.clear();
@@ -216,6 +218,7 @@ void TcpLine::onReadable()
         lose(ECONNRESET);
         return;
     }
+    arrivalNs_ = NowNs();
     TakeIn(chunk, int(n));
     deliver();
 }

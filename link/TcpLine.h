@@ -59,6 +59,10 @@ public:
     void WriteBytes(const uint8_t* bytes, int count) override { Transmit(bytes, count); }
     int ReadBytes(uint8_t* bytes, int count) override;
     void HoldRx(int ms) override;
+    int64_t ArrivalNs() const override { return arrivalNs_; }
+    // A device server's raw port keeps the serial line's time: an answer
+    // reaches us no sooner than the request and the answer take on the wire.
+    bool KeepsLineTime() const override { return connected_; }
 
     // Bytes for the link are waiting (their count). Not called again while
     // it runs: bytes that come meanwhile are told once it has returned.
@@ -99,6 +103,8 @@ private:
     bool moreArrived_ = false;       // bytes came while OnReceived ran
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     quint64 wakeUps_ = 0;
+    int64_t arrivalNs_ = 0;          // when the bytes last taken off the connection came
+    bool connected_ = false;         // opened by Connect (an adopted socket is a test's)
 };
 
 // A Modbus TCP gateway: each request behind an MBAP header, each reply taken
@@ -114,6 +120,7 @@ protected:
     void Transmit(const uint8_t* frame, int count) override;
     void TakeIn(const uint8_t* bytes, int count) override;
     void Restart() override;
+    bool KeepsLineTime() const override { return false; }   // its transaction ids are the check
 
 private:
     std::vector<uint8_t> in_;        // the ADU being assembled

@@ -1,5 +1,7 @@
 #include "report/ReportFile.h"
 
+#include "settings/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -7,7 +9,6 @@
 #include <cerrno>
 #include <limits>
 #include <optional>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,114 +19,6 @@ constexpr const char* kFolder = "TXT";
 const QString kFolderInPath = QStringLiteral("/TXT");
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask
 constexpr mode_t kNewFolderMode = 0777;
-constexpr mode_t kPermissionBits = 07777;
-
-ReportFaultHook& FaultHook()
-{
-    static ReportFaultHook hook;
-    return hook;
-}
-
-int InjectedError(ReportStep step)
-{
-    return FaultHook() ? FaultHook()(step) : 0;
-}
-
-// A step's outcome: 0 or the error code, taken from errno at once.
-int Failed(int result)
-{
-    return result < 0 ? errno : 0;
-}
-
-ReportOutcome Failure(int error)
-{
-    return {false, ReportErrorText(error)};
-}
-
-// Whether the old report may be replaced: a file that could not be opened
-// for writing (read-only, a directory) keeps its report, as it did when the
-// file was overwritten in place. Hands back the old file's permissions.
-int ProbeOldReport(const QByteArray& path, mode_t* mode, bool* exists)
-{
-    *exists = false;
-    if (int error = InjectedError(ReportStep::Probe))
-        return error;
-    // Non-blocking, so that a FIFO of that name fails instead of hanging.
-    const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? 0 : errno;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0) {
-        *exists = true;
-        *mode = st.st_mode & kPermissionBits;
-    }
-    ::close(fd);
-    return 0;
-}
-
-int CreateTemporary(const QByteArray& path, int* fd)
-{
-    if (int error = InjectedError(ReportStep::Create))
-        return error;
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC;
-    *fd = ::open(path.constData(), flags, kNewFileMode);
-    if (*fd < 0 && errno == EEXIST) {
-        // Left over from a run that died mid-report.
-        ::unlink(path.constData());
-        *fd = ::open(path.constData(), flags, kNewFileMode);
-    }
-    return *fd < 0 ? errno : 0;
-}
-
-int WriteAll(int fd, const char* data, qsizetype size)
-{
-    while (size > 0) {
-        if (int error = InjectedError(ReportStep::Write))
-            return error;
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        size -= n;
-    }
-    return 0;
-}
-
-int WriteLines(int fd, const QByteArray& bytes)
-{
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        end = end < 0 ? bytes.size() : end + 1;
-        if (int error = WriteAll(fd, bytes.constData() + start, end - start))
-            return error;
-        start = end;
-    }
-    return 0;
-}
-
-int SyncAndClose(int fd)
-{
-    int error = InjectedError(ReportStep::Sync);
-    if (!error)
-        error = Failed(::fsync(fd));
-    // The descriptor is gone after close() even when it fails.
-    const int closeError = InjectedError(ReportStep::Close);
-    const int closeResult = Failed(::close(fd));
-    if (!error)
-        error = closeError ? closeError : closeResult;
-    return error;
-}
-
-int PutInPlace(const QByteArray& from, const QByteArray& to)
-{
-    if (int error = InjectedError(ReportStep::Rename))
-        return error;
-    return Failed(::rename(from.constData(), to.constData()));
-}
 
 // The process id in the name of a report temporary, or nothing when the
 // name is not one of ours.
@@ -152,13 +45,6 @@ bool WriterAlive(qint64 pid)
 }
 
 }  // namespace
-
-ReportFaultHook SetReportFaultHook(ReportFaultHook hook)
-{
-    ReportFaultHook old = std::move(FaultHook());
-    FaultHook() = std::move(hook);
-    return old;
-}
 
 QString ReportErrorText(int osError)
 {
@@ -193,31 +79,13 @@ void EnterReportFolder()
 
 ReportOutcome WriteReportFile(const QString& name, const QByteArray& bytes)
 {
-    const QByteArray path = QFile::encodeName(name);
-    const QByteArray temporary = path + '.' + QByteArray::number(qint64(::getpid())) + ".tmp";
-
-    mode_t oldMode = 0;
-    bool oldExists = false;
-    if (int error = ProbeOldReport(path, &oldMode, &oldExists))
-        return Failure(error);
-
-    int fd = -1;
-    if (int error = CreateTemporary(temporary, &fd))
-        return Failure(error);
-    if (oldExists)
-        ::fchmod(fd, oldMode);  // best effort: keep what the user set
-
-    int error = WriteLines(fd, bytes);
-    if (error)
-        ::close(fd);
-    else
-        error = SyncAndClose(fd);
-    if (!error)
-        error = PutInPlace(temporary, path);
-    if (error) {
-        ::unlink(temporary.constData());
-        return Failure(error);
-    }
+    AtomicWrite how;
+    how.temporarySuffix = '.' + QByteArray::number(qint64(::getpid())) + ".tmp";
+    how.newFileMode = kNewFileMode;
+    how.keepEarlierMode = true;
+    how.lineByLine = true;
+    if (const std::optional<AtomicWriteFailure> failure = ReplaceFile(name, bytes, how))
+        return {false, ReportErrorText(failure->error)};
     return {};
 }
 

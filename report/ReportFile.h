@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <functional>
 
 #include "report/RecordReport.h"
 
@@ -31,19 +30,11 @@ void EnterReportFolder();
 void RemoveStaleTemporaries();
 
 // Writes `bytes` as the file `name` in the working directory, one write per
-// line. The content goes into a temporary file beside it and replaces the
-// old file only when complete, so a failure leaves an earlier report as it
-// was. A report file that could not be opened for writing is not replaced.
+// line, through ReplaceFile (settings/AtomicFile.h): the temporary is
+// "<name>.<pid>.tmp", the report keeps the permissions the user gave an
+// earlier one, a failure leaves an earlier report as it was, and a report
+// file that could not be opened for writing is not replaced.
 ReportOutcome WriteReportFile(const QString& name, const QByteArray& bytes);
 
 // The message box text for an operating system error code.
 QString ReportErrorText(int osError);
-
-// Steps of WriteReportFile, in order. Write comes once per line.
-enum class ReportStep { Probe, Create, Write, Sync, Close, Rename };
-
-// Called before each step; a non-zero result fails that step with that
-// error code as if the system had returned it. Lets tests fail steps that
-// a real file system will not fail on demand. Returns the previous hook.
-using ReportFaultHook = std::function<int(ReportStep)>;
-ReportFaultHook SetReportFaultHook(ReportFaultHook hook);

@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 namespace DeviceNames {
 
 namespace {
@@ -47,3 +50,13 @@ QString DevicePathFor(const QString& portName, const QString& root)
 }
 
 } // namespace DeviceNames
+
+bool IsPseudoTerminal(const QString& devicePath)
+{
+    // Unix 98 pty slaves have majors 136 to 143 (/dev/pts/N).
+    struct stat st {};
+    if (::stat(QFile::encodeName(devicePath).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned int major = ::major(st.st_rdev);
+    return major >= 136 && major <= 143;
+}

@@ -23,3 +23,8 @@ QString Normalize(const QString& name);
 QString DevicePathFor(const QString& portName, const QString& root = kDeviceRoot);
 
 } // namespace DeviceNames
+
+// Whether `devicePath` (or what it links to) is a pseudo-terminal's slave
+// side: a virtual port that hands bytes on the moment they are written,
+// without the time a UART's wire takes.
+bool IsPseudoTerminal(const QString& devicePath);

@@ -8,11 +8,14 @@
 #include <QJsonObject>
 
 #include <cerrno>
+#include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "exchanges/CountWords.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/RegisterCatalog.h"
 #include "settings/AtomicFile.h"
@@ -24,6 +27,7 @@ const char* const kJournalFile = "journal.jsonl";
 constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
 constexpr int kLargestRegister = 0xFFFF;
+constexpr size_t kJournalReadChunk = 64 * 1024;
 
 struct ClockField {
     const char* name;
@@ -118,26 +122,73 @@ bool AppendLocked(const QString& path, const QByteArray& line, QString& reason, 
     return true;
 }
 
-bool ReadLines(const QString& path, JournalRead& read)
+// Feeds `each` every line of the file at `path` that is an entry, one line
+// in memory at a time; a line longer than kMaxJournalLineBytes is no entry
+// and is skipped to its end unread. False when `each` asked to stop or the
+// file failed; a file that is not there holds no lines.
+bool ScanFile(const QString& path, const std::function<bool(const JournalEntry&)>& each, JournalScan& scan)
 {
-    QFile file(path);
-    if (!file.exists())
-        return true;
-    if (!file.open(QIODevice::ReadOnly)) {
-        read.failure = QStringLiteral("%1: %2").arg(path, file.errorString());
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return true;
+        scan.failure = QStringLiteral("%1: %2").arg(path, SystemReason(errno));
         return false;
     }
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.trimmed().isEmpty())
-            continue;
-        JournalEntry entry;
-        if (ParseJournalLine(line, entry))
-            read.entries.push_back(entry);
-        else
-            ++read.unreadable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        scan.failure = QStringLiteral("%1: %2").arg(path, SystemReason(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+        ::close(fd);
+        return false;
     }
-    return true;
+    QByteArray line;
+    bool overlong = false;
+    bool going = true;
+    auto endLine = [&] {
+        if (overlong)
+            ++scan.unreadable;
+        else if (!line.trimmed().isEmpty()) {
+            JournalEntry entry;
+            if (ParseJournalLine(line, entry)) {
+                ++scan.entries;
+                going = each(entry);
+            } else {
+                ++scan.unreadable;
+            }
+        }
+        line.clear();
+        overlong = false;
+    };
+    char buffer[kJournalReadChunk];
+    while (going) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            scan.failure = QStringLiteral("%1: %2").arg(path, SystemReason(errno));
+            going = false;
+            break;
+        }
+        if (n == 0) {
+            endLine();
+            break;
+        }
+        for (ssize_t start = 0; going && start < n;) {
+            const char* found = static_cast<const char*>(std::memchr(buffer + start, '\n', size_t(n - start)));
+            const ssize_t end = found ? found - buffer : n;
+            if (!overlong && line.size() + (end - start) <= kMaxJournalLineBytes)
+                line.append(buffer + start, end - start);
+            else {
+                overlong = true;
+                line.clear();
+            }
+            if (found)
+                endLine();
+            start = end + 1;
+        }
+    }
+    ::close(fd);
+    return going && scan.failure.isEmpty();
 }
 
 }  // namespace
@@ -182,7 +233,7 @@ QString OutcomeText(const JournalEntry& entry)
         return QStringLiteral("sent, unconfirmed: the relay may hold either value");
     case JournalOutcome::NoAnswer: break;
     }
-    return entry.tries > 0 ? QStringLiteral("no answer after %1 tries").arg(entry.tries) : QStringLiteral("no answer");
+    return entry.tries > 0 ? QStringLiteral("no answer after %1").arg(CountText(entry.tries, QStringLiteral("try"), QStringLiteral("tries"))) : QStringLiteral("no answer");
 }
 
 QByteArray JournalLine(const JournalEntry& e)
@@ -275,11 +326,29 @@ bool AppendJournalLine(const QString& path, const QByteArray& line, QString& rea
     return ok;
 }
 
-JournalRead ReadJournal(const QString& path)
+JournalScan ScanJournal(const QString& path, const std::function<bool(const JournalEntry&)>& each)
+{
+    JournalScan scan;
+    for (int n = kJournalKeptFiles; n >= 1; --n)
+        if (!ScanFile(Rotated(path, n), each, scan))
+            return scan;
+    ScanFile(path, each, scan);
+    return scan;
+}
+
+JournalRead ReadJournal(const QString& path, size_t keep)
 {
     JournalRead read;
-    for (int n = kJournalKeptFiles; n >= 1; --n)
-        ReadLines(Rotated(path, n), read);
-    ReadLines(path, read);
+    std::deque<JournalEntry> newest;
+    const JournalScan scan = ScanJournal(path, [&](const JournalEntry& entry) {
+        newest.push_back(entry);
+        if (newest.size() > keep)
+            newest.pop_front();
+        return true;
+    });
+    read.entries.assign(newest.begin(), newest.end());
+    read.unreadable = scan.unreadable;
+    read.left = scan.entries - qint64(read.entries.size());
+    read.failure = scan.failure;
     return read;
 }

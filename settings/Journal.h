@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -72,9 +73,26 @@ QString JournalPath();
 bool AppendJournalLine(const QString& path, const QByteArray& line, QString& reason,
                        qint64 rotateBytes = kJournalRotateBytes);
 
-struct JournalRead {
-    std::vector<JournalEntry> entries;   // oldest first, over the rotated files too
-    int unreadable = 0;                  // lines that are no entry
-    QString failure;                     // a file that exists and cannot be read
+// An entry's line is a few hundred bytes; a longer line is no entry.
+constexpr qsizetype kMaxJournalLineBytes = 16 * 1024;
+// What ReadJournal keeps at most: the newest entries.
+constexpr size_t kJournalKeptEntries = 10000;
+
+struct JournalScan {
+    qint64 entries = 0;      // lines that are entries, handed on
+    qint64 unreadable = 0;   // lines that are no entry
+    QString failure;         // a file that exists and cannot be read, or is no regular file
 };
-JournalRead ReadJournal(const QString& path);
+// Hands every entry of the journal at `path` to `each`, oldest first, over
+// the rotated files too, reading a bounded piece at a time whatever the
+// files' size; `each` returns false to stop. Stops at the first file that
+// fails: a journal whose folder is a file fails too (not a directory).
+JournalScan ScanJournal(const QString& path, const std::function<bool(const JournalEntry&)>& each);
+
+struct JournalRead {
+    std::vector<JournalEntry> entries;   // the newest `keep`, oldest first
+    qint64 left = 0;                     // older entries not kept
+    qint64 unreadable = 0;               // lines that are no entry
+    QString failure;                     // as JournalScan's
+};
+JournalRead ReadJournal(const QString& path, size_t keep = kJournalKeptEntries);

@@ -16,6 +16,8 @@
 
 namespace {
 
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
 constexpr int kMinAddress = 1;
 constexpr int kMaxAddress = 247;
 constexpr qlonglong kLargestRegisterValue = 0xFFFF;
@@ -192,14 +194,26 @@ SettingsFormat FormatForPath(const QString& path)
                                                                                               : SettingsFormat::Json;
 }
 
+SettingsFormat FormatForContent(const QByteArray& bytes, const QString& path)
+{
+    qsizetype at = bytes.startsWith(kUtf8Mark) ? qsizetype(sizeof kUtf8Mark - 1) : 0;
+    while (at < bytes.size() && QChar::isSpace(uchar(bytes[at])))
+        ++at;
+    if (at == bytes.size())
+        return FormatForPath(path);
+    return bytes[at] == '{' ? SettingsFormat::Json : SettingsFormat::Ini;
+}
+
 SettingsFileRead ParseSettings(const QByteArray& bytes, SettingsFormat format)
 {
     SettingsFileRead read;
     RawSettingsFile raw;
     const bool parsed = format == SettingsFormat::Ini ? ParseIniSettings(bytes, raw, read.errors)
                                                       : ParseJsonSettings(bytes, raw, read.errors);
-    if (!parsed)
+    if (!parsed) {
+        read.syntaxBroken = true;
         return read;
+    }
     CheckHeader(raw, read.file, read.errors);
     if (!read.errors.isEmpty())
         return read;
@@ -214,7 +228,13 @@ SettingsFileRead ReadSettingsFile(const QString& path)
     QByteArray bytes;
     if (!ReadRegularFile(path, bytes, read.errors))
         return read;
-    return ParseSettings(bytes, FormatForPath(path));
+    const SettingsFormat format = FormatForContent(bytes, path);
+    read = ParseSettings(bytes, format);
+    if (read.syntaxBroken && !read.errors.isEmpty())
+        read.errors.front() += format == SettingsFormat::Json
+            ? QStringLiteral(" (read as JSON, for it begins with \"{\")")
+            : QStringLiteral(" (read as INI, for it does not begin with \"{\")");
+    return read;
 }
 
 QByteArray SettingsText(const SettingsFile& file, SettingsFormat format)

@@ -1,7 +1,7 @@
 // The settings file: every setting of the relay by its control name and
 // caption, with register, value and unit, the masks as bit text, when it was
 // saved and the slave address it was read from. JSON, or INI for a file
-// named *.ini. A file is read whole and checked whole before it is used:
+// named *.ini; read as its content says. A file is read whole and checked whole before it is used:
 // broken syntax, a value of the wrong type, unknown names, a value that is
 // no register value and a register that does not match its name all refuse
 // it. A value outside what the window lets the user set is what a relay may
@@ -36,16 +36,22 @@ struct SettingsFileRead {
     bool ok = false;
     SettingsFile file;
     QStringList errors;   // one line each, naming the setting or the place in the file
+    bool syntaxBroken = false;   // the format's syntax failed, before any setting was checked
 };
 
+// A file is written as its name says: INI when it ends in .ini, else JSON.
+// It is read as its content says: JSON when its first character that is no
+// blank is "{", else INI; a file of blanks only goes by its name.
 enum class SettingsFormat { Json, Ini };
 SettingsFormat FormatForPath(const QString& path);
+SettingsFormat FormatForContent(const QByteArray& bytes, const QString& path);
 
 // A settings file is a few KB; anything much larger is no settings file.
 constexpr qint64 kMaxSettingsFileBytes = 256 * 1024;
 
 // Reads only a regular file of at most kMaxSettingsFileBytes: a FIFO, a
-// device or a huge file is refused at once. The errors do not repeat the path.
+// device or a huge file is refused at once. The errors do not repeat the
+// path; when the syntax fails, the first also says which format was assumed.
 SettingsFileRead ReadSettingsFile(const QString& path);
 SettingsFileRead ParseSettings(const QByteArray& bytes, SettingsFormat format);
 

@@ -468,7 +468,7 @@ TEST(CliReadings, MonitorStopsOnSignalWhileWaiting)
             EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
             EXPECT_EQ(process.exitCode(), answering ? 0 : 1) << signal;
             EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError())
-                            .startsWith(answering ? QStringLiteral("zashchita-cli: 1 replies and 0 failed polls in ")
+                            .startsWith(answering ? QStringLiteral("zashchita-cli: 1 reply and 0 failed polls in ")
                                                   : QStringLiteral("zashchita-cli: 0 replies and 0 failed polls in ")))
                 << signal;
         }

@@ -87,16 +87,16 @@ TEST(CliFiles, SaveToStandardOutputOrAnOwnerOnlyFileAndRefuseAPathBeforeReading)
 // compares and loads back, and a load writes none of those values.
 TEST(CliFiles, WhatARelayHoldsSavesComparesAndLoadsBack)
 {
-    LoggedSim s({"--slave", "247", "--set", "113=5", "--set", "121=77"});
-    s.slave = 247;
-    const QStringList at247{QStringLiteral("--address"), QStringLiteral("247")};
+    LoggedSim s({"--slave", "246", "--set", "113=5", "--set", "121=77"});
+    s.slave = 246;
+    const QStringList at246{QStringLiteral("--address"), QStringLiteral("246")};
     for (const char* name : {"odd.json", "odd.ini"}) {
         const QString file = s.File(name);
-        ASSERT_EQ(RunCli(Args(s, at247 + QStringList{QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
-        const CliRun diff = RunCli(Args(s, at247 + QStringList{QStringLiteral("settings"), QStringLiteral("diff"), file}));
+        ASSERT_EQ(RunCli(Args(s, at246 + QStringList{QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
+        const CliRun diff = RunCli(Args(s, at246 + QStringList{QStringLiteral("settings"), QStringLiteral("diff"), file}));
         EXPECT_EQ(diff.exitCode, 0) << diff.err.toStdString();
         EXPECT_TRUE(diff.out.isEmpty());
-        const CliRun load = RunCli(Args(s, at247 + QStringList{QStringLiteral("settings"), QStringLiteral("load"), file,
+        const CliRun load = RunCli(Args(s, at246 + QStringList{QStringLiteral("settings"), QStringLiteral("load"), file,
                                                             QStringLiteral("--yes"), QStringLiteral("--include-address")}));
         EXPECT_EQ(load.exitCode, 0) << load.err.toStdString();
         EXPECT_EQ(load.err, QStringLiteral("zashchita-cli: nothing to write: the relay holds the file's settings\n"));
@@ -108,13 +108,13 @@ TEST(CliFiles, WhatARelayHoldsSavesComparesAndLoadsBack)
     const QString file = s.File("odd.json");
     s.Set({{113, 0}, {121, 4}, {81, 704}});
     const size_t writes = s.WriteFrames().size();
-    const CliRun diff = RunCli(Args(s, at247 + QStringList{QStringLiteral("settings"), QStringLiteral("diff"), file}));
+    const CliRun diff = RunCli(Args(s, at246 + QStringList{QStringLiteral("settings"), QStringLiteral("diff"), file}));
     EXPECT_EQ(diff.exitCode, 1);
     EXPECT_TRUE(diff.out.contains(QStringLiteral("CB1 (113) Блокировка защиты: relay 0 (запретить), file 5 (нет пункта)")))
         << diff.out.toStdString();
     EXPECT_EQ(diff.OutLines().size(), 3);
     for (const QStringList& more : {QStringList{}, QStringList{QStringLiteral("--yes")}}) {
-        const CliRun load = RunCli(Args(s, at247 + QStringList{QStringLiteral("settings"), QStringLiteral("load"), file} + more));
+        const CliRun load = RunCli(Args(s, at246 + QStringList{QStringLiteral("settings"), QStringLiteral("load"), file} + more));
         EXPECT_EQ(load.exitCode, 2);
         EXPECT_TRUE(load.err.contains(QStringLiteral("%1: CB1 (113) Блокировка защиты: relay 0 (запретить), file 5 (нет "
                                                      "пункта): 5 is out of range 0 to 1; not written").arg(file)))
@@ -185,7 +185,7 @@ TEST(CliSettings, DiffExitsLikeDiffAndCmp)
     s.Set({{90, 31}});
     const CliRun differ = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("diff"), file}));
     EXPECT_EQ(differ.exitCode, 1);
-    EXPECT_EQ(differ.err, QStringLiteral("zashchita-cli: 1 of the file's 43 settings differ\n"));
+    EXPECT_EQ(differ.err, QStringLiteral("zashchita-cli: 1 of the file's 43 settings differs\n"));
 
     // Trouble is 2, not "they differ": no reply, no port.
     LoggedSim silent({"--silent"});

@@ -70,7 +70,9 @@ TEST(CommandLine, CommandsAndTheirOptions)
         {{QStringLiteral("records"), QStringLiteral("x")}, QStringLiteral("records takes no arguments")},
         {{QStringLiteral("reboot")}, QStringLiteral("unknown command \"reboot\"")},
         {{QStringLiteral("--address"), QStringLiteral("0"), QStringLiteral("records")},
-         QStringLiteral("--address takes a whole number from 1 to 247")},
+         QStringLiteral("--address takes a whole number from 1 to 246")},
+        {{QStringLiteral("--address"), QStringLiteral("247"), QStringLiteral("records")},   // no relay can be set to it
+         QStringLiteral("--address takes a whole number from 1 to 246")},
         {{QStringLiteral("--timeout"), QStringLiteral("soon"), QStringLiteral("records")}, QStringLiteral("--timeout")},
         {{QStringLiteral("--yes"), QStringLiteral("records")}, QStringLiteral("--yes belongs to settings load only")},
         {{QStringLiteral("--seconds"), QStringLiteral("5"), QStringLiteral("records")},
@@ -98,7 +100,7 @@ TEST(CommandLine, CommandsAndTheirOptions)
          QStringLiteral("--csv is --format csv; it cannot go with --format jsonl")},
         {{QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("settings"), QStringLiteral("save"),
           QStringLiteral("f")},
-         QStringLiteral("--format belongs to records, monitor and scan only")},
+         QStringLiteral("--format belongs to records, monitor, scan and journal only")},
     };
     for (const auto& b : bad) {
         p = ParseCommandLine(QStringList{program} + b.args);
@@ -134,7 +136,8 @@ TEST(CommandLine, HelpOfTheProgramAndOfEachCommandAndTheVersion)
     for (const OptionSpec& o : CommandLineOptions())
         EXPECT_TRUE(all.contains(QStringLiteral("--") + o.names.constFirst())) << o.names.constFirst().toStdString();
     EXPECT_TRUE(all.contains(QStringLiteral("/dev/ttyACM<n-1>")));
-    EXPECT_TRUE(all.contains(QStringLiteral("settings diff: 0 the\nrelay holds the file's settings, 1 they differ, 2 trouble")))
+    EXPECT_TRUE(QString(all).replace(QLatin1Char('\n'), QLatin1Char(' '))
+                    .contains(QStringLiteral("settings diff: 0 the relay holds the file's settings, 1 they differ, 2 trouble")))
         << all.toStdString();
     // Only the program's own options: none of the toolkit's.
     EXPECT_EQ(help({QStringLiteral("--help-all")}), all);

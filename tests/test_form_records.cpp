@@ -16,6 +16,7 @@
 #include "app/LedIndicator.h"
 #include "exchanges/LocaleFormats.h"
 #include "report/ReportFile.h"
+#include "settings/AtomicFile.h"
 #include "support/RelaySim.h"
 #include "support/SimLog.h"
 #include "support/SimWindow.h"
@@ -208,9 +209,9 @@ TEST_F(RecordTabs, ReportButtonWritesTheTabIntoTxtAndAFullDiskKeepsTheEarlierRep
     // The disk fills up in the middle of the next report: the box says so,
     // the earlier report stays as it was and the poll cycle goes on.
     int lines = 0;
-    SetReportFaultHook([&](ReportStep step) { return step == ReportStep::Write && ++lines == 5 ? ENOSPC : 0; });
+    SetWriteFaultHook([&](WriteStep step) { return step == WriteStep::Write && ++lines == 5 ? ENOSPC : 0; });
     ui.Click("ButtonP4");
-    SetReportFaultHook({});
+    SetWriteFaultHook({});
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Disk full"));
     QFile again(report);

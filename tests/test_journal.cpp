@@ -236,7 +236,8 @@ TEST(Journal, TheCompanionsWritesAreJournalledAndPrinted)
                                      .arg(regs.at(83)))) << rows[3].toStdString();
     EXPECT_EQ(RunCli(home, {"journal", "--port", port}).exitCode, 2);
 
-    // A journal that cannot be written: the writes are made all the same, and it is told once.
+    // A journal that cannot be written: the writes are made all the same, it is
+    // told once, and the status says it (a file not written is 1).
     QByteArray again = text;
     again.replace("\"value\": 601", "\"value\": 611").replace("\"value\": 602", "\"value\": 612");
     again.replace("\"register\": 83, \"value\": 603", "\"register\": 83, \"value\": " + QByteArray::number(regs.at(83)));
@@ -252,7 +253,7 @@ TEST(Journal, TheCompanionsWritesAreJournalledAndPrinted)
     blocker.close();
     const size_t writesBefore = Writes(LoggedFrames(log)).size();
     const CliRun unjournalled = RunCli(blocked, {"--port", port, "settings", "load", "--yes", file2});
-    EXPECT_EQ(unjournalled.exitCode, 0) << unjournalled.err.toStdString();
+    EXPECT_EQ(unjournalled.exitCode, 1) << unjournalled.err.toStdString();
     EXPECT_EQ(Writes(LoggedFrames(log)).size(), writesBefore + 2);
     EXPECT_EQ(unjournalled.err.count(QStringLiteral("cannot write the journal")), 1) << unjournalled.err.toStdString();
     EXPECT_TRUE(unjournalled.err.contains(QStringLiteral("Not a directory; the writes to the relay go on without it")));

@@ -105,6 +105,8 @@ TEST(MbapFraming, RequestsAndTheRepliesThatAnswerThem)
         {"path unavailable", {0x12, 0x34, 0, 0, 0, 3, 7, 0x83, 0x0A}, mbap::Reply::GatewayNoReply},
         {"target failed to respond", {0x12, 0x34, 0, 0, 0, 3, 7, 0x83, 0x0B}, mbap::Reply::GatewayNoReply},
         {"exception of another function", {0x12, 0x34, 0, 0, 0, 3, 7, 0x86, 0x0B}, mbap::Reply::NotAnswer},
+        {"refusal of another length", {0x12, 0x34, 0, 0, 0, 4, 7, 0x83, 2, 0}, mbap::Reply::NotAnswer},
+        {"gateway exception of another length", {0x12, 0x34, 0, 0, 0, 4, 7, 0x83, 0x0B, 0}, mbap::Reply::NotAnswer},
     };
     for (const Case& c : cases)
         EXPECT_EQ(mbap::Judge(awaited, c.adu.data(), int(c.adu.size())), c.expected) << c.what;
@@ -286,6 +288,24 @@ TEST_F(SocketPairLine, GatewayExceptionsCountAsNoReply)
         EXPECT_EQ(failures[0].exceptionCode, code == 2 ? 2 : 0);
     }
     EXPECT_TRUE(reads.empty());
+}
+
+// After a gateway's exception the line awaits the next transaction's answer,
+// and nothing more of the spent one is an answer.
+TEST_F(SocketPairLine, GatewayLineAwaitsTheNextAnswerAfterAnException)
+{
+    Start(true);
+    session.AskRead({80, 2}, AskOptions{2});
+    Bytes request = Request(12);
+    Send({request[0], request[1], 0, 0, 0, 3, 7, 0x83, mbap::kTargetFailedToRespond});
+    Send({request[0], request[1], 0, 0, 0, 7, 7, 3, 4, 0xBE, 0xEF, 0xBE, 0xEF});
+    for (int i = 0; i < 60 && session.State().ReadyToSend == 0; ++i)
+        session.Tick();
+    request = Request(12);
+    Send({request[0], request[1], 0, 0, 0, 7, 7, 3, 4, 0x02, 0x58, 0x00, 0x0C});
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].values, (std::vector<uint16_t>{600, 12}));
+    EXPECT_TRUE(failures.empty());
 }
 
 // A port on 127.0.0.1 that takes connections, for a session to open; the

@@ -6,6 +6,7 @@
 
 #include "exchanges/EventRecords.h"
 #include "exchanges/ExchangeTable.h"
+#include "exchanges/CountWords.h"
 #include "exchanges/RegisterCatalog.h"
 #include "exchanges/RelayClock.h"
 
@@ -93,7 +94,7 @@ TEST(ReadingsCatalog, CurrentParametersAndRecordFields)
     EXPECT_EQ(current[0].name, QStringLiteral("E1"));
     EXPECT_TRUE(current[0].bitText);
     EXPECT_EQ(current[0].reg, 66);
-    EXPECT_EQ(current.back().unit, QStringLiteral("B"));
+    EXPECT_EQ(current.back().unit, QStringLiteral("В"));   // Cyrillic, as the records have it
 
     const std::vector<ReadingSpec> record = BlockReadings(RecordBlock(2));
     ASSERT_EQ(record.size(), 12u);    // the moment is composed apart
@@ -128,4 +129,14 @@ TEST(RelayClockFields, FiveRegistersFromTheMonth)
     EXPECT_EQ(f.minute, 140);
     EXPECT_EQ(f.second, 142);
     static_assert(RecordBlock(1).first == 128 && RecordBlock(4).first == 179 && RecordBlock(3).count == 17);
+}
+
+TEST(CountWords, RussianAndEnglishForms)
+{
+    const std::pair<qint64, const char*> cases[] = {{0, "уставок"},   {1, "уставка"},  {2, "уставки"},  {4, "уставки"},
+                                                    {5, "уставок"},   {11, "уставок"}, {14, "уставок"}, {21, "уставка"},
+                                                    {43, "уставки"}, {111, "уставок"}, {122, "уставки"}};
+    for (const auto& [count, noun] : cases)
+        EXPECT_EQ(RussianCountText(count, QStringLiteral("уставка"), QStringLiteral("уставки"), QStringLiteral("уставок")),
+                  QStringLiteral("%1 %2").arg(count).arg(QString::fromUtf8(noun)));
 }

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "report/ReportFile.h"
+#include "settings/AtomicFile.h"
 
 // Readable failures: texts as UTF-8, file bytes with the non-ASCII ones in hex.
 void PrintTo(const QString& text, std::ostream* os)
@@ -132,7 +133,7 @@ protected:
     }
     void TearDown() override
     {
-        SetReportFaultHook({});
+        SetWriteFaultHook({});
         EXPECT_EQ(::fchdir(home_), 0);
         ::close(home_);
     }
@@ -408,8 +409,8 @@ TEST_F(ReportFiles, FullDiskPartWayByFaultHook)
     WriteEarlierReport();
     constexpr int kLinesBeforeFull = 5;
     int writes = 0;
-    SetReportFaultHook([&](ReportStep step) {
-        return step == ReportStep::Write && ++writes > kLinesBeforeFull ? ENOSPC : 0;
+    SetWriteFaultHook([&](WriteStep step) {
+        return step == WriteStep::Write && ++writes > kLinesBeforeFull ? ENOSPC : 0;
     });
     const ReportOutcome outcome = WriteRecordReport(1, RecordReportTexts{});
     EXPECT_FALSE(outcome.ok);
@@ -422,28 +423,28 @@ TEST_F(ReportFiles, FaultHookAtAnyStepKeepsTheEarlierReport)
 {
     WriteEarlierReport();
     const struct {
-        ReportStep step;
+        WriteStep step;
         int error;
         const char* message;
     } cases[] = {
-        {ReportStep::Probe, EACCES, "File access denied"},
-        {ReportStep::Create, EROFS, "File access denied"},
-        {ReportStep::Create, EMFILE, "Too many open files"},
-        {ReportStep::Write, EIO, "I/O error 5"},
-        {ReportStep::Sync, EDQUOT, "Disk full"},
-        {ReportStep::Close, EIO, "I/O error 5"},
-        {ReportStep::Rename, EPERM, "File access denied"},
+        {WriteStep::Probe, EACCES, "File access denied"},
+        {WriteStep::Create, EROFS, "File access denied"},
+        {WriteStep::Create, EMFILE, "Too many open files"},
+        {WriteStep::Write, EIO, "I/O error 5"},
+        {WriteStep::Sync, EDQUOT, "Disk full"},
+        {WriteStep::Close, EIO, "I/O error 5"},
+        {WriteStep::Rename, EPERM, "File access denied"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.step));
-        SetReportFaultHook([&](ReportStep step) { return step == c.step ? c.error : 0; });
+        SetWriteFaultHook([&](WriteStep step) { return step == c.step ? c.error : 0; });
         const ReportOutcome outcome = WriteRecordReport(1, RecordReportTexts{});
         EXPECT_FALSE(outcome.ok);
         EXPECT_EQ(outcome.message, c.message);
         ExpectEarlierReportKept();
     }
     // The caller carries on: the next report goes through.
-    SetReportFaultHook({});
+    SetWriteFaultHook({});
     EXPECT_TRUE(WriteRecordReport(1, RecordReportTexts{}).ok);
     EXPECT_EQ(ReadFile(At("TXT/Protokol1.txt")), kEmptyRecord1);
 }

@@ -21,9 +21,11 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimeEdit>
+#include <QTimer>
 
 #include <memory>
 
+#include "app/QtTranslations.h"
 #include "app/SpinEdit.h"
 #include "app/settings/JournalDialog.h"
 #include "app/settings/Prompts.h"
@@ -194,6 +196,8 @@ TEST_F(WindowSettings, SaveCompareAndLoadAgainstTheSimulatorAndTheCompanion)
     QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !notices.empty(); }, kWaitMs));
     EXPECT_EQ(notices.back().text, QStringLiteral("Уставки сохранены"));
+    EXPECT_TRUE(notices.back().detail.startsWith(QStringLiteral("43 уставки защиты с адресом 1 сохранены")))
+        << notices.back().detail.toStdString();
     const SettingsFileRead saved = ReadSettingsFile(chosen);
     ASSERT_TRUE(saved.ok) << saved.errors.join('\n').toStdString();
     const std::map<int, int> regs = RelaySim::dumpRegisters();
@@ -460,7 +464,8 @@ TEST_F(WindowSettings, BadFilesAreRefusedBeforeAnythingIsSent)
 TEST_F(WindowSettings, TheSheetHoldsEveryCaptionAndValue)
 {
     Start({"--set", "96=16475", "--set", "97=32769", "--set", "107=32767", "--set", "113=1", "--set", "121=3",
-           "--set", "67=11", "--set", "68=23", "--set", "69=10", "--set", "70=11", "--set", "71=12"});
+           "--set", "67=11", "--set", "68=23", "--set", "69=10", "--set", "70=11", "--set", "71=12",
+           "--set", "122=4321"});
     EnterPage(1);
     actions->SheetAction()->trigger();
     SheetDialog* dialog = actions->OpenSheetDialog();
@@ -478,12 +483,15 @@ TEST_F(WindowSettings, TheSheetHoldsEveryCaptionAndValue)
     if (const QString folder = qEnvironmentVariable("ZASHCHITA_PICTURES"); !folder.isEmpty())
         QFile::copy(pdf, QDir(folder).filePath(QStringLiteral("settings-sheet.pdf")));
 
-    QProcess pdftotext;
-    pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-    ASSERT_TRUE(pdftotext.waitForFinished(60000));
-    ASSERT_EQ(pdftotext.exitCode(), 0) << "pdftotext (poppler-utils) is needed";
-    const QString text = Simplified(QString::fromUtf8(pdftotext.readAllStandardOutput()));
-    const std::map<int, int> regs = RelaySim::dumpRegisters({"--set", "113=1", "--set", "121=3"});
+    auto pdfText = [](const QString& path) {
+        QProcess pdftotext;
+        pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+        EXPECT_TRUE(pdftotext.waitForFinished(60000));
+        EXPECT_EQ(pdftotext.exitCode(), 0) << "pdftotext (poppler-utils) is needed";
+        return Simplified(QString::fromUtf8(pdftotext.readAllStandardOutput()));
+    };
+    const QString text = pdfText(pdf);
+    const std::map<int, int> regs = RelaySim::dumpRegisters({"--set", "113=1", "--set", "121=3", "--set", "122=4321"});
     for (const QString& expected :
          {QStringLiteral("Насосная №2, двигатель Н-3"), QStringLiteral("Защита 5.1"), QStringLiteral("Адрес защиты: 1"),
           QStringLiteral("COM1 (%1)").arg(QString::fromStdString(sim->path())),
@@ -496,11 +504,24 @@ TEST_F(WindowSettings, TheSheetHoldsEveryCaptionAndValue)
         EXPECT_TRUE(text.contains(expected)) << expected.toStdString();
     for (const SettingSpec& d : SettingSpecs()) {
         EXPECT_TRUE(text.contains(Simplified(d.caption))) << d.caption.toStdString();
-        if (d.kind == SettingKind::Number) {
+        if (d.kind == SettingKind::Number && d.name != QLatin1String("NSE4")) {
             const QString row = Simplified(d.caption + ' ' + QString::number(regs.at(d.reg)) + ' ' + d.unit);
             EXPECT_TRUE(text.contains(row)) << row.toStdString();
         }
     }
+
+    // The relay's password: masked unless the box is ticked.
+    const QString password = QStringLiteral("Пароль системы ");
+    EXPECT_TRUE(text.contains(password + QStringLiteral("******"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("4321")));
+    actions->SheetAction()->trigger();
+    ASSERT_TRUE((dialog = actions->OpenSheetDialog()));
+    dialog->FilePath()->setText(dir.filePath(QStringLiteral("clear.pdf")));
+    dialog->PrintPassword()->click();
+    QTest::mouseClick(dialog->SaveButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->Busy(); }, kWaitMs));
+    Close(dialog);
+    EXPECT_TRUE(pdfText(dir.filePath(QStringLiteral("clear.pdf"))).contains(password + QStringLiteral("4321")));
 }
 
 // A setting read from page 0's exchange: the fresh read goes to the file and
@@ -545,4 +566,29 @@ TEST_F(WindowSettings, AJournalThatCannotBeWrittenIsToldOnceAndWritesGoOn)
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Журнал изменений не записан"));
     EXPECT_TRUE(boxes.shown[0].detail.contains(QStringLiteral("Not a directory"))) << boxes.shown[0].detail.toStdString();
+}
+
+// Qt's own texts in Russian: the edit field's context menu beside the
+// window's own item, and the window's file dialog.
+TEST_F(WindowSettings, QtsOwnTextsAreRussian)
+{
+    ASSERT_TRUE(InstallQtTranslations(*QCoreApplication::instance()));
+    Start();
+    auto* address = form.ControlAs<QLineEdit>(QStringLiteral("SEAddres"));
+    emit address->customContextMenuRequested(address->rect().center());
+    QStringList texts;   // without accelerators and shortcuts
+    auto take = [&texts](const QString& text) { texts << QString(text).remove(QLatin1Char('&')).section('\t', 0, 0); };
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget(); }, kWaitMs));
+    for (const QAction* action : QApplication::activePopupWidget()->actions())
+        take(action->text());
+    QApplication::activePopupWidget()->close();
+    SetFileChooserHook({});
+    QTimer::singleShot(500, [&] {
+        for (const QWidget* child : QApplication::activeModalWidget()->findChildren<QWidget*>())
+            take(child->property("text").toString());
+        qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject();
+    });
+    ChooseFile(&form, FileChoice::Save, QStringLiteral("Сохранить уставки в файл"));
+    for (const char* text : {"Отменить действие", "Выделить всё", "Найти адрес реле…", "Имя файла:", "Отмена"})
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(text))) << texts.join(QLatin1Char('|')).toStdString();
 }

@@ -8,6 +8,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "exchanges/CountWords.h"
 #include "settings/Journal.h"
 
 namespace {
@@ -25,7 +26,9 @@ QString OutcomeInRussian(const JournalEntry& e)
     case JournalOutcome::Unconfirmed: return QStringLiteral("не подтверждено: защита может хранить любое из значений");
     case JournalOutcome::NoAnswer: break;
     }
-    return e.tries > 0 ? QStringLiteral("нет ответа (%1 попыток)").arg(e.tries) : QStringLiteral("нет ответа");
+    return e.tries > 0 ? QStringLiteral("нет ответа после %1")
+                                         .arg(RussianCountText(e.tries, QStringLiteral("попытки"),
+                                                               QStringLiteral("попыток"), QStringLiteral("попыток"))) : QStringLiteral("нет ответа");
 }
 
 JournalDialog::JournalDialog(const QString& path, QWidget* parent) : QDialog(parent), path_(path)
@@ -86,7 +89,9 @@ void JournalDialog::Reload()
             table_->setItem(row, c, item);
         }
     }
-    QString text = QStringLiteral("%1: записей %2").arg(QDir::toNativeSeparators(path_)).arg(read.entries.size());
+    QString text = QStringLiteral("%1: записей %2").arg(QDir::toNativeSeparators(path_)).arg(qint64(read.entries.size()) + read.left);
+    if (read.left > 0)
+        text += QStringLiteral(", показаны последние %1").arg(read.entries.size());
     if (read.unreadable > 0)
         text += QStringLiteral("; нечитаемых строк %1").arg(read.unreadable);
     if (!read.failure.isEmpty())

@@ -21,12 +21,16 @@
 #include "exchanges/RelayClock.h"
 #include "exchanges/SetpointsConfig.h"
 #include "link/BitText.h"
+#include "exchanges/CountWords.h"
 #include "settings/AtomicFile.h"
 #include "settings/IsoTime.h"
 #include "settings/JournalRecorder.h"
 #include "settings/SettingsFile.h"
 
 namespace {
+
+// The relay's password, which the sheet prints masked unless asked.
+constexpr const char* kSystemPasswordSetting = "NSE4";
 
 const QString kCaption = QStringLiteral("Защита");
 const char* const kJournalProgram = "zashchita";
@@ -168,8 +172,13 @@ void SettingsActions::settingsSaved(const QString& path, const RegisterValues* v
         return;
     }
     ShowNotice(form_, {kCaption, QStringLiteral("Уставки сохранены"),
-                       QStringLiteral("%1 уставок защиты с адресом %2 сохранены в %3")
-                           .arg(file.settings.size()).arg(file.address).arg(path)});
+                       QStringLiteral("%1 защиты с адресом %2 %3 в %4")
+                           .arg(RussianCountText(qint64(file.settings.size()), QStringLiteral("уставка"),
+                                                 QStringLiteral("уставки"), QStringLiteral("уставок")))
+                           .arg(file.address)
+                           .arg(RussianNoun(qint64(file.settings.size()), QStringLiteral("сохранена"),
+                                            QStringLiteral("сохранены"), QStringLiteral("сохранены")))
+                           .arg(path)});
 }
 
 // ---- compare and load -----------------------------------------------------
@@ -248,7 +257,8 @@ SheetContent SettingsActions::MakeSheet(const RegisterValues& settings, const Re
     for (const SettingSpec& d : SettingSpecs()) {
         if (d.kind == SettingKind::Mask || !settings.Carries(d.reg))
             continue;
-        const SheetLine line{d.caption, SettingValueText(d, settings.At(d.reg)), d.unit};
+        const SheetLine line{d.caption, SettingValueText(d, settings.At(d.reg)), d.unit,
+                             d.name == QLatin1String(kSystemPasswordSetting)};
         (IsInside(form_->Control(d.name), setpoints) ? sheet.setpoints : sheet.configuration).push_back(line);
     }
     // The masks in the order of their columns, each bit with its box's caption.

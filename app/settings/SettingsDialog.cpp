@@ -293,7 +293,7 @@ void SettingsDialog::writeChosen()
     table_->setEnabled(false);
     progress_->setRange(0, int(chosen.size()));
     progress_->setValue(0);
-    setStatus(QStringLiteral("Запись %1 уставок…").arg(chosen.size()), false);
+    setStatus(QStringLiteral("Запись уставок: %1…").arg(chosen.size()), false);
     run_ = std::make_unique<LoadRun>(session_, RelayQuestions::kTries, chosen, plan_.expected);
     connect(run_.get(), &LoadRun::progress, this, [this](int done, int) { progress_->setValue(done); });
     connect(run_.get(), &LoadRun::finished, this, &SettingsDialog::loadFinished);

@@ -15,7 +15,11 @@ struct SheetLine {
     QString caption;
     QString value;
     QString unit;
+    bool secret = false;   // the relay's password: printed masked unless asked for
 };
+
+// What a secret line shows in place of its value, the same whatever the value.
+inline const QString kMaskedValue = QStringLiteral("******");
 
 struct SheetMask {
     QString caption;     // "Маска защит на отключение"

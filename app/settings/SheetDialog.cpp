@@ -1,5 +1,6 @@
 #include "app/settings/SheetDialog.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -44,6 +45,10 @@ SheetDialog::SheetDialog(RelayQuestions& questions, MakeContent make, QWidget* p
     fileRow->addWidget(browse);
     form->addRow(QStringLiteral("Файл:"), fileRow);
     layout->addLayout(form);
+    printPassword_ = new QCheckBox(QStringLiteral("Печатать пароль системы открыто"), this);
+    printPassword_->setObjectName(QStringLiteral("PrintPassword"));
+    printPassword_->setToolTip(QStringLiteral("Без отметки пароль напечатан звёздочками"));
+    layout->addWidget(printPassword_);
 
     status_ = new QLabel(QStringLiteral("Уставки, маски и часы будут прочитаны из защиты заново."), this);
     status_->setObjectName(QStringLiteral("Status"));
@@ -115,7 +120,13 @@ void SheetDialog::currentRead(const RegisterValues* values, const QString& failu
         finish(false, failure);
         return;
     }
-    const QByteArray pdf = SettingsSheetPdf(make_(settings_, *values, objectName_->text().trimmed()));
+    SheetContent content = make_(settings_, *values, objectName_->text().trimmed());
+    if (!printPassword_->isChecked())
+        for (std::vector<SheetLine>* lines : {&content.setpoints, &content.configuration})
+            for (SheetLine& line : *lines)
+                if (line.secret)
+                    line.value = kMaskedValue;
+    const QByteArray pdf = SettingsSheetPdf(content);
     const bool existed = QFileInfo::exists(target_);
     QString reason;
     if (pdf.isEmpty() || !WriteFileAtomically(target_, pdf, reason)) {

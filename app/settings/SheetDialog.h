@@ -1,6 +1,8 @@
 // The settings sheet's dialog: the object's name and the file, then a fresh
 // read of the relay's settings and clock, and the PDF written whole (an
-// earlier file at the path stays as it was when writing fails).
+// earlier file at the path stays as it was when writing fails). The sheet
+// goes into binders: the relay's password is masked on it unless the user
+// ticks the box to print it.
 #pragma once
 
 #include <QDialog>
@@ -11,6 +13,7 @@
 #include "app/settings/SettingsSheet.h"
 #include "link/RegisterValues.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -30,6 +33,8 @@ public:
     QLineEdit* ObjectName() const { return objectName_; }
     QLineEdit* FilePath() const { return path_; }
     QPushButton* SaveButton() const { return save_; }
+    // Ticked: the relay's password is printed; else it is masked (the default).
+    QCheckBox* PrintPassword() const { return printPassword_; }
     QLabel* Status() const { return status_; }
     bool Busy() const { return busy_; }
 
@@ -52,5 +57,6 @@ private:
     QLineEdit* objectName_ = nullptr;
     QLineEdit* path_ = nullptr;
     QPushButton* save_ = nullptr;
+    QCheckBox* printPassword_ = nullptr;
     QLabel* status_ = nullptr;
 };

@@ -22,7 +22,10 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = zashchita ] || fail "Package: $(field Package)"
 [ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
-[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+# The maintainer is who signs the changelog; the completion is recommended.
+signer=$(sed -n 's/^ -- \(.*>\)  .*/\1/p' "$(dirname "$0")/../../packaging/changelog" | head -1)
+[ -n "$signer" ] && [ "$(field Maintainer)" = "$signer" ] || fail "Maintainer '$(field Maintainer)', changelog '$signer'"
+[ "$(field Recommends)" = bash-completion ] || fail "Recommends: $(field Recommends)"
 [ -n "$(field Section)" ] || fail "no Section"
 [ -n "$(field Description)" ] || fail "no Description"
 
@@ -38,7 +41,7 @@ for item in "${items[@]}"; do
   [ -z "${seen[$name]:-}" ] || fail "$name named twice in Depends"
   seen[$name]=$item
 done
-for name in fonts-liberation2 qt6-qpa-plugins; do
+for name in fonts-liberation2 qt6-qpa-plugins qt6-translations-l10n; do
   [ -n "${seen[$name]:-}" ] || fail "Depends lacks $name"
 done
 for name in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do

@@ -83,6 +83,17 @@ offered="$(complete_words settings load --) $(complete_words records --) $(compl
 for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
   [[ " $offered " == *" $option "* ]] || fail "bash completion does not offer $option"
 done
+# After --port: the network lines (bash splits them at colons) and any path.
+mkdir -p "$tmp/by-id" && touch "$tmp/by-id/usb-FTDI-port0"
+while IFS='|' read -r words expected; do
+  got=$(eval "complete_words $words")
+  [ "$got" = "$expected" ] || fail "completion of '$words': '$got', not '$expected'"
+done <<EOF
+--port modb|modbus-tcp://
+--port modbus-tcp : ''|//
+--port $tmp/by-id/usb|$tmp/by-id/usb-FTDI-port0
+journal --f|--format
+EOF
 grep -q -- '--yes' <<<"$(complete_words records --)" && fail "bash completion offers --yes to records"
 grep -q -- '--address' <<<"$(complete_words scan --)" && fail "bash completion offers --address to scan"
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "ZashchitaVersion.h"
+#include "exchanges/ExchangeTable.h"
+#include "exchanges/RegisterCatalog.h"
 
 namespace {
 
@@ -24,13 +26,16 @@ const std::vector<CommandHelp>& Commands()
         {QStringLiteral("settings save"), kForSave, QStringLiteral("settings save FILE"),
          QStringLiteral("read the relay's settings and masks into FILE (FILE ending in .ini: INI, - : JSON "
                         "on standard output, else JSON)"),
-         QStringLiteral("Reads the relay's settings and its three protection masks (the 44 registers from 80) and "
-                        "writes them into FILE, each by its control name and caption, with register, value and "
+         QStringLiteral("Reads the relay's settings block (registers %1 to %2) and writes its %3 settings, the "
+                        "three protection masks among them, into FILE, each by its control name and caption, with register, value and "
                         "unit: as INI when FILE ends in .ini, else as JSON; FILE - writes JSON to standard output. "
                         "The file holds what the relay holds, so it always loads back. It is written whole or not "
                         "at all: an earlier file at FILE stays as it was until the new one is complete. It is "
                         "created readable by its owner only. A FILE that cannot be written is refused before the "
-                        "relay is read."),
+                        "relay is read.")
+             .arg(kSettingsBlock.first)
+             .arg(kSettingsBlock.first + kSettingsBlock.count - 1)
+             .arg(SettingSpecs().size()),
          QStringLiteral("0 saved; 1 the port or the relay failed, or FILE could not be written (an earlier file "
                         "stays as it was); 2 bad usage, or FILE cannot be written, found before anything was "
                         "sent.")},
@@ -39,13 +44,16 @@ const std::vector<CommandHelp>& Commands()
          QStringLiteral("Prints one line for each setting of FILE that the relay holds otherwise, with both values "
                         "and units, and on standard error how many differ. What settings load keeps as the relay "
                         "holds it (mask bits without a box in the window) is no difference. FILE is checked whole "
-                        "before the port is opened."),
+                        "before the port is opened. FILE is read as JSON when its first character that is no "
+                        "blank is {, else as INI, whatever its name (relay.ini.bak, relay_ini.txt); a file that "
+                        "fails to parse is told which format was assumed."),
          QStringLiteral("0 the relay holds FILE's settings; 1 they differ; 2 trouble: bad usage, a bad file, or "
                         "the port or the relay failed (as diff and cmp do).")},
         {QStringLiteral("settings load"), kForLoad, QStringLiteral("settings load FILE"),
          QStringLiteral("print the writes that would make the relay hold FILE's settings; with --yes make them, "
                         "one register at a time, each confirmed by the relay's echo, then read them back"),
-         QStringLiteral("Checks FILE whole first (syntax, names, registers, types), then reads the relay and "
+         QStringLiteral("Checks FILE whole first (syntax, names, registers, types; JSON or INI by its content, as "
+                        "for diff), then reads the relay and "
                         "prints the writes that would make it hold FILE's settings. A value the load would write "
                         "must lie in the setting's range (what the window can write): one outside refuses the "
                         "load, and each is named; one the relay holds already is left alone. With --yes makes the "
@@ -63,8 +71,9 @@ const std::vector<CommandHelp>& Commands()
                         "may hold it) or not sent; every write that left the PC is in the journal."),
          QStringLiteral("0 done, nothing to do, or (without --yes) the writes printed; 1 the port or the relay "
                         "failed: no answer, a refusal, another value stored, a setting that does not hold, the "
-                        "port gone; 2 bad usage, a bad file or a value out of range, with nothing written; 130, "
-                        "143 or 129 stopped by SIGINT, SIGTERM or SIGHUP.")},
+                        "port gone; or the writes were made but the journal of writes could not be written; 2 "
+                        "bad usage, a bad file or a value out of range, with nothing written; 130, 143 or 129 "
+                        "stopped by SIGINT, SIGTERM or SIGHUP.")},
         {QStringLiteral("records"), kForRecords, QStringLiteral("records"),
          QStringLiteral("print the four event records"),
          QStringLiteral("Prints the four event records: the moment (the relay keeps no year: the PC's, or the "
@@ -92,7 +101,7 @@ const std::vector<CommandHelp>& Commands()
                         "with the exception. Nothing is written."),
          QStringLiteral("0 some device answered; 1 none answered, the port failed, or the output could not be "
                         "written; 2 bad usage.")},
-        {QStringLiteral("journal"), kForJournal, QStringLiteral("journal [--csv]"),
+        {QStringLiteral("journal"), kForJournal, QStringLiteral("journal [--format FORMAT]"),
          QStringLiteral("print the journal of every write the window and this program made to a relay"),
          QStringLiteral("Prints the journal of writes, oldest first: for every register write that the window or "
                         "this program made, the PC's time in ISO 8601 with its UTC offset, the program, the "
@@ -101,9 +110,10 @@ const std::vector<CommandHelp>& Commands()
                         "(echoed, refused with its exception, stored another value, no answer). The journal is "
                         "$XDG_DATA_HOME/zashchita/journal.jsonl (~/.local/share/zashchita/journal.jsonl when "
                         "XDG_DATA_HOME is not set), one JSON object per line, with up to three older files beside "
-                        "it (.1 the newest). The port is not opened: the line's options are refused."),
-         QStringLiteral("0 done, also for an empty journal; 1 the journal could not be read, or the output could "
-                        "not be written; 2 bad usage.")},
+                        "it (.1 the newest); --format jsonl prints the journal's own lines. The files are read one line "
+                        "at a time, whatever their size. The port is not opened: the line's options are refused."),
+         QStringLiteral("0 done, also for an empty journal; 1 the journal could not be read (its folder a file, "
+                        "say), or the output could not be written; 2 bad usage.")},
     };
     return commands;
 }
@@ -118,7 +128,9 @@ const char* const kPortMapping =
     "else /dev/ttyACM<n-1> when present, else /dev/ttyS<n-1>.";
 
 const char* const kExitCodes =
-    "Exit codes: 0 done; 1 the port or the relay failed, or a file could not be written; 2 bad usage or a "
+    "Exit codes: 0 done; 1 the port or the relay failed, or a file (the journal of writes too) or the output "
+    "could not be written (a reader that went away, as | head does, ends the command quietly with 1); 2 bad "
+    "usage or a "
     "bad file, with nothing written. settings diff: 0 the relay holds the file's settings, 1 they differ, "
     "2 trouble. SIGINT, SIGTERM and SIGHUP end a command at once with 130, 143 or 129 (a settings load "
     "after the write in flight; monitor with its own codes).";
@@ -196,11 +208,14 @@ QString OptionLine(const QStringList& names, const QString& valueName, const QSt
     return Wrapped(help, head, kOptionColumn);
 }
 
-QString CommonOptions()
+// The line's options, unless `commands` are only such as open no line.
+QString CommonOptions(unsigned commands = kForEvery)
 {
-    QString text = QStringLiteral("Options for every command:\n");
+    const bool line = commands & kForEvery;
+    QString text = line ? QStringLiteral("Options of the line (every command but journal), and help:\n")
+                        : QStringLiteral("Other options:\n");
     for (const OptionSpec& o : CommandLineOptions())
-        if (o.commands == kForEvery)
+        if (o.commands == kForEvery && line)
             text += OptionLine(o.names, o.valueName, o.help);
     text += OptionLine({QStringLiteral("help"), QStringLiteral("h")}, QString(),
                        QStringLiteral("Print this help; after a command, that command's help."));
@@ -251,9 +266,10 @@ QString HelpOf(const std::vector<const CommandHelp*>& commands)
                               commands.size() > 1 && o.commands != bits ? Owned(o)
                                                                         : o.help);
     if (!own.isEmpty())
-        text += QStringLiteral("\nOptions:\n") + own;
-    text += QLatin1Char('\n') + CommonOptions();
-    text += QLatin1Char('\n') + Paragraph(QString::fromLatin1(kPortMapping));
+        text += QStringLiteral("\nOptions of the command:\n") + own;
+    text += QLatin1Char('\n') + CommonOptions(bits);
+    if (bits & kForEvery)
+        text += QLatin1Char('\n') + Paragraph(QString::fromLatin1(kPortMapping));
     for (const CommandHelp* c : commands)
         text += QLatin1Char('\n') + Wrapped(c->exitCodes, commands.size() > 1
                                                               ? QStringLiteral("Exit codes of %1: ").arg(c->words)
@@ -286,13 +302,19 @@ const std::vector<OptionSpec>& CommandLineOptions()
                         "or a serial device server, tcp://HOST:PORT (RTU passed through), or a Modbus TCP "
                         "gateway, modbus-tcp://HOST[:PORT] (port 502 by default).")},
         {{QStringLiteral("address")}, QStringLiteral("N"),
-         QStringLiteral("The relay's slave address, 1 to 247 (default 1)."), kForOneRelay},
+         QStringLiteral("The relay's slave address, 1 to 246 (default 1): what its own address setting "
+                        "(register 80) can hold."),
+         kForOneRelay},
         {{QStringLiteral("timeout")}, QStringLiteral("MS"),
          QStringLiteral("How long to wait for one reply, in ms, 10 to 60000 (default 500); a network line "
                         "waits 100 ms more.")},
         {{QStringLiteral("retries")}, QStringLiteral("N"),
          QStringLiteral("How often a request left unanswered or answered with a spoilt frame is sent again, 0 to "
                         "10 (default 2).")},
+        {{QStringLiteral("line-timing")}, QStringLiteral("on|off|auto"),
+         QStringLiteral("Whether an answer must be one the wire allows (no sooner than the request and the "
+                        "answer take at 9600 8N1): auto (default) by the device, on for a serial adapter and "
+                        "tcp://, off for a pseudo-terminal and modbus-tcp://.")},
         {{QStringLiteral("trace")}, QString(),
          QStringLiteral("Print every frame on the line in hex on standard error, as the window's frame trace "
                         "does.")},
@@ -305,7 +327,7 @@ const std::vector<OptionSpec>& CommandLineOptions()
          kForLoad | kForDiff},
         {{QStringLiteral("format")}, QStringLiteral("FORMAT"),
          QStringLiteral("text (default); csv, with a header line; or jsonl, one JSON object per line."),
-         kForRecords | kForMonitor | kForScan},
+         kForRecords | kForMonitor | kForScan | kForJournal},
         {{QStringLiteral("csv")}, QString(), QStringLiteral("The same as --format csv."),
          kForRecords | kForMonitor | kForScan | kForJournal},
         {{QStringLiteral("interval")}, QStringLiteral("MS"),
@@ -314,7 +336,8 @@ const std::vector<OptionSpec>& CommandLineOptions()
          kForMonitor},
         {{QStringLiteral("seconds")}, QStringLiteral("N"),
          QStringLiteral("Stop after N seconds (default: run until interrupted)."), kForMonitor},
-        {{QStringLiteral("from")}, QStringLiteral("N"), QStringLiteral("The first address asked, 1 to 247 (default 1)."),
+        {{QStringLiteral("from")}, QStringLiteral("N"), QStringLiteral("The first address asked, 1 to 247 (default 1); 247 finds other devices "
+                                                                 "only, as no relay can be set to it."),
          kForScan},
         {{QStringLiteral("to")}, QStringLiteral("N"), QStringLiteral("The last address asked, 1 to 247 (default 247)."),
          kForScan},

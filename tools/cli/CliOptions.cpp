@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int kMinAddress = kFirstRelayAddress;
-constexpr int kMaxAddress = kLastRelayAddress;
 constexpr int kMinTimeoutMs = 10;
 constexpr int kMaxTimeoutMs = 60000;
 constexpr int kMaxRetries = 10;
@@ -198,19 +196,28 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments)
     QString& error = parsed.text;
     if (!ReadCommand(p.parser.positionalArguments(), options, error)
         || !CheckOptionsFitCommand(p, options.command, error)
-        || !ReadInt(p, "address", kMinAddress, kMaxAddress, options.address, error)
+        || !ReadInt(p, "address", kFirstRelayAddress, kLastRelayAddress, options.address, error)
         || !ReadInt(p, "timeout", kMinTimeoutMs, kMaxTimeoutMs, options.timeoutMs, error)
         || !ReadInt(p, "retries", 0, kMaxRetries, options.retries, error)
         || !ReadInt(p, "seconds", 1, kMaxSeconds, options.seconds, error)
         || !ReadInt(p, "interval", 0, kMaxIntervalMs, options.intervalMs, error)
-        || !ReadInt(p, "from", kMinAddress, kMaxAddress, options.scanFrom, error)
-        || !ReadInt(p, "to", kMinAddress, kMaxAddress, options.scanTo, error)
+        || !ReadInt(p, "from", kFirstRelayAddress, kLastBusAddress, options.scanFrom, error)
+        || !ReadInt(p, "to", kFirstRelayAddress, kLastBusAddress, options.scanTo, error)
         || !ReadFormat(p, options.format, error)
         || !ReadPort(p, options.port, error))
         return parsed;
     if (options.scanFrom > options.scanTo) {
         error = QStringLiteral("--from %1 lies beyond --to %2").arg(options.scanFrom).arg(options.scanTo);
         return parsed;
+    }
+    options.portGiven = p.IsSet("port");
+    if (p.IsSet("line-timing")) {
+        options.lineTiming = p.Value("line-timing");
+        if (options.lineTiming != QLatin1String("on") && options.lineTiming != QLatin1String("off")
+            && options.lineTiming != QLatin1String("auto")) {
+            error = QStringLiteral("--line-timing takes on, off or auto, not \"%1\"").arg(options.lineTiming);
+            return parsed;
+        }
     }
     options.trace = p.IsSet("trace");
     options.yes = p.IsSet("yes");

@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "ExitCodes.h"
 #include "settings/AtomicFile.h"
 
 namespace {
 
 QString stdoutFailure;
+bool stdoutClosed = false;   // the reader went away: EPIPE
 
 bool WriteBytes(std::FILE* stream, const QByteArray& bytes)
 {
@@ -45,7 +47,9 @@ bool PrintBytes(const QByteArray& bytes)
         return false;
     if (WriteBytes(stdout, bytes))
         return true;
-    stdoutFailure = SystemReason(errno != 0 ? errno : EIO);
+    const int error = errno != 0 ? errno : EIO;
+    stdoutClosed = error == EPIPE;
+    stdoutFailure = SystemReason(error);
     return false;
 }
 
@@ -57,6 +61,13 @@ bool PrintLine(const QString& line)
 QString StdoutFailure()
 {
     return stdoutFailure;
+}
+
+int OutputFailed()
+{
+    if (!stdoutClosed)
+        Report(QStringLiteral("cannot write the standard output: %1").arg(stdoutFailure));
+    return kExitFailed;
 }
 
 void Report(const QString& message)

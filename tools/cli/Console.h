@@ -22,6 +22,11 @@ bool PrintLine(const QString& line);
 bool PrintBytes(const QByteArray& bytes);
 // Why stdout could not be written, empty while it could.
 QString StdoutFailure();
+// The end of a command whose output could not be written: says why on
+// stderr and gives the exit code 1. A reader that went away (a closed pipe,
+// `| head`) is no fault to tell: the command stops quietly, as a filter
+// does, with the same code.
+int OutputFailed();
 
 // One message on stderr: "zashchita-cli: " and the text.
 void Report(const QString& message);

@@ -1,5 +1,6 @@
 // journal: the journal of writes that the window and this program made to
-// relays, oldest first, as lines or as CSV.
+// relays, oldest first, as lines, as CSV or as JSON lines, read and printed
+// one entry at a time.
 #include "Commands.h"
 #include "Console.h"
 #include "ExitCodes.h"
@@ -46,27 +47,34 @@ QStringList CsvFields(const JournalEntry& e)
 int RunJournal(const CliOptions& options)
 {
     const QString path = JournalPath();
-    const JournalRead read = ReadJournal(path);
-    if (!read.failure.isEmpty()) {
-        Report(QStringLiteral("cannot read the journal %1").arg(read.failure));
-        return kExitFailed;
-    }
     const bool csv = options.format == OutputFormat::Csv;
-    bool ok = !csv
+    bool printed = !csv
         || PrintLine(CsvRecord({QStringLiteral("time"), QStringLiteral("program"), QStringLiteral("device"),
                                 QStringLiteral("address"), QStringLiteral("register"), QStringLiteral("name"),
                                 QStringLiteral("caption"), QStringLiteral("before"), QStringLiteral("value"),
                                 QStringLiteral("outcome"), QStringLiteral("exception"), QStringLiteral("stored"),
                                 QStringLiteral("tries")}));
-    for (size_t i = 0; ok && i < read.entries.size(); ++i)
-        ok = PrintLine(csv ? CsvRecord(CsvFields(read.entries[i])) : EntryLine(read.entries[i]));
-    if (!ok) {
-        Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
+    // One entry at a time from the file to the output, whatever its size.
+    const JournalScan scan = ScanJournal(path, [&](const JournalEntry& e) {
+        switch (options.format) {
+        case OutputFormat::Csv: printed = printed && PrintLine(CsvRecord(CsvFields(e))); break;
+        case OutputFormat::Jsonl: printed = printed && PrintBytes(JournalLine(e)); break;
+        case OutputFormat::Text: printed = printed && PrintLine(EntryLine(e)); break;
+        }
+        return printed;
+    });
+    if (!printed)
+        return OutputFailed();
+    if (!scan.failure.isEmpty()) {
+        Report(QStringLiteral("cannot read the journal %1").arg(scan.failure));
         return kExitFailed;
     }
-    if (read.unreadable > 0)
-        Report(QStringLiteral("%1: %2 lines are no journal entry and were left out").arg(path).arg(read.unreadable));
-    if (read.entries.empty())
+    if (scan.unreadable > 0)
+        Report(QStringLiteral("%1: %2 left out").arg(path).arg(scan.unreadable == 1
+                                                                   ? QStringLiteral("1 line is no journal entry and was")
+                                                                   : QStringLiteral("%1 lines are no journal entry and were")
+                                                                         .arg(scan.unreadable)));
+    if (scan.entries == 0)
         Report(QStringLiteral("the journal %1 holds no writes").arg(path));
     return kExitDone;
 }

@@ -11,6 +11,7 @@
 #include <climits>
 
 #include "Commands.h"
+#include "exchanges/CountWords.h"
 #include "Console.h"
 #include "ExitCodes.h"
 #include "StopSignals.h"
@@ -59,12 +60,6 @@ QStringList BitNames(const ReadingSpec& definition, uint16_t value)
     return SetBitNames(::BitNames(definition.reg), value);
 }
 
-QString ColumnName(const ReadingSpec& definition)
-{
-    return definition.unit.isEmpty() ? definition.caption
-                                     : QStringLiteral("%1 (%2)").arg(definition.caption, definition.unit);
-}
-
 QString TextLine(const Reading& r)
 {
     if (!r.block.ok)
@@ -88,7 +83,7 @@ QStringList CsvHeader()
 {
     QStringList header{kPcTimeColumn};
     for (const ReadingSpec& definition : BlockReadings(kCurrentParamsBlock)) {
-        header << ColumnName(definition);
+        header << definition.column;
         if (definition.bitText)
             header << kBitsColumn;
     }
@@ -124,10 +119,10 @@ QString JsonRow(const Reading& r)
     for (const ReadingSpec& definition : BlockReadings(kCurrentParamsBlock)) {
         const uint16_t value = r.block.At(definition.reg);
         if (definition.bitText) {
-            members.emplace_back(ColumnName(definition), WordToBitText(value));
+            members.emplace_back(definition.column, WordToBitText(value));
             members.emplace_back(kBitsColumn, QJsonArray::fromStringList(BitNames(definition, value)));
         } else {
-            members.emplace_back(ColumnName(definition), int(value));
+            members.emplace_back(definition.column, int(value));
         }
     }
     members.emplace_back(kClockColumn, RelayClock(r).toString(QLatin1String(kClockFormat)));
@@ -180,8 +175,7 @@ int RunMonitor(const CliOptions& options)
     // SIGINT, SIGTERM and SIGHUP end the log at once (a poll under way is
     // given up), with everything printed and the summary given.
     if (options.format == OutputFormat::Csv && !PrintLine(CsvRecord(CsvHeader()))) {
-        Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
-        return kExitFailed;
+        return OutputFailed();
     }
     QElapsedTimer running;
     running.start();
@@ -194,15 +188,10 @@ int RunMonitor(const CliOptions& options)
         r.at = QDateTime::currentDateTime();
         if (StopAsked() && !r.block.ok)
             break;   // the poll given up for the stop is no failure of the relay
-        if (r.block.ok) {
-            ++replies;
-        } else {
-            ++failures;
-            Report(QStringLiteral("%1: %2").arg(Stamp(r), r.block.failure));
-        }
+        // A failed poll is told once, as a line of the log in its format.
+        ++(r.block.ok ? replies : failures);
         if (!PrintLine(Line(r, options.format))) {
-            Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
-            return kExitFailed;
+            return OutputFailed();
         }
         if (r.block.lineLost)
             break;   // nothing more will come: the log ends with the loss
@@ -212,6 +201,9 @@ int RunMonitor(const CliOptions& options)
         WaitUntil(running, limitMs == 0 ? nextPollMs : std::min(nextPollMs, limitMs));
     }
     const double seconds = double(running.elapsed()) / kMillisPerSecond;
-    Report(QStringLiteral("%1 replies and %2 failed polls in %3 s").arg(replies).arg(failures).arg(seconds, 0, 'f', 1));
+    Report(QStringLiteral("%1 and %2 in %3 s")
+               .arg(CountText(replies, QStringLiteral("reply"), QStringLiteral("replies")),
+                    CountText(failures, QStringLiteral("failed poll"), QStringLiteral("failed polls")))
+               .arg(seconds, 0, 'f', 1));
     return replies > 0 && !link->LineLost() ? kExitDone : kExitRelayFailed;
 }

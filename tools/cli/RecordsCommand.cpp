@@ -43,12 +43,6 @@ QString ReadingText(const ReadingSpec& definition, uint16_t value)
     return definition.bitText ? WordToBitText(value) : QString::number(value);
 }
 
-QString ColumnName(const ReadingSpec& definition)
-{
-    return definition.unit.isEmpty() ? definition.caption
-                                     : QStringLiteral("%1 (%2)").arg(definition.caption, definition.unit);
-}
-
 QList<int> RawMoment(const Record& r)
 {
     return {r.fields.month, r.fields.day, r.fields.hour, r.fields.minute, r.fields.second};
@@ -82,7 +76,7 @@ QStringList CsvHeader()
 {
     QStringList header{QStringLiteral("Протокол"), MomentCaption("DataP%1"), MomentCaption("TimeP%1")};
     for (const ReadingSpec& definition : BlockReadings(RecordBlock(1))) {
-        header << ColumnName(definition);
+        header << definition.column;
         if (definition.bitText)
             header << kBitsColumn;
     }
@@ -115,11 +109,11 @@ QString JsonRow(const Record& r)
     for (const ReadingSpec& definition : BlockReadings(RecordBlock(r.number))) {
         const uint16_t value = r.registers.At(definition.reg);
         if (definition.bitText) {
-            members.emplace_back(ColumnName(definition), WordToBitText(value));
+            members.emplace_back(definition.column, WordToBitText(value));
             members.emplace_back(kBitsColumn,
                                  QJsonArray::fromStringList(SetBitNames(BitNames(definition.reg), value)));
         } else {
-            members.emplace_back(ColumnName(definition), int(value));
+            members.emplace_back(definition.column, int(value));
         }
     }
     const QList<int> raw = RawMoment(r);
@@ -165,8 +159,7 @@ int RunRecords(const CliOptions& options)
         records.push_back(r);
     }
     if (!PrintRecords(records, options.format)) {
-        Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
-        return kExitFailed;
+        return OutputFailed();
     }
     return kExitDone;
 }

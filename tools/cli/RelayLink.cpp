@@ -1,5 +1,7 @@
 #include "RelayLink.h"
 
+#include "Console.h"
+
 #include "serial/ComPort.h"
 #include "serial/PortMessages.h"
 #include "settings/AtomicFile.h"
@@ -16,6 +18,7 @@ SessionOptions OptionsFor(const LinkSettings& settings)
     options.tickMs = kTickMs;
     options.replyTimeoutTicks = RelayLink::TicksFor(settings.timeoutMs);
     options.tries = settings.retries + 1;
+    options.lineTiming = settings.lineTiming;
     return options;
 }
 
@@ -60,6 +63,10 @@ RelayLink::RelayLink(const LinkSettings& settings) : settings_(settings), sessio
         lost_ = true;
         lossText_ = QStringLiteral("the port went away: %1").arg(Reason(osError, reason));
         loop_.quit();
+    });
+    // Said once, as the session tells it once: values may be someone else's.
+    QObject::connect(&session_, &RelaySession::otherMasterSeen, &session_, [] {
+        Report(QStringLiteral("another master is on the line: values read may come from its traffic"));
     });
 }
 

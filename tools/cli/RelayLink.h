@@ -22,6 +22,7 @@ struct LinkSettings {
     int address = 1;
     int timeoutMs = 500;   // for one reply
     int retries = 2;       // extra sends of a request left unanswered or spoilt
+    SessionOptions::Timing lineTiming = SessionOptions::Timing::Auto;
 };
 
 // The registers read (block, values, At), or why not.

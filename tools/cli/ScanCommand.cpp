@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "Commands.h"
+#include "exchanges/CountWords.h"
 #include "Console.h"
 #include "ExitCodes.h"
 #include "exchanges/RegisterCatalog.h"
@@ -89,7 +90,9 @@ public:
         }
         const int step = std::max(total / kProgressSteps, kProgressSteps);
         if (done > 0 && done % step == 0)
-            Report(QStringLiteral("scanned %1 of %2 addresses, %3 answered").arg(done).arg(total).arg(answered));
+            Report(QStringLiteral("scanned %1 of %2, %3 answered")
+                       .arg(done).arg(CountText(total, QStringLiteral("address"), QStringLiteral("addresses")))
+                       .arg(answered));
     }
     // Before a line of its own on either output.
     void Clear()
@@ -119,8 +122,7 @@ int RunScan(const CliOptions& options)
         return kExitRelayFailed;
     if (options.format == OutputFormat::Csv
         && !PrintLine(CsvRecord({kAddressColumn, ValueColumn(), kExceptionColumn}))) {
-        Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
-        return kExitFailed;
+        return OutputFailed();
     }
     Progress progress(options.scanFrom, options.scanTo);
     QStringList answered;
@@ -150,8 +152,7 @@ int RunScan(const CliOptions& options)
         answered << QString::number(address);
         progress.Clear();
         if (!PrintLine(FoundLine({address, read}, options.format))) {
-            Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
-            return kExitFailed;
+            return OutputFailed();
         }
     }
     progress.Clear();
@@ -162,7 +163,8 @@ int RunScan(const CliOptions& options)
                    .arg(options.scanFrom).arg(options.scanTo).arg(link->DevicePath()).arg(link->TimeoutMs()));
         return kExitRelayFailed;
     }
-    Report(QStringLiteral("%1 of %2 addresses answered: %3").arg(answered.size()).arg(total)
+    Report(QStringLiteral("%1 of %2 answered: %3").arg(answered.size())
+               .arg(CountText(total, QStringLiteral("address"), QStringLiteral("addresses")))
                .arg(answered.join(QStringLiteral(", "))));
     return kExitDone;
 }

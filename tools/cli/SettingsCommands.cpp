@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "Commands.h"
+#include "exchanges/CountWords.h"
 #include "ZashchitaVersion.h"
 #include "Console.h"
 #include "ExitCodes.h"
@@ -27,8 +28,9 @@ std::optional<SettingsFile> LoadFile(const QString& path)
     if (!read.ok) {
         for (const QString& error : read.errors.mid(0, kMaxListedErrors))
             Report(QStringLiteral("%1: %2").arg(path, error));
-        if (read.errors.size() > kMaxListedErrors)
-            Report(QStringLiteral("%1: and %2 more faults").arg(path).arg(read.errors.size() - kMaxListedErrors));
+        if (const qsizetype more = read.errors.size() - kMaxListedErrors; more > 0)
+            Report(QStringLiteral("%1: and %2 more %3")
+                       .arg(path).arg(more).arg(more == 1 ? QStringLiteral("fault") : QStringLiteral("faults")));
         Report(QStringLiteral("%1: refused; nothing was sent to the relay").arg(path));
         return std::nullopt;
     }
@@ -96,14 +98,14 @@ int RunSettingsSave(const CliOptions& options)
     file.program = QStringLiteral("zashchita-cli %1").arg(QLatin1String(ZASHCHITA_VERSION));
     for (const SettingSpec& definition : SettingSpecs())
         file.settings.push_back({&definition, relay->At(definition.reg)});
-    const QString saved = QStringLiteral("saved %1 settings of the relay at address %2 to %3")
-                              .arg(file.settings.size()).arg(file.address);
+    const QString saved = QStringLiteral("saved %1 of the relay at address %2 to %3")
+                              .arg(CountText(qint64(file.settings.size()), QStringLiteral("setting"),
+                                             QStringLiteral("settings")))
+                              .arg(file.address);
 
     if (toStdout) {
-        if (!PrintBytes(SettingsText(file, SettingsFormat::Json))) {
-            Report(QStringLiteral("cannot write the standard output: %1").arg(StdoutFailure()));
-            return kExitFailed;
-        }
+        if (!PrintBytes(SettingsText(file, SettingsFormat::Json)))
+            return OutputFailed();
         Report(saved.arg(QStringLiteral("the standard output")));
         return kExitDone;
     }
@@ -136,8 +138,10 @@ int RunSettingsDiff(const CliOptions& options)
         PrintLine(DifferenceLine(d));
     if (addressKept)
         Report(QStringLiteral("not counted: %1 (compared only with --include-address)").arg(DifferenceLine(*addressKept)));
-    Report(QStringLiteral("%1 of the file's %2 settings differ").arg(differences.size())
-               .arg(start->file.settings.size()));
+    Report(QStringLiteral("%1 of the file's %2 %3").arg(differences.size())
+               .arg(CountText(qint64(start->file.settings.size()), QStringLiteral("setting"),
+                              QStringLiteral("settings")),
+                    differences.size() == 1 ? QStringLiteral("differs") : QStringLiteral("differ")));
     return differences.empty() ? kExitDiffSame : kExitDiffer;
 }
 
@@ -166,7 +170,9 @@ int RunSettingsLoad(const CliOptions& options)
         for (const PlannedWrite& w : plan.writes)
             PrintLine(QStringLiteral("would write %1: %2 -> %3")
                           .arg(SettingLabel(*w.definition), ValueWithUnit(*w.definition, w.from), ValueWithUnit(*w.definition, w.to)));
-        Report(QStringLiteral("%1 writes to make; nothing written: add --yes to make them").arg(plan.writes.size()));
+        Report(QStringLiteral("%1 to make; nothing written: add --yes to make %2")
+                   .arg(CountText(qint64(plan.writes.size()), QStringLiteral("write"), QStringLiteral("writes")),
+                        plan.writes.size() == 1 ? QStringLiteral("it") : QStringLiteral("them")));
         return kExitDone;
     }
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -33,6 +34,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zashchita-cli"));
     qInstallMessageHandler(MessageToStderr);
+    // A reader that goes away (`| head`) shows as EPIPE on the next write,
+    // and the command stops quietly with its exit code instead of dying.
+    std::signal(SIGPIPE, SIG_IGN);
 
     const ParsedCommandLine parsed = ParseCommandLine(QCoreApplication::arguments());
     switch (parsed.outcome) {

@@ -351,6 +351,9 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
             if (!flag())
                 return false;
             out.dump = true;
+        } else if (bool takes = false; IsTalkerOption(name, takes)) {
+            if (!(takes ? takeValue() : flag()) || !ParseTalkerOption(name, value, out.talker, error))
+                return false;
         } else {
             error = "unknown option '" + std::string(argv[i]) + "'";
             return false;

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "OtherTalker.h"
+
 namespace relaysim {
 
 // Where the relays are reached.
@@ -54,6 +56,7 @@ struct Options {
     std::string logPath;             // --log
     std::string timingPath;          // --timing
     bool dump = false;               // --dump
+    TalkerOptions talker;            // --peer-after-ms, --peer-whole, --noise, --noise-every-ms
     bool help = false;               // --help
     bool version = false;            // --version
 

@@ -57,6 +57,7 @@ Simulator::Simulator(const Options& options, uint64_t rngStart, std::vector<Regi
     , relays_(options_, rngStart, std::move(banks))
     , transport_(MakeTransport(options_))
     , queue_(options_.pace, options_.pieceBytes, MsToNs(options_.unaskedGapMs))
+    , talker_(options_.talker, options_.pace)
 {
 }
 
@@ -93,6 +94,7 @@ int Simulator::setUp()
 
     const int64_t now = MonotonicNs();
     relays_.start(now);
+    talker_.start(now);
     if (options_.goneAfterS)
         goneNs_ = now + int64_t(*options_.goneAfterS * 1e9);
     return 0;
@@ -116,6 +118,7 @@ int Simulator::run()
     while (g_stopSignal == 0) {
         int64_t now = MonotonicNs();
         queue_.transmitDue(now, *transport_, log_);
+        talker_.transmitDue(now, *transport_);
         relays_.tick(now);
         if (goneNs_ >= 0 && now >= goneNs_) {
             shutDown();
@@ -154,6 +157,7 @@ int64_t Simulator::nextDeadline() const
             deadline = t;
     };
     consider(queue_.nextDeadline());
+    consider(talker_.nextDeadline());
     consider(relays_.nextTickNs());
     consider(goneNs_);
     consider(assembler_.nextIdleDeadline());
@@ -185,6 +189,7 @@ void Simulator::received(const uint8_t* data, size_t count, int64_t nowNs)
 void Simulator::peerChanged()
 {
     queue_.clear();
+    talker_.clear();
     assembler_.clear();
     mbap_.clear();
 }
@@ -230,6 +235,7 @@ void Simulator::onFrame(const Frame& frame)
     // reply (or the frame nobody asked for after it) was going out is
     // answered after it.
     reply.startNs = queue_.freeFrom(replyStartNs(frame, now));
+    talker_.replyQueued(response.reply, queue_.endNs(reply));
     queue_.push(std::move(reply));
     if (!response.unasked.empty())
         queueUnasked(response.unasked, response.unasked, false);

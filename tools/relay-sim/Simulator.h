@@ -11,6 +11,7 @@
 #include "LineQueue.h"
 #include "GatewayFrames.h"
 #include "Options.h"
+#include "OtherTalker.h"
 #include "Protocol.h"
 #include "RegisterBank.h"
 #include "Relays.h"
@@ -53,6 +54,7 @@ private:
     FrameLog log_;
     std::unique_ptr<Transport> transport_;
     LineQueue queue_;
+    OtherTalker talker_;
     FrameAssembler assembler_;
     MbapAssembler mbap_;
     int64_t goneNs_ = -1;

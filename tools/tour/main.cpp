@@ -1,18 +1,23 @@
 // A guided tour of the window for the demo without a display: opens COM1,
 // waits for the relay's values, selects every page as a user would and
-// saves a picture of each into the folder given as the only argument.
+// saves a picture of each into the folder given as the only argument; then
+// an edit field's context menu and a file dialog, Qt's own texts in Russian.
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
+#include <QTimer>
+#include <QDialog>
 #include <QTest>
 
 #include <cstdio>
 
 #include "app/MessageBoxes.h"
 #include "app/PageControl.h"
+#include "app/QtTranslations.h"
+#include "app/settings/Prompts.h"
 #include "app/UnitMain.h"
 
 namespace {
@@ -27,12 +32,23 @@ bool save(TForm1& form, const QString& path)
         shot = form.grab();
     return shot.save(path);
 }
+
+// The whole screen: popups and dialogs with the window behind them.
+bool saveScreen(TForm1& form, const QString& path)
+{
+    QScreen* screen = form.screen();
+    const bool saved = screen && screen->grabWindow(0).save(path);
+    if (saved)
+        std::printf("%s\n", qPrintable(path));
+    return saved;
+}
 }
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Защита"));
+    InstallQtTranslations(app);
     if (argc < 2) {
         std::fprintf(stderr, "usage: zashchita-tour FOLDER\n");
         return 2;
@@ -73,6 +89,25 @@ int main(int argc, char** argv)
         if (page == 6)
             QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonP4")), Qt::LeftButton);
     }
+
+    // Qt's own texts in Russian: an edit field's context menu and a file dialog.
+    QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(0).center());
+    QTest::qWait(500);
+    auto* address = form.ControlAs<QLineEdit>(QStringLiteral("SEAddres"));
+    if (address)
+        emit address->customContextMenuRequested(address->rect().center());
+    QTest::qWait(500);
+    if (!saveScreen(form, folder + QStringLiteral("/context-menu.png")))
+        return 1;
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+    QTimer::singleShot(1500, [&] {
+        saveScreen(form, folder + QStringLiteral("/file-dialog.png"));
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    ChooseFile(&form, FileChoice::Save, QStringLiteral("Сохранить уставки в файл"));
+
     QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
     (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
     return 0;

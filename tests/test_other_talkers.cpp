@@ -1,0 +1,86 @@
+// Others on the simulator's line: another master's frames (48879 in every
+// register) and line noise, against the companion and the window.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QLabel>
+
+#include "support/SimWindow.h"
+#include "test_cli_run.h"
+
+namespace {
+
+const QString kMarker = QStringLiteral("48879");
+
+CliRun Quick(const LoggedSim& s, const QString& words)
+{
+    return RunCli(QStringList{QStringLiteral("--port"), s.Port(), QStringLiteral("--timeout"), QStringLiteral("150"),
+                              QStringLiteral("--retries"), QStringLiteral("1")}
+                  + words.split(QLatin1Char(' ')));
+}
+const QString kMonitor = QStringLiteral("monitor --seconds 1 --interval 0 --format csv");
+const QStringList kCommands{QStringLiteral("records --format csv"), kMonitor, QStringLiteral("scan --from 1 --to 3")};
+
+TEST(OtherTalkers, AnotherMastersFramesAreNeverPrinted)
+{
+    for (const auto& [delay, whole] : {std::pair{"0", false}, {"5", true}, {"15", false}, {"25", true}, {"40", false}}) {
+        std::vector<std::string> args{"--peer-after-ms", delay, "--refuse-writes", "81"};
+        if (whole)
+            args.push_back("--peer-whole");
+        LoggedSim s(args, SimPace::Line);
+        for (const QString& command : kCommands) {
+            const CliRun run = Quick(s, command);
+            EXPECT_FALSE(run.out.contains(kMarker)) << delay << run.out.toStdString();
+            if (command.startsWith(QLatin1String("scan"))) {   // only the relay at 1 answers
+                EXPECT_FALSE(run.out.contains(QRegularExpression(QStringLiteral("^[23]\\b"), QRegularExpression::MultilineOption)));
+            }
+        }
+        // A load of SE2, which the relay refuses, is never told as written.
+        const QString file = s.File("se2.json");
+        if (Quick(s, QStringLiteral("settings save ") + file).exitCode == 0) {
+            const QString edited = Replaced(file, QStringLiteral("\"register\": 81, \"value\": 600,"),
+                                            QStringLiteral("\"register\": 81, \"value\": 610,"));
+            EXPECT_FALSE(Quick(s, QStringLiteral("settings load %1 --yes").arg(edited)).out.contains(QStringLiteral("wrote SE2")));
+        }
+    }
+}
+
+TEST(OtherTalkers, TheCompanionSaysOnceThatAnotherMasterIsOnTheLine)
+{
+    LoggedSim s({"--unasked", "1", "--unasked-gap-ms", "3"}, SimPace::Line);
+    const CliRun monitor = Quick(s, kMonitor);
+    EXPECT_EQ(monitor.err.count(QStringLiteral("zashchita-cli: another master is on the line")), 1) << monitor.err.toStdString();
+}
+
+TEST(OtherTalkers, NoiseEndsEachCommandWithinItsTries)
+{
+    LoggedSim s({"--noise", "0103FF", "--noise-every-ms", "20"}, SimPace::Line);
+    for (const QString& command : kCommands) {
+        QElapsedTimer clock;
+        clock.start();
+        Quick(s, command);
+        // A bound far above what the tries take, that a command the noise kept open would never meet.
+        EXPECT_LT(clock.elapsed(), 20000) << command.toStdString();
+    }
+}
+
+using NoisyWindow = SimWindowTest;
+
+TEST_F(NoisyWindow, ShowsTheNoLinkNoticeOnANoisyLine)
+{
+    sim = std::make_unique<RelaySim>(std::vector<std::string>{"--noise", "0103FF", "--noise-every-ms", "20"});
+    env = std::make_unique<PortEnv>(1, sim->path());
+    form.show();
+    ui.Click("ButtonCOM");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Timer3->isActive(); }, 15000));
+    EXPECT_TRUE(ui.Button("ButtonSys")->isHidden());
+}
+
+TEST_F(NoisyWindow, TellsOfAnotherMasterOnTheLine)
+{
+    StartSim({"--unasked", "1", "--unasked-gap-ms", "3"});
+    auto* notice = form.findChild<QLabel*>(QStringLiteral("LabelOtherMaster"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return notice && notice->isVisible(); }, 15000));
+}
+
+}  // namespace
