@@ -370,9 +370,9 @@ TEST_F(WindowSettings, AClampedEchoStopsTheLoad)
 // the link is back and they are read afresh.
 TEST_F(WindowSettings, ALineLostAfterAWriteLeftLeavesItUnconfirmed)
 {
-    // Paced, with a slow turnaround: the echo is still due when the line goes.
+    // Paced, with a turnaround inside the window's time-out: the echo is still due when the line goes.
     sim = std::make_unique<RelaySim>(
-        std::vector<std::string>{"--turnaround-ms", "400", "--freeze", "--log", logPath.toStdString()});
+        std::vector<std::string>{"--turnaround-ms", "120", "--freeze", "--log", logPath.toStdString()});
     env = std::make_unique<PortEnv>(1, sim->path());
     form.show();
     QApplication::setActiveWindow(&form);
