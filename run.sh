@@ -28,7 +28,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-build/tools/relay-sim/relay-sim --link "$work/COM1" >"$work/sim.out" &
+# The relay plays a motor start 25 s after it starts, for the trends.
+build/tools/relay-sim/relay-sim --link "$work/COM1" --motor-start 25 >"$work/sim.out" &
 sim_pid=$!
 for _ in $(seq 50); do
   [ -s "$work/sim.out" ] && break

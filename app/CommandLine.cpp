@@ -10,6 +10,7 @@
 namespace {
 
 const QString kPortOption = QStringLiteral("port");
+const QString kReadOnlyOption = QStringLiteral("read-only");
 constexpr int kLastPortNumber = 96;   // COM1 to COM96 have a variable each
 constexpr const char* kPortVariable = "ZASHCHITA_COM%1";
 
@@ -64,6 +65,10 @@ void SetUpCommandLine(QCommandLineParser& parser)
                        "tcp://HOST:PORT (a serial device server's raw TCP port) or "
                        "modbus-tcp://HOST[:502] (a Modbus TCP gateway)."),
         QStringLiteral("PATH")));
+    parser.addOption(QCommandLineOption(
+        kReadOnlyOption,
+        QStringLiteral("Watch only: no setting, mask or clock can be written and no settings file loaded "
+                       "(also when ZASHCHITA_READ_ONLY=1).")));
     for (const char* name : kQtValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -109,6 +114,13 @@ bool ApplyCommandLine(const QCommandLineParser& parser, QString* com1Path, QStri
             *com1Path = Anchored(path);
     }
     return true;
+}
+
+bool AsksReadOnly(const QCommandLineParser& parser)
+{
+    const QString value = qEnvironmentVariable("ZASHCHITA_READ_ONLY").trimmed().toLower();
+    return parser.isSet(kReadOnlyOption) || value == QLatin1String("1") || value == QLatin1String("yes")
+        || value == QLatin1String("true");
 }
 
 void AnchorDevicePaths()

@@ -1,4 +1,4 @@
-// The program's command line: --help, --version and --port PATH.
+// The program's command line: --help, --version, --port PATH and --read-only.
 //
 // Nothing given on it changes the window. --port only says which device COM1
 // opens, as ZASHCHITA_COM1 would (and taking precedence over it); the window
@@ -34,6 +34,11 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
 // working directory. False, with a message for the user in *error, when a
 // value cannot be used.
 bool ApplyCommandLine(const QCommandLineParser& parser, QString* com1Path, QString* error);
+
+// Whether the window is to be a watching station that cannot write:
+// --read-only, or ZASHCHITA_READ_ONLY set to 1, yes or true (the menu
+// entry's way, where no option can be given).
+bool AsksReadOnly(const QCommandLineParser& parser);
 
 // Makes every relative $ZASHCHITA_COMn absolute against the present working
 // directory. Run at start-up: a report changes the working directory into

@@ -29,10 +29,11 @@
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
 #include "app/settings/SettingsActions.h"
+#include "app/trends/TrendRecorder.h"
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/SetpointsConfig.h"
 #include "exchanges/Masks.h"
-#include "link/PollModes.h"
+#include "exchanges/PollModes.h"
 
 namespace {
 const QString kOpen = QStringLiteral("Открыть");
@@ -70,6 +71,7 @@ TForm1::TForm1(QWidget* parent)
         N_[i] = built.N[i];
 
     session_ = new RelaySession(SessionOptions{}, this);
+    session_->SetPolledRequests(&exchanges_);
     ComPort = session_->Port();
     Timer = session_->PollTimer();
     Timer1 = makeTimer(this, "Timer1", 1000, Qt::CoarseTimer);
@@ -82,6 +84,7 @@ TForm1::TForm1(QWidget* parent)
     settingsActions_ = new SettingsActions(this);
     FollowSessionLine(ComLed, session_);
     new AddressSearch(*session_, SEAddres, this);
+    wireTrends();
     Timer1->start();
 }
 
@@ -125,6 +128,13 @@ void TForm1::bindControls()
     SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
     ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
     ComLed->SetComPort(ComPort);
+    // The value fields and the relay's clock change with the replies; each
+    // paints its whole rectangle, so a change repaints that field alone and
+    // not the page, frame and tab behind it as well.
+    for (QWidget* field : std::initializer_list<QWidget*>{DPicker, TPicker})
+        field->setAttribute(Qt::WA_OpaquePaintEvent);
+    for (QLineEdit* field : E_)
+        field->setAttribute(Qt::WA_OpaquePaintEvent);
     registers_.Bind([this](const QString& name) { return Control(name); });
     // The edited mark lives in each editable control's Tag property.
     for (const PageTable& page : LayoutTables())
@@ -225,7 +235,7 @@ void TForm1::SetCom1Path(const QString& path)
 
 void TForm1::showPage(int index)
 {
-    session_->SetView(PollView{index == kSetpointsPage});
+    exchanges_.SetView(PollView{index == kSetpointsPage});
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
@@ -303,9 +313,9 @@ void TForm1::OpenComPort()
                        pmReadParam);
         ButtonCOM->setText(kClose);
         setAutoPopup(false);
-        ButtonSys->setVisible(true);
-        DPicker->setEnabled(true);
-        TPicker->setEnabled(true);
+        ButtonSys->setVisible(!readOnly_);
+        DPicker->setEnabled(!readOnly_);
+        TPicker->setEnabled(!readOnly_);
         LabelNum->setText(QStringLiteral("COM %1").arg(number));
         for (int reg : kMaskRegisters)
             followRelay(reg);
@@ -322,6 +332,7 @@ void TForm1::OpenComPort()
 void TForm1::CloseComPort()
 {
     session_->Close();
+    trends_->Break();
     linkWasLost_ = false;
     ButtonCOM->setText(kOpen);
     LabelNum->setText(QStringLiteral("COM-порт"));
@@ -396,6 +407,7 @@ bool IsSettingsPage(int page)
 void TForm1::ShowLinkLost()
 {
     linkWasLost_ = true;
+    trends_->Break();
     if (!Timer3->isActive())
         Timer3->start();
     ButtonSys->setVisible(false);
@@ -410,9 +422,9 @@ void TForm1::ShowLinkPresent()
     for (QLabel* notice : LabelS_)
         notice->setVisible(false);
     if (portOpen()) {
-        ButtonSys->setVisible(true);
-        DPicker->setEnabled(true);
-        TPicker->setEnabled(true);
+        ButtonSys->setVisible(!readOnly_);
+        DPicker->setEnabled(!readOnly_);
+        TPicker->setEnabled(!readOnly_);
         // The link is back: the page shown asks for its read as if it had
         // just been entered, so a page emptied meanwhile fills again. It is
         // not blanked: a value the user is typing stays where it is.

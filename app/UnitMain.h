@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/RegisterMap.h"
+#include "exchanges/ExchangePoller.h"
 #include "link/RelaySession.h"
 #include "serial/ComPort.h"
 
@@ -28,6 +29,8 @@ class TComLed;
 class TLedIndicator;
 class TPageControl;
 class TSpinEdit;
+class TrendRecorder;
+class TrendWindow;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -131,6 +134,18 @@ public:
     // link is back, and are read afresh then.
     void SettingsWritten(bool readBack);
 
+    // The trend history and the motor starts kept from the polled values,
+    // and the trend window ("Тренды", Ctrl+T and page 0's context menu),
+    // made when first opened.
+    TrendRecorder& Trends() { return *trends_; }
+    TrendWindow* OpenTrends();
+    TrendWindow* TrendsWindow() const { return trendWindow_; }
+
+    // A watching station: no write of any kind can be made, and the title
+    // says so. Set once, before the port is opened.
+    void SetReadOnly(bool readOnly);
+    bool ReadOnly() const { return readOnly_; }
+
     // The device went away under an open port: say so once and close.
     void ComPortLost(int osError, const QString& reason);
 
@@ -167,7 +182,9 @@ private:
     void confirmMask(int reg);
     void wireMasksAndClock();
     void chooseSettingsBlock(uint8_t context);
+    void wireTrends();
 
+    ExchangePoller exchanges_;   // the session's polled requests; outlives the session
     RelaySession* session_ = nullptr;
     SettingsActions* settingsActions_ = nullptr;   // settings files, sheet and journal of the pages 1 and 2
     QHash<QString, QWidget*> controls_;
@@ -189,6 +206,9 @@ private:
     TSpinEdit* SEAddres = nullptr;
     TComLed* ComLed = nullptr;
 
+    TrendRecorder* trends_ = nullptr;
+    TrendWindow* trendWindow_ = nullptr;
+    bool readOnly_ = false;
     bool linkWasLost_ = false;   // the no-link look was shown since the port opened
     bool settingsUnknown_ = false;   // a load left the settings pages unknown: read them when the link is back
     bool autoPopup_ = true;

@@ -98,6 +98,7 @@ int main(int argc, char** argv)
     InstallQtTranslations(*app);
     TForm1 form;
     form.SetCom1Path(com1Path);
+    form.SetReadOnly(AsksReadOnly(parser));
     form.show();
     return app->exec();
 }

@@ -2,6 +2,7 @@
 
 #include "exchanges/CurrentParams.h"
 #include "exchanges/EventRecords.h"
+#include "exchanges/ExchangeFlags.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ void StartClockWrite(LinkState& s, const ClockTime& moment)
     s.ClockValue = moment.month;
     // A click while a sequence runs starts it again from the month; the
     // running sequence is already the write exchange, so no second request.
-    if (!s.ClockSequenceRunning())
+    if (!ClockSequenceRunning(s))
         s.WriteClockRequest = 1;
     s.ClockRegister = kClockFirstRegister;
     s.ClockStep = 1;

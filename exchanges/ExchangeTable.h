@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "link/LinkState.h"
-#include "link/PollModes.h"
+#include "exchanges/PollModes.h"
 #include "link/RegisterValues.h"
 
 // What the exchanges need to know of the front end: whether the setpoints

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "link/PollModes.h"
 #include "link/ReplyExpectation.h"
 
 uint16_t ModbusCrc16(const uint8_t* data, size_t count)
@@ -128,22 +127,4 @@ void LinkState::RecordSent()
     Sent.mode = PollMode;
     Sent.context = ExchangeContext;
     Sent.valid = true;
-}
-
-bool LinkState::ClockSequenceRunning() const
-{
-    return PollMode == pmWriteRegister && ExchangeContext == ecClockWrite && ClockStep >= 1 && ClockStep <= 5;
-}
-
-void LinkState::ApplyRequestFlags()
-{
-    if (ClockSequenceRunning())
-        return;
-    if (ReadParamRequest) { ReadParamRequest = 0; PollMode = pmReadParam; }
-    if (ReadUstNastRequest) { ReadUstNastRequest = 0; PollMode = pmReadUstNast; }
-    if (ReadProtokolRequest) { ReadProtokolRequest = 0; PollMode = pmReadProtokol; }
-    if (ReadMaskRequest) { ReadMaskRequest = 0; PollMode = pmReadMask; }
-    if (WriteClockRequest) { WriteClockRequest = 0; PollMode = pmWriteRegister; ExchangeContext = ecClockWrite; }
-    if (WriteUstRequest) { WriteUstRequest = 0; PollMode = pmWriteRegister; ExchangeContext = ecSettingWrite; }
-    if (WriteMaskRequest) { WriteMaskRequest = 0; PollMode = pmWriteRegister; ExchangeContext = ecMaskWrite; }
 }

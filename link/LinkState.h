@@ -72,7 +72,8 @@ struct LinkState {
     uint16_t MissCount = 0;
     uint8_t CloseRequested = 0;
 
-    // Request flags, applied in this order at the end of a receive event.
+    // The window's request flags, applied in this order at the end of a
+    // receive event by its exchanges (exchanges/ExchangeFlags.h).
     uint8_t ReadParamRequest = 0;
     uint8_t ReadUstNastRequest = 0;
     uint8_t ReadProtokolRequest = 0;
@@ -128,11 +129,6 @@ struct LinkState {
     // Keeps the frame just sealed as the request in flight.
     void RecordSent();
 
-    // Applies and clears the raised request flags in their fixed order. While
-    // a clock write sequence runs, nothing is applied: the relay's clock is
-    // never left part new and part old.
-    void ApplyRequestFlags();
-    bool ClockSequenceRunning() const;
 
     // Five misses in a row are the no-link state.
     static constexpr uint16_t kNoLinkMisses = 5;

@@ -174,7 +174,7 @@ void PollCycle::Receive(int count)
         }
     }
     if (flagsMayApply)
-        s_.ApplyRequestFlags();
+        client_.ReceiveEnded();
 }
 
 bool PollCycle::Take(const uint8_t* bytes, int count, int64_t arrivedNs)

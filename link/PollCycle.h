@@ -54,6 +54,9 @@ public:
     // The exchange of `sent` failed (and its miss is counted); it is asked
     // again unless the client gives it up.
     virtual void ExchangeFailed(const SentRequest& /*sent*/, ExchangeFailure /*why*/) {}
+    // A receive event has ended with no write awaiting its answer: the
+    // front end's requests may take effect now.
+    virtual void ReceiveEnded() {}
     virtual void CloseComPort() = 0;                          // a close the user asked for
     virtual void ShowLinkLost() = 0;                          // five or more misses in a row
     virtual void ShowLinkPresent() = 0;

@@ -205,7 +205,8 @@ void RelaySession::Close()
         netLine_->Close();
     else
         port_->Close();
-    s_.ExchangeContext = ecPortClosed;
+    if (polled_)
+        polled_->LineClosed(s_);
     s_.MissCount = 0;
     s_.AwaitingReply = 0;
     finishAll();
@@ -342,24 +343,6 @@ SessionReply* RelaySession::Ask(const Question& question)
     return reply;
 }
 
-SessionReply* RelaySession::AskRead(const RegisterBlock& block, const AskOptions& ask)
-{
-    Question q = Question::Read(block, ask.address);
-    q.tries = ask.tries;
-    q.timeoutTicks = ask.timeoutTicks;
-    q.probe = ask.probe;
-    return Ask(q);
-}
-
-SessionReply* RelaySession::AskWrite(int reg, uint16_t value, const AskOptions& ask)
-{
-    Question q = Question::Write(reg, value, ask.address);
-    q.tries = ask.tries;
-    q.timeoutTicks = ask.timeoutTicks;
-    q.probe = ask.probe;
-    return Ask(q);
-}
-
 void RelaySession::abandonReply(SessionReply* reply)
 {
     if (reply == Head() && sentFromAsk_) {
@@ -443,7 +426,7 @@ void RelaySession::endPolledWrite(WriteHow how)
 
 bool RelaySession::HasRequest()
 {
-    return !questions_.empty() || s_.PollMode != 0;
+    return !questions_.empty() || (polled_ && polled_->HasRequest(s_));
 }
 
 void RelaySession::BuildRequest()
@@ -462,9 +445,8 @@ void RelaySession::BuildRequest()
             cycle_.SetNextReplyTimeout(q.timeoutTicks + allowanceTicks_);
         return;
     }
-    // No exchange of that mode: the previous request goes out again.
-    if (const Exchange* exchange = FindExchange(s_.PollMode))
-        exchange->build(s_, view_);
+    if (polled_)
+        polled_->Build(s_);
     // A polled write is over once something else goes out in its place: the
     // window moved on without its answer.
     const bool write = s_.TxFrame[1] == kFunctionWrite;
@@ -512,8 +494,8 @@ void RelaySession::HandleReadReply(const SentRequest& sent)
         values.mode = 0;
         values.context = 0;
         head->answer_.values = values.values;
-    } else if (const Exchange* exchange = FindExchange(sent.mode); exchange && exchange->answered) {
-        exchange->answered(s_, sent, view_);
+    } else if (polled_) {
+        polled_->ReadAnswered(s_, sent);
     }
     emit blockRead(values);
     if (head)
@@ -543,8 +525,8 @@ void RelaySession::HandleWriteReply(const SentRequest& sent, ReplyVerdict verdic
         finishReply(head, outcome);
         return;
     }
-    if (const WriteKind* kind = FindWriteKind(sent.context))
-        (verdict == ReplyVerdict::WriteEcho ? kind->echoed : kind->finalWord)(s_);
+    if (polled_)
+        polled_->WriteAnswered(s_, sent, verdict == ReplyVerdict::WriteEcho);
     WriteResult result = polledWrite_.value_or(WriteResult{});
     polledWrite_.reset();
     result.address = sent.Slave();

@@ -1,11 +1,13 @@
 // The relay session: one relay on one line, for any front end. It owns the
 // line (the serial port, or a TCP connection to a device server or a Modbus
-// TCP gateway, unless another line is put in its place), the tick
-// grid, the poll cycle with its link state, the exchange table's rows and the
-// one policy that turns a reply's verdict into an outcome. Front ends drive it
-// (request flags and PollMode for the window, one question at a time for the
-// companion) and receive typed results: a block read, a write ended, a read
-// given up, the link's look, the line lost. No widget is known here.
+// TCP gateway, unless another line is put in its place), the tick grid, the
+// poll cycle with its link state, and the one policy that turns a reply's
+// verdict into an outcome. Front ends drive it with questions, queued in
+// order, each answered by its own reply; the window also gives it a standing
+// source of polled requests (its exchanges, IPolledRequests) that goes out
+// whenever no question waits. Everyone receives typed results: a block read,
+// a write ended, the link's look, the line lost. No widget and no exchange is
+// known here.
 #pragma once
 
 #include <QElapsedTimer>
@@ -16,8 +18,8 @@
 #include <memory>
 #include <optional>
 
-#include "exchanges/ExchangeTable.h"
 #include "link/PollCycle.h"
+#include "link/PolledRequests.h"
 #include "link/Question.h"
 #include "link/RegisterValues.h"
 #include "link/SessionReply.h"
@@ -77,18 +79,6 @@ struct ReadFailure {
     int tries = 0;
 };
 
-// A question's own terms, where they differ from the session's (the older
-// form of Question's fields, for AskRead/AskWrite).
-struct AskOptions {
-    int tries = 0;          // 0: the session's tries
-    int address = 0;        // 0: the session's slave address
-    int timeoutTicks = 0;   // 0: the session's reply time-out
-    // A probe of an address that may well have no relay (a search for the
-    // relay's address): an exchange it leaves unanswered is no miss of the
-    // link, so the link's look stays as the polled exchanges made it.
-    bool probe = false;
-};
-
 class RelaySession : public QObject, private PollClient {
     Q_OBJECT
 public:
@@ -106,8 +96,9 @@ public:
     void SetLine(ILinePort* line);
     ILinePort* Line() const { return cycle_.Line(); }
 
-    // What the exchanges need to know of the front end.
-    void SetView(const PollView& view) { view_ = view; }
+    // The standing source of polled requests (the window's exchanges), asked
+    // whenever no question waits; none: only questions are asked. Not owned.
+    void SetPolledRequests(IPolledRequests* polled) { polled_ = polled; }
 
     // Opens the line: a COMn name through the port's mapping, a network
     // endpoint (tcp://HOST:PORT, modbus-tcp://HOST[:PORT], see Endpoint.h)
@@ -143,8 +134,6 @@ public:
     SessionReply* Ask(const Question& question);
     int PendingQuestions() const { return int(questions_.size()); }
     bool Asking() const { return !questions_.empty(); }
-    SessionReply* AskRead(const RegisterBlock& block, const AskOptions& ask = {});
-    SessionReply* AskWrite(int reg, uint16_t value, const AskOptions& ask = {});
 
 signals:
     // A read reply: to a polled exchange (its mode), or to a question (mode 0).
@@ -177,6 +166,11 @@ private:
     void HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict) override;
     bool CountsAsMiss(const SentRequest& sent) override;
     void ExchangeFailed(const SentRequest& sent, ExchangeFailure why) override;
+    void ReceiveEnded() override
+    {
+        if (polled_)
+            polled_->ReceiveEnded(s_);
+    }
     void CloseComPort() override { emit closeDue(); }
     void ShowLinkLost() override { emit linkLookChanged(false); }
     void ShowLinkPresent() override { emit linkLookChanged(true); }
@@ -208,7 +202,7 @@ private:
     SessionOptions options_;
     LinkState s_;
     PollCycle cycle_;
-    PollView view_;
+    IPolledRequests* polled_ = nullptr;
     TComPort* port_ = nullptr;              // a child of the session
     std::unique_ptr<SerialLine> serialLine_;
     TComLink portLink_;

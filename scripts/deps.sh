@@ -9,7 +9,7 @@ ZASHCHITA_PACKAGES=(
   poppler-utils
   dpkg-dev desktop-file-utils lintian
   libyaml-cpp-dev prometheus-cpp-dev prometheus
-  qt6-charts-dev qt6-translations-l10n
+  qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n
   ninja-build ccache
 )
 ZASHCHITA_DEMO_PACKAGES=(xvfb xauth imagemagick)

@@ -51,7 +51,7 @@ struct Timed {
         QObject::connect(&session, &RelaySession::writeEnded,
                          [&](const WriteResult& w) { outcome = w.how == WriteHow::NoAnswer ? "unconfirmed" : "answered"; });
         QObject::connect(&session, &RelaySession::otherMasterSeen, [&] { ++others; });
-        write ? session.AskWrite(0x51, 5) : session.AskRead({50, 29});
+        session.Ask(write ? Question::Write(0x51, 5) : Question::Read({50, 29}));
         for (int i = 0; i < 20 && line.written.empty(); ++i)
             Tick();
         written = line.now;

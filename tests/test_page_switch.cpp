@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "app/LedIndicator.h"
+#include "exchanges/ExchangeFlags.h"
 #include "app/SpinEdit.h"
 #include "support/RelaySim.h"
 #include "support/WindowDriver.h"
@@ -88,7 +89,7 @@ TEST_F(HeldCycle, PageLeftBeforeTheReceiveEventLeavesNoTrace)
     Change(1, 2);
     EXPECT_EQ(form.Link().ReadUstNastRequest, 1);
     EXPECT_EQ(form.Link().ExchangeContext, 11);
-    form.Link().ApplyRequestFlags();
+    ApplyRequestFlags(form.Link());
     EXPECT_EQ(form.Link().PollMode, 1);
 }
 

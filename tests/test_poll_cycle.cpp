@@ -3,6 +3,7 @@
 // request flags.
 #include <gtest/gtest.h>
 
+#include "exchanges/ExchangeFlags.h"
 #include "link/PollCycle.h"
 #include "support/FakeLine.h"
 #include "support/ModbusFrames.h"
@@ -35,6 +36,7 @@ public:
         else
             ++writeFinalWords;
     }
+    void ReceiveEnded() override { ApplyRequestFlags(s_); }   // as the window's exchanges do
     void CloseComPort() override { ++closes; }
     int looks = 0;   // calls that change what the window shows of the link
     void ShowLinkLost() override { linkLost = true; ++looks; }

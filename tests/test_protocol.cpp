@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "exchanges/ExchangeFlags.h"
 #include "exchanges/RelayClock.h"
 #include "link/BitText.h"
 #include "link/LinkState.h"
@@ -221,25 +222,25 @@ TEST(RequestFlags, AppliedInFixedOrderAndCleared)
     LinkState s;
     s.ReadParamRequest = 1;
     s.ReadMaskRequest = 1;
-    s.ApplyRequestFlags();
+    ApplyRequestFlags(s);
     EXPECT_EQ(s.PollMode, 8);
     EXPECT_EQ(s.ReadParamRequest + s.ReadMaskRequest, 0);
 
     s.WriteClockRequest = 1;
     s.WriteUstRequest = 1;
-    s.ApplyRequestFlags();
+    ApplyRequestFlags(s);
     EXPECT_EQ(s.PollMode, 2);
     EXPECT_EQ(s.ExchangeContext, 4);
 
     s.ReadUstNastRequest = 1;
     s.ReadProtokolRequest = 1;
     s.WriteMaskRequest = 1;
-    s.ApplyRequestFlags();
+    ApplyRequestFlags(s);
     EXPECT_EQ(s.PollMode, 2);
     EXPECT_EQ(s.ExchangeContext, 6);
 
     s.ReadUstNastRequest = 1;
-    s.ApplyRequestFlags();
+    ApplyRequestFlags(s);
     EXPECT_EQ(s.PollMode, 1);
     EXPECT_EQ(s.ExchangeContext, 6);   // a read leaves the sub-selector alone
 }
@@ -265,7 +266,7 @@ TEST(RequestFlags, OfAnyTwoTheLaterInTheOrderDecides)
             s.ExchangeContext = 12;
             s.*order[i].flag = 1;
             s.*order[j].flag = 1;
-            s.ApplyRequestFlags();
+            ApplyRequestFlags(s);
             EXPECT_EQ(s.PollMode, order[j].mode) << i << " and " << j;
             const int context = order[j].context >= 0 ? order[j].context
                                 : order[i].context >= 0 ? order[i].context : 12;
@@ -285,13 +286,13 @@ TEST(RequestFlags, WaitWhileTheClockSequenceRuns)
     s.ClockStep = 3;
     s.ReadMaskRequest = 1;
     s.WriteUstRequest = 1;
-    s.ApplyRequestFlags();
+    ApplyRequestFlags(s);
     EXPECT_EQ(s.PollMode, 2);
     EXPECT_EQ(s.ExchangeContext, 0);
     EXPECT_EQ(s.ReadMaskRequest + s.WriteUstRequest, 2);
     s.ClockStep = 0;   // the fifth echo ended it
     s.PollMode = 5;
-    s.ApplyRequestFlags();
+    ApplyRequestFlags(s);
     EXPECT_EQ(s.PollMode, 2);
     EXPECT_EQ(s.ExchangeContext, 4);
     EXPECT_EQ(s.ReadMaskRequest + s.WriteUstRequest, 0);

@@ -1,32 +1,68 @@
-// The relay session asked one question at a time over a line in memory, as
-// the companion uses it: each question answered by a typed result, asked
-// again after a failed exchange and given up after its tries.
+// The relay session's questions over a line in memory: each question queued
+// in order and answered by its own reply, which finishes exactly once with
+// the outcome its fate deserves, whatever happens to the line; asked again
+// after a failed exchange and given up after its tries; every write that
+// left the PC, asked or polled, told once by writeEnded.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <QCoreApplication>
 
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <map>
+
+#include "exchanges/ExchangePoller.h"
 #include "link/RelaySession.h"
+#include "serial/ComError.h"
 #include "support/FakeLine.h"
 #include "support/ModbusFrames.h"
 #include "support/RelaySim.h"
 
 namespace {
 
-struct Questions : ::testing::Test {
-    FakeLine line;
+// A line in memory that can be pulled out from under a reply.
+struct LosingLine : FakeLine {
+    bool lost = false;
+    int ReadBytes(uint8_t* bytes, int count) override
+    {
+        if (lost)
+            throw EComPort(3, EIO);
+        return FakeLine::ReadBytes(bytes, count);
+    }
+};
+
+struct Harness {
+    LosingLine line;
+    ExchangePoller exchanges;   // the window's, for the questions between polled requests
     RelaySession session{SessionOptions{5, 30, 3, false}};
     std::vector<RegisterValues> reads;
     std::vector<ReadFailure> failures;
     std::vector<WriteResult> writes;
+    std::vector<SessionReply*> replies;
+    std::map<int, std::vector<Answer>> finished;   // by the order asked
+    std::vector<bool> looks;
 
-    void SetUp() override
+    Harness()
     {
         session.SetLine(&line);
+        session.SetPolledRequests(&exchanges);
         session.State().SlaveAddress = 7;
         session.State().ReadyToSend = 1;
         QObject::connect(&session, &RelaySession::blockRead, [&](const RegisterValues& v) { reads.push_back(v); });
         QObject::connect(&session, &RelaySession::readFailed, [&](const ReadFailure& f) { failures.push_back(f); });
         QObject::connect(&session, &RelaySession::writeEnded, [&](const WriteResult& w) { writes.push_back(w); });
+        QObject::connect(&session, &RelaySession::linkLookChanged, [&](bool present) { looks.push_back(present); });
+    }
+    SessionReply* Ask(const Question& q, int tries = 0)
+    {
+        Question asked = q;
+        asked.tries = tries;
+        SessionReply* reply = session.Ask(asked);
+        const int n = int(replies.size());
+        replies.push_back(reply);
+        QObject::connect(reply, &SessionReply::finished, [this, n](const Answer& a) { finished[n].push_back(a); });
+        return reply;
     }
     // Ticks until a request goes out (at most `limit` ticks); returns it.
     std::vector<uint8_t> NextRequest(int limit = 40)
@@ -34,6 +70,12 @@ struct Questions : ::testing::Test {
         for (int i = 0; i < limit && line.written.empty(); ++i)
             session.Tick();
         return line.TakeWritten();
+    }
+    // Ticks until the exchange on the line has timed out, and no further.
+    void TimeOut()
+    {
+        for (int i = 0; i < 100 && session.State().ReadyToSend == 0; ++i)
+            session.Tick();
     }
     void Deliver(std::vector<uint8_t> frame, bool sealed = false)
     {
@@ -45,16 +87,26 @@ struct Questions : ::testing::Test {
         line.Feed(frame);
         session.Receive(line.BytesWaiting());
     }
+    void LoseLine()
+    {
+        line.lost = true;
+        line.Feed({0});
+        session.Receive(1);
+        QCoreApplication::sendPostedEvents();   // the loss is told from the event loop
+    }
 };
+
+struct Questions : ::testing::Test, Harness {};
 
 TEST_F(Questions, ReadIsAnsweredOnceWithItsValuesAndNothingMoreIsSent)
 {
-    session.AskRead({80, 2});
+    Ask(Question::Read({80, 2}));
     EXPECT_EQ(NextRequest(), RelaySim::readRequest(7, 80, 2));
     Deliver(ReadReply(7, {600, 12}), true);
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].block, (RegisterBlock{80, 2}));
     EXPECT_EQ(reads[0].At(81), 12);
+    EXPECT_EQ(finished[0].at(0).values, (std::vector<uint16_t>{600, 12}));
     EXPECT_FALSE(session.Asking());
     EXPECT_TRUE(NextRequest(100).empty()) << "no question, no request";
 }
@@ -63,7 +115,7 @@ TEST_F(Questions, ReadIsAnsweredOnceWithItsValuesAndNothingMoreIsSent)
 // question goes out again, and after the last try the failure names why.
 TEST_F(Questions, ReadIsAskedAgainAfterEachFailureAndGivenUpAfterItsTries)
 {
-    session.AskRead({80, 2});
+    Ask(Question::Read({80, 2}));
     ASSERT_FALSE(NextRequest().empty());
     Deliver({7, 0x83, 2});                            // refused
     ASSERT_FALSE(NextRequest().empty());
@@ -79,7 +131,7 @@ TEST_F(Questions, ReadIsAskedAgainAfterEachFailureAndGivenUpAfterItsTries)
     EXPECT_EQ(failures[0].tries, 3);
     EXPECT_TRUE(reads.empty());
 
-    session.AskRead({80, 2});
+    Ask(Question::Read({80, 2}));
     for (int i = 0; i < 3; ++i)
         ASSERT_FALSE(NextRequest().empty()) << i;
     for (int i = 0; i < 40 && failures.size() < 2; ++i)
@@ -90,14 +142,14 @@ TEST_F(Questions, ReadIsAskedAgainAfterEachFailureAndGivenUpAfterItsTries)
 
 TEST_F(Questions, WriteEndsWithTheRelaysOwnWordOrNoAnswerAfterItsTries)
 {
-    session.AskWrite(84, 2222);
+    Ask(Question::Write(84, 2222));
     const std::vector<uint8_t> frame = NextRequest();
     Deliver({7, 6, 0, 84, 0x04, 0x57});               // stored 1111
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].how, WriteHow::Altered);
     EXPECT_EQ(writes[0].stored, 1111);
 
-    session.AskWrite(84, 2222);
+    Ask(Question::Write(84, 2222));
     EXPECT_EQ(NextRequest(), frame);
     Deliver(ReadReply(7, {1}), true);                 // not an echo: the write still awaits it
     EXPECT_EQ(writes.size(), 1u);
@@ -108,99 +160,165 @@ TEST_F(Questions, WriteEndsWithTheRelaysOwnWordOrNoAnswerAfterItsTries)
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[1].how, WriteHow::NoAnswer);
     EXPECT_EQ(writes[1].tries, 3);
+    EXPECT_EQ(finished[1].at(0).outcome, ReplyOutcome::Unconfirmed);
 }
 
-// A question given up is over: its reply coming late, just before the next
-// question goes out, is not taken for the next one's answer (nor for a polled
-// exchange's). A question's answer is decoded by no exchange.
-TEST_F(Questions, LateReplyToAQuestionGivenUpIsNobodysAnswer)
-{
-    session.State().PollMode = 5;   // the window's current parameters stand behind the questions
-    AskOptions once;
-    once.tries = 1;
-    once.address = 9;
-    session.AskRead({80, 1}, once);
-    EXPECT_EQ(NextRequest(), RelaySim::readRequest(9, 80, 1));
-    for (int i = 0; i < 40 && failures.empty(); ++i)
-        session.Tick();
-    ASSERT_EQ(failures.size(), 1u);
-    once.address = 10;
-    session.AskRead({80, 1}, once);
-    Deliver(ReadReply(9, {9}), true);                 // address 9, late
-    EXPECT_TRUE(reads.empty());
-    EXPECT_EQ(NextRequest(), RelaySim::readRequest(10, 80, 1));
-    Deliver(ReadReply(10, {10}), true);
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(reads[0].values, std::vector<uint16_t>{10});
-    EXPECT_EQ(reads[0].mode, 0) << "no exchange decodes a question's answer";
-}
+const std::vector<uint8_t> kEcho84{7, 6, 0, 84, 0x08, 0xAE};   // 2222 to register 84
 
-// An address probed in vain is no miss of the link: a search through empty
-// addresses leaves the link's look as the polled exchanges made it.
-TEST_F(Questions, ProbesLeftUnansweredCountNoMiss)
+struct Case {
+    const char* name;
+    std::function<void(Harness&)> drive;
+    std::vector<ReplyOutcome> outcomes;   // of the questions, in the order asked
+    std::vector<WriteHow> writesEnded;    // writeEnded, in order
+    std::function<void(Harness&)> check = [](Harness&) {};
+};
+
+TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
 {
-    std::vector<bool> looks;
-    QObject::connect(&session, &RelaySession::linkLookChanged, [&](bool present) { looks.push_back(present); });
-    AskOptions probe;
-    probe.tries = 1;
-    probe.probe = true;
-    for (int address = 1; address <= 8; ++address) {
-        probe.address = address;
-        session.AskRead({80, 1}, probe);
-        ASSERT_FALSE(NextRequest().empty());
-        for (int i = 0; i < 40 && session.Asking(); ++i)
-            session.Tick();
+    using O = ReplyOutcome;
+    const std::vector<Case> cases = {
+        // Questions go out before the next polled request, whose polling goes
+        // on after them; a question's answer is nobody's exchange (mode 0).
+        {"a second question waits its turn, both before the polled request",
+         [](Harness& h) {
+             h.session.State().PollMode = 5;
+             h.Ask(Question::Read({80, 2}));
+             h.Ask(Question::Write(84, 2222));
+             EXPECT_EQ(h.session.PendingQuestions(), 2);
+             EXPECT_EQ(h.NextRequest(), RelaySim::readRequest(7, 80, 2));
+             h.Deliver(ReadReply(7, {600, 12}), true);
+             EXPECT_EQ(h.NextRequest()[1], 6) << "the write follows, not overwritten";
+             h.Deliver(kEcho84);
+             EXPECT_EQ(h.NextRequest(), RelaySim::readRequest(7, 50, 29)) << "polling goes on";
+             EXPECT_EQ(h.reads.at(0).mode, 0);
+         },
+         {O::Values, O::Echoed}, {WriteHow::Echoed}},
+        {"closed with a write on the line and a read queued",
+         [](Harness& h) {
+             h.Ask(Question::Write(84, 2222));
+             h.Ask(Question::Read({80, 2}));
+             h.NextRequest();
+             h.session.Close();
+         },
+         {O::Unconfirmed, O::Aborted}, {WriteHow::Unconfirmed}},
+        {"line lost with a write on the line",
+         [](Harness& h) {
+             h.Ask(Question::Write(84, 2222, 9));
+             h.NextRequest();
+             h.LoseLine();
+         },
+         {O::Unconfirmed}, {WriteHow::Unconfirmed}, [](Harness& h) { EXPECT_EQ(h.writes[0].address, 9); }},
+        {"line lost with a read on the line and a write queued; asked after the loss",
+         [](Harness& h) {
+             h.Ask(Question::Read({80, 2}));
+             h.Ask(Question::Write(84, 2222));
+             h.NextRequest();
+             h.LoseLine();
+             h.Ask(Question::Read({80, 2}));
+             EXPECT_EQ(h.finished.size(), 2u) << "not before the asker has its reply";
+         },
+         {O::Aborted, O::Aborted, O::Aborted}, {}},
+        // A question given up is over: its reply coming late, just before the
+        // next question goes out, is not taken for the next one's answer (nor
+        // for a polled exchange's). A question's answer is decoded by no exchange.
+        {"a late answer to a question given up is nobody's",
+         [](Harness& h) {
+             h.session.State().PollMode = 5;   // the window's current parameters stand behind the questions
+             h.Ask(Question::Read({80, 1}, 9), 1);
+             EXPECT_EQ(h.NextRequest(), RelaySim::readRequest(9, 80, 1));
+             h.TimeOut();
+             h.Ask(Question::Read({80, 1}, 10), 1);
+             h.Deliver(ReadReply(9, {9}), true);   // address 9, late
+             EXPECT_TRUE(h.reads.empty());
+             EXPECT_EQ(h.NextRequest(), RelaySim::readRequest(10, 80, 1));
+             h.Deliver(ReadReply(10, {10}), true);
+         },
+         {O::ReadFailed, O::Values}, {},
+         [](Harness& h) {
+             ASSERT_EQ(h.reads.size(), 1u);
+             EXPECT_EQ(h.reads[0].values, std::vector<uint16_t>{10});
+             EXPECT_EQ(h.reads[0].mode, 0) << "no exchange decodes a question's answer";
+         }},
+        // An address probed in vain is no miss of the link: a search through
+        // empty addresses leaves the link's look as the polled exchanges made
+        // it; without the probe mark the same silence is five misses.
+        {"probes unanswered count no miss, plain questions do",
+         [](Harness& h) {
+             for (int address = 1; address <= 13; ++address) {
+                 Question q = Question::Read({80, 1}, address);
+                 q.probe = address <= 8;
+                 h.Ask(q, 1);
+                 ASSERT_FALSE(h.NextRequest().empty());
+                 h.TimeOut();
+                 if (address == 8) {
+                     EXPECT_EQ(h.session.State().MissCount, 0);
+                     EXPECT_EQ(std::count(h.looks.begin(), h.looks.end(), false), 0);
+                 }
+             }
+         },
+         std::vector<O>(13, O::ReadFailed), {},
+         [](Harness& h) {
+             EXPECT_EQ(h.session.State().MissCount, 5);
+             ASSERT_FALSE(h.looks.empty());
+             EXPECT_FALSE(h.looks.back());
+         }},
+        {"abandoned: a queued write is not sent, one on the line is unconfirmed and its echo noise",
+         [](Harness& h) {
+             h.Ask(Question::Write(84, 2222));
+             h.Ask(Question::Write(84, 1111))->abandon();
+             h.NextRequest();
+             h.replies[0]->abandon();
+             h.Deliver(kEcho84);
+             EXPECT_TRUE(h.NextRequest(100).empty());
+         },
+         {O::Unconfirmed, O::NotSent}, {WriteHow::Unconfirmed}},
+        {"asked on a closed line: aborted from the event loop",
+         [](Harness& h) {
+             h.line.open = false;
+             h.Ask(Question::Write(84, 2222));
+             EXPECT_TRUE(h.finished.empty()) << "not before the asker has its reply";
+         },
+         {O::Aborted}, {}},
+        {"the window's write, switched away from unanswered, then its successor closed",
+         [](Harness& h) {
+             LinkState& s = h.session.State();
+             s.PollMode = pmWriteRegister;
+             s.ExchangeContext = ecSettingWrite;
+             s.WriteUstRegister = 84;
+             s.WriteUstValue = 2222;
+             h.NextRequest();
+             h.TimeOut();
+             h.NextRequest();   // the same write again: still one write
+             h.TimeOut();
+             s.WriteUstValue = 3333;
+             h.NextRequest();   // another write in its place
+             QCoreApplication::sendPostedEvents();
+             h.session.Close();
+         },
+         {}, {WriteHow::Unconfirmed, WriteHow::Unconfirmed},
+         [](Harness& h) {
+             EXPECT_EQ(h.writes[0].value, 2222);
+             EXPECT_EQ(h.writes[0].tries, 2);
+             EXPECT_EQ(h.writes[1].value, 3333);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        c.drive(h);
+        QCoreApplication::sendPostedEvents();
+        ASSERT_EQ(h.replies.size(), c.outcomes.size());
+        for (size_t i = 0; i < c.outcomes.size(); ++i) {
+            ASSERT_EQ(h.finished[int(i)].size(), 1u) << "reply " << i;
+            EXPECT_STREQ(OutcomeName(h.finished[int(i)][0].outcome), OutcomeName(c.outcomes[i])) << "reply " << i;
+        }
+        std::vector<WriteHow> hows;
+        for (const WriteResult& w : h.writes)
+            hows.push_back(w.how);
+        EXPECT_EQ(hows, c.writesEnded);
+        EXPECT_EQ(h.session.PendingQuestions(), 0);
+        c.check(h);
     }
-    EXPECT_EQ(failures.size(), 8u);
-    EXPECT_EQ(session.State().MissCount, 0);
-    EXPECT_EQ(std::count(looks.begin(), looks.end(), false), 0);
-
-    // Without the probe mark the same silence is five misses: the no-link look.
-    AskOptions plain;
-    plain.tries = 1;
-    for (int n = 0; n < 5; ++n) {
-        session.AskRead({80, 1}, plain);
-        ASSERT_FALSE(NextRequest().empty());
-        for (int i = 0; i < 40 && session.Asking(); ++i)
-            session.Tick();
-    }
-    EXPECT_EQ(session.State().MissCount, 5);
-    ASSERT_FALSE(looks.empty());
-    EXPECT_FALSE(looks.back());
-}
-
-}  // namespace
-
-namespace {
-
-// A question asked while the session polls goes out before the next polled
-// request; its answer is nobody's exchange (mode 0), and once a question is
-// given up or abandoned, a late answer to it is noise.
-TEST_F(Questions, QuestionsBetweenPolledExchangesAndLateAnswers)
-{
-    session.State().PollMode = 5;
-    session.AskRead({80, 2});
-    EXPECT_EQ(NextRequest(), RelaySim::readRequest(7, 80, 2));
-    Deliver(ReadReply(7, {1, 2}), true);
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(reads[0].mode, 0);
-    EXPECT_EQ(NextRequest(), RelaySim::readRequest(7, 50, 29)) << "polling goes on";
-
-    session.State().PollMode = 0;
-    session.AskRead({80, 1}, AskOptions{1, 0, 0});
-    ASSERT_FALSE(NextRequest().empty());
-    for (int i = 0; i < 40 && failures.empty(); ++i)
-        session.Tick();
-    ASSERT_EQ(failures.size(), 1u);
-    Deliver(ReadReply(7, {9}), true);
-    EXPECT_EQ(reads.size(), 1u) << "a late answer to a question given up";
-
-    SessionReply* dropped = session.AskRead({80, 1});
-    ASSERT_FALSE(NextRequest().empty());
-    dropped->abandon();
-    Deliver(ReadReply(7, {9}), true);
-    EXPECT_EQ(reads.size(), 1u);
-    EXPECT_TRUE(NextRequest(100).empty());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QTimeEdit>
 
 #include "app/UnitMain.h"
+#include "app/trends/TrendRecorder.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/RelayClock.h"
 
@@ -15,10 +16,13 @@
 // here from its five registers.
 void TForm1::ReadParamReceive(const RegisterValues& reply)
 {
+    // One look at the PC's clock a reply: each is a look at the time zone.
+    const QDateTime now = Now();
     DecodeReply(registers_.Page(kCurrentParamsPage), reply, false);
+    trends_->Sample(reply, now.toMSecsSinceEpoch());
 
     const RelayClockFields clock = ClockFieldsAt(kClockFirstRegister, [&](int reg) { return reply.At(reg); });
-    const QDateTime moment = RelayClockMoment(Now().date(), clock);
+    const QDateTime moment = RelayClockMoment(now.date(), clock);
     // While ButtonDT shows, the pickers hold the user's own clock setting.
     // Set from here, a picker's change is not the user's.
     if (ButtonDT->isHidden()) {

@@ -18,6 +18,8 @@ void TForm1::DPickerChange(QObject* /*Sender*/)
 
 void TForm1::ButtonSysClick(QObject* Sender)
 {
+    if (readOnly_)
+        return;
     {
         // Each picker holds only what it shows.
         const QSignalBlocker blockDate(DPicker), blockTime(TPicker);

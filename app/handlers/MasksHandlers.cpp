@@ -87,6 +87,8 @@ void TForm1::confirmMask(int reg)
 {
     const QString text = maskEdit(reg)->text();
     followRelay(reg);
+    if (readOnly_)
+        return;
     if (!IsBitText(text)) {
         ShowErrorMessage(this, {QStringLiteral("Защита"), QStringLiteral("Маска не записана"),
                                 QStringLiteral("Маска ещё не прочитана из защиты: дождитесь связи и измените её снова.")});

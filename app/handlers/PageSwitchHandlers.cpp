@@ -13,7 +13,7 @@
 #include "app/SpinEdit.h"
 #include "app/UnitMain.h"
 #include "exchanges/Masks.h"
-#include "link/PollModes.h"
+#include "exchanges/PollModes.h"
 
 bool TForm1::LinkPresent() const
 {

@@ -7,7 +7,7 @@
 
 #include "app/SpinEdit.h"
 #include "app/UnitMain.h"
-#include "link/PollModes.h"
+#include "exchanges/PollModes.h"
 
 namespace {
 bool IsEnter(int key)
@@ -43,7 +43,7 @@ void TForm1::SE0KeyDown(QObject* Sender, int Key)
 {
     auto* spin = qobject_cast<TSpinEdit*>(Sender);
     const BoundControl* bound = registers_.Of(Sender);
-    if (!spin || !bound || !IsEnter(Key) || !portOpen())
+    if (!spin || !bound || !IsEnter(Key) || !portOpen() || readOnly_)
         return;
     EditedSpinEdit = spin;
     clearActiveControl();
@@ -78,7 +78,7 @@ void TForm1::CB1KeyDown(QObject* Sender, int Key)
     if (!box || !bound)
         return;
     EditedComboBox = box;
-    if (box->currentIndex() == -1 || !IsEnter(Key) || !portOpen())
+    if (box->currentIndex() == -1 || !IsEnter(Key) || !portOpen() || readOnly_)
         return;
     Link().WriteUstRegister = uint8_t(bound->row->reg);
     Link().WriteUstValue = uint16_t(box->currentIndex());

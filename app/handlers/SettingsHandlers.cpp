@@ -31,6 +31,6 @@ void TForm1::applyEnableRules(int page, const std::vector<const BoundControl*>& 
             continue;
         for (const BoundControl& c : registers_.Page(page))
             if (c.row->enabledWhileZero == master->row->name)
-                c.widget->setEnabled(spin->Value() == 0);
+                c.widget->setEnabled(spin->Value() == 0 && !(readOnly_ && !qobject_cast<TSpinEdit*>(c.widget)));
     }
 }

@@ -105,6 +105,9 @@ void SettingsActions::pageShown(int index)
     const bool settingsPage = index == kSetpointsPage || index == kConfigurationPage;
     for (QAction* action : {save_, compare_, load_})
         action->setEnabled(settingsPage);
+    // A watching station is not offered the load at all.
+    load_->setVisible(!form_->ReadOnly());
+    load_->setEnabled(settingsPage && !form_->ReadOnly());
 }
 
 bool SettingsActions::relayReady()
@@ -195,7 +198,7 @@ void SettingsActions::Load()
 
 void SettingsActions::openSettingsDialog(bool load)
 {
-    if (settingsDialog_ || !relayReady())
+    if (settingsDialog_ || (load && form_->ReadOnly()) || !relayReady())
         return;
     const QString path = ChooseFile(form_, FileChoice::Open,
                                     load ? QStringLiteral("Загрузить уставки из файла")

@@ -44,7 +44,7 @@ done
 for name in fonts-liberation2 qt6-qpa-plugins qt6-translations-l10n; do
   [ -n "${seen[$name]:-}" ] || fail "Depends lacks $name"
 done
-for name in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
+for name in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6charts6; do
   [[ "${seen[$name]:-}" == "$name (>= "* ]] || fail "Depends lacks a versioned $name (from dpkg-shlibdeps)"
 done
 

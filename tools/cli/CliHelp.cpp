@@ -318,6 +318,9 @@ const std::vector<OptionSpec>& CommandLineOptions()
         {{QStringLiteral("trace")}, QString(),
          QStringLiteral("Print every frame on the line in hex on standard error, as the window's frame trace "
                         "does.")},
+        {{QStringLiteral("read-only")}, QString(),
+         QStringLiteral("Never write to the relay: a command that writes (settings load) is refused as a usage "
+                        "error. ZASHCHITA_READ_ONLY=1 does the same.")},
         {{QStringLiteral("yes")}, QString(), QStringLiteral("Make the writes; without it they are only printed."),
          kForLoad},
         {{QStringLiteral("include-address")}, QString(),

@@ -219,6 +219,15 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments)
             return parsed;
         }
     }
+    // A watching station's scripts: a command that writes is no command here.
+    const QString readOnlyVariable = qEnvironmentVariable("ZASHCHITA_READ_ONLY").trimmed().toLower();
+    options.readOnly = p.IsSet("read-only") || readOnlyVariable == QLatin1String("1")
+        || readOnlyVariable == QLatin1String("yes") || readOnlyVariable == QLatin1String("true");
+    if (options.readOnly && options.command == CliCommand::SettingsLoad) {
+        error = QStringLiteral("settings load writes to the relay, and this is read-only (--read-only or "
+                               "ZASHCHITA_READ_ONLY); use settings diff to compare");
+        return parsed;
+    }
     options.trace = p.IsSet("trace");
     options.yes = p.IsSet("yes");
     options.includeAddress = p.IsSet("include-address");

@@ -34,6 +34,7 @@ struct CliOptions {
     bool trace = false;
     QString lineTiming = QStringLiteral("auto");   // on, off or auto (by the device's kind)
     bool yes = false;                   // settings load: really write
+    bool readOnly = false;              // --read-only or ZASHCHITA_READ_ONLY=1: no command may write
     bool includeAddress = false;        // settings load: also the relay's own address
     OutputFormat format = OutputFormat::Text;   // records, monitor, scan
     int intervalMs = kDefaultIntervalMs;        // monitor: from the start of one poll to the next

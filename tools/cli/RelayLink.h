@@ -15,7 +15,19 @@
 #include <cstdint>
 #include <vector>
 
+#include "exchanges/ExchangeTable.h"   // the blocks the commands read
 #include "link/RelaySession.h"
+
+// A question's own terms, where they differ from the link's.
+struct AskOptions {
+    int tries = 0;          // 0: the session's tries
+    int address = 0;        // 0: the session's slave address
+    int timeoutTicks = 0;   // 0: the session's reply time-out
+    // A probe of an address that may well have no relay (a search for the
+    // relay's address): an exchange it leaves unanswered is no miss of the
+    // link, so the link's look stays as the polled exchanges made it.
+    bool probe = false;
+};
 
 struct LinkSettings {
     QString port;          // a device path, or COMn with the window's mapping

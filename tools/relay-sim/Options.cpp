@@ -292,6 +292,15 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& error)
                 return false;
             }
             out.goneAfterS = s;
+        } else if (name == "--motor-start") {
+            double s = 0;
+            if (!takeValue())
+                return false;
+            if (!ParseDouble(value, 0.0, 1e7, s)) {
+                error = "--motor-start must be a number of seconds, not '" + value + "'";
+                return false;
+            }
+            out.motorStartS = s;
         } else if (name == "--seed") {
             uint64_t v = 0;
             if (!takeValue())

@@ -52,6 +52,7 @@ struct Options {
     std::optional<double> goneAfterS; // --gone-after
     std::optional<uint64_t> rngStart; // --seed
     bool freeze = false;             // --freeze
+    std::optional<double> motorStartS; // --motor-start: seconds after the start-up
     std::vector<std::pair<int, uint16_t>> presets; // --set REG=VALUE and --record N=..., in order
     std::string logPath;             // --log
     std::string timingPath;          // --timing

@@ -70,6 +70,11 @@ public:
     // Presets a register (--set); the wander of a live value goes on around it.
     void preset(int r, uint16_t value);
 
+    // A value played for a moment (a motor start): the register holds it
+    // until the next second's wander; where it wanders around stays.
+    void play(int r, uint16_t value) { regs_[r] = value; }
+    uint16_t base(int r) const { return base_[r]; }
+
     // A function 6 write from the master.
     WriteResult write(int r, uint16_t value);
 

@@ -47,6 +47,9 @@ Relays::Relays(const Options& options, uint64_t rngStart, std::vector<RegisterBa
 
 void Relays::start(int64_t nowNs)
 {
+    if (options_.motorStartS)
+        for (Relay& relay : relays_)
+            relay.motorStart.schedule(nowNs + int64_t(*options_.motorStartS * 1e9));
     if (options_.freeze)
         return;
     timespec real{};
@@ -109,6 +112,7 @@ Response Relays::respond(const Bytes& request, int64_t nowNs)
         return response;   // heard, not carried out, not answered
 
     tick(nowNs); // a request sees the clock as it is when it arrives
+    relay->motorStart.apply(relay->bank, nowNs);
     Bytes reply;
     if (faultRng_.chance(options_.exceptionRate)) {
         reply = ExceptionReply(request[0], request[1], exc::DeviceFailure);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Options.h"
+#include "MotorStart.h"
 #include "Protocol.h"
 #include "RegisterBank.h"
 
@@ -50,6 +51,7 @@ private:
         uint8_t address;
         RegisterBank bank;
         int64_t nextTickNs = -1;
+        MotorStart motorStart;
     };
 
     // A write of register 80 accepted: the relay moves as --address-change

@@ -10,7 +10,7 @@ const char* UsageText()
            [--exception RATE] [--truncate RATE] [--unasked RATE] [--unasked-gap-ms MS]
            [--silent] [--no-echo] [--clamp VALUE] [--refuse-writes REG[,REG...]] [--gone-after SECONDS]
            [--address-change keep|after-echo|at-once]
-           [--seed N] [--freeze] [--set REG=VALUE]... [--record N=M,D,H,MI,S,STATUS,V1,...,V11]...
+           [--seed N] [--freeze] [--motor-start SECONDS] [--set REG=VALUE]... [--record N=M,D,H,MI,S,STATUS,V1,...,V11]...
            [--log FILE] [--timing FILE]
            [--tcp PORT | --modbus-tcp PORT [--gateway-timeout-ms MS] [--gateway-path-unavailable]]
        zashchita-relay-sim --dump [--address N] [--set REG=VALUE]... [--record ...]...
@@ -131,6 +131,10 @@ Options:
                        values (default: from the time); RATEs are 0..1
   --freeze             values do not wander, the clock and operating minutes
                        stand still
+  --motor-start SECONDS  the motor stands switched off, and is started that
+                       many seconds after the start-up: the currents rise to
+                       about 6 times rated, fall back within 3 s, then
+                       "start finished"; every relay of the line plays it
   --set REG=VALUE      preset a register (0..255) after the built-in content;
                        may be repeated
   --record N=M,D,H,MI,S,STATUS,V1,...,V11

@@ -3,7 +3,12 @@
 // saves a picture of each into the folder given as the only argument; then
 // an edit field's context menu and a file dialog, Qt's own texts in Russian.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -19,6 +24,8 @@
 #include "app/QtTranslations.h"
 #include "app/settings/Prompts.h"
 #include "app/UnitMain.h"
+#include "app/trends/TrendRecorder.h"
+#include "app/trends/TrendWindow.h"
 
 namespace {
 bool save(TForm1& form, const QString& path)
@@ -62,6 +69,9 @@ int main(int argc, char** argv)
     });
 
     TForm1 form;
+    QTemporaryDir starts;
+    form.Trends().SetStartsFolder(starts.path());
+    QSignalSpy kept(&form.Trends(), &TrendRecorder::startKept);
     form.show();
     QTest::qWait(300);
     save(form, folder + QStringLiteral("/page0-closed.png"));
@@ -107,6 +117,33 @@ int main(int argc, char** argv)
             dialog->reject();
     });
     ChooseFile(&form, FileChoice::Save, QStringLiteral("Сохранить уставки в файл"));
+
+    // The trends over the relay's motor start (the demo's simulator plays
+    // one), the start record's picture, and the start among those kept.
+    QTabBar* pages = form.PageControl1->tabBar();
+    QTest::mouseClick(pages, Qt::LeftButton, Qt::NoModifier, pages->tabRect(0).center());
+    if (!QTest::qWaitFor([&] { return kept.count() > 0; }, 60000))
+        std::fprintf(stderr, "no motor start came (the simulator plays one with --motor-start)\n");
+    TrendWindow* trends = form.OpenTrends();
+    trends->resize(1000, 600);
+    trends->findChild<QComboBox*>(QStringLiteral("SpanBox"))->setCurrentIndex(0);   // the last minute
+    QTest::qWait(1000);
+    trends->grab().save(folder + QStringLiteral("/trends.png"));
+    std::printf("%s\n", qPrintable(folder + QStringLiteral("/trends.png")));
+    if (kept.count() > 0) {
+        const QString record = kept.first().first().toString();
+        QFile::remove(folder + QStringLiteral("/start-record.png"));
+        QFile::copy(record + QStringLiteral("/start.png"), folder + QStringLiteral("/start-record.png"));
+        auto* list = trends->findChild<QListWidget*>(QStringLiteral("StartsList"));
+        if (list->count() > 0) {
+            list->setCurrentRow(0);
+            list->item(0)->setCheckState(Qt::Checked);
+        }
+        QTest::qWait(500);
+        trends->grab().save(folder + QStringLiteral("/trends-starts.png"));
+        std::printf("%s\n", qPrintable(folder + QStringLiteral("/start-record.png")));
+    }
+    trends->close();
 
     QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
     (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
