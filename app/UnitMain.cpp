@@ -397,6 +397,13 @@ void TForm1::blockRead(const RegisterValues& reply)
             (this->*d.decode)(reply);
 }
 
+namespace {
+bool IsSettingsPage(int page)
+{
+    return page == kSetpointsPage || page == kConfigurationPage;
+}
+}  // namespace
+
 void TForm1::ShowLinkLost()
 {
     linkWasLost_ = true;
@@ -421,10 +428,27 @@ void TForm1::ShowLinkPresent()
         // The link is back: the page shown asks for its read as if it had
         // just been entered, so a page emptied meanwhile fills again. It is
         // not blanked: a value the user is typing stays where it is.
-        if (linkWasLost_)
-            askForPage(PageControl1->currentIndex());
+        const int page = PageControl1->currentIndex();
+        if (linkWasLost_ || (settingsUnknown_ && IsSettingsPage(page)))
+            askForPage(page);
+        settingsUnknown_ = false;
     }
     linkWasLost_ = false;
+}
+
+void TForm1::SettingsWritten(bool readBack)
+{
+    const int page = PageControl1->currentIndex();
+    if (readBack && LinkPresent()) {
+        if (IsSettingsPage(page))
+            askForPage(page);
+        return;
+    }
+    // Some writes may have landed: what the pages show is no longer known
+    // to be the relay's, and looks as without a link.
+    resetPage(kSetpointsPage);
+    resetPage(kConfigurationPage);
+    settingsUnknown_ = true;
 }
 
 void TForm1::Timer3Timer()

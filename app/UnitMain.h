@@ -128,6 +128,12 @@ public:
     // another one in its place.
     void SetLine(ILinePort* line) { session_->SetLine(line); }
 
+    // A load from a file has written settings. `readBack`: the relay's
+    // settings were read after it; else the settings pages' values may no
+    // longer be what the relay holds: they take the no-link look until the
+    // link is back, and are read afresh then.
+    void SettingsWritten(bool readBack);
+
     // The trend history and the motor starts kept from the polled values,
     // and the trend window ("Тренды", Ctrl+T and page 0's context menu),
     // made when first opened.
@@ -204,6 +210,7 @@ private:
     TrendWindow* trendWindow_ = nullptr;
     bool readOnly_ = false;
     bool linkWasLost_ = false;   // the no-link look was shown since the port opened
+    bool settingsUnknown_ = false;   // a load left the settings pages unknown: read them when the link is back
     bool autoPopup_ = true;
     bool shownOnce_ = false;
     bool destroying_ = false;

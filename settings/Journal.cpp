@@ -217,6 +217,7 @@ QString OutcomeWord(JournalOutcome outcome)
     case JournalOutcome::Echoed: return QStringLiteral("echoed");
     case JournalOutcome::Refused: return QStringLiteral("refused");
     case JournalOutcome::Altered: return QStringLiteral("altered");
+    case JournalOutcome::Unconfirmed: return QStringLiteral("unconfirmed");
     case JournalOutcome::NoAnswer: break;
     }
     return QStringLiteral("no answer");
@@ -228,6 +229,8 @@ QString OutcomeText(const JournalEntry& entry)
     case JournalOutcome::Echoed: return QStringLiteral("echoed");
     case JournalOutcome::Refused: return QStringLiteral("refused: exception %1").arg(entry.exceptionCode);
     case JournalOutcome::Altered: return QStringLiteral("the relay stored %1").arg(entry.stored);
+    case JournalOutcome::Unconfirmed:
+        return QStringLiteral("sent, unconfirmed: the relay may hold either value");
     case JournalOutcome::NoAnswer: break;
     }
     return entry.tries > 0 ? QStringLiteral("no answer after %1").arg(CountText(entry.tries, QStringLiteral("try"), QStringLiteral("tries"))) : QStringLiteral("no answer");
@@ -279,7 +282,7 @@ bool ParseJournalLine(const QByteArray& line, JournalEntry& e)
     e.value = uint16_t(value);
     const QString outcome = o.value(QLatin1String("outcome")).toString();
     for (JournalOutcome candidate : {JournalOutcome::Echoed, JournalOutcome::Refused, JournalOutcome::Altered,
-                                     JournalOutcome::NoAnswer})
+                                     JournalOutcome::NoAnswer, JournalOutcome::Unconfirmed})
         if (outcome == OutcomeWord(candidate))
             e.outcome = candidate;
     if (outcome != OutcomeWord(e.outcome))

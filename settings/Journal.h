@@ -25,6 +25,8 @@ enum class JournalOutcome {
     Refused,    // the relay refused it with an exception code
     Altered,    // the relay stored another value
     NoAnswer,   // no answer after every try
+    Unconfirmed,   // sent, then the line lost or the write given up before the relay's word:
+                   // the relay may hold either value
 };
 
 struct JournalEntry {
@@ -48,7 +50,7 @@ struct JournalEntry {
 void WrittenRegisterName(int reg, QString& name, QString& caption);
 
 // The outcome as a word of the file ("echoed", "refused", "altered",
-// "no answer"), and as a line for a person: "refused: exception 4",
+// "no answer", "unconfirmed"), and as a line for a person: "refused: exception 4",
 // "the relay stored 500", "no answer after 3 tries".
 QString OutcomeWord(JournalOutcome outcome);
 QString OutcomeText(const JournalEntry& entry);

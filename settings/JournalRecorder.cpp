@@ -18,8 +18,8 @@ JournalOutcome OutcomeOf(WriteHow how)
     case WriteHow::Echoed: return JournalOutcome::Echoed;
     case WriteHow::Refused: return JournalOutcome::Refused;
     case WriteHow::Altered: return JournalOutcome::Altered;
-    case WriteHow::NoAnswer:
-    case WriteHow::Unconfirmed: break;
+    case WriteHow::Unconfirmed: return JournalOutcome::Unconfirmed;
+    case WriteHow::NoAnswer: break;
     }
     return JournalOutcome::NoAnswer;
 }
@@ -69,6 +69,8 @@ void JournalRecorder::writeEnded(const WriteResult& result)
         lastRead_.insert(Key(entry.address, entry.reg), entry.value);
     else if (entry.outcome == JournalOutcome::Altered)
         lastRead_.insert(Key(entry.address, entry.reg), entry.stored);
+    else if (entry.outcome != JournalOutcome::Refused)
+        lastRead_.remove(Key(entry.address, entry.reg));   // either value may be there
     QString reason;
     if (AppendJournalLine(path_, JournalLine(entry), reason)) {
         failing_ = false;

@@ -26,13 +26,27 @@ QString ValueWithUnit(const SettingSpec& definition, uint16_t value)
     return definition.unit.isEmpty() ? text : text + QLatin1Char(' ') + definition.unit;
 }
 
-std::vector<SettingDifference> Differences(const SettingsFile& file, const RegisterValues& relay)
+uint16_t LoadTarget(const SettingSpec& definition, uint16_t file, uint16_t held)
+{
+    if (definition.kind != SettingKind::Mask)
+        return file;
+    return uint16_t((file & ~definition.fixedBits) | (held & definition.fixedBits));
+}
+
+std::vector<SettingDifference> Differences(const SettingsFile& file, const RegisterValues& relay,
+                                           bool includeAddress, std::optional<SettingDifference>* addressKept)
 {
     std::vector<SettingDifference> found;
     for (const SettingValue& s : file.settings) {
         const uint16_t held = relay.At(s.definition->reg);
-        if (held != s.value)
-            found.push_back({s.definition, held, s.value});
+        if (held == LoadTarget(*s.definition, s.value, held))
+            continue;
+        if (s.definition->reg == kRelayAddressRegister && !includeAddress) {
+            if (addressKept)
+                *addressKept = SettingDifference{s.definition, held, s.value};
+            continue;
+        }
+        found.push_back({s.definition, held, s.value});
     }
     return found;
 }
@@ -50,9 +64,8 @@ LoadPlan PlanLoad(const SettingsFile& file, const RegisterValues& relay, bool in
     for (const SettingValue& s : file.settings) {
         const SettingSpec& definition = *s.definition;
         const uint16_t held = relay.At(definition.reg);
-        uint16_t target = s.value;
+        const uint16_t target = LoadTarget(definition, s.value, held);
         if (definition.kind == SettingKind::Mask) {
-            target = uint16_t((s.value & ~definition.fixedBits) | (held & definition.fixedBits));
             if (target != s.value)
                 plan.kept << QStringLiteral("%1: bits %2 are not the user's to change and stay as the relay "
                                             "holds them")

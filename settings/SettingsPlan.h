@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 #include "link/RegisterValues.h"
@@ -21,8 +22,19 @@ struct SettingDifference {
     uint16_t file = 0;
 };
 
-// The file's settings that the relay holds otherwise, in register order.
-std::vector<SettingDifference> Differences(const SettingsFile& file, const RegisterValues& relay);
+// What a load makes of a file's value for a relay that holds `held`: a
+// mask's bits that have no box the user may change (bits 9 to 12 of the trip
+// and signal masks, bit 15 of all three) keep the relay's value, as the
+// window writes them.
+uint16_t LoadTarget(const SettingSpec& definition, uint16_t file, uint16_t held);
+
+// The file's settings that a load would change, in register order: what a
+// load keeps as the relay holds it is no difference. The relay's own
+// address counts only when `includeAddress`; otherwise one that differs is
+// put in `addressKept` (when given).
+std::vector<SettingDifference> Differences(const SettingsFile& file, const RegisterValues& relay,
+                                           bool includeAddress = true,
+                                           std::optional<SettingDifference>* addressKept = nullptr);
 // "SE2 (81) Ток МТЗ (отсечка): relay 650 %, file 600 %".
 QString DifferenceLine(const SettingDifference& d);
 
@@ -41,9 +53,7 @@ struct LoadPlan {
     QStringList outOfRange;
 };
 
-// A mask's bits that have no box the user may change (bits 9 to 12 of the
-// trip and signal masks, bit 15 of all three) keep the relay's value, as the
-// window writes them. The relay's own address is written only when asked.
+// Masks as LoadTarget makes them. The relay's own address is written only when asked.
 // A value out of its setting's range is checked only where it would be
 // written: one the relay already holds needs no write.
 LoadPlan PlanLoad(const SettingsFile& file, const RegisterValues& relay, bool includeAddress);

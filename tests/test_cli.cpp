@@ -4,6 +4,9 @@
 // output.
 #include "test_cli_run.h"
 
+#include <QElapsedTimer>
+#include <QTest>
+
 #include <csignal>
 
 #include "ZashchitaVersion.h"
@@ -437,22 +440,37 @@ TEST(CliUsage, VersionCommandHelpAndComNamesTheWindowDoesNotMap)
     EXPECT_TRUE(s.Frames().empty());
 }
 
-// A stop signal during the wait for the next poll ends the log at once, with
-// its summary; the wait would otherwise last an hour.
+// A stop signal ends the log at once, with its summary: during the wait for
+// the next poll (an hour), or during a poll the relay leaves unanswered for
+// half a minute (--timeout 5000, 5 retries), whatever the signal.
 TEST(CliReadings, MonitorStopsOnSignalWhileWaiting)
 {
     LoggedSim s;
-    for (int signal : {SIGTERM, SIGINT}) {
-        QProcess process;
-        process.start(QStringLiteral(ZASHCHITA_CLI_PATH),
-                      Args(s, {QStringLiteral("monitor"), QStringLiteral("--interval"), QStringLiteral("3600000")}));
-        ASSERT_TRUE(process.waitForStarted(kRunTimeoutMs));
-        ASSERT_TRUE(process.waitForReadyRead(kRunTimeoutMs));   // the first poll's line
-        ::kill(pid_t(process.processId()), signal);
-        ASSERT_TRUE(process.waitForFinished(kRunTimeoutMs));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(process.exitCode(), 0);
-        EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError())
-                        .startsWith(QStringLiteral("zashchita-cli: 1 reply and 0 failed polls in ")));
+    LoggedSim silent({"--silent"});
+    QElapsedTimer clock;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        for (const bool answering : {true, false}) {
+            QProcess process;
+            process.start(QStringLiteral(ZASHCHITA_CLI_PATH),
+                          Args(answering ? s : silent,
+                               {QStringLiteral("--retries"), QStringLiteral("5"), QStringLiteral("monitor"),
+                                QStringLiteral("--interval"), QStringLiteral("3600000")}));
+            ASSERT_TRUE(process.waitForStarted(kRunTimeoutMs));
+            if (answering)
+                ASSERT_TRUE(process.waitForReadyRead(kRunTimeoutMs));   // the first poll's line
+            else
+                QTest::qWait(300);   // the first poll under way
+            clock.start();
+            ::kill(pid_t(process.processId()), signal);
+            ASSERT_TRUE(process.waitForFinished(kRunTimeoutMs));
+            // About a millisecond; a generous bound against a hang.
+            EXPECT_LT(clock.elapsed(), 5000) << signal;
+            EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(process.exitCode(), answering ? 0 : 1) << signal;
+            EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError())
+                            .startsWith(answering ? QStringLiteral("zashchita-cli: 1 reply and 0 failed polls in ")
+                                                  : QStringLiteral("zashchita-cli: 0 replies and 0 failed polls in ")))
+                << signal;
+        }
     }
 }

@@ -4,6 +4,8 @@
 // back, a file of many faults, and the exit codes of settings diff.
 #include "test_cli_run.h"
 
+#include "exchanges/RegisterCatalog.h"
+
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -198,3 +200,36 @@ TEST(CliSettings, DiffExitsLikeDiffAndCmp)
     EXPECT_EQ(noPort.exitCode, 2);
 }
 
+
+// What a load keeps as the relay holds it (a mask's bit without a box, the
+// relay's own address without --include-address) is no difference: a load
+// that ends with the relay holding the file's settings is followed by a diff
+// that exits 0.
+TEST(CliSettings, WhatALoadKeepsIsNoDifference)
+{
+    LoggedSim s;
+    const int mask = RelaySim::dumpRegisters().at(107);
+    const QString file = s.File("relay.json");
+    ASSERT_EQ(RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("save"), file})).exitCode, 0);
+    const auto value = [](int reg, int v) { return QStringLiteral("\"register\": %1, \"value\": %2,").arg(reg).arg(v); };
+    const auto maskText = [](int v) {
+        return QStringLiteral("\"register\": 107, \"value\": \"%1\"")
+            .arg(SettingValueText(*FindSetting(QStringLiteral("EditMask2")), uint16_t(v)));
+    };
+    QString edited = Replaced(file, maskText(mask), maskText(mask ^ 0x8000));
+    edited = Replaced(edited, value(80, 1), value(80, 7));
+    edited = Replaced(edited, value(81, 600), value(81, 610));
+    const CliRun load = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("load"), edited, QStringLiteral("--yes")}));
+    EXPECT_EQ(load.exitCode, 0) << load.err.toStdString();
+    EXPECT_EQ(FirstWords(load.OutLines(), 1), (QSet<QString>{"EditMask2", "NSE1", "SE2"})) << load.out.toStdString();
+    EXPECT_TRUE(load.err.endsWith(QStringLiteral("read back: the relay holds the file's settings\n")));
+    EXPECT_EQ(s.WriteFrames(), (std::vector<Frame>{WriteFrame(81, 610)}));
+
+    const CliRun diff = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("diff"), edited}));
+    EXPECT_EQ(diff.exitCode, 0) << diff.out.toStdString() << diff.err.toStdString();
+    EXPECT_TRUE(diff.err.contains(QStringLiteral("not counted: NSE1 (80)")));
+    const CliRun withAddress = RunCli(Args(s, {QStringLiteral("settings"), QStringLiteral("diff"), edited,
+                                               QStringLiteral("--include-address")}));
+    EXPECT_EQ(withAddress.exitCode, 1);
+    EXPECT_EQ(FirstWords(withAddress.OutLines()), QSet<QString>{"NSE1"});
+}

@@ -4,6 +4,7 @@
 // does not answer, and a scan that finds the relays on a line.
 #include "test_cli_run.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 
 #include "serial/PortMessages.h"
+#include "settings/Journal.h"
 
 namespace {
 
@@ -50,8 +52,12 @@ QString AddressChange(const LoggedSim& s, int to)
 
 // A load running as its own process, stopped from outside while it writes.
 struct LoadRun {
-    LoadRun(const LoggedSim& s, const QString& file)
+    LoadRun(const LoggedSim& s, const QString& file) : journal(s.File("data/zashchita/journal.jsonl"))
     {
+        // The journal of writes in the test's own folder.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), s.File("data"));
+        process.setProcessEnvironment(env);
         process.start(QStringLiteral(ZASHCHITA_CLI_PATH), Args(s, {kSettings, kLoad, file, kYes}));
         EXPECT_TRUE(process.waitForStarted(kRunTimeoutMs));
     }
@@ -65,6 +71,15 @@ struct LoadRun {
         return run;
     }
     void Signal(int signal) { ::kill(pid_t(process.processId()), signal); }
+    // Each journalled write as "SE2 echoed".
+    QStringList Journalled() const
+    {
+        QStringList lines;
+        for (const JournalEntry& e : ReadJournal(journal).entries)
+            lines << e.name + QLatin1Char(' ') + OutcomeWord(e.outcome);
+        return lines;
+    }
+    QString journal;
     QProcess process;
 };
 
@@ -146,22 +161,27 @@ TEST(CliInterrupted, LostLineAfterSomeWritesNamesWhatWasAndWasNotWritten)
         << lines[1].toStdString();
     EXPECT_TRUE(lines[2].startsWith(QStringLiteral("unsent SE4 (83)")));
     EXPECT_TRUE(lines[3].startsWith(QStringLiteral("unsent SE5 (84)")));
+    EXPECT_EQ(load.Journalled(), (QStringList{"SE2 echoed", "SE3 unconfirmed"}));
     EXPECT_EQ(run.err, QStringLiteral("zashchita-cli: the port went away: Input/output error\n"
                                       "zashchita-cli: stopped at SE3 after 1 of 4 writes; SE3 was sent but not confirmed "
                                       "(the relay may hold it); 2 not sent\n"));
 }
 
-// SIGINT or SIGTERM during the writes: the write in flight is finished, the
-// rest are not sent, and the exit code is the shell's for the signal.
+// SIGINT, SIGTERM or SIGHUP (a closed terminal) during the writes: the write
+// in flight is finished, the rest are not sent, and the exit code is the
+// shell's for the signal.
 TEST(CliInterrupted, StopSignalEndsTheLoadAfterTheWriteInFlight)
 {
-    for (int signal : {SIGINT, SIGTERM}) {
-        LoggedSim s({"--turnaround-ms", "1000"}, SimPace::Line);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        LoggedSim s({"--turnaround-ms", "300"}, SimPace::Line);
         const QString file = FourChanges(s);
         LoadRun load(s, file);
         ASSERT_TRUE(WritesSeen(s, 1));
+        QElapsedTimer clock;
+        clock.start();
         load.Signal(signal);
         const CliRun run = load.Finish();
+        EXPECT_LT(clock.elapsed(), 5000);   // within the write's turnaround; a bound against a hang
         EXPECT_EQ(run.exitCode, 128 + signal);
         // Each setting once, those written first; each write that went out
         // was finished and confirmed.
@@ -176,9 +196,11 @@ TEST(CliInterrupted, StopSignalEndsTheLoadAfterTheWriteInFlight)
         EXPECT_GE(written, 1);
         EXPECT_LT(written, 4);
         EXPECT_EQ(s.WriteFrames().size(), size_t(written));
+        EXPECT_EQ(load.Journalled().size(), written);
         EXPECT_EQ(run.err, QStringLiteral("zashchita-cli: interrupted by %1\nzashchita-cli: stopped after %2 of 4 writes; "
                                           "%3 not sent\n")
-                               .arg(signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"))
+                               .arg(signal == SIGINT ? QStringLiteral("SIGINT")
+                                                     : signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGHUP"))
                                .arg(written).arg(4 - written));
     }
 }
@@ -209,6 +231,7 @@ TEST(CliInterrupted, SecondSignalAbandonsTheWriteInFlight)
                                       "writes; SE2 was sent but not confirmed (the relay may hold it); 3 not sent\n")
                            .arg(first));
     EXPECT_EQ(s.WriteFrames().size(), 1u);
+    EXPECT_EQ(load.Journalled(), QStringList{"SE2 unconfirmed"});
 }
 
 // A relay that goes away under monitor ends the log with a row saying so, in

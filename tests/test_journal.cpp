@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "settings/Journal.h"
+#include "settings/JournalRecorder.h"
 #include "support/RelaySim.h"
 #include "support/SimLog.h"
 
@@ -256,4 +257,50 @@ TEST(Journal, TheCompanionsWritesAreJournalledAndPrinted)
     EXPECT_EQ(Writes(LoggedFrames(log)).size(), writesBefore + 2);
     EXPECT_EQ(unjournalled.err.count(QStringLiteral("cannot write the journal")), 1) << unjournalled.err.toStdString();
     EXPECT_TRUE(unjournalled.err.contains(QStringLiteral("Not a directory; the writes to the relay go on without it")));
+}
+
+// The recorder on a session's writeEnded: an altered write journals, and
+// remembers as the register's value, what the relay stored; after an
+// unconfirmed one the value before is unknown; a journal that cannot be
+// written is told once, and the writes after it are journalled again.
+TEST(Journal, TheRecorderKeepsWhatTheRelayHoldsAndGoesOnAfterAFailure)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("data"));
+    const QString path = folder + QStringLiteral("/journal.jsonl");
+    RelaySession session;
+    JournalRecorder recorder(session, QStringLiteral("zashchita-cli"), path);
+    int failures = 0;
+    QObject::connect(&recorder, &JournalRecorder::journalFailed, [&] { ++failures; });
+    const auto write = [&](WriteHow how, uint16_t value, uint16_t stored = 0) {
+        WriteResult r;
+        r.reg = 81;
+        r.value = value;
+        r.how = how;
+        r.stored = stored;
+        r.tries = 1;
+        emit session.writeEnded(r);
+    };
+    RegisterValues read;
+    read.block = {81, 1};
+    read.values = {650};
+    emit session.blockRead(read);
+
+    QFile blocker(folder);   // the journal's folder is a file: nothing can be written
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    write(WriteHow::Echoed, 600);
+    write(WriteHow::Altered, 700, 500);
+    EXPECT_EQ(failures, 1);
+    ASSERT_TRUE(blocker.remove());
+    write(WriteHow::Unconfirmed, 610);
+    write(WriteHow::Echoed, 620);
+
+    const std::vector<JournalEntry> entries = ReadJournal(path).entries;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].outcome, JournalOutcome::Unconfirmed);
+    EXPECT_EQ(entries[0].before, std::optional<uint16_t>(500));   // stored, not the 700 asked for
+    EXPECT_EQ(entries[1].outcome, JournalOutcome::Echoed);
+    EXPECT_FALSE(entries[1].before.has_value());   // either value may have been there
+    EXPECT_EQ(failures, 1);
 }

@@ -364,6 +364,53 @@ TEST_F(WindowSettings, AClampedEchoStopsTheLoad)
     EXPECT_EQ(journal[0].stored, 5000);
 }
 
+// The line lost right after a write went out: that write is "не подтверждено"
+// on screen and in the journal, never "не записано", the one after it is not
+// sent, and "Уставки" shows its values as unknown (the no-link look) until
+// the link is back and they are read afresh.
+TEST_F(WindowSettings, ALineLostAfterAWriteLeftLeavesItUnconfirmed)
+{
+    // Paced, with a turnaround inside the window's time-out: the echo is still due when the line goes.
+    sim = std::make_unique<RelaySim>(
+        std::vector<std::string>{"--turnaround-ms", "120", "--freeze", "--log", logPath.toStdString()});
+    env = std::make_unique<PortEnv>(1, sim->path());
+    form.show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(ui.Open());
+    EnterPage(1);
+    auto* se2 = form.ControlAs<TSpinEdit>(QStringLiteral("SE2"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return se2->Value() == 600; }, kWaitMs));
+    chosen = FileWith("three.json", {{81, 111}, {82, 222}, {83, 333}});
+    SettingsDialog* dialog = Compared(Qt::Key_O);
+    ASSERT_TRUE(dialog);
+    QTest::mouseClick(dialog->WriteButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LoggedWrites().size() >= 2; }, kWaitMs));
+    sim->stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->LastLoad() && !dialog->Busy(); }, kWaitMs));
+    const LoadOutcome& outcome = *dialog->LastLoad();
+    ASSERT_EQ(outcome.written.size(), 1u);
+    ASSERT_EQ(outcome.unconfirmed.size(), 1u);
+    EXPECT_EQ(outcome.unconfirmed[0].definition->name, "SE3");
+    ASSERT_EQ(outcome.notWritten.size(), 1u);
+    EXPECT_EQ(outcome.notWritten[0].definition->name, "SE4");
+    const QString status = dialog->Status()->toPlainText();
+    EXPECT_TRUE(status.contains(QStringLiteral("не подтверждена"))) << status.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral("Не подтверждено (отправлено; защита может хранить любое из значений):\n"
+                                               "  ? SE3 (82)")));
+    EXPECT_TRUE(status.contains(QStringLiteral("Не записано:\n  ✗ SE4 (83)")));
+    const std::vector<JournalEntry> journal = Journal();
+    ASSERT_EQ(journal.size(), 2u);
+    EXPECT_EQ(journal[0].outcome, JournalOutcome::Echoed);
+    EXPECT_EQ(journal[1].reg, 82);
+    EXPECT_EQ(journal[1].outcome, JournalOutcome::Unconfirmed);
+    EXPECT_EQ(se2->Value(), se2->MinValue());   // not 600, read before the load, nor 111
+    Close(dialog);
+
+    // The link is back: the page is read afresh.
+    Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return se2->Value() == 600; }, kWaitMs));
+}
+
 // A damaged file, or one naming a setting there is none of, is refused with
 // the companion's messages before anything is sent; a value the window could
 // not write refuses the whole load.

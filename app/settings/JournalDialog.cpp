@@ -23,6 +23,7 @@ QString OutcomeInRussian(const JournalEntry& e)
     case JournalOutcome::Echoed: return QStringLiteral("записано");
     case JournalOutcome::Refused: return QStringLiteral("отказ, исключение %1").arg(e.exceptionCode);
     case JournalOutcome::Altered: return QStringLiteral("защита записала %1").arg(e.stored);
+    case JournalOutcome::Unconfirmed: return QStringLiteral("не подтверждено: защита может хранить любое из значений");
     case JournalOutcome::NoAnswer: break;
     }
     return e.tries > 0 ? QStringLiteral("нет ответа после %1")

@@ -1,6 +1,7 @@
 #include "app/settings/LoadRun.h"
 
-#include "app/settings/RelayQuestions.h"
+#include "exchanges/ExchangeTable.h"
+#include "settings/SessionAsker.h"
 
 QString WriteLine(const PlannedWrite& w)
 {
@@ -8,69 +9,90 @@ QString WriteLine(const PlannedWrite& w)
     return QStringLiteral("%1: %2 → %3").arg(SettingLabel(d), SettingValueText(d, w.from), ValueWithUnit(d, w.to));
 }
 
-QString WriteFailureText(const PlannedWrite& w, const WriteResult& result)
+QString WriteFailureText(const SettingWriteEnd& end)
 {
+    const PlannedWrite& w = end.write;
     const SettingSpec& d = *w.definition;
-    switch (result.how) {
-    case WriteHow::Refused:
-        return QStringLiteral("%1: защита отказала в записи %2, исключение %3")
-            .arg(SettingLabel(d), ValueWithUnit(d, w.to)).arg(result.exceptionCode);
-    case WriteHow::Altered:
-        return QStringLiteral("%1: защита записала %2 вместо %3")
-            .arg(SettingLabel(d), ValueWithUnit(d, result.stored), ValueWithUnit(d, w.to));
-    case WriteHow::NoAnswer:
-        if (result.tries == 0)
-            return QStringLiteral("%1: запись %2 прервана: СОМ порт закрыт").arg(SettingLabel(d), ValueWithUnit(d, w.to));
-        return QStringLiteral("%1: нет ответа на запись %2 после %3 попыток")
-            .arg(SettingLabel(d), ValueWithUnit(d, w.to)).arg(result.tries);
-    case WriteHow::Unconfirmed:
-        if (result.tries == 0)
-            return QStringLiteral("%1: запись %2 прервана: СОМ порт закрыт").arg(SettingLabel(d), ValueWithUnit(d, w.to));
-        return QStringLiteral("%1: запись %2 не подтверждена: защита могла её принять").arg(SettingLabel(d), ValueWithUnit(d, w.to));
-    case WriteHow::Echoed:
+    const LoadAnswer& a = end.answer;
+    const QString label = SettingLabel(d);
+    const QString value = ValueWithUnit(d, w.to);
+    switch (end.fate) {
+    case WriteFate::Refused:
+        return QStringLiteral("%1: защита отказала в записи %2, исключение %3").arg(label, value).arg(a.exceptionCode);
+    case WriteFate::Altered:
+        return QStringLiteral("%1: защита записала %2 вместо %3").arg(label, ValueWithUnit(d, a.stored), value);
+    case WriteFate::Unconfirmed:
+        if (a.cause == LoadCause::NoAnswer)
+            return QStringLiteral("%1: запись %2 не подтверждена: нет ответа после %3 попыток; защита может хранить "
+                                  "любое из значений").arg(label, value).arg(a.tries);
+        return QStringLiteral("%1: запись %2 отправлена, но не подтверждена: %3 до ответа защиты; защита может "
+                              "хранить любое из значений")
+            .arg(label, value,
+                 a.cause == LoadCause::LineLost ? QStringLiteral("связь с СОМ портом потеряна")
+                                                : QStringLiteral("запись прервана"));
+    case WriteFate::NotSent:
+        if (end.addressTaken)
+            return QStringLiteral("%1: по адресу %2 уже отвечает устройство; адрес защиты не изменён").arg(label).arg(w.to);
+        if (a.cause == LoadCause::LineLost)
+            return QStringLiteral("%1: запись %2 не отправлена: СОМ порт закрыт").arg(label, value);
+        return QStringLiteral("%1: запись %2 не отправлена").arg(label, value);
+    case WriteFate::Written:
         break;
     }
-    return SettingLabel(d);
+    return label;
 }
 
-LoadRun::LoadRun(RelayQuestions& questions, std::vector<PlannedWrite> writes, QObject* parent)
-    : QObject(parent), questions_(questions), writes_(std::move(writes))
+LoadRun::LoadRun(RelaySession& session, int tries, const std::vector<PlannedWrite>& writes,
+                 const std::vector<SettingValue>& expected, QObject* parent)
+    : QObject(parent), asker_(std::make_unique<SessionAsker>(session, tries))
 {
+    LoadPlan plan;
+    plan.writes = writes;
+    plan.expected = expected;
+    executor_ = std::make_unique<LoadExecutor>(*asker_, plan);
+    connect(executor_.get(), &LoadExecutor::writeEnded, this, [this](int index) {
+        emit progress(index + 1, int(executor_->Result().settings.size()));
+    });
+    connect(executor_.get(), &LoadExecutor::finished, this, &LoadRun::ended);
+}
+
+LoadRun::~LoadRun()
+{
+    executor_.reset();
+    asker_.reset();
+}
+
+const LoadResult& LoadRun::Result() const
+{
+    return executor_->Result();
 }
 
 void LoadRun::Start()
 {
-    next_ = 0;
     outcome_ = LoadOutcome{};
-    emit progress(0, int(writes_.size()));
-    writeNext();
+    emit progress(0, int(executor_->Result().settings.size()));
+    executor_->Start();
 }
 
-void LoadRun::writeNext()
+void LoadRun::ended()
 {
-    if (next_ >= writes_.size()) {
-        emit finished();
-        return;
+    const LoadResult& r = executor_->Result();
+    outcome_.settings = r.settings;
+    outcome_.lineLost = r.lineLost;
+    for (const SettingWriteEnd& s : r.settings) {
+        switch (s.fate) {
+        case WriteFate::Written:
+            outcome_.written.push_back(s.write);
+            if (s.write.definition->reg == kRelayAddressRegister) {
+                outcome_.addressWritten = true;
+                outcome_.newAddress = s.write.to;
+            }
+            break;
+        case WriteFate::Unconfirmed: outcome_.unconfirmed.push_back(s.write); break;
+        default: outcome_.notWritten.push_back(s.write); break;
+        }
     }
-    const PlannedWrite& w = writes_[next_];
-    questions_.Write(w.definition->reg, w.to, 0, [this](const WriteResult& result) { ended(result); });
-}
-
-void LoadRun::ended(const WriteResult& result)
-{
-    const PlannedWrite& w = writes_[next_];
-    if (result.how != WriteHow::Echoed) {
-        outcome_.stop = WriteFailureText(w, result);
-        outcome_.notWritten.assign(writes_.begin() + std::ptrdiff_t(next_), writes_.end());
-        emit finished();
-        return;
-    }
-    outcome_.written.push_back(w);
-    if (w.definition->reg == kRelayAddressRegister) {
-        outcome_.addressWritten = true;
-        outcome_.newAddress = w.to;
-    }
-    ++next_;
-    emit progress(int(next_), int(writes_.size()));
-    writeNext();
+    if (const SettingWriteEnd* at = r.StoppedAt())
+        outcome_.stop = WriteFailureText(*at);
+    emit finished();
 }

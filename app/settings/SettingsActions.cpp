@@ -218,8 +218,14 @@ void SettingsActions::openSettingsDialog(bool load)
         return;
     }
     settingsDialog_ = new SettingsDialog(load ? SettingsDialog::Mode::Load : SettingsDialog::Mode::Compare, path,
-                                         read.file, *questions_, form_);
+                                         read.file, *questions_, form_->Session(), form_);
     settingsDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    // After a load the settings pages show what the relay holds: read again
+    // at once, or, without a read-back, shown as unknown until the link returns.
+    connect(settingsDialog_, &SettingsDialog::writesEnded, this, [this] {
+        if (settingsDialog_)
+            form_->SettingsWritten(settingsDialog_->LoadReadBack());
+    });
     settingsDialog_->open();
     settingsDialog_->Start();
 }

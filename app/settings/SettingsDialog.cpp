@@ -31,8 +31,8 @@ QString TroubleStyle(bool trouble)
 }  // namespace
 
 SettingsDialog::SettingsDialog(Mode mode, const QString& path, const SettingsFile& file, RelayQuestions& questions,
-                               QWidget* parent)
-    : QDialog(parent), mode_(mode), path_(path), file_(file), questions_(&questions)
+                               RelaySession& session, QWidget* parent)
+    : QDialog(parent), mode_(mode), path_(path), file_(file), questions_(&questions), session_(session)
 {
     setObjectName(mode == Mode::Load ? QStringLiteral("SettingsLoadDialog") : QStringLiteral("SettingsCompareDialog"));
     setWindowModality(Qt::WindowModal);
@@ -172,7 +172,8 @@ void SettingsDialog::fillTable()
     for (const SettingValue& s : file_.settings) {
         const SettingSpec& d = *s.definition;
         const uint16_t held = relay_.At(d.reg);
-        const bool differs = held != s.value;
+        // What a load would keep as the relay holds it is no difference.
+        const bool differs = held != LoadTarget(d, s.value, held);
         differences_ += differs ? 1 : 0;
         const int row = table_->rowCount();
         table_->insertRow(row);
@@ -293,7 +294,7 @@ void SettingsDialog::writeChosen()
     progress_->setRange(0, int(chosen.size()));
     progress_->setValue(0);
     setStatus(QStringLiteral("Запись уставок: %1…").arg(chosen.size()), false);
-    run_ = std::make_unique<LoadRun>(*questions_, std::move(chosen));
+    run_ = std::make_unique<LoadRun>(session_, RelayQuestions::kTries, chosen, plan_.expected);
     connect(run_.get(), &LoadRun::progress, this, [this](int done, int) { progress_->setValue(done); });
     connect(run_.get(), &LoadRun::finished, this, &SettingsDialog::loadFinished);
     run_->Start();
@@ -302,25 +303,40 @@ void SettingsDialog::writeChosen()
 void SettingsDialog::loadFinished()
 {
     loadOutcome_ = run_->Outcome();
+    const LoadResult& result = run_->Result();
     loaded_ = true;
+    loadReadBack_ = result.readBack.has_value();
     table_->setEnabled(true);
     QStringList lines;
-    const size_t total = loadOutcome_.written.size() + loadOutcome_.notWritten.size();
+    const size_t total = loadOutcome_.settings.size();
     lines << QStringLiteral("Записано %1 из %2:").arg(loadOutcome_.written.size()).arg(total);
     for (const PlannedWrite& w : loadOutcome_.written)
         lines << QStringLiteral("  ✓ ") + WriteLine(w);
     if (!loadOutcome_.stop.isEmpty()) {
         lines << QStringLiteral("Запись остановлена: ") + loadOutcome_.stop;
-        lines << QStringLiteral("Не записано:");
-        for (const PlannedWrite& w : loadOutcome_.notWritten)
-            lines << QStringLiteral("  ✗ ") + WriteLine(w);
+        if (!loadOutcome_.unconfirmed.empty()) {
+            lines << QStringLiteral("Не подтверждено (отправлено; защита может хранить любое из значений):");
+            for (const PlannedWrite& w : loadOutcome_.unconfirmed)
+                lines << QStringLiteral("  ? ") + WriteLine(w);
+        }
+        if (!loadOutcome_.notWritten.empty()) {
+            lines << QStringLiteral("Не записано:");
+            for (const PlannedWrite& w : loadOutcome_.notWritten)
+                lines << QStringLiteral("  ✗ ") + WriteLine(w);
+        }
     }
     loadSummary_ = lines.join(QLatin1Char('\n'));
     setStatus(loadSummary_, !loadOutcome_.stop.isEmpty());
     emit writesEnded();
-    // The comparison again, from what the relay now holds; after its own
-    // address was written the relay answers only at the new one.
-    readRelay(loadOutcome_.addressWritten ? loadOutcome_.newAddress : 0);
+    // The comparison again, from what the relay holds after the writes (read
+    // at its new address after its own address was written).
+    if (result.readBack) {
+        relayRead(&*result.readBack, QString());
+        return;
+    }
+    relayRead(nullptr, result.lineLost
+                           ? QStringLiteral("Связь с СОМ портом потеряна: уставки после записи не прочитаны.")
+                           : QStringLiteral("Защита не ответила на чтение уставок после записи."));
 }
 
 void SettingsDialog::setTitle()

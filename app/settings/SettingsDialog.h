@@ -29,6 +29,7 @@ class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
 class RelayQuestions;
+class RelaySession;
 
 class SettingsDialog : public QDialog {
     Q_OBJECT
@@ -37,7 +38,7 @@ public:
     enum Column { kMark, kCaption, kUnit, kRelay, kFile, kColumns };
 
     SettingsDialog(Mode mode, const QString& path, const SettingsFile& file, RelayQuestions& questions,
-                   QWidget* parent = nullptr);
+                   RelaySession& session, QWidget* parent = nullptr);
     ~SettingsDialog() override;
 
     // Reads the relay and shows the comparison.
@@ -54,6 +55,9 @@ public:
     bool Ticked(const QString& name) const;
     void SetTicked(const QString& name, bool ticked);
     const LoadOutcome* LastLoad() const { return loaded_ ? &loadOutcome_ : nullptr; }
+    // The last load's read-back found the relay's settings (the window's
+    // values of them are then current).
+    bool LoadReadBack() const { return loadReadBack_; }
 
     QTableWidget* Table() const { return table_; }
     QCheckBox* OnlyDifferences() const { return onlyDifferences_; }
@@ -83,6 +87,7 @@ private:
     QString path_;
     SettingsFile file_;
     QPointer<RelayQuestions> questions_;   // goes with the window's actions
+    RelaySession& session_;
     RegisterValues relay_;
     bool haveRelay_ = false;
     int differences_ = -1;
@@ -93,6 +98,7 @@ private:
     std::unique_ptr<LoadRun> run_;
     LoadOutcome loadOutcome_;
     QString loadSummary_;
+    bool loadReadBack_ = false;
 
     QLabel* header_ = nullptr;
     QCheckBox* onlyDifferences_ = nullptr;

@@ -42,10 +42,11 @@ const std::vector<CommandHelp>& Commands()
         {QStringLiteral("settings diff"), kForDiff, QStringLiteral("settings diff FILE"),
          QStringLiteral("print each setting the relay holds otherwise than FILE"),
          QStringLiteral("Prints one line for each setting of FILE that the relay holds otherwise, with both values "
-                        "and units, and on standard error how many differ. FILE is checked whole before the port "
-                        "is opened. FILE is read as JSON when its first character that is no blank is {, else as "
-                        "INI, whatever its name (relay.ini.bak, relay_ini.txt); a file that fails to parse is "
-                        "told which format was assumed."),
+                        "and units, and on standard error how many differ. What settings load keeps as the relay "
+                        "holds it (mask bits without a box in the window) is no difference. FILE is checked whole "
+                        "before the port is opened. FILE is read as JSON when its first character that is no "
+                        "blank is {, else as INI, whatever its name (relay.ini.bak, relay_ini.txt); a file that "
+                        "fails to parse is told which format was assumed."),
          QStringLiteral("0 the relay holds FILE's settings; 1 they differ; 2 trouble: bad usage, a bad file, or "
                         "the port or the relay failed (as diff and cmp do).")},
         {QStringLiteral("settings load"), kForLoad, QStringLiteral("settings load FILE"),
@@ -64,13 +65,15 @@ const std::vector<CommandHelp>& Commands()
                         "last, and only while no device answers at the new address; the relay is then read "
                         "back at its new address. A relay that takes the new address at once, echoing from "
                         "there or not at all, is confirmed by its register 80 read at the new address. When the "
-                        "port goes away, or SIGINT or SIGTERM arrives, the writes end with the one in flight (a "
-                        "second signal gives it up at once), and every setting is named as written, sent but "
-                        "not confirmed (the relay may hold it) or not sent."),
+                        "port goes away, or SIGINT, SIGTERM or SIGHUP arrives, the writes end with the one in flight "
+                        "(given up after 0.6 s, or at once on a second signal: then sent but not confirmed), and "
+                        "every setting is named as written, refused, altered, sent but not confirmed (the relay "
+                        "may hold it) or not sent; every write that left the PC is in the journal."),
          QStringLiteral("0 done, nothing to do, or (without --yes) the writes printed; 1 the port or the relay "
                         "failed: no answer, a refusal, another value stored, a setting that does not hold, the "
-                        "port gone; or the writes were made but the journal of writes could not be written; 2 bad usage, a bad file or a value out of range, with nothing written; 130 "
-                        "or 143 stopped by SIGINT or SIGTERM.")},
+                        "port gone; or the writes were made but the journal of writes could not be written; 2 "
+                        "bad usage, a bad file or a value out of range, with nothing written; 130, 143 or 129 "
+                        "stopped by SIGINT, SIGTERM or SIGHUP.")},
         {QStringLiteral("records"), kForRecords, QStringLiteral("records"),
          QStringLiteral("print the four event records"),
          QStringLiteral("Prints the four event records: the moment (the relay keeps no year: the PC's, or the "
@@ -84,8 +87,8 @@ const std::vector<CommandHelp>& Commands()
          QStringLiteral("monitor"),
          QStringLiteral("poll the current parameters, one line per poll"),
          QStringLiteral("Polls the current parameters every --interval ms and prints one line per poll with the "
-                        "PC's time in ISO 8601 with its UTC offset, until --seconds have passed or SIGINT or "
-                        "SIGTERM arrives. A poll that fails gets a line too, with its reason, so that a gap shows "
+                        "PC's time in ISO 8601 with its UTC offset, until --seconds have passed or SIGINT, "
+                        "SIGTERM or SIGHUP arrives (a poll under way is then given up). A poll that fails gets a line too, with its reason, so that a gap shows "
                         "in the log."),
          QStringLiteral("0 at least one reply came; 1 none came, the port went away, or the output could not be "
                         "written; 2 bad usage.")},
@@ -129,7 +132,8 @@ const char* const kExitCodes =
     "could not be written (a reader that went away, as | head does, ends the command quietly with 1); 2 bad "
     "usage or a "
     "bad file, with nothing written. settings diff: 0 the relay holds the file's settings, 1 they differ, "
-    "2 trouble. settings load: 130 or 143 when SIGINT or SIGTERM stopped its writes.";
+    "2 trouble. SIGINT, SIGTERM and SIGHUP end a command at once with 130, 143 or 129 (a settings load "
+    "after the write in flight; monitor with its own codes).";
 
 // `text` broken into lines of at most kLineWidth, the first after `first`,
 // the others after `indent` blanks.
@@ -320,7 +324,10 @@ const std::vector<OptionSpec>& CommandLineOptions()
         {{QStringLiteral("yes")}, QString(), QStringLiteral("Make the writes; without it they are only printed."),
          kForLoad},
         {{QStringLiteral("include-address")}, QString(),
-         QStringLiteral("Also write the relay's own address (register 80), last."), kForLoad},
+         QStringLiteral("load: also write the relay's own address (register 80), last. diff: also count it as a "
+                        "difference; without it a diff names a differing address but does not count it, as a "
+                        "load leaves it."),
+         kForLoad | kForDiff},
         {{QStringLiteral("format")}, QStringLiteral("FORMAT"),
          QStringLiteral("text (default); csv, with a header line; or jsonl, one JSON object per line."),
          kForRecords | kForMonitor | kForScan | kForJournal},

@@ -1,15 +1,16 @@
 #include "LoadWrites.h"
 
-#include <optional>
+#include <QEventLoop>
+#include <QTimer>
 
 #include "Console.h"
+#include "ExitCodes.h"
 #include "StopSignals.h"
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/RegisterCatalog.h"
+#include "settings/SessionAsker.h"
 
 namespace {
-
-constexpr RegisterBlock kAddressBlock{kRelayAddressRegister, 1};
 
 QString Change(const PlannedWrite& w)
 {
@@ -22,171 +23,195 @@ void PrintFate(const QString& action, const PlannedWrite& w, const QString& what
     PrintLine(QStringLiteral("%1 %2: %3").arg(action, SettingLabel(*w.definition), what));
 }
 
-// The write of one setting, as far as it went.
-struct SettingWrite {
-    RegisterWrite result;
-    QString confirmedBy;   // how a confirmation other than the echo came
-    QString notSentWhy;    // why the write was not even sent
-};
-
-// The relay's own address, to w.to. Nobody may answer at the new address
-// yet: two devices at one address spoil each other's replies, and the new
-// address could not confirm the change. The write goes to the old address;
-// a relay that takes the new one at once may echo from there, which is no
-// answer to a request to the old one, or not echo at all: then a read of
-// register 80 at the new address that finds the new value confirms it.
-SettingWrite WriteAddress(RelayLink& link, const PlannedWrite& w)
+QString TriesText(int tries, int timeoutMs)
 {
-    SettingWrite write;
-    RegisterWrite& result = write.result;
-    const int to = w.to;
-    const BlockRead taken = link.Read(kAddressBlock, AskOptions{1, to, 0});
-    if (taken.ok || taken.refused) {
-        result.outcome = WriteOutcome::Refused;
-        write.notSentWhy =
-            QStringLiteral("address %1 is taken: a device answers there; the relay's address was not changed").arg(to);
-        return write;
-    }
-    if (taken.lineLost || link.Abandoned()) {
-        result.outcome = taken.lineLost ? WriteOutcome::LineLost : WriteOutcome::Abandoned;
-        result.failure = taken.failure;
-        return write;
-    }
-    result = link.Write(kRelayAddressRegister, uint16_t(to));
-    if (result.outcome == WriteOutcome::NoEcho) {
-        const BlockRead there = link.Read(kAddressBlock, AskOptions{0, to, 0});
-        if (there.ok && there.At(kRelayAddressRegister) == to) {
-            result.outcome = WriteOutcome::Confirmed;
-            write.confirmedBy = QStringLiteral("(no echo from address %1; confirmed by a read at address %2)")
-                                    .arg(link.Address()).arg(to);
-        } else if (there.lineLost) {
-            result.outcome = WriteOutcome::LineLost;
-            result.failure = there.failure;
-        } else if (link.Abandoned()) {
-            result.outcome = WriteOutcome::Abandoned;
-        }
-    }
-    if (result.outcome == WriteOutcome::Confirmed)
-        link.SetAddress(to);
-    return write;
+    return QStringLiteral("%1 %2 of %3 ms").arg(tries).arg(tries == 1 ? QStringLiteral("try") : QStringLiteral("tries"))
+        .arg(timeoutMs);
 }
 
-SettingWrite WriteSetting(RelayLink& link, const PlannedWrite& w)
+QString NoReplyText(const RelayLink& link, const QString& what, const QString& question, int address, int tries)
 {
-    if (w.definition->reg == kRelayAddressRegister)
-        return WriteAddress(link, w);
-    return SettingWrite{link.Write(w.definition->reg, w.to), {}, {}};
+    return QStringLiteral("%1 from the relay at address %2 on %3 (9600 8N1) to %4 after %5: check the relay's "
+                          "address, the A/B wiring and the line's termination")
+        .arg(what).arg(address).arg(link.DevicePath(), question, TriesText(tries, link.TimeoutMs()));
+}
+
+QString CauseText(LoadCause cause, int stopSignal)
+{
+    return cause == LoadCause::LineLost ? QStringLiteral("the port went away")
+                                        : QStringLiteral("abandoned on %1").arg(StopSignals::Name(stopSignal));
+}
+
+void PrintEnd(const RelayLink& link, const SettingWriteEnd& s, int address, int stopSignal)
+{
+    const PlannedWrite& w = s.write;
+    const SettingSpec& definition = *w.definition;
+    const LoadAnswer& a = s.answer;
+    switch (s.fate) {
+    case WriteFate::Written:
+        PrintFate(QStringLiteral("wrote"), w,
+                  s.confirmedByRead ? Change(w) + QStringLiteral(" (no echo from address %1; confirmed by a read at "
+                                                                 "address %2)").arg(address).arg(w.to)
+                                    : Change(w));
+        return;
+    case WriteFate::Refused:
+        PrintFate(QStringLiteral("refused"), w, QStringLiteral("the relay answered %1 with exception %2")
+                                                    .arg(ValueWithUnit(definition, w.to), ExceptionText(a.exceptionCode)));
+        return;
+    case WriteFate::Altered:
+        PrintFate(QStringLiteral("altered"), w, QStringLiteral("the relay stored %1 instead of %2")
+                                                    .arg(ValueWithUnit(definition, a.stored), ValueWithUnit(definition, w.to)));
+        return;
+    case WriteFate::Unconfirmed:
+        if (a.cause == LoadCause::NoAnswer) {
+            PrintFate(QStringLiteral("unconfirmed"), w,
+                      NoReplyText(link, QStringLiteral("no echo"),
+                                  QStringLiteral("the write of %1 to register %2").arg(w.to).arg(definition.reg),
+                                  address, a.tries));
+        } else {
+            PrintFate(QStringLiteral("unconfirmed"), w,
+                      QStringLiteral("%1 sent, but %2 before its echo; the relay may hold either value")
+                          .arg(Change(w), CauseText(a.cause, stopSignal)));
+        }
+        return;
+    case WriteFate::NotSent:
+        if (s.addressTaken)
+            PrintFate(QStringLiteral("unsent"), w,
+                      Change(w) + QStringLiteral(": address %1 is taken: a device answers there%2; the relay's "
+                                                 "address was not changed")
+                                      .arg(w.to)
+                                      .arg(s.takenExceptionCode ? QStringLiteral(" (exception %1)")
+                                                                      .arg(ExceptionText(s.takenExceptionCode))
+                                                                : QString()));
+        else
+            PrintFate(QStringLiteral("unsent"), w, Change(w));
+        return;
+    }
+}
+
+// Why the read-back got no values.
+QString ReadBackFailure(const RelayLink& link, const LoadAnswer& a, int address)
+{
+    if (a.cause == LoadCause::LineLost)
+        return link.LossText();
+    if (a.exceptionCode != 0)
+        return QStringLiteral("the relay at address %1 refused to read registers %2 to %3: exception %4")
+            .arg(address).arg(kSettingsBlock.first).arg(kSettingsBlock.first + kSettingsBlock.count - 1)
+            .arg(ExceptionText(a.exceptionCode));
+    if (a.cause == LoadCause::Abandoned)
+        return QStringLiteral("abandoned");
+    return NoReplyText(link, a.spoiltSeen ? QStringLiteral("no sound reply") : QStringLiteral("no reply"),
+                       QStringLiteral("a read of registers %1 to %2").arg(kSettingsBlock.first)
+                           .arg(kSettingsBlock.first + kSettingsBlock.count - 1),
+                       address, a.tries);
+}
+
+void PrintSummary(const RelayLink& link, const LoadEnd& end, int newAddress)
+{
+    const LoadResult& r = end.result;
+    const int total = int(r.settings.size());
+    const int written = r.Count(WriteFate::Written);
+    if (!r.AllWritten() || end.stopSignal != 0) {
+        if (r.lineLost)
+            Report(link.LossText());
+        else if (end.stopSignal)
+            Report(QStringLiteral("interrupted by %1").arg(StopSignals::Name(end.stopSignal)));
+        const SettingWriteEnd* at = r.StoppedAt();
+        QString tally = at && (at->fate != WriteFate::NotSent || at->addressTaken || !end.stopSignal)
+            ? QStringLiteral("stopped at %1 after %2 of %3 writes").arg(at->write.definition->name).arg(written).arg(total)
+            : QStringLiteral("stopped after %1 of %2 writes").arg(written).arg(total);
+        if (at && at->fate == WriteFate::Unconfirmed && at->answer.cause != LoadCause::NoAnswer)
+            tally += QStringLiteral("; %1 was sent but not confirmed (the relay may hold it)").arg(at->write.definition->name);
+        if (const int unsent = r.Count(WriteFate::NotSent); unsent > 0)
+            tally += QStringLiteral("; %1 not sent").arg(unsent);
+        Report(tally);
+    }
+    if (!r.readBackAsked)
+        return;
+    if (!r.readBack) {
+        if (r.oldAddress != 0 && r.readBackFailure.cause == LoadCause::NoAnswer)
+            Report(QStringLiteral("no reply at address %1 nor at the old address %2").arg(link.Address()).arg(r.oldAddress));
+        Report(ReadBackFailure(link, r.readBackFailure, r.readBackAddress ? r.readBackAddress : link.Address()));
+        return;
+    }
+    if (r.oldAddress != 0 && r.readBackAddress == r.oldAddress)
+        Report(QStringLiteral("the relay still answers at its old address %1; it may take address %2 only "
+                              "after a restart").arg(r.oldAddress).arg(newAddress));
+    for (const SettingMismatch& m : r.mismatches)
+        PrintLine(QStringLiteral("mismatch %1: the relay holds %2, not %3")
+                      .arg(SettingLabel(*m.definition), ValueWithUnit(*m.definition, m.held),
+                           ValueWithUnit(*m.definition, m.expected)));
+    if (r.mismatches.size() == 1)
+        Report(QStringLiteral("read back: 1 setting does not hold the file's value"));
+    else if (r.mismatches.size() > 1)
+        Report(QStringLiteral("read back: %1 settings do not hold the file's value").arg(r.mismatches.size()));
+    else
+        Report(QStringLiteral("read back: the relay holds the file's settings"));
 }
 
 }  // namespace
 
-WritesMade MakeWrites(RelayLink& link, const LoadPlan& plan, StopSignals& stop)
+LoadEnd RunLoadWrites(RelayLink& link, const LoadPlan& plan, StopSignals& stop)
 {
-    WritesMade made;
-    const int startAddress = link.Address();
-    // A second stop signal gives up the write in flight at once.
-    stop.OnRepeat([&link] { link.Abandon(); });
-    const size_t total = plan.writes.size();
-    size_t confirmed = 0;
-    size_t next = 0;
-    QString stoppedAt;          // the setting the writes stopped at, if any
-    bool inFlightUnconfirmed = false;
-    bool stoppedUnsent = false;   // the write stopped at did not go out
-    for (; next < total && stop.First() == 0; ++next) {
-        const PlannedWrite& w = plan.writes[next];
-        const SettingSpec& definition = *w.definition;
-        const SettingWrite write = WriteSetting(link, w);
-        const RegisterWrite& result = write.result;
-        if (result.outcome == WriteOutcome::Confirmed) {
-            if (definition.reg == kRelayAddressRegister)
-                made.otherAddress = startAddress;
-            PrintFate(QStringLiteral("wrote"), w,
-                      write.confirmedBy.isEmpty() ? Change(w) : Change(w) + QLatin1Char(' ') + write.confirmedBy);
-            ++confirmed;
-            continue;
+    LoadEnd end;
+    SessionAsker asker(link.Session());
+    asker.SetAddress(link.Address());
+    LoadExecutor load(asker, plan);
+    QEventLoop loop;
+    QTimer grace;
+    grace.setSingleShot(true);
+    QObject::connect(&grace, &QTimer::timeout, &load, &LoadExecutor::Abandon);
+    // The first signal: no write after the one in flight, which has a moment
+    // to end; the second: given up at once.
+    StopSignals::TakeOver(true);
+    QObject::connect(&stop, &StopSignals::caught, &load, [&](int signal, int count) {
+        if (end.stopSignal == 0)
+            end.stopSignal = signal;
+        if (count == 1 && load.Writing()) {
+            load.Stop();
+            grace.start(kStopGraceMs);
+        } else {
+            load.Abandon();
         }
-        stoppedAt = definition.name;
-        if (!write.notSentWhy.isEmpty()) {
-            PrintFate(QStringLiteral("unsent"), w, Change(w) + QStringLiteral(": ") + write.notSentWhy);
-            stoppedUnsent = true;
-            ++next;
-            break;
-        }
-        switch (result.outcome) {
-        case WriteOutcome::Confirmed:
-            break;
-        case WriteOutcome::Refused:
-            PrintFate(QStringLiteral("refused"), w, QStringLiteral("the relay answered %1 with exception %2")
-                                                        .arg(ValueWithUnit(definition, w.to),
-                                                             ExceptionText(result.exceptionCode)));
-            break;
-        case WriteOutcome::Altered:
-            PrintFate(QStringLiteral("altered"), w, QStringLiteral("the relay stored %1 instead of %2")
-                                                        .arg(ValueWithUnit(definition, result.stored),
-                                                             ValueWithUnit(definition, w.to)));
-            break;
-        case WriteOutcome::NoEcho:
-            PrintFate(QStringLiteral("unconfirmed"), w, result.failure);
-            break;
-        case WriteOutcome::LineLost:
-        case WriteOutcome::Abandoned: {
-            const QString cause = result.outcome == WriteOutcome::LineLost
-                ? QStringLiteral("the port went away")
-                : QStringLiteral("abandoned on %1").arg(StopSignals::Name(stop.First()));
-            if (result.sent) {
-                PrintFate(QStringLiteral("unconfirmed"), w,
-                          QStringLiteral("%1 sent, but %2 before its echo; the relay may hold either value")
-                              .arg(Change(w), cause));
-                inFlightUnconfirmed = true;
-            } else {
-                PrintFate(QStringLiteral("unsent"), w, Change(w));
-                stoppedUnsent = true;
-            }
-            made.lineLost = result.outcome == WriteOutcome::LineLost;
-            break;
-        }
-        }
-        ++next;
-        break;
+    });
+    // Written as they end, so that a pipe reader sees each at once.
+    int address = link.Address();
+    size_t printed = 0;
+    QObject::connect(&load, &LoadExecutor::writeEnded, &load, [&](int index) {
+        PrintEnd(link, load.Result().settings[size_t(index)], address, end.stopSignal);
+        printed = size_t(index) + 1;
+        address = asker.Address();
+    });
+    // Those never asked are not sent.
+    QObject::connect(&load, &LoadExecutor::writesEnded, &load, [&] {
+        grace.stop();
+        for (; printed < load.Result().settings.size(); ++printed)
+            PrintEnd(link, load.Result().settings[printed], address, end.stopSignal);
+    });
+    QObject::connect(&load, &LoadExecutor::finished, &loop, &QEventLoop::quit);
+    load.Start();
+    if (stop.First() != 0) {   // came before the writes: none goes out
+        end.stopSignal = stop.First();
+        load.Stop();
     }
-    stop.OnRepeat({});
-    made.stopSignal = made.lineLost ? 0 : stop.First();
-    for (size_t k = next; k < total; ++k)
-        PrintFate(QStringLiteral("unsent"), plan.writes[k], Change(plan.writes[k]));
-    made.allConfirmed = confirmed == total;
-    if (made.allConfirmed && made.stopSignal == 0)
-        return made;
-    if (made.lineLost)
-        Report(link.LossText());
-    else if (made.stopSignal)
-        Report(QStringLiteral("interrupted by %1").arg(StopSignals::Name(made.stopSignal)));
-    QString tally = stoppedAt.isEmpty()
-        ? QStringLiteral("stopped after %1 of %2 writes").arg(confirmed).arg(total)
-        : QStringLiteral("stopped at %1 after %2 of %3 writes").arg(stoppedAt).arg(confirmed).arg(total);
-    if (inFlightUnconfirmed)
-        tally += QStringLiteral("; %1 was sent but not confirmed (the relay may hold it)").arg(stoppedAt);
-    if (const size_t unsent = total - next + (stoppedUnsent ? 1 : 0); unsent > 0)
-        tally += QStringLiteral("; %1 not sent").arg(unsent);
-    Report(tally);
-    return made;
+    if (load.Running())
+        loop.exec();
+    StopSignals::TakeOver(false);
+    if (stop.First() != 0 && end.stopSignal == 0)
+        end.stopSignal = stop.First();
+    end.result = load.Result();
+    if (end.result.lineLost)
+        end.stopSignal = 0;
+    link.SetAddress(asker.Address());
+    PrintSummary(link, end, asker.Address());
+    return end;
 }
 
-std::optional<BlockRead> ReadBack(RelayLink& link, const WritesMade& made)
+int LoadExitCode(const LoadEnd& end)
 {
-    BlockRead read = link.Read(kSettingsBlock);
-    if (read.ok)
-        return read;
-    if (made.otherAddress != 0 && !read.lineLost) {
-        const int first = link.Address();
-        Report(QStringLiteral("%1; trying address %2").arg(read.failure).arg(made.otherAddress));
-        link.SetAddress(made.otherAddress);
-        read = link.Read(kSettingsBlock);
-        if (read.ok) {
-            Report(QStringLiteral("the relay still answers at its old address %1; it may take address %2 only "
-                                  "after a restart").arg(made.otherAddress).arg(first));
-            return read;
-        }
-    }
-    Report(read.failure);
-    return std::nullopt;
+    if (end.result.lineLost)
+        return kExitRelayFailed;
+    if (end.stopSignal != 0)
+        return StopSignals::ExitCode(end.stopSignal);
+    return end.result.AllWritten() && end.result.RelayHoldsPlan() ? kExitDone : kExitRelayFailed;
 }

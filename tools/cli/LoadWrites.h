@@ -1,29 +1,27 @@
-// settings load --yes: the writes made one at a time, each setting's fate
-// printed (written, refused, another value stored, sent but not confirmed,
-// not sent), the relay's own address changed so that the relay is found at
-// its new address, and a load cut short by a lost line or a stop signal
-// ending with what it did and did not do.
+// settings load --yes: the load's writes and read-back made by the load
+// executor over the companion's link, each setting's fate printed as it ends
+// (written, refused, another value stored, sent but not confirmed, not
+// sent), and a load cut short by a lost line or a stop signal ending with
+// what it did and did not do.
 #pragma once
 
 #include "RelayLink.h"
-#include "settings/SettingsPlan.h"
+#include "settings/LoadExecutor.h"
 
 class StopSignals;
 
-struct WritesMade {
-    bool allConfirmed = false;
-    bool lineLost = false;
+struct LoadEnd {
+    LoadResult result;
     int stopSignal = 0;   // the signal that stopped the writes, 0 if none
-    // The relay's old address once a change of it was confirmed: a relay
-    // that takes a new address only on restart still answers there (0: none).
-    int otherAddress = 0;
 };
 
-// Makes the plan's writes in order; stops at the first one the relay does
-// not confirm, at the loss of the line, or at a stop signal (its write in
-// flight finished, or abandoned on a second signal).
-WritesMade MakeWrites(RelayLink& link, const LoadPlan& plan, StopSignals& stop);
+// The first stop signal lets the write in flight end, for at most this long;
+// a second one, or the end of this grace, gives it up (unconfirmed).
+constexpr int kStopGraceMs = 600;
 
-// Reads the block back at the relay's address, and after a confirmed change
-// of the address at the old one too.
-std::optional<BlockRead> ReadBack(RelayLink& link, const WritesMade& made);
+// Runs the load to its end in the event loop and prints it; the read-back's
+// findings included.
+LoadEnd RunLoadWrites(RelayLink& link, const LoadPlan& plan, StopSignals& stop);
+
+// The program's exit code for a load that ended so.
+int LoadExitCode(const LoadEnd& end);

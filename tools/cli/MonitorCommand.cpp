@@ -3,18 +3,18 @@
 // gets its line too, with the reason, so that a gap shows in the log.
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QJsonArray>
+#include <QTimer>
 
 #include <algorithm>
-#include <csignal>
-#include <ctime>
-#include <poll.h>
-#include <pthread.h>
+#include <climits>
 
 #include "Commands.h"
 #include "exchanges/CountWords.h"
 #include "Console.h"
 #include "ExitCodes.h"
+#include "StopSignals.h"
 #include "settings/IsoTime.h"
 #include "exchanges/LocaleFormats.h"
 #include "exchanges/CurrentParams.h"
@@ -27,20 +27,12 @@ namespace {
 
 const char* const kClockFormat = "yyyy-MM-dd HH:mm:ss";
 constexpr int kMillisPerSecond = 1000;
-constexpr long kNanosPerMilli = 1000000;
 
 // Column names of CSV, and keys of JSON lines.
 const QString kPcTimeColumn = QStringLiteral("Время ПК");
 const QString kBitsColumn = QStringLiteral("Биты статуса");
 const QString kClockColumn = QStringLiteral("Часы реле");
 const QString kFailureColumn = QStringLiteral("Ошибка");
-
-volatile std::sig_atomic_t stopAsked = 0;
-
-extern "C" void AskStop(int)
-{
-    stopAsked = 1;
-}
 
 struct Reading {
     QDateTime at;       // the PC's time of the reply, or of the failure
@@ -147,17 +139,29 @@ QString Line(const Reading& r, OutputFormat format)
     return TextLine(r);
 }
 
-// Waits until `clock` shows `untilMs`, or a stop signal arrives. The stop
-// signals are blocked outside this wait and let in only by ppoll, so one that
-// comes just before the wait still ends it at once.
-void WaitUntil(const QElapsedTimer& clock, qint64 untilMs, const sigset_t& waitMask)
+bool StopAsked()
 {
-    while (!stopAsked) {
+    const StopSignals* stop = StopSignals::Current();
+    return stop && stop->First() != 0;
+}
+
+// Waits until `clock` shows `untilMs`, or a stop signal arrives: the signal
+// wakes the event loop this waits in.
+void WaitUntil(const QElapsedTimer& clock, qint64 untilMs)
+{
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (StopSignals* stop = StopSignals::Current())
+        QObject::connect(stop, &StopSignals::caught, &loop, &QEventLoop::quit);
+    while (!StopAsked()) {
         const qint64 left = untilMs - clock.elapsed();
         if (left <= 0)
             return;
-        const timespec pause{time_t(left / kMillisPerSecond), long(left % kMillisPerSecond) * kNanosPerMilli};
-        ::ppoll(nullptr, 0, &pause, &waitMask);
+        timer.start(int(std::min<qint64>(left, INT_MAX)));
+        loop.exec();
     }
 }
 
@@ -168,23 +172,8 @@ int RunMonitor(const CliOptions& options)
     const std::unique_ptr<RelayLink> link = OpenRelay(options);
     if (!link)
         return kExitRelayFailed;
-    // SIGINT and SIGTERM end the log after the poll under way, with
-    // everything printed and the summary given.
-    stopAsked = 0;
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigset_t waitMask;
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &waitMask);
-    sigdelset(&waitMask, SIGINT);
-    sigdelset(&waitMask, SIGTERM);
-    struct sigaction stop {};
-    stop.sa_handler = AskStop;
-    sigemptyset(&stop.sa_mask);
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGTERM, &stop, nullptr);
-
+    // SIGINT, SIGTERM and SIGHUP end the log at once (a poll under way is
+    // given up), with everything printed and the summary given.
     if (options.format == OutputFormat::Csv && !PrintLine(CsvRecord(CsvHeader()))) {
         return OutputFailed();
     }
@@ -193,10 +182,12 @@ int RunMonitor(const CliOptions& options)
     const qint64 limitMs = qint64(options.seconds) * kMillisPerSecond;
     qint64 nextPollMs = 0;
     int replies = 0, failures = 0;
-    while (!stopAsked && (limitMs == 0 || running.elapsed() < limitMs)) {
+    while (!StopAsked() && (limitMs == 0 || running.elapsed() < limitMs)) {
         Reading r;
         r.block = link->Read(kCurrentParamsBlock);
         r.at = QDateTime::currentDateTime();
+        if (StopAsked() && !r.block.ok)
+            break;   // the poll given up for the stop is no failure of the relay
         // A failed poll is told once, as a line of the log in its format.
         ++(r.block.ok ? replies : failures);
         if (!PrintLine(Line(r, options.format))) {
@@ -207,7 +198,7 @@ int RunMonitor(const CliOptions& options)
         // The next poll is due one interval after this one was; after a
         // slow poll it goes out at once, and no burst catches up.
         nextPollMs = std::max(nextPollMs + options.intervalMs, running.elapsed());
-        WaitUntil(running, limitMs == 0 ? nextPollMs : std::min(nextPollMs, limitMs), waitMask);
+        WaitUntil(running, limitMs == 0 ? nextPollMs : std::min(nextPollMs, limitMs));
     }
     const double seconds = double(running.elapsed()) / kMillisPerSecond;
     Report(QStringLiteral("%1 and %2 in %3 s")

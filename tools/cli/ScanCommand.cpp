@@ -129,6 +129,13 @@ int RunScan(const CliOptions& options)
     for (int address = options.scanFrom; address <= options.scanTo; ++address) {
         progress.Asking(address, int(answered.size()));
         const BlockRead read = link->Read(kAddressBlock, AskOptions{0, address, 0});
+        if (link->Abandoned()) {
+            // Stopped by a signal: what was found is said, the rest was not asked.
+            progress.Clear();
+            Report(QStringLiteral("stopped at address %1; %2 answered before: %3").arg(address)
+                       .arg(answered.size()).arg(answered.join(QStringLiteral(", "))));
+            return kExitRelayFailed;
+        }
         if (read.lineLost) {
             progress.Clear();
             Report(read.failure);

@@ -74,21 +74,6 @@ std::optional<FileAndRelay> LoadFileAndReadRelay(const CliOptions& options, int 
     return FileAndRelay{std::move(*file), std::move(link), std::move(*relay)};
 }
 
-// Every setting of the plan that does not read back as expected.
-int ReportMismatches(const LoadPlan& plan, const BlockRead& relay)
-{
-    int mismatches = 0;
-    for (const SettingValue& s : plan.expected) {
-        const uint16_t held = relay.At(s.definition->reg);
-        if (held == s.value)
-            continue;
-        PrintLine(QStringLiteral("mismatch %1: the relay holds %2, not %3")
-                      .arg(SettingLabel(*s.definition), ValueWithUnit(*s.definition, held), ValueWithUnit(*s.definition, s.value)));
-        ++mismatches;
-    }
-    return mismatches;
-}
-
 }  // namespace
 
 int RunSettingsSave(const CliOptions& options)
@@ -142,9 +127,17 @@ int RunSettingsDiff(const CliOptions& options)
     const std::optional<FileAndRelay> start = LoadFileAndReadRelay(options, kExitDiffTrouble, exitCode);
     if (!start)
         return kExitDiffTrouble;
-    const std::vector<SettingDifference> differences = Differences(start->file, start->relay);
+    // What a load keeps as the relay holds it (mask bits without a box, the
+    // relay's own address without --include-address) is no difference: a
+    // load that ends with the file's settings in the relay is followed by a
+    // diff that finds none.
+    std::optional<SettingDifference> addressKept;
+    const std::vector<SettingDifference> differences =
+        Differences(start->file, start->relay, options.includeAddress, &addressKept);
     for (const SettingDifference& d : differences)
         PrintLine(DifferenceLine(d));
+    if (addressKept)
+        Report(QStringLiteral("not counted: %1 (compared only with --include-address)").arg(DifferenceLine(*addressKept)));
     Report(QStringLiteral("%1 of the file's %2 %3").arg(differences.size())
                .arg(CountText(qint64(start->file.settings.size()), QStringLiteral("setting"),
                               QStringLiteral("settings")),
@@ -183,25 +176,10 @@ int RunSettingsLoad(const CliOptions& options)
         return kExitDone;
     }
 
-    // A stop signal from here on ends the load after the write in flight (a
-    // second one at once), with what was and was not written.
-    StopSignals stop;
-    const WritesMade made = MakeWrites(link, plan, stop);
-    if (made.lineLost)
-        return kExitRelayFailed;
-    if (made.stopSignal != 0)
-        return StopSignals::ExitCode(made.stopSignal);
-    const std::optional<BlockRead> after = ReadBack(link, made);
-    if (!after)
-        return kExitRelayFailed;
-    const int mismatches = ReportMismatches(plan, *after);
-    if (mismatches == 1)
-        Report(QStringLiteral("read back: 1 setting does not hold the file's value"));
-    else if (mismatches > 1)
-        Report(QStringLiteral("read back: %1 the file's value")
-                   .arg(mismatches == 1 ? QStringLiteral("1 setting does not hold")
-                                        : QStringLiteral("%1 settings do not hold").arg(mismatches)));
-    else
-        Report(QStringLiteral("read back: the relay holds the file's settings"));
-    return made.allConfirmed && mismatches == 0 ? kExitDone : kExitRelayFailed;
+    // A stop signal from here on ends the load after the write in flight
+    // (a second one at once), with what was and was not written.
+    std::unique_ptr<StopSignals> own;   // when run without the program's own
+    if (!StopSignals::Current())
+        own = std::make_unique<StopSignals>();
+    return LoadExitCode(RunLoadWrites(link, plan, *StopSignals::Current()));
 }

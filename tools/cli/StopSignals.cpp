@@ -13,8 +13,13 @@ namespace {
 // reads the pipe.
 volatile std::sig_atomic_t firstSignal = 0;
 int wakeFds[2] = {-1, -1};
+StopSignals* current = nullptr;
+bool takenOver = false;
 
 constexpr int kSignalExitBase = 128;
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignalCount = int(sizeof kSignals / sizeof kSignals[0]);
+struct sigaction previous[kSignalCount];
 
 extern "C" void Caught(int signal)
 {
@@ -26,14 +31,12 @@ extern "C" void Caught(int signal)
     errno = saved;
 }
 
-struct sigaction previous[2];
-constexpr int kSignals[2] = {SIGINT, SIGTERM};
-
 }  // namespace
 
 StopSignals::StopSignals()
 {
     firstSignal = 0;
+    current = this;
     if (::pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) == 0) {
         notifier_ = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, this);
         connect(notifier_, &QSocketNotifier::activated, this, &StopSignals::drain);
@@ -42,13 +45,19 @@ StopSignals::StopSignals()
     caught.sa_handler = Caught;
     sigemptyset(&caught.sa_mask);
     caught.sa_flags = SA_RESTART;
-    for (int i = 0; i < 2; ++i)
+    // Blocked by an earlier part of the program, a signal would wait for ever.
+    sigset_t ours;
+    sigemptyset(&ours);
+    for (int i = 0; i < kSignalCount; ++i) {
         ::sigaction(kSignals[i], &caught, &previous[i]);
+        sigaddset(&ours, kSignals[i]);
+    }
+    ::pthread_sigmask(SIG_UNBLOCK, &ours, nullptr);
 }
 
 StopSignals::~StopSignals()
 {
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < kSignalCount; ++i)
         ::sigaction(kSignals[i], &previous[i], nullptr);
     delete notifier_;
     for (int& fd : wakeFds) {
@@ -56,6 +65,23 @@ StopSignals::~StopSignals()
             ::close(fd);
         fd = -1;
     }
+    if (current == this)
+        current = nullptr;
+}
+
+void StopSignals::TakeOver(bool own)
+{
+    takenOver = own;
+}
+
+bool StopSignals::TakenOver()
+{
+    return takenOver;
+}
+
+StopSignals* StopSignals::Current()
+{
+    return current;
 }
 
 int StopSignals::First() const
@@ -69,8 +95,7 @@ void StopSignals::drain()
     ssize_t got = 0;
     while ((got = ::read(wakeFds[0], bytes, sizeof bytes)) > 0) {
         for (ssize_t i = 0; i < got; ++i)
-            if (++seen_ > 1 && repeat_)
-                repeat_();
+            emit caught(int(bytes[i]), ++seen_);
     }
 }
 
@@ -79,6 +104,7 @@ QString StopSignals::Name(int signal)
     switch (signal) {
     case SIGINT: return QStringLiteral("SIGINT");
     case SIGTERM: return QStringLiteral("SIGTERM");
+    case SIGHUP: return QStringLiteral("SIGHUP");
     default: return QStringLiteral("signal %1").arg(signal);
     }
 }
