@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "ExitCodes.h"
+#include "history/ReadingsCsv.h"
 #include "settings/AtomicFile.h"
 
 namespace {
@@ -26,17 +27,6 @@ QString JsonText(const QJsonValue& value)
 {
     const QByteArray list = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(list.mid(1, list.size() - 2));
-}
-
-QString CsvField(const QString& field)
-{
-    const bool quote = field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"'))
-        || field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'));
-    if (!quote)
-        return field;
-    QString quoted = field;
-    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 }  // namespace
@@ -82,10 +72,7 @@ void ReportLine(const QString& line)
 
 QString CsvRecord(const QStringList& fields)
 {
-    QStringList out;
-    for (const QString& f : fields)
-        out << CsvField(f);
-    return out.join(QLatin1Char(','));
+    return CsvLine(fields);   // quoted as the stored motor starts' samples are
 }
 
 QString JsonLine(const JsonMembers& members)
