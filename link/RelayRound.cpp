@@ -48,6 +48,9 @@ RelayRound::RelayRound(RelaySession& session, std::vector<int> addresses, QObjec
 
 RelayRound::~RelayRound()
 {
+    // The question on the line is abandoned; a round that is going tells
+    // nobody of its end (whoever listened may be gone before it).
+    blockSignals(true);
     Stop();
 }
 
