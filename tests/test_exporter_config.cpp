@@ -36,7 +36,7 @@ const char* const kSound = "lines:\n"
                            "      - {name: M2, address: 2}\n"
                            "  - name: fans\n"
                            "    port: modbus-tcp://192.0.2.1\n"
-                           "    relays: [{name: F1, address: 247}]\n";
+                           "    relays: [{name: F1, address: 246}]\n";
 
 }  // namespace
 
@@ -63,8 +63,8 @@ TEST(ExporterConfig, FaultsAreNamedWithLineAndColumn)
         {"duplicate line and port", "lines:\n  - {name: a, port: /dev/x, relays: [{name: M1, address: 1}]}\n"
                                     "  - {name: a, port: /dev/x, relays: [{name: M1, address: 1}]}\n",
          2, ":3:12: line \"a\" is given twice"},
-        {"address out of range", "lines:\n  - {name: a, port: /dev/x, relays: [{name: M1, address: 248}]}\n",
-         2, ":2:58: a relay's address must be a whole number from 1 to 247 (not \"248\")"},
+        {"address out of range", "lines:\n  - {name: a, port: /dev/x, relays: [{name: M1, address: 247}]}\n",
+         2, ":2:58: a relay's address must be a whole number from 1 to 246 (not \"247\")"},
         {"bad endpoint", "lines:\n  - {name: a, port: \"tcp://host\", relays: [{name: M1, address: 1}]}\n",
          2, ":2:21: port \"tcp://host\""},
         {"bad interval", "lines:\n  - {name: a, port: /dev/x, poll_interval: 5 min, relays: [{name: M1, address: 1}]}\n",

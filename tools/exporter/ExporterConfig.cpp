@@ -16,6 +16,9 @@ constexpr int kMinTimeoutMs = 20;
 constexpr int kMaxTimeoutMs = 10000;
 constexpr int kMaxNameLength = 64;
 constexpr int kMaxLabels = 16;
+// A relay's own address setting holds 1 to 246 (247 is left to other devices on the bus).
+constexpr int kFirstAddress = 1;
+constexpr int kLastAddress = 246;
 
 // The labels the exporter sets itself; a relay's own labels may not take them.
 const QSet<QString>& ReservedLabels()
@@ -161,7 +164,7 @@ public:
             return;
         }
         const bool named = Name(m["name"], "a relay's name", relay.name);
-        const bool addressed = Int(m["address"], "a relay's address", 1, 247, relay.address);
+        const bool addressed = Int(m["address"], "a relay's address", kFirstAddress, kLastAddress, relay.address);
         if (m.count("labels"))
             Labels(m["labels"], relay.labels);
         if (addressed && addresses.contains(relay.address))

@@ -11,7 +11,7 @@
 
 struct RelayConfig {
     QString name;                          // label "relay"
-    int address = 0;                       // 1..247
+    int address = 0;                       // 1..246
     std::map<QString, QString> labels;     // extra labels of every metric of the relay
 };
 
@@ -30,7 +30,7 @@ struct ExporterConfig {
 // Limits that keep the work of reading any file bounded.
 inline constexpr qint64 kMaxConfigBytes = 1024 * 1024;
 inline constexpr int kMaxLines = 256;
-inline constexpr int kMaxRelaysPerLine = 247;
+inline constexpr int kMaxRelaysPerLine = 246;
 
 struct ConfigReading {
     ExporterConfig config;
