@@ -1,6 +1,7 @@
 #include "app/UnitMain.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QAction>
 #include <QCheckBox>
@@ -258,7 +259,7 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::FormShow()
 {
-    Link().ComNumber = 1;
+    ComNumber = 1;
     for (int i = 0; i < 4; ++i)
         N_[i]->setChecked(i == 0);
     Link().SlaveAddress = 1;
@@ -279,7 +280,7 @@ void TForm1::Timer1Timer()
 
 void TForm1::NClick(QAction* item)
 {
-    int32_t& number = Link().ComNumber;
+    int32_t& number = ComNumber;
     if (number >= 1 && number <= 4)
         N_[number - 1]->setChecked(false);
     for (int i = 0; i < 4; ++i)
@@ -307,10 +308,12 @@ void TForm1::ButtonCOMClick()
 
 void TForm1::OpenComPort()
 {
-    const int number = Link().ComNumber;
+    const int number = ComNumber;
+    // Polling starts with page 0's values; a port that does not open leaves
+    // the exchange as it was.
+    const int32_t pollMode = std::exchange(Exchanges().PollMode, int32_t(pmReadParam));
     try {
-        session_->Open(number == 1 && !com1Path_.isEmpty() ? com1Path_ : QStringLiteral("COM%1").arg(number),
-                       pmReadParam);
+        session_->Open(number == 1 && !com1Path_.isEmpty() ? com1Path_ : QStringLiteral("COM%1").arg(number));
         ButtonCOM->setText(kClose);
         setAutoPopup(false);
         ButtonSys->setVisible(!readOnly_);
@@ -320,10 +323,12 @@ void TForm1::OpenComPort()
         for (int reg : kMaskRegisters)
             followRelay(reg);
     } catch (const EComPort& e) {
+        Exchanges().PollMode = pollMode;
         ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
                                 PortFailureDetail(session_->DevicePath(), e.OsErrorCode,
                                                   QString::fromUtf8(e.what()))});
     } catch (const std::exception& e) {
+        Exchanges().PollMode = pollMode;
         ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
                                 PortFailureDetail(session_->DevicePath(), 0, QString::fromUtf8(e.what()))});
     }

@@ -45,11 +45,16 @@ public:
         return qobject_cast<T*>(controls_.value(name));
     }
 
-    // The relay session and its link state (the request flags, PollMode,
-    // the counters, the slave address).
+    // The relay session and its link state (the counters, the slave
+    // address), and the state of the window's exchanges (PollMode, the
+    // request flags, the writes under way).
     RelaySession& Session() { return *session_; }
     LinkState& Link() { return session_->State(); }
     const LinkState& Link() const { return session_->State(); }
+    ExchangeState& Exchanges() { return exchanges_.State(); }
+    const ExchangeState& Exchanges() const { return exchanges_.State(); }
+
+    int32_t ComNumber = 0;         // the COM port chosen, 1 to 4
 
     // Non-visual parts.
     TComPort* ComPort = nullptr;   // the session's serial port

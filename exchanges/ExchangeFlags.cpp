@@ -2,20 +2,20 @@
 
 #include "exchanges/PollModes.h"
 
-bool ClockSequenceRunning(const LinkState& s)
+bool ClockSequenceRunning(const ExchangeState& x)
 {
-    return s.PollMode == pmWriteRegister && s.ExchangeContext == ecClockWrite && s.ClockStep >= 1 && s.ClockStep <= 5;
+    return x.PollMode == pmWriteRegister && x.ExchangeContext == ecClockWrite && x.ClockStep >= 1 && x.ClockStep <= 5;
 }
 
-void ApplyRequestFlags(LinkState& s)
+void ApplyRequestFlags(ExchangeState& x)
 {
-    if (ClockSequenceRunning(s))
+    if (ClockSequenceRunning(x))
         return;
-    if (s.ReadParamRequest) { s.ReadParamRequest = 0; s.PollMode = pmReadParam; }
-    if (s.ReadUstNastRequest) { s.ReadUstNastRequest = 0; s.PollMode = pmReadUstNast; }
-    if (s.ReadProtokolRequest) { s.ReadProtokolRequest = 0; s.PollMode = pmReadProtokol; }
-    if (s.ReadMaskRequest) { s.ReadMaskRequest = 0; s.PollMode = pmReadMask; }
-    if (s.WriteClockRequest) { s.WriteClockRequest = 0; s.PollMode = pmWriteRegister; s.ExchangeContext = ecClockWrite; }
-    if (s.WriteUstRequest) { s.WriteUstRequest = 0; s.PollMode = pmWriteRegister; s.ExchangeContext = ecSettingWrite; }
-    if (s.WriteMaskRequest) { s.WriteMaskRequest = 0; s.PollMode = pmWriteRegister; s.ExchangeContext = ecMaskWrite; }
+    if (x.ReadParamRequest) { x.ReadParamRequest = 0; x.PollMode = pmReadParam; }
+    if (x.ReadUstNastRequest) { x.ReadUstNastRequest = 0; x.PollMode = pmReadUstNast; }
+    if (x.ReadProtokolRequest) { x.ReadProtokolRequest = 0; x.PollMode = pmReadProtokol; }
+    if (x.ReadMaskRequest) { x.ReadMaskRequest = 0; x.PollMode = pmReadMask; }
+    if (x.WriteClockRequest) { x.WriteClockRequest = 0; x.PollMode = pmWriteRegister; x.ExchangeContext = ecClockWrite; }
+    if (x.WriteUstRequest) { x.WriteUstRequest = 0; x.PollMode = pmWriteRegister; x.ExchangeContext = ecSettingWrite; }
+    if (x.WriteMaskRequest) { x.WriteMaskRequest = 0; x.PollMode = pmWriteRegister; x.ExchangeContext = ecMaskWrite; }
 }

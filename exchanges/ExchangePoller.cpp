@@ -5,28 +5,30 @@
 void ExchangePoller::Build(LinkState& s)
 {
     // No exchange of that mode: the previous request goes out again.
-    if (const Exchange* exchange = FindExchange(s.PollMode))
-        exchange->build(s, view_);
+    if (const Exchange* exchange = FindExchange(state_.PollMode))
+        exchange->build(state_, s, view_);
+    s.TxMode = state_.PollMode;
+    s.TxContext = state_.ExchangeContext;
 }
 
-void ExchangePoller::ReadAnswered(LinkState& s, const SentRequest& sent)
+void ExchangePoller::ReadAnswered(const SentRequest& sent)
 {
     if (const Exchange* exchange = FindExchange(sent.mode); exchange && exchange->answered)
-        exchange->answered(s, sent, view_);
+        exchange->answered(state_, sent, view_);
 }
 
-void ExchangePoller::WriteAnswered(LinkState& s, const SentRequest& sent, bool echoed)
+void ExchangePoller::WriteAnswered(const SentRequest& sent, bool echoed)
 {
     if (const WriteKind* kind = FindWriteKind(sent.context))
-        (echoed ? kind->echoed : kind->finalWord)(s);
+        (echoed ? kind->echoed : kind->finalWord)(state_);
 }
 
-void ExchangePoller::ReceiveEnded(LinkState& s)
+void ExchangePoller::ReceiveEnded()
 {
-    ApplyRequestFlags(s);
+    ApplyRequestFlags(state_);
 }
 
-void ExchangePoller::LineClosed(LinkState& s)
+void ExchangePoller::LineClosed()
 {
-    s.ExchangeContext = ecPortClosed;
+    state_.ExchangeContext = ecPortClosed;
 }

@@ -1,16 +1,17 @@
 // The exchange table, as data. Each exchange (one per PollMode) names the
 // blocks it may read, its request builder and what a reply to it does to the
-// link state; each kind of register write (one per ExchangeContext of the
+// exchange state; each kind of register write (one per ExchangeContext of the
 // write exchange) names its frame builder and what the relay's echo or other
-// final word does. Builders and steps work on the link state alone; what a
-// reply shows is for the front end that receives its values. A reply is
-// handled by the row of the request that was sent; adding an exchange is
-// adding a row.
+// final word does. Builders and steps work on the exchange state and the
+// request frame alone; what a reply shows is for the front end that receives
+// its values. A reply is handled by the row of the request that was sent;
+// adding an exchange is adding a row.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "exchanges/ExchangeState.h"
 #include "link/LinkState.h"
 #include "exchanges/PollModes.h"
 #include "link/RegisterValues.h"
@@ -26,17 +27,17 @@ struct Exchange {
     TPollMode mode;
     const char* name;
     std::vector<RegisterBlock> blocks;                              // every block its builder may read
-    void (*build)(LinkState& s, const PollView& view);              // fills TxFrame bytes 0 to 5
+    void (*build)(ExchangeState& x, LinkState& s, const PollView& view);   // fills TxFrame bytes 0 to 5
     // After a read reply that answers `sent`: the exchange's own state.
-    void (*answered)(LinkState& s, const SentRequest& sent, const PollView& view);
+    void (*answered)(ExchangeState& x, const SentRequest& sent, const PollView& view);
 };
 
 struct WriteKind {
     TExchangeContext context;
     const char* name;
-    void (*build)(LinkState& s);       // fills TxFrame bytes 0 to 5 with the write
-    void (*echoed)(LinkState& s);      // the exact echo arrived
-    void (*finalWord)(LinkState& s);   // the relay answered otherwise: an exception, or another value stored
+    void (*build)(ExchangeState& x, LinkState& s);   // fills TxFrame bytes 0 to 5 with the write
+    void (*echoed)(ExchangeState& x);                // the exact echo arrived
+    void (*finalWord)(ExchangeState& x);             // the relay answered otherwise: an exception, or another value stored
 };
 
 const std::vector<Exchange>& Exchanges();
@@ -53,20 +54,20 @@ constexpr RegisterBlock kLiveBlock{50, 11};
 constexpr RegisterBlock kMasksBlock{96, 12};
 
 // The request builders, by exchange.
-void ReadParamTimer(LinkState& s, const PollView& view);
-void ReadUstNastTimer(LinkState& s, const PollView& view);
-void ReadProtokolTimer(LinkState& s, const PollView& view);
-void ReadMaskTimer(LinkState& s, const PollView& view);
-void WriteUstTimer(LinkState& s, const PollView& view);
+void ReadParamTimer(ExchangeState& x, LinkState& s, const PollView& view);
+void ReadUstNastTimer(ExchangeState& x, LinkState& s, const PollView& view);
+void ReadProtokolTimer(ExchangeState& x, LinkState& s, const PollView& view);
+void ReadMaskTimer(ExchangeState& x, LinkState& s, const PollView& view);
+void WriteUstTimer(ExchangeState& x, LinkState& s, const PollView& view);
 
 // The write exchange's steps, by kind.
-void BuildSettingWrite(LinkState& s);
-void SettingWriteEnded(LinkState& s);
-void BuildMaskWrite(LinkState& s);
-void MaskWriteEnded(LinkState& s);
-void BuildClockWrite(LinkState& s);
-void ClockWriteEchoed(LinkState& s);
-void ClockWriteEnded(LinkState& s);
+void BuildSettingWrite(ExchangeState& x, LinkState& s);
+void SettingWriteEnded(ExchangeState& x);
+void BuildMaskWrite(ExchangeState& x, LinkState& s);
+void MaskWriteEnded(ExchangeState& x);
+void BuildClockWrite(ExchangeState& x, LinkState& s);
+void ClockWriteEchoed(ExchangeState& x);
+void ClockWriteEnded(ExchangeState& x);
 
 // Starts the clock write of `moment` from its first field, the month.
-void StartClockWrite(LinkState& s, const ClockTime& moment);
+void StartClockWrite(ExchangeState& x, const ClockTime& moment);

@@ -124,7 +124,7 @@ ReplyVerdict LinkState::AssessReply()
 void LinkState::RecordSent()
 {
     std::memcpy(Sent.frame, TxFrame, kRequestLength);
-    Sent.mode = PollMode;
-    Sent.context = ExchangeContext;
+    Sent.mode = TxMode;
+    Sent.context = TxContext;
     Sent.valid = true;
 }

@@ -1,5 +1,5 @@
 // The relay link's shared state: the request frame, the reply being
-// collected, the poll cycle's counters and the user's request flags.
+// collected, the poll cycle's counters and the line between exchanges.
 // Every value starts at zero; each relay session owns one LinkState.
 #pragma once
 
@@ -29,20 +29,14 @@ constexpr uint8_t kFunctionRead = 3;
 constexpr uint8_t kFunctionWrite = 6;
 constexpr uint8_t kExceptionBit = 0x80;
 
-// The fields of the relay's clock that a clock write sends, in the order it
-// sends them (the relay keeps no year).
-struct ClockTime {
-    uint16_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
-
 // The request that went out, kept with the exchange that built it, so that
 // its reply is judged against it and decoded by that exchange whatever the
 // user has switched to since.
 struct SentRequest {
     bool valid = false;            // nothing has been sent yet
     uint8_t frame[kRequestLength] = {};
-    int32_t mode = 0;              // PollMode at the send
-    uint8_t context = 0;           // ExchangeContext at the send
+    int32_t mode = 0;              // the polled exchange that built it (TxMode); 0 for a question
+    uint8_t context = 0;           // and its sub-selection (TxContext)
 
     uint8_t Slave() const { return frame[0]; }
     uint8_t Function() const { return frame[1]; }
@@ -65,36 +59,10 @@ struct LinkState {
     uint8_t ReplyLength = 0;       // the frame AssessReply last judged: a whole one, or a spoilt prefix
 
     // Poll cycle.
-    int32_t PollMode = 0;
-    uint8_t ExchangeContext = 0;
     uint8_t ReadyToSend = 0;
     uint16_t TickCount = 0;
     uint16_t MissCount = 0;
     uint8_t CloseRequested = 0;
-
-    // The window's request flags, applied in this order at the end of a
-    // receive event by its exchanges (exchanges/ExchangeFlags.h).
-    uint8_t ReadParamRequest = 0;
-    uint8_t ReadUstNastRequest = 0;
-    uint8_t ReadProtokolRequest = 0;
-    uint8_t ReadMaskRequest = 0;
-    uint8_t WriteClockRequest = 0;
-    uint8_t WriteUstRequest = 0;
-    uint8_t WriteMaskRequest = 0;
-    uint8_t WriteFrameSent = 0;
-
-    // The clock write: five registers, one per exchange.
-    uint8_t ClockRegister = 0;
-    uint16_t ClockValue = 0;
-    int32_t ClockStep = 0;         // 1 to 5 while the sequence runs
-    uint8_t ClockFrameSent = 0;
-    ClockTime ClockWriteTime;      // the moment being written, taken once at the click
-
-    // The setting and the mask a write carries.
-    uint8_t WriteUstRegister = 0;
-    uint16_t WriteUstValue = 0;
-    uint16_t MaskWriteRegister = 0;
-    uint16_t MaskWriteValue = 0;
 
     // The line between exchanges. A frame is an answer only while its request
     // awaits one: from the send until a reply to it is concluded (a timed-out
@@ -103,13 +71,17 @@ struct LinkState {
     uint16_t BlockedTicks = 0;     // ticks a due send has waited for the line to fall silent
     uint32_t UnaskedBytes = 0;     // bytes that came while no request awaited an answer
 
+    // Who built TxFrame: the polled exchange's tags, kept with the request
+    // when it is sent (SentRequest::mode, context); both 0 for a question.
+    // The link does not read them; they are the polled source's own.
+    int32_t TxMode = 0;
+    uint8_t TxContext = 0;
+
     // The request in flight (or the last one sent).
     SentRequest Sent;
 
-    // Connection choices and the event record being read.
-    int32_t ComNumber = 0;
+    // The relay asked.
     int32_t SlaveAddress = 0;
-    uint8_t ProtokolNumber = 0;
 
     // Modbus RTU CRC of Buf[0..Count-1], left in CrcRegister.
     void MatchCRC(const uint8_t* Buf, uint8_t Count);

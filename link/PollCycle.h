@@ -41,7 +41,7 @@ public:
     // Whether there is a request to send at all; a client that asks only now
     // and then has none between its questions.
     virtual bool HasRequest() { return true; }
-    virtual void BuildRequest() = 0;                          // the builder of the current PollMode
+    virtual void BuildRequest() = 0;                          // a question, or the next polled request
     virtual void RequestSent(const SentRequest& /*sent*/) {}  // the frame is on its way
     // A read reply that answers `sent`: decoded by the exchange that sent it.
     virtual void HandleReadReply(const SentRequest& sent) = 0;

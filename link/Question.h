@@ -55,6 +55,7 @@ struct Answer {
     uint16_t stored = 0;        // Altered
     int tries = 0;              // sends of the frame
     bool spoiltSeen = false;    // some try brought a frame that was no sound answer
+    bool triesSpent = false;    // Unconfirmed: every try went out and none was answered
 
     bool LeftThePc() const { return tries > 0; }
 };

@@ -17,8 +17,8 @@ struct RegisterBlock {
 struct RegisterValues {
     RegisterBlock block;
     std::vector<uint16_t> values;   // values[k] is register block.first + k
-    int32_t mode = 0;               // the exchange that asked (PollMode at the send)
-    uint8_t context = 0;            // and its ExchangeContext
+    int32_t mode = 0;               // the polled exchange that asked (its tag at the send); 0 for a question
+    uint8_t context = 0;            // and its sub-selection
 
     bool Carries(int reg) const { return block.Contains(reg); }
     uint16_t At(int reg) const { return values[size_t(reg - block.first)]; }

@@ -119,7 +119,7 @@ TcpLine* RelaySession::NetworkLine() const
     return netLine_ && cycle_.Line() == netLine_.get() ? netLine_.get() : nullptr;
 }
 
-void RelaySession::Open(const QString& portOrPath, int32_t pollMode)
+void RelaySession::Open(const QString& portOrPath)
 {
     // A COMn name may be mapped to an endpoint: the mapping first, then the
     // line by what it names.
@@ -128,8 +128,6 @@ void RelaySession::Open(const QString& portOrPath, int32_t pollMode)
         openNetworkLine(target);
     else
         openSerialLine(portOrPath);
-    if (pollMode != 0)
-        s_.PollMode = pollMode;
     s_.ReadyToSend = 1;
     s_.MissCount = 0;
     s_.AwaitingReply = 0;   // nothing on a new line answers anything of ours
@@ -206,7 +204,7 @@ void RelaySession::Close()
     else
         port_->Close();
     if (polled_)
-        polled_->LineClosed(s_);
+        polled_->LineClosed();
     s_.MissCount = 0;
     s_.AwaitingReply = 0;
     finishAll();
@@ -362,7 +360,7 @@ void RelaySession::abandonReply(SessionReply* reply)
         armTimer();
 }
 
-WriteResult RelaySession::WriteResultOf(const Answer& answer) const
+WriteResult WriteResultOf(const Answer& answer)
 {
     WriteResult result;
     result.address = answer.question.address;
@@ -371,17 +369,19 @@ WriteResult RelaySession::WriteResultOf(const Answer& answer) const
     result.exceptionCode = answer.exceptionCode;
     result.stored = answer.stored;
     result.tries = answer.tries;
-    result.context = s_.Sent.context;
     switch (answer.outcome) {
     case ReplyOutcome::Echoed: result.how = WriteHow::Echoed; break;
     case ReplyOutcome::Refused: result.how = WriteHow::Refused; break;
     case ReplyOutcome::Altered: result.how = WriteHow::Altered; break;
-    default: result.how = WriteHow::Unconfirmed; break;
+    case ReplyOutcome::Unconfirmed:
+        result.how = answer.triesSpent ? WriteHow::NoAnswer : WriteHow::Unconfirmed;
+        break;
+    default: result.how = WriteHow::Unconfirmed; break;   // never sent: no tries
     }
     return result;
 }
 
-void RelaySession::finishReply(SessionReply* reply, ReplyOutcome outcome, WriteHow unconfirmedHow)
+void RelaySession::finishReply(SessionReply* reply, ReplyOutcome outcome)
 {
     if (reply->isFinished())
         return;
@@ -392,10 +392,7 @@ void RelaySession::finishReply(SessionReply* reply, ReplyOutcome outcome, WriteH
     }
     reply->answer_.outcome = outcome;
     if (reply->question().IsWrite() && reply->answer().LeftThePc()) {
-        WriteResult result = WriteResultOf(reply->answer());
-        if (outcome == ReplyOutcome::Unconfirmed)
-            result.how = unconfirmedHow;
-        emit writeEnded(result);
+        emit writeEnded(WriteResultOf(reply->answer()));
     }
     reply->finish(outcome);
 }
@@ -426,7 +423,7 @@ void RelaySession::endPolledWrite(WriteHow how)
 
 bool RelaySession::HasRequest()
 {
-    return !questions_.empty() || (polled_ && polled_->HasRequest(s_));
+    return !questions_.empty() || (polled_ && polled_->HasRequest());
 }
 
 void RelaySession::BuildRequest()
@@ -437,6 +434,8 @@ void RelaySession::BuildRequest()
         Answer& answer = head->answer_;
         const Question& q = answer.question;
         ++answer.tries;
+        s_.TxMode = 0;
+        s_.TxContext = 0;
         if (q.IsWrite())
             FillWriteRequest(s_.TxFrame, q.address, q.reg, q.value);
         else
@@ -453,7 +452,7 @@ void RelaySession::BuildRequest()
     const int reg = s_.TxFrame[2] << 8 | s_.TxFrame[3];
     const uint16_t value = uint16_t(s_.TxFrame[4] << 8 | s_.TxFrame[5]);
     if (polledWrite_ && !(write && polledWrite_->address == s_.TxFrame[0] && polledWrite_->reg == reg
-                          && polledWrite_->value == value && polledWrite_->context == s_.ExchangeContext)) {
+                          && polledWrite_->value == value && polledWrite_->context == s_.TxContext)) {
         // Told from the event loop, not from inside the send.
         WriteResult ended = *polledWrite_;
         ended.how = WriteHow::Unconfirmed;
@@ -466,7 +465,7 @@ void RelaySession::BuildRequest()
             started.address = s_.TxFrame[0];
             started.reg = reg;
             started.value = value;
-            started.context = s_.ExchangeContext;
+            started.context = s_.TxContext;
             polledWrite_ = started;
         }
         ++polledWrite_->tries;
@@ -495,7 +494,7 @@ void RelaySession::HandleReadReply(const SentRequest& sent)
         values.context = 0;
         head->answer_.values = values.values;
     } else if (polled_) {
-        polled_->ReadAnswered(s_, sent);
+        polled_->ReadAnswered(sent);
     }
     emit blockRead(values);
     if (head)
@@ -526,7 +525,7 @@ void RelaySession::HandleWriteReply(const SentRequest& sent, ReplyVerdict verdic
         return;
     }
     if (polled_)
-        polled_->WriteAnswered(s_, sent, verdict == ReplyVerdict::WriteEcho);
+        polled_->WriteAnswered(sent, verdict == ReplyVerdict::WriteEcho);
     WriteResult result = polledWrite_.value_or(WriteResult{});
     polledWrite_.reset();
     result.address = sent.Slave();
@@ -563,7 +562,8 @@ void RelaySession::ExchangeFailed(const SentRequest&, ExchangeFailure why)
     sentFromAsk_ = false;
     s_.AwaitingReply = 0;   // given up: a late answer is noise
     if (answer.question.IsWrite()) {
-        finishReply(head, ReplyOutcome::Unconfirmed, WriteHow::NoAnswer);
+        answer.triesSpent = true;
+        finishReply(head, ReplyOutcome::Unconfirmed);
         return;
     }
     ReadFailure failure;

@@ -68,8 +68,13 @@ struct WriteResult {
     int exceptionCode = 0;     // Refused
     uint16_t stored = 0;       // Altered: what the relay holds now
     int tries = 0;             // sends of the frame
-    uint8_t context = 0;       // the write's ExchangeContext (the kind of write)
+    uint8_t context = 0;       // the polled write's tag (the kind of write)
 };
+
+// An asked write's answer as the write's result: every try unanswered is
+// NoAnswer, a write that left the PC and ended otherwise without the relay's
+// word Unconfirmed.
+WriteResult WriteResultOf(const Answer& answer);
 
 struct ReadFailure {
     RegisterBlock block;
@@ -104,10 +109,10 @@ public:
     // endpoint (tcp://HOST:PORT, modbus-tcp://HOST[:PORT], see Endpoint.h)
     // over TCP, anything else as a device path; a COMn name mapped to an
     // endpoint opens the endpoint. Throws EComPort as the port does (ELineOpen
-    // for an endpoint). Polling starts with the exchange `pollMode` (0: none,
-    // only questions asked): the first request goes out on the tick after
-    // the silence.
-    void Open(const QString& portOrPath, int32_t pollMode = 0);
+    // for an endpoint). Polling goes on with what the polled requests have
+    // to send (none: only questions are asked); the first request goes out
+    // on the tick after the silence.
+    void Open(const QString& portOrPath);
     // Closes the line now. (A close the user asks for is CloseRequested: the
     // tick that would send carries it out and says so with closeDue.)
     void Close();
@@ -169,7 +174,7 @@ private:
     void ReceiveEnded() override
     {
         if (polled_)
-            polled_->ReceiveEnded(s_);
+            polled_->ReceiveEnded();
     }
     void CloseComPort() override { emit closeDue(); }
     void ShowLinkLost() override { emit linkLookChanged(false); }
@@ -181,14 +186,13 @@ private:
     // The question on the line (or the head one, asked again) given up by its asker.
     void abandonReply(SessionReply* reply);
     // Takes `reply` out of the queue and finishes it; a write that left the
-    // PC is told by writeEnded first (an Unconfirmed one as `unconfirmedHow`).
-    void finishReply(SessionReply* reply, ReplyOutcome outcome, WriteHow unconfirmedHow = WriteHow::Unconfirmed);
+    // PC is told by writeEnded first.
+    void finishReply(SessionReply* reply, ReplyOutcome outcome);
     // The session closed or the line was lost: every pending reply, and a
     // polled write that left the PC, finishes.
     void finishAll();
     // A polled write that left the PC and is not asked again: Unconfirmed.
     void endPolledWrite(WriteHow how);
-    WriteResult WriteResultOf(const Answer& answer) const;
     RegisterValues ReplyValues(const SentRequest& sent) const;
     void lineFailed(int osError, const QString& reason);
     void reportLost(int osError, const QString& reason);

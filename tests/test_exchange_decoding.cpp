@@ -83,15 +83,15 @@ struct Window {
 void RaiseRequestFor(TForm1& form, int32_t mode)
 {
     switch (mode) {
-    case pmReadParam: form.Link().ReadParamRequest = 1; break;
-    case pmReadUstNast: form.Link().ReadUstNastRequest = 1; break;
-    case pmReadProtokol: form.Link().ProtokolNumber = 3; form.Link().ReadProtokolRequest = 1; break;
-    case pmReadMask: form.Link().ReadMaskRequest = 1; break;
+    case pmReadParam: form.Exchanges().ReadParamRequest = 1; break;
+    case pmReadUstNast: form.Exchanges().ReadUstNastRequest = 1; break;
+    case pmReadProtokol: form.Exchanges().ProtokolNumber = 3; form.Exchanges().ReadProtokolRequest = 1; break;
+    case pmReadMask: form.Exchanges().ReadMaskRequest = 1; break;
     case pmWriteRegister:
-        form.Link().WriteUstRegister = 90;
-        form.Link().WriteUstValue = 4;
-        form.Link().WriteFrameSent = 0;
-        form.Link().WriteUstRequest = 1;
+        form.Exchanges().WriteUstRegister = 90;
+        form.Exchanges().WriteUstValue = 4;
+        form.Exchanges().WriteFrameSent = 0;
+        form.Exchanges().WriteUstRequest = 1;
         break;
     default: FAIL() << "no request flag for mode " << mode;
     }
@@ -129,9 +129,9 @@ TEST(ExchangeDecoding, MidReplySwitchNeverChangesWhatTheReplyShows)
                                  + b.name + ", page " + std::to_string(page));
                     Window reference(page), switched(page);
                     for (Window* w : {&reference, &switched}) {
-                        w->form.Link().PollMode = a.mode;
-                        w->form.Link().ExchangeContext = ContextFor(a, block);
-                        w->form.Link().ProtokolNumber =
+                        w->form.Exchanges().PollMode = a.mode;
+                        w->form.Exchanges().ExchangeContext = ContextFor(a, block);
+                        w->form.Exchanges().ProtokolNumber =
                             uint8_t(a.mode == pmReadProtokol ? (block.first - 128) / 17 + 1 : 1);
                         const auto request = w->SendOne();
                         ASSERT_EQ(request.size(), 8u);
@@ -158,7 +158,7 @@ TEST(ExchangeDecoding, MidReplySwitchNeverChangesWhatTheReplyShows)
 TEST(ExchangeDecoding, FramesThatDoNotAnswerTheRequestTouchNoControl)
 {
     Window w(0);
-    w.form.Link().PollMode = pmReadParam;
+    w.form.Exchanges().PollMode = pmReadParam;
     w.SendOne();
     w.Deliver(ReadReply(1, CurrentParamRegisters()));
     ASSERT_EQ(w.form.ControlAs<QLineEdit>("E2")->text(), "50");

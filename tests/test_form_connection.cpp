@@ -36,9 +36,9 @@ TEST(Connection, StartsClosedOnPageZeroWithComOneAndAddressOne)
     EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(form.PageControl1->currentIndex(), 0);
-    EXPECT_EQ(form.Link().ComNumber, 1);
+    EXPECT_EQ(form.ComNumber, 1);
     EXPECT_EQ(form.Link().SlaveAddress, 1);
-    EXPECT_EQ(form.Link().ReadParamRequest, 0) << "the start-up page selection raises nothing";
+    EXPECT_EQ(form.Exchanges().ReadParamRequest, 0) << "the start-up page selection raises nothing";
     EXPECT_EQ(ui.Button("ButtonCOM")->text(), QStringLiteral("Открыть"));
     EXPECT_FALSE(ui.Lit());
     EXPECT_TRUE(ui.Text("E1").isEmpty());
@@ -83,7 +83,7 @@ TEST(Connection, OpeningShowsLiveValuesAndClosingEmptiesPageZero)
     EXPECT_FALSE(form.ControlAs<TLedIndicator>(QStringLiteral("L0"))->Checked());
     EXPECT_TRUE(ui.Button("ButtonSys")->isHidden());
     EXPECT_FALSE(form.ControlAs<QDateEdit>(QStringLiteral("DPicker"))->isEnabled());
-    EXPECT_EQ(form.Link().ExchangeContext, 1);
+    EXPECT_EQ(form.Exchanges().ExchangeContext, 1);
 
     // And it opens again.
     ASSERT_TRUE(ui.Open());
@@ -145,7 +145,7 @@ TEST(Connection, PortMenuChoosesTheNextPortAndPopsUpOnlyWhileClosed)
     items[2]->trigger();
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(items[i]->isChecked(), i == 2);
-    EXPECT_EQ(form.Link().ComNumber, 3);
+    EXPECT_EQ(form.ComNumber, 3);
 
     ASSERT_TRUE(ui.Open());
     EXPECT_EQ(form.ControlAs<QLabel>(QStringLiteral("LabelNum"))->text(), QStringLiteral("COM 3"));
@@ -239,8 +239,8 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
     spin->SetValue(321);
     ui.SelectPage(1);
     EXPECT_EQ(spin->Value(), 0);
-    EXPECT_EQ(form.Link().ReadUstNastRequest, 0);
-    EXPECT_EQ(form.Link().PollMode, 5);
+    EXPECT_EQ(form.Exchanges().ReadUstNastRequest, 0);
+    EXPECT_EQ(form.Exchanges().PollMode, 5);
     auto* notice2 = form.ControlAs<QLabel>(QStringLiteral("LabelS2"));
     const bool before2 = notice2->isHidden();
     EXPECT_TRUE(QTest::qWaitFor([&] { return notice2->isHidden() != before2; }, 3000));

@@ -23,7 +23,7 @@ struct CurrentPage : ::testing::Test {
         form.FormShow();
         form.SetLine(&line);
         form.Link().SlaveAddress = 1;
-        form.Link().PollMode = 5;
+        form.Exchanges().PollMode = 5;
         form.Link().ReadyToSend = 1;
     }
     QString Text(const char* name) { return form.ControlAs<QLineEdit>(QLatin1String(name))->text(); }
@@ -62,11 +62,11 @@ struct CurrentPage : ::testing::Test {
 TEST_F(CurrentPage, FreshWindowHasZeroedLinkStateAndEmptyFields)
 {
     TForm1 other;
-    EXPECT_EQ(other.Link().PollMode, 0);
+    EXPECT_EQ(other.Exchanges().PollMode, 0);
     EXPECT_EQ(other.Link().MissCount, 0);
     EXPECT_EQ(other.Link().ReadyToSend, 0);
     EXPECT_EQ(other.Link().RxCount, 0);
-    EXPECT_EQ(other.Link().ReadParamRequest + other.Link().WriteUstRequest + other.Link().WriteFrameSent, 0);
+    EXPECT_EQ(other.Exchanges().ReadParamRequest + other.Exchanges().WriteUstRequest + other.Exchanges().WriteFrameSent, 0);
     EXPECT_EQ(Text("E1"), QString());   // the design text is cleared on first show
 }
 

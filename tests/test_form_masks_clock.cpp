@@ -101,7 +101,7 @@ TEST_F(RelayWindow, BoxClickMarksOneCharacterAndOkWritesTheMaskThenReadsItBack)
     const Frame written = Writes(Logged()).front();
     EXPECT_EQ(written, (Frame{0x01, 0x06, 0x00, 0x60, 0x00, 0x01, written[6], written[7]}));
     EXPECT_EQ(written, WriteFrame(96, 1));
-    ASSERT_TRUE(WaitFor([&] { return form.Link().PollMode == 8; }));
+    ASSERT_TRUE(WaitFor([&] { return form.Exchanges().PollMode == 8; }));
     ASSERT_TRUE(NextMaskRead());
     EXPECT_EQ(MaskText(1), "00000000 00000001");
     EXPECT_TRUE(Box(1, 1)->isChecked());
@@ -142,7 +142,7 @@ TEST_F(RelayWindow, RefusedMaskWriteEndsAndTheMasksAreReadAgain)
     ClickBox(2, 4);
     QTest::mouseClick(static_cast<QPushButton*>(Ok(2)), Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return !Writes(Logged()).empty(); }));
-    ASSERT_TRUE(WaitFor([&] { return form.Link().PollMode == 8; }));
+    ASSERT_TRUE(WaitFor([&] { return form.Exchanges().PollMode == 8; }));
     ASSERT_TRUE(NextMaskRead());
     EXPECT_FALSE(Box(2, 4)->isChecked());
     EXPECT_EQ(Writes(Logged()).size(), 1u);
@@ -160,7 +160,7 @@ TEST(MasksClosed, ClicksWithThePortClosedChangeOnlyTheBox)
     EXPECT_EQ(box->property("Tag").toInt(), 0);
     EXPECT_TRUE(form.Control(QStringLiteral("ButtonM2"))->isHidden());
     EXPECT_TRUE(form.ControlAs<QLineEdit>(QStringLiteral("EditMask2"))->text().isEmpty());
-    EXPECT_EQ(form.Link().WriteMaskRequest, 0);
+    EXPECT_EQ(form.Exchanges().WriteMaskRequest, 0);
 }
 
 // ---- the relay's clock -------------------------------------------------------
@@ -185,9 +185,9 @@ TEST_F(RelayWindow, SystemClockIsWrittenFieldByFieldAndPageZeroShowsTheRelaysNew
     Start({"--freeze"});
     ASSERT_TRUE(ui.Button("ButtonSys")->isVisible());
     ui.Click("ButtonSys");
-    ASSERT_TRUE(WaitFor([&] { return ClockWrites(Logged()).size() == 5 && form.Link().PollMode == 5; }));
+    ASSERT_TRUE(WaitFor([&] { return ClockWrites(Logged()).size() == 5 && form.Exchanges().PollMode == 5; }));
     EXPECT_EQ(ClockWrites(Logged()), kMarchWrites);
-    EXPECT_EQ(form.Link().ClockStep, 0);
+    EXPECT_EQ(form.Exchanges().ClockStep, 0);
     ASSERT_TRUE(WaitFor([&] { return TPicker()->time() == QTime(14, 5, 9); }));
     EXPECT_EQ(DPicker()->date(), QDate(2026, 3, 3));
     // One write at a time: every write frame in the log follows the echo of
@@ -212,7 +212,7 @@ TEST_F(RelayWindow, PickedMomentShowsButtonDtHoldsThePickersAndIsWrittenByIt)
 
     ui.Click("ButtonDT");
     EXPECT_TRUE(ui.Button("ButtonDT")->isHidden());
-    ASSERT_TRUE(WaitFor([&] { return ClockWrites(Logged()).size() == 5 && form.Link().PollMode == 5; }));
+    ASSERT_TRUE(WaitFor([&] { return ClockWrites(Logged()).size() == 5 && form.Exchanges().PollMode == 5; }));
     EXPECT_EQ(ClockWrites(Logged()), (std::vector<Frame>{WriteFrame(67, 7), WriteFrame(68, 21), WriteFrame(69, 8),
                                                          WriteFrame(70, 30), WriteFrame(71, 0)}));
     // The pickers follow the relay again, from the moment just written.
@@ -235,7 +235,7 @@ TEST_F(RelayWindow, PageChangeDuringTheClockWriteStillLandsAllFiveFields)
         }
     });
     ui.Click("ButtonSys");
-    ASSERT_TRUE(WaitFor([&] { return switched && form.Link().PollMode == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return switched && form.Exchanges().PollMode == 1; }));
     EXPECT_EQ(ClockWrites(Logged()), kMarchWrites);
     const size_t from = Logged().size();
     ASSERT_TRUE(WaitFor([&] { return Logged().size() > from + 2; }));
@@ -248,11 +248,11 @@ TEST_F(RelayWindow, RefusedClockFieldEndsTheSequence)
     form.Now = [] { return kThirdOfMarch; };
     Start({"--freeze", "--refuse-writes", "69"});
     ui.Click("ButtonSys");
-    ASSERT_TRUE(WaitFor([&] { return ClockWrites(Logged()).size() == 3 && form.Link().PollMode == 5; }));
+    ASSERT_TRUE(WaitFor([&] { return ClockWrites(Logged()).size() == 3 && form.Exchanges().PollMode == 5; }));
     const size_t from = Logged().size();
     ASSERT_TRUE(WaitFor([&] { return Logged().size() > from + 3; }));
     EXPECT_EQ(ClockWrites(Logged()), (std::vector<Frame>{kMarchWrites[0], kMarchWrites[1], kMarchWrites[2]}));
-    EXPECT_EQ(form.Link().ClockStep, 0);
+    EXPECT_EQ(form.Exchanges().ClockStep, 0);
 }
 
 TEST_F(RelayWindow, LostLinkTakesTheClockControlsAwayAndDropsThePick)

@@ -219,7 +219,7 @@ TEST_F(RecordTabs, ReportButtonWritesTheTabIntoTxtAndAFullDiskKeepsTheEarlierRep
     EXPECT_EQ(again.readAll(), bytes);
     const size_t frames = LoggedFrames(logPath).size();
     ASSERT_TRUE(WaitFor([&] { return LoggedFrames(logPath).size() > frames + 3; }));
-    EXPECT_EQ(form.Link().PollMode, 7);
+    EXPECT_EQ(form.Exchanges().PollMode, 7);
 }
 
 TEST(RecordReports, NeverFilledTabGivesLabelsAndUnitsOnly)

@@ -207,13 +207,13 @@ TEST_F(SettingsWindow, EnterWritesTheExactFrameAndThePageReadsTheRelaysValueBack
     Type(Spin("SE5"), "2500");
     Enter(Spin("SE5"));
     EXPECT_EQ(QApplication::focusWidget(), nullptr) << "ENTER takes the focus away";
-    EXPECT_EQ(form.Link().WriteUstRequest, 1);
+    EXPECT_EQ(form.Exchanges().WriteUstRequest, 1);
     ASSERT_TRUE(WaitFor([&] { return !Writes(Logged()).empty(); }));
     EXPECT_EQ(Writes(Logged()).front(), WriteFrame(84, 2500));
     EXPECT_EQ(Writes(Logged()).front(),
               (Frame{0x01, 0x06, 0x00, 0x54, 0x09, 0xC4, Writes(Logged()).front()[6], Writes(Logged()).front()[7]}));
     // After the echo the block is read again and shows the stored value.
-    ASSERT_TRUE(WaitFor([&] { return form.Link().PollMode == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return form.Exchanges().PollMode == 1; }));
     const size_t afterWrite = Logged().size();
     ASSERT_TRUE(WaitFor([&] { return Logged().size() > afterWrite + 1; }));
     EXPECT_EQ(Spin("SE5")->text(), "2500");
@@ -269,7 +269,7 @@ TEST_F(SettingsWindow, SelectionBoxWritesTheChosenItemsIndex)
     Enter(cb4);
     ASSERT_TRUE(WaitFor([&] { return !Writes(Logged()).empty(); }));
     EXPECT_EQ(Writes(Logged()).back(), WriteFrame(121, 7));
-    ASSERT_TRUE(WaitFor([&] { return form.Link().PollMode == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return form.Exchanges().PollMode == 1; }));
     EXPECT_EQ(cb4->currentIndex(), 7);
 }
 
@@ -285,7 +285,7 @@ TEST_F(SettingsWindow, TwoQuickEntersWriteTheLatestOrBothInTurn)
     Type(Spin("SE3"), "22");
     Enter(Spin("SE3"));   // no receive event in between
     ASSERT_TRUE(WaitFor([&] { return !Writes(Logged()).empty(); }));
-    ASSERT_TRUE(WaitFor([&] { return form.Link().PollMode == 1 && Spin("SE3")->text() == "22"; }));
+    ASSERT_TRUE(WaitFor([&] { return form.Exchanges().PollMode == 1 && Spin("SE3")->text() == "22"; }));
     EXPECT_EQ(Writes(Logged()), std::vector<Frame>{WriteFrame(82, 22)});
     EXPECT_EQ(Spin("SE2")->text(), "1081") << "the first edit was replaced, the relay's value shows";
 
@@ -302,7 +302,7 @@ TEST_F(SettingsWindow, TwoQuickEntersWriteTheLatestOrBothInTurn)
         }
     });
     Enter(Spin("SE4"));
-    ASSERT_TRUE(WaitFor([&] { return Writes(Logged()).size() >= 3 && form.Link().PollMode == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return Writes(Logged()).size() >= 3 && form.Exchanges().PollMode == 1; }));
     ASSERT_TRUE(second);
     const size_t reads = Logged().size();
     ASSERT_TRUE(WaitFor([&] { return Logged().size() > reads + 1; }));
@@ -326,8 +326,8 @@ TEST_F(SettingsWindow, EnterWhileTheRelayIsSilentWaitsForItsBytes)
     Type(Spin("SE8"), "55");
     Enter(Spin("SE8"));
     QTest::qWait(400);
-    EXPECT_EQ(form.Link().WriteUstRequest, 1);
-    EXPECT_EQ(form.Link().PollMode, 1);
+    EXPECT_EQ(form.Exchanges().WriteUstRequest, 1);
+    EXPECT_EQ(form.Exchanges().PollMode, 1);
     kill(sim->pid(), SIGCONT);
     ASSERT_TRUE(WaitFor([&] { return !Writes(Logged()).empty(); }));
     EXPECT_EQ(Writes(Logged()).front(), WriteFrame(87, 55));
@@ -346,7 +346,7 @@ TEST_F(SettingsWindow, ClampedEchoEndsTheWriteAndTheStoredValueShows)
     ASSERT_TRUE(WaitFor([&] { return Spin("SE5")->text() == "2000"; }));
     QTest::qWait(300);
     EXPECT_EQ(Writes(Logged()), std::vector<Frame>{WriteFrame(84, 2500)});
-    EXPECT_EQ(form.Link().PollMode, 1);
+    EXPECT_EQ(form.Exchanges().PollMode, 1);
 }
 
 // A relay that refuses the write with an exception: no more write frames, and
@@ -359,7 +359,7 @@ TEST_F(SettingsWindow, RefusedWriteEndsWithTheRelaysValueShown)
     Type(Spin("SE5"), "2500");
     Enter(Spin("SE5"));
     ASSERT_TRUE(WaitFor([&] { return !Writes(Logged()).empty(); }));
-    ASSERT_TRUE(WaitFor([&] { return Spin("SE5")->text() == "1084" && form.Link().PollMode == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return Spin("SE5")->text() == "1084" && form.Exchanges().PollMode == 1; }));
     QTest::qWait(400);
     EXPECT_EQ(Writes(Logged()).size(), 1u);
     EXPECT_FALSE(form.Link().LinkLost());
@@ -372,7 +372,7 @@ TEST_F(SettingsWindow, PortClosedEnterWritesNothingAndTheMarkStays)
     ui.SelectPage(1);
     Type(Spin("SE5"), "123");
     Enter(Spin("SE5"));
-    EXPECT_EQ(form.Link().WriteUstRequest, 0);
+    EXPECT_EQ(form.Exchanges().WriteUstRequest, 0);
     EXPECT_EQ(Spin("SE5")->property("Tag").toInt(), 111);
 }
 

@@ -39,7 +39,7 @@ struct LineInMemory : ::testing::Test {
         form.show();
         form.SetLine(&line);
         form.Link().SlaveAddress = 1;
-        form.Link().PollMode = 5;
+        form.Exchanges().PollMode = 5;
         form.Link().ReadyToSend = 1;
     }
     // Ticks until a request goes out (at most `limit` ticks) and takes it.
@@ -131,7 +131,7 @@ TEST_F(LineInMemory, MasksFollowTheRelayAfterAResetAndAnOkWithNothingToWriteSays
     ShowPage(7);
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
     ui.Click("ButtonM1");
-    EXPECT_EQ(form.Link().WriteMaskRequest, 0);
+    EXPECT_EQ(form.Exchanges().WriteMaskRequest, 0);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Маска не записана"));
 }

@@ -365,7 +365,8 @@ TEST(NetworkSession, DroppedConnectionIsOneDeviceLossAndPollingStops)
     });
     session.State().SlaveAddress = 1;
     const QString endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(server.port);
-    session.Open(endpoint, 5);
+    exchanges.State().PollMode = 5;
+    session.Open(endpoint);
     EXPECT_TRUE(session.IsOpen());
     EXPECT_EQ(session.DevicePath(), endpoint);
     const int relay = server.Accept();
@@ -386,7 +387,7 @@ TEST(NetworkSession, DroppedConnectionIsOneDeviceLossAndPollingStops)
     EXPECT_FALSE(session.IsOpen());
 
     // "Открыть" again: a new connection.
-    session.Open(endpoint, 5);
+    session.Open(endpoint);
     const int again = server.Accept();
     EXPECT_GE(again, 0);
     EXPECT_EQ(ReadFrom(again, 8).size(), 8u);
@@ -404,7 +405,7 @@ TEST(NetworkSession, RefusedConnectionIsAnOpenFailureWithTheSystemsReason)
     RelaySession session;
     const QString endpoint = QStringLiteral("modbus-tcp://127.0.0.1:%1").arg(port);
     try {
-        session.Open(endpoint, 5);
+        session.Open(endpoint);
         FAIL() << "opened";
     } catch (const EComPort& e) {
         EXPECT_EQ(e.ErrorCode, ceOpen);

@@ -34,21 +34,21 @@ TEST(PageSwitch, EachPageWithALinkSwitchesTheExchangeAndBlinksItsPanel)
         ui.SelectPage(e.page);
         EXPECT_TRUE(Panel(form, e.page)->isHidden()) << "page " << e.page;
         if (e.context >= 0) {
-            EXPECT_EQ(form.Link().ExchangeContext, e.context) << "set at once, page " << e.page;
+            EXPECT_EQ(form.Exchanges().ExchangeContext, e.context) << "set at once, page " << e.page;
         }
         if (e.record >= 0) {
-            EXPECT_EQ(form.Link().ProtokolNumber, e.record);
+            EXPECT_EQ(form.Exchanges().ProtokolNumber, e.record);
         }
-        EXPECT_TRUE(QTest::qWaitFor([&] { return form.Link().PollMode == e.pollMode; }, 3000)) << "page " << e.page;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form.Exchanges().PollMode == e.pollMode; }, 3000)) << "page " << e.page;
         EXPECT_TRUE(QTest::qWaitFor([&] { return !Panel(form, e.page)->isHidden(); }, 3000));
         EXPECT_FALSE(form.Timer2->isActive());
     }
     // The about page switches nothing; leaving it withdraws nothing.
     ui.SelectPage(8);
     QTest::qWait(400);
-    EXPECT_EQ(form.Link().PollMode, 5);
+    EXPECT_EQ(form.Exchanges().PollMode, 5);
     ui.SelectPage(7);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Link().PollMode == 8; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Exchanges().PollMode == 8; }, 3000));
     EXPECT_TRUE(boxes.shown.empty());
     ASSERT_TRUE(ui.Close());
 }
@@ -80,17 +80,17 @@ struct HeldCycle : ::testing::Test {
 TEST_F(HeldCycle, PageLeftBeforeTheReceiveEventLeavesNoTrace)
 {
     Change(0, 3);
-    EXPECT_EQ(form.Link().ReadProtokolRequest, 1);
+    EXPECT_EQ(form.Exchanges().ReadProtokolRequest, 1);
     Change(3, 8);
-    EXPECT_EQ(form.Link().ReadProtokolRequest, 0);
-    EXPECT_EQ(form.Link().ReadParamRequest + form.Link().ReadUstNastRequest + form.Link().ReadMaskRequest, 0);
+    EXPECT_EQ(form.Exchanges().ReadProtokolRequest, 0);
+    EXPECT_EQ(form.Exchanges().ReadParamRequest + form.Exchanges().ReadUstNastRequest + form.Exchanges().ReadMaskRequest, 0);
 
     Change(8, 1);
     Change(1, 2);
-    EXPECT_EQ(form.Link().ReadUstNastRequest, 1);
-    EXPECT_EQ(form.Link().ExchangeContext, 11);
-    ApplyRequestFlags(form.Link());
-    EXPECT_EQ(form.Link().PollMode, 1);
+    EXPECT_EQ(form.Exchanges().ReadUstNastRequest, 1);
+    EXPECT_EQ(form.Exchanges().ExchangeContext, 11);
+    ApplyRequestFlags(form.Exchanges());
+    EXPECT_EQ(form.Exchanges().PollMode, 1);
 }
 
 TEST_F(HeldCycle, TwoQuickChangesShowOnlyTheLastPanel)
@@ -114,7 +114,7 @@ TEST_F(HeldCycle, FiveMissesMakeAPageChangeActAsWithoutALink)
     auto* spin = form.ControlAs<TSpinEdit>(QStringLiteral("SE3"));
     spin->SetValue(1234);
     Change(0, 1);
-    EXPECT_EQ(form.Link().ReadUstNastRequest, 0);
+    EXPECT_EQ(form.Exchanges().ReadUstNastRequest, 0);
     EXPECT_FALSE(Panel(form, 1)->isHidden());
     EXPECT_FALSE(form.Timer2->isActive());
     EXPECT_EQ(spin->Value(), 0);
@@ -167,8 +167,8 @@ TEST(PageSwitch, PagesEnteredWithoutALinkAreResetAndAskForNothing)
     ui.SelectPage(0);
     EXPECT_TRUE(edit("E5")->text().isEmpty());
 
-    EXPECT_EQ(form.Link().ReadParamRequest + form.Link().ReadUstNastRequest + form.Link().ReadProtokolRequest
-                  + form.Link().ReadMaskRequest, 0);
+    EXPECT_EQ(form.Exchanges().ReadParamRequest + form.Exchanges().ReadUstNastRequest + form.Exchanges().ReadProtokolRequest
+                  + form.Exchanges().ReadMaskRequest, 0);
     EXPECT_FALSE(form.Timer2->isActive());
     for (int p = 0; p < 8; ++p)
         EXPECT_FALSE(Panel(form, p)->isHidden());

@@ -12,7 +12,7 @@ namespace {
 
 class RecordingClient : public PollClient {
 public:
-    explicit RecordingClient(LinkState& s) : s_(s) {}
+    RecordingClient(LinkState& s, ExchangeState& x) : s_(s), x_(x) {}
     int built = 0, readReplies = 0, writeEchoes = 0, writeFinalWords = 0, closes = 0;
     bool linkLost = false;
     std::vector<int> readModes;   // the sending exchange of each read reply handed on
@@ -20,8 +20,9 @@ public:
     void BuildRequest() override
     {
         ++built;
-        if (s_.PollMode == 5)
+        if (x_.PollMode == 5)
             FillReadRequest(s_.TxFrame, s_.SlaveAddress, 50, 29);
+        s_.TxMode = x_.PollMode;
     }
     void HandleReadReply(const SentRequest& sent) override
     {
@@ -36,7 +37,7 @@ public:
         else
             ++writeFinalWords;
     }
-    void ReceiveEnded() override { ApplyRequestFlags(s_); }   // as the window's exchanges do
+    void ReceiveEnded() override { ApplyRequestFlags(x_); }   // as the window's exchanges do
     void CloseComPort() override { ++closes; }
     int looks = 0;   // calls that change what the window shows of the link
     void ShowLinkLost() override { linkLost = true; ++looks; }
@@ -44,19 +45,21 @@ public:
 
 private:
     LinkState& s_;
+    ExchangeState& x_;
 };
 
 struct Cycle : ::testing::Test {
     LinkState s;
+    ExchangeState x;   // the window's exchanges' flags, as its poller keeps them
     FakeLine line;
-    RecordingClient client{s};
+    RecordingClient client{s, x};
     PollCycle cycle{s, client};
 
     void SetUp() override
     {
         cycle.SetLine(&line);
         s.SlaveAddress = 1;
-        s.PollMode = 5;
+        x.PollMode = 5;
         s.ReadyToSend = 1;
     }
     void Ticks(int n)
@@ -199,10 +202,10 @@ TEST_F(Cycle, FlagRaisedBeforeTheReplyIsAppliedAtTheFirstReceiveEvent)
 {
     Ticks(2);
     const auto reply = ReadReply(1, CurrentParamRegisters());
-    s.ReadMaskRequest = 1;
+    x.ReadMaskRequest = 1;
     Deliver({reply.begin(), reply.begin() + 5});
-    EXPECT_EQ(s.PollMode, 8);
-    EXPECT_EQ(s.ReadMaskRequest, 0);
+    EXPECT_EQ(x.PollMode, 8);
+    EXPECT_EQ(x.ReadMaskRequest, 0);
     Deliver({reply.begin() + 5, reply.end()});
     ASSERT_EQ(client.readModes.size(), 1u);
     EXPECT_EQ(client.readModes[0], 5);
@@ -211,30 +214,30 @@ TEST_F(Cycle, FlagRaisedBeforeTheReplyIsAppliedAtTheFirstReceiveEvent)
 TEST_F(Cycle, GarbledOrForeignWriteRepliesLeaveTheWriteStandingAndTheFlagsWaiting)
 {
     FillWriteRequest(s.TxFrame, 1, 100, 500);
-    s.PollMode = 2;
+    x.PollMode = 2;
     Ticks(2);
     std::vector<uint8_t> echo = line.TakeWritten();
     ASSERT_EQ(echo.size(), 8u);
 
-    s.ReadParamRequest = 1;
+    x.ReadParamRequest = 1;
     std::vector<uint8_t> garbled = echo;
     garbled[5] ^= 0x01;   // the CRC no longer fits
     Deliver(garbled);
     Deliver(ReadReply(1, CurrentParamRegisters()));   // a read-shaped reply is no echo
     EXPECT_EQ(client.writeEchoes + client.writeFinalWords + client.readReplies, 0);
-    EXPECT_EQ(s.ReadParamRequest, 1) << "flags wait while the write is unconfirmed";
-    EXPECT_EQ(s.PollMode, 2);
+    EXPECT_EQ(x.ReadParamRequest, 1) << "flags wait while the write is unconfirmed";
+    EXPECT_EQ(x.PollMode, 2);
     EXPECT_EQ(s.ReadyToSend, 0);
 
     // After the time-out the same write goes out again; an exact echo confirms it.
     Ticks(32);
     EXPECT_EQ(s.MissCount, 1);
     EXPECT_EQ(line.TakeWritten(), echo);
-    s.PollMode = 5;   // a confirmation counts whatever the mode is by now
+    x.PollMode = 5;   // a confirmation counts whatever the mode is by now
     Deliver(echo);
     EXPECT_EQ(client.writeEchoes, 1);
     EXPECT_EQ(s.MissCount, 0);
-    EXPECT_EQ(s.ReadParamRequest, 0);
+    EXPECT_EQ(x.ReadParamRequest, 0);
 }
 
 // A relay that stores another value, or refuses the write, has said its last
@@ -243,11 +246,11 @@ TEST_F(Cycle, AlteredEchoAndExceptionEndTheWrite)
 {
     for (bool refuse : {false, true}) {
         FillWriteRequest(s.TxFrame, 1, 100, 500);
-        s.PollMode = 2;
+        x.PollMode = 2;
         s.ReadyToSend = 1;
         Ticks(2);
         const std::vector<uint8_t> echo = line.TakeWritten();
-        s.ReadUstNastRequest = 1;
+        x.ReadUstNastRequest = 1;
         std::vector<uint8_t> answer = refuse ? std::vector<uint8_t>{1, 0x86, 4}
                                              : std::vector<uint8_t>{echo.begin(), echo.begin() + 4};
         if (!refuse) {
@@ -259,7 +262,7 @@ TEST_F(Cycle, AlteredEchoAndExceptionEndTheWrite)
         answer.push_back(uint8_t(crc >> 8));
         Deliver(answer);
         EXPECT_EQ(s.ReadyToSend, 1);
-        EXPECT_EQ(s.PollMode, 1) << "flags applied after the final word";
+        EXPECT_EQ(x.PollMode, 1) << "flags applied after the final word";
     }
     EXPECT_EQ(client.writeFinalWords, 2);
     EXPECT_EQ(client.writeEchoes, 0);
@@ -390,7 +393,7 @@ TEST_F(Cycle, FramesAfterTheConcludedReplyAreNoise)
 
     // A write's echo doubled: the second echo confirms nothing more.
     FillWriteRequest(s.TxFrame, 1, 100, 500);
-    s.PollMode = 2;
+    x.PollMode = 2;
     Ticks(2);
     const std::vector<uint8_t> echo = line.TakeWritten();
     Deliver(echo);

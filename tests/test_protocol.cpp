@@ -219,7 +219,7 @@ TEST(ReplyAssembly, RandomTrafficNeverOverrunsTheBufferNorPassesForAnAnswer)
 
 TEST(RequestFlags, AppliedInFixedOrderAndCleared)
 {
-    LinkState s;
+    ExchangeState s;
     s.ReadParamRequest = 1;
     s.ReadMaskRequest = 1;
     ApplyRequestFlags(s);
@@ -250,19 +250,19 @@ TEST(RequestFlags, AppliedInFixedOrderAndCleared)
 TEST(RequestFlags, OfAnyTwoTheLaterInTheOrderDecides)
 {
     struct Flag {
-        uint8_t LinkState::*flag;
+        uint8_t ExchangeState::*flag;
         int mode;
         int context;   // -1: left as it was
     };
     const Flag order[] = {
-        {&LinkState::ReadParamRequest, 5, -1},   {&LinkState::ReadUstNastRequest, 1, -1},
-        {&LinkState::ReadProtokolRequest, 7, -1}, {&LinkState::ReadMaskRequest, 8, -1},
-        {&LinkState::WriteClockRequest, 2, 0},   {&LinkState::WriteUstRequest, 2, 4},
-        {&LinkState::WriteMaskRequest, 2, 6},
+        {&ExchangeState::ReadParamRequest, 5, -1},   {&ExchangeState::ReadUstNastRequest, 1, -1},
+        {&ExchangeState::ReadProtokolRequest, 7, -1}, {&ExchangeState::ReadMaskRequest, 8, -1},
+        {&ExchangeState::WriteClockRequest, 2, 0},   {&ExchangeState::WriteUstRequest, 2, 4},
+        {&ExchangeState::WriteMaskRequest, 2, 6},
     };
     for (size_t i = 0; i < std::size(order); ++i) {
         for (size_t j = i + 1; j < std::size(order); ++j) {
-            LinkState s;
+            ExchangeState s;
             s.ExchangeContext = 12;
             s.*order[i].flag = 1;
             s.*order[j].flag = 1;
@@ -280,7 +280,7 @@ TEST(RequestFlags, OfAnyTwoTheLaterInTheOrderDecides)
 // relay's clock is never left part new and part old.
 TEST(RequestFlags, WaitWhileTheClockSequenceRuns)
 {
-    LinkState s;
+    ExchangeState s;
     s.PollMode = 2;
     s.ExchangeContext = 0;
     s.ClockStep = 3;

@@ -181,7 +181,7 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
         // on after them; a question's answer is nobody's exchange (mode 0).
         {"a second question waits its turn, both before the polled request",
          [](Harness& h) {
-             h.session.State().PollMode = 5;
+             h.exchanges.State().PollMode = 5;
              h.Ask(Question::Read({80, 2}));
              h.Ask(Question::Write(84, 2222));
              EXPECT_EQ(h.session.PendingQuestions(), 2);
@@ -223,7 +223,7 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
         // for a polled exchange's). A question's answer is decoded by no exchange.
         {"a late answer to a question given up is nobody's",
          [](Harness& h) {
-             h.session.State().PollMode = 5;   // the window's current parameters stand behind the questions
+             h.exchanges.State().PollMode = 5;   // the window's current parameters stand behind the questions
              h.Ask(Question::Read({80, 1}, 9), 1);
              EXPECT_EQ(h.NextRequest(), RelaySim::readRequest(9, 80, 1));
              h.TimeOut();
@@ -281,7 +281,7 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
          {O::Aborted}, {}},
         {"the window's write, switched away from unanswered, then its successor closed",
          [](Harness& h) {
-             LinkState& s = h.session.State();
+             ExchangeState& s = h.exchanges.State();
              s.PollMode = pmWriteRegister;
              s.ExchangeContext = ecSettingWrite;
              s.WriteUstRegister = 84;

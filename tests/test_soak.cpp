@@ -217,9 +217,9 @@ TEST(FaultSoak, EveryValueShownIsTheRelaysAndNoWriteIsLost)
         soak.held[target->row->reg].push_back(value);
         QTest::keyClick(spin, Qt::Key_Return);
         soak.userActing = false;
-        if (form.Link().WriteUstRequest == 1)
+        if (form.Exchanges().WriteUstRequest == 1)
             entered.push_back({target->row->reg, value});
-        (void)QTest::qWaitFor([&] { return form.Link().WriteUstRequest == 0 && form.Link().PollMode != 2; }, 10000);
+        (void)QTest::qWaitFor([&] { return form.Exchanges().WriteUstRequest == 0 && form.Exchanges().PollMode != 2; }, 10000);
     }
 
     // Let the page settle with good reads, then close and ask the relay itself.

@@ -148,7 +148,7 @@ TEST_P(NetworkWindow, EnterWritesTheSettingAndThePageReadsItBack)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Writes(Logged()).empty(); }, 10000));
     EXPECT_EQ(Writes(Logged()), std::vector<Frame>{WriteFrame(84, 2500)});
     // After the echo the block is read again and shows the stored value.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Link().PollMode == 1; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Exchanges().PollMode == 1; }, 10000));
     const size_t afterWrite = Logged().size();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Logged().size() > afterWrite + 1; }, 10000));
     EXPECT_EQ(se5->text(), "2500");

@@ -30,6 +30,6 @@ void TForm1::ButtonSysClick(QObject* Sender)
     ButtonDT->setVisible(false);
     const QDate date = ClockWriteTime.date();
     const QTime time = ClockWriteTime.time();
-    StartClockWrite(Link(), ClockTime{uint16_t(date.month()), uint16_t(date.day()), uint16_t(time.hour()),
+    StartClockWrite(Exchanges(), ClockTime{uint16_t(date.month()), uint16_t(date.day()), uint16_t(time.hour()),
                                       uint16_t(time.minute()), uint16_t(time.second())});
 }

@@ -94,8 +94,8 @@ void TForm1::confirmMask(int reg)
                                 QStringLiteral("Маска ещё не прочитана из защиты: дождитесь связи и измените её снова.")});
         return;
     }
-    Link().MaskWriteRegister = uint16_t(reg);
-    Link().MaskWriteValue = BitTextToWord(text);
-    Link().WriteFrameSent = 0;
-    Link().WriteMaskRequest = 1;
+    Exchanges().MaskWriteRegister = uint16_t(reg);
+    Exchanges().MaskWriteValue = BitTextToWord(text);
+    Exchanges().WriteFrameSent = 0;
+    Exchanges().WriteMaskRequest = 1;
 }

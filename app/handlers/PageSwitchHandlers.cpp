@@ -22,7 +22,7 @@ bool TForm1::LinkPresent() const
 
 void TForm1::PageControl1Changing(int leavingIndex)
 {
-    LinkState& s = Link();
+    ExchangeState& s = Exchanges();
     switch (leavingIndex) {
     case 0: s.ReadParamRequest = 0; break;
     case 1: case 2: s.ReadUstNastRequest = 0; break;
@@ -53,7 +53,7 @@ void TForm1::PageControl1Change(int shownIndex)
 // the block the first read fetches.
 void TForm1::askForPage(int index)
 {
-    LinkState& s = Link();
+    ExchangeState& s = Exchanges();
     switch (index) {
     case 0: s.ReadParamRequest = 1; break;
     case 1: chooseSettingsBlock(ecSettingsBlock); s.ReadUstNastRequest = 1; break;
@@ -75,8 +75,8 @@ void TForm1::askForPage(int index)
 // no longer finds its write, would be the price.
 void TForm1::chooseSettingsBlock(uint8_t context)
 {
-    if (Link().PollMode != pmWriteRegister)
-        Link().ExchangeContext = context;
+    if (Exchanges().PollMode != pmWriteRegister)
+        Exchanges().ExchangeContext = context;
 }
 
 void TForm1::resetPage(int index)

@@ -52,12 +52,12 @@ void TForm1::SE0KeyDown(QObject* Sender, int Key)
     const int value = spin->CheckValue(spin->Value());
     if (spin->text() != QString::number(value))
         spin->SetValue(value);
-    Link().WriteUstValue = uint16_t(value);
-    Link().WriteUstRegister = uint8_t(bound->row->reg);
+    Exchanges().WriteUstValue = uint16_t(value);
+    Exchanges().WriteUstRegister = uint8_t(bound->row->reg);
     SetEdited(spin, false);
     confirmedSetting_ = spin;
-    Link().WriteFrameSent = 0;
-    Link().WriteUstRequest = 1;
+    Exchanges().WriteFrameSent = 0;
+    Exchanges().WriteUstRequest = 1;
 }
 
 // Raised by the user's choice of an item and by opening the list.
@@ -80,13 +80,13 @@ void TForm1::CB1KeyDown(QObject* Sender, int Key)
     EditedComboBox = box;
     if (box->currentIndex() == -1 || !IsEnter(Key) || !portOpen() || readOnly_)
         return;
-    Link().WriteUstRegister = uint8_t(bound->row->reg);
-    Link().WriteUstValue = uint16_t(box->currentIndex());
+    Exchanges().WriteUstRegister = uint8_t(bound->row->reg);
+    Exchanges().WriteUstValue = uint16_t(box->currentIndex());
     SetEdited(box, false);
     confirmedSetting_ = box;
     clearActiveControl();
-    Link().WriteFrameSent = 0;
-    Link().WriteUstRequest = 1;
+    Exchanges().WriteFrameSent = 0;
+    Exchanges().WriteUstRequest = 1;
 }
 
 // ---- the write exchange ----------------------------------------------------
@@ -108,6 +108,6 @@ void TForm1::WriteUstReceive(const WriteResult& result)
     // Only the relay's own word ends the edit: an unconfirmed write leaves it edited.
     if (result.how == WriteHow::NoAnswer || result.how == WriteHow::Unconfirmed)
         return;
-    if (result.context == ecSettingWrite && Link().WriteFrameSent == 1 && confirmedSetting_)
+    if (result.context == ecSettingWrite && Exchanges().WriteFrameSent == 1 && confirmedSetting_)
         SetEdited(confirmedSetting_, false);
 }

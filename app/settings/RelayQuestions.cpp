@@ -24,27 +24,6 @@ QString ReadFailureText(const Answer& a)
         .arg(a.tries);
 }
 
-WriteResult WriteResultOf(const Answer& a)
-{
-    WriteResult r;
-    r.address = a.question.address;
-    r.reg = a.question.reg;
-    r.value = a.question.value;
-    r.tries = a.tries;
-    r.exceptionCode = a.exceptionCode;
-    r.stored = a.stored;
-    switch (a.outcome) {
-    case ReplyOutcome::Echoed: r.how = WriteHow::Echoed; break;
-    case ReplyOutcome::Refused: r.how = WriteHow::Refused; break;
-    case ReplyOutcome::Altered: r.how = WriteHow::Altered; break;
-    case ReplyOutcome::Unconfirmed:
-        r.how = a.tries >= a.question.tries && a.question.tries > 0 ? WriteHow::NoAnswer : WriteHow::Unconfirmed;
-        break;
-    default: r.how = WriteHow::Unconfirmed; break;   // never sent: no tries
-    }
-    return r;
-}
-
 }  // namespace
 
 RelayQuestions::RelayQuestions(RelaySession& session, QObject* parent) : QObject(parent), session_(session) {}

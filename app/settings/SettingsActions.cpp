@@ -122,7 +122,7 @@ bool SettingsActions::relayReady()
 QString SettingsActions::PortText() const
 {
     const QString path = form_->Session().DevicePath();
-    const QString com = QStringLiteral("COM%1").arg(form_->Link().ComNumber);
+    const QString com = QStringLiteral("COM%1").arg(form_->ComNumber);
     return path.isEmpty() ? com : QStringLiteral("%1 (%2)").arg(com, path);
 }
 

@@ -139,7 +139,6 @@ void FuzzReceive(const uint8_t* data, size_t size)
     client.selected = data[0] % FuzzRequests().size();
     client.slave = 1 + data[1] % 247;
     s.SlaveAddress = client.slave;
-    s.PollMode = 1;
     s.ReadyToSend = 1;
     size_t at = 2;
     auto deliver = [&](const uint8_t* bytes, size_t count) {
@@ -170,10 +169,8 @@ void FuzzReceive(const uint8_t* data, size_t size)
             ++at;
             break;
         }
-        case 3:     // the user switches to another exchange, or raises a flag
+        case 3:     // the user switches to another exchange
             client.selected = arg % FuzzRequests().size();
-            if (arg & 0x20)
-                s.ReadMaskRequest = 1;
             break;
         }
     }
