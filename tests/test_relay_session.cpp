@@ -42,6 +42,7 @@ struct Harness {
     std::vector<SessionReply*> replies;
     std::map<int, std::vector<Answer>> finished;   // by the order asked
     std::vector<bool> looks;
+    std::vector<SentRequest> sent;
 
     Harness()
     {
@@ -53,6 +54,7 @@ struct Harness {
         QObject::connect(&session, &RelaySession::readFailed, [&](const ReadFailure& f) { failures.push_back(f); });
         QObject::connect(&session, &RelaySession::writeEnded, [&](const WriteResult& w) { writes.push_back(w); });
         QObject::connect(&session, &RelaySession::linkLookChanged, [&](bool present) { looks.push_back(present); });
+        QObject::connect(&session, &RelaySession::requestSent, [&](const SentRequest& s) { sent.push_back(s); });
     }
     SessionReply* Ask(const Question& q, int tries = 0)
     {
@@ -193,6 +195,24 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
              EXPECT_EQ(h.reads.at(0).mode, 0);
          },
          {O::Values, O::Echoed}, {WriteHow::Echoed}},
+        {"a question after the window's setting write carries no exchange's tags",
+         [](Harness& h) {
+             ExchangeState& x = h.exchanges.State();
+             x.PollMode = pmWriteRegister;
+             x.ExchangeContext = ecSettingWrite;
+             x.WriteUstRegister = 84;
+             x.WriteUstValue = 2222;
+             h.NextRequest();
+             h.Ask(Question::Read({80, 2}));
+             h.Deliver(kEcho84);
+             EXPECT_EQ(h.NextRequest(), RelaySim::readRequest(7, 80, 2));
+             ASSERT_EQ(h.sent.size(), 2u);
+             EXPECT_EQ(h.sent[0].context, ecSettingWrite);
+             EXPECT_EQ(h.sent[1].mode, 0);
+             EXPECT_EQ(h.sent[1].context, 0);
+             h.Deliver(ReadReply(7, {600, 12}), true);
+         },
+         {O::Values}, {WriteHow::Echoed}},
         {"closed with a write on the line and a read queued",
          [](Harness& h) {
              h.Ask(Question::Write(84, 2222));
