@@ -214,7 +214,7 @@ void LinePoller::onValues(int address, const RegisterValues& values)
     relay->metrics->Asked(true);
     relay->metrics->SetUp(true);
     if (values.block == kCurrentParamsBlock) {
-        relay->metrics->ApplyCurrent(values, QDateTime::currentDateTime());
+        relay->metrics->ApplyCurrent(values, QDateTime::currentMSecsSinceEpoch());
         const uint16_t status = values.At(kStatusRegister);
         // A relay's state changed, or it answers again: its settings and
         // records may have changed too.
