@@ -30,11 +30,16 @@ QDateTime RelayClockFallback()
     return QDateTime(QDate(2001, 1, 1), QTime(1, 0, 0, 0));
 }
 
-QDateTime RelayClockMoment(const QDate& today, const RelayClockFields& f)
+QDate RelayClockDate(const QDate& today, const RelayClockFields& f)
 {
     if (!InRange(f))
-        return RelayClockFallback();
-    const QDate date = LatestDate(today.year(), f, [](const QDate&) { return true; });
+        return QDate();
+    return LatestDate(today.year(), f, [](const QDate&) { return true; });
+}
+
+QDateTime RelayClockMoment(const QDate& today, const RelayClockFields& f)
+{
+    const QDate date = RelayClockDate(today, f);
     if (!date.isValid())
         return RelayClockFallback();
     return QDateTime(date, QTime(f.hour, f.minute, f.second, 0));

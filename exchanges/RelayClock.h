@@ -34,6 +34,8 @@ RelayClockFields ClockFieldsAt(int monthRegister, ReadRegister value)
 // 2001, 01:00:00 when a field is out of range or the day exists in no year
 // (31 April, 30 February).
 QDateTime RelayClockMoment(const QDate& today, const RelayClockFields& f);
+// The date of that moment; invalid where the moment is the fallback.
+QDate RelayClockDate(const QDate& today, const RelayClockFields& f);
 
 // The moment shown when the relay's clock cannot be read as a date.
 QDateTime RelayClockFallback();

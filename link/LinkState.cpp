@@ -1,17 +1,31 @@
 #include "link/LinkState.h"
 
+#include <array>
 #include <cstring>
 
 #include "link/ReplyExpectation.h"
 
+namespace {
+
+// The CRC's eight shifts of one byte, worked out once for every byte value.
+constexpr std::array<uint16_t, 256> kCrcTable = [] {
+    std::array<uint16_t, 256> table{};
+    for (int value = 0; value < 256; ++value) {
+        uint16_t crc = uint16_t(value);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+        table[size_t(value)] = crc;
+    }
+    return table;
+}();
+
+}  // namespace
+
 uint16_t ModbusCrc16(const uint8_t* data, size_t count)
 {
     uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < count; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-    }
+    for (size_t i = 0; i < count; ++i)
+        crc = uint16_t((crc >> 8) ^ kCrcTable[(crc ^ data[i]) & 0xFF]);
     return crc;
 }
 

@@ -214,7 +214,7 @@ void LinePoller::onValues(int address, const RegisterValues& values)
     relay->metrics->Asked(true);
     relay->metrics->SetUp(true);
     if (values.block == kCurrentParamsBlock) {
-        relay->metrics->ApplyCurrent(values, QDateTime::currentDateTime());
+        relay->metrics->ApplyCurrent(values, QDateTime::currentMSecsSinceEpoch());
         const uint16_t status = values.At(kStatusRegister);
         // A relay's state changed, or it answers again: its settings and
         // records may have changed too.
@@ -230,15 +230,25 @@ void LinePoller::onValues(int address, const RegisterValues& values)
 
 void LinePoller::onRecord(Relay& relay, const RegisterValues& values)
 {
-    if (values.block.count != kRecordLength || IsEmptyRecord(values.values)
-        || archive_.Knows(config_.name, relay.config.address, values.values))
+    if (values.block.count != kRecordLength || IsEmptyRecord(values.values))
         return;
+    const int slot = (values.block.first - kFirstRecordRegister) / kRecordLength;
+    if (slot < 0 || slot >= kRecordCount)
+        return;
+    relay.archived.resize(size_t(kRecordCount));
+    std::vector<uint16_t>& archived = relay.archived[size_t(slot)];
+    if (archived == values.values)
+        return;
+    if (archive_.Knows(config_.name, relay.config.address, values.values)) {
+        archived = values.values;
+        return;
+    }
     ArchivedRecord record;
     record.seen = QDateTime::currentDateTimeUtc();
     record.line = config_.name;
     record.relay = relay.config.name;
     record.address = relay.config.address;
-    record.slot = (values.block.first - kFirstRecordRegister) / kRecordLength + 1;
+    record.slot = slot + 1;
     record.registers = values.values;
     record.cause = TripCause(values.At(values.block.first + 5));
     QString error;
@@ -247,6 +257,7 @@ void LinePoller::onRecord(Relay& relay, const RegisterValues& values)
                  .arg(archive_.Path(), error));
         return;
     }
+    archived = values.values;
     relay.metrics->CountTrip(record.cause);
 }
 

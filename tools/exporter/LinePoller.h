@@ -40,6 +40,9 @@ private:
         std::deque<RegisterBlock> slow;      // settings and records still to read
         qint64 slowDueMs = 0;
         bool slowTurn = false;               // the relay's next question is a slow one
+        // Each record slot's registers as last found in the archive: the
+        // same record read again is not looked up again.
+        std::vector<std::vector<uint16_t>> archived;
     };
 
     void open();

@@ -5,6 +5,8 @@
 #include "exchanges/RegisterTable.h"
 #include "exchanges/RelayClock.h"
 
+#include <ctime>
+
 using prometheus::BuildCounter;
 using prometheus::BuildGauge;
 
@@ -24,7 +26,54 @@ prometheus::Family<prometheus::Counter>& Counters(prometheus::Registry& r, const
     return BuildCounter().Name(name).Help(help).Register(r);
 }
 
+constexpr qint64 kMsPerDay = 86400000;
+constexpr qint64 kUnixEpochJulianDay = 2440588;
+
+// The zone's offset from UTC at `utcMs`, in milliseconds. localtime_r reads
+// the zone once; mktime and localtime look at its file on every call.
+qint64 LocalOffsetMs(qint64 utcMs)
+{
+    const time_t seconds = time_t(utcMs >= 0 ? utcMs / 1000 : (utcMs - 999) / 1000);
+    tm local{};
+    localtime_r(&seconds, &local);
+    return qint64(local.tm_gmtoff) * 1000;
+}
+
+qint64 WallMs(const QDate& date, int hour, int minute, int second)
+{
+    return (date.toJulianDay() - kUnixEpochJulianDay) * kMsPerDay + ((hour * 60 + minute) * 60 + second) * 1000;
+}
+
 }  // namespace
+
+std::optional<qint64> ClockOffsetMs(const RelayClockFields& f, qint64 nowMs)
+{
+    if (!InRange(f))
+        return std::nullopt;
+    const qint64 nowOffset = LocalOffsetMs(nowMs);
+    const qint64 nowWall = nowMs + nowOffset;
+    const QDate today = QDate::fromJulianDay(kUnixEpochJulianDay + nowWall / kMsPerDay);
+    QDate base = RelayClockDate(today, f);
+    int hour = f.hour, minute = f.minute, second = f.second;
+    if (!base.isValid()) {
+        // A day that exists in no year (31 April): the fallback moment, as shown.
+        const QDateTime fallback = RelayClockFallback();
+        base = fallback.date();
+        hour = fallback.time().hour();
+        minute = fallback.time().minute();
+        second = fallback.time().second();
+    }
+    qint64 wall = WallMs(base, hour, minute, second);
+    for (int years : {-1, 1}) {
+        const qint64 other = WallMs(base.addYears(years), hour, minute, second);
+        if (std::abs(other - nowWall) < std::abs(wall - nowWall))
+            wall = other;
+    }
+    // Local to UTC: the offset at the moment itself, found from the offset
+    // now (they differ only across a change of summer time).
+    const qint64 utc = wall - LocalOffsetMs(wall - nowOffset);
+    return utc - nowMs;
+}
 
 const std::vector<ReadingMetric>& ReadingMetrics()
 {
@@ -49,15 +98,23 @@ const std::vector<ReadingMetric>& ReadingMetrics()
 }
 
 MetricFamilies::MetricFamilies(prometheus::Registry& r)
-    : relayUp(Gauges(r, "zashchita_relay_up", "1 while the relay answers, 0 while it does not."))
-    , lastAnswer(Gauges(r, "zashchita_relay_last_answer_timestamp_seconds", "Unix time of the relay's last answer."))
-    , statusFlag(Gauges(r, "zashchita_status_flag", "A bit of the relay's status word, by its flag name."))
-    , clockOffset(Gauges(r, "zashchita_relay_clock_offset_seconds",
-                         "The relay's clock minus the exporter's local time, at the read."))
-    , ratedCurrent(Gauges(r, "zashchita_rated_current_amperes", "The motor's rated current set in the relay."))
-    , requests(Counters(r, "zashchita_relay_requests_total", "Requests sent to the relay."))
-    , failures(Counters(r, "zashchita_relay_failures_total", "Requests the relay left without a sound answer."))
-    , trips(Counters(r, "zashchita_trips_total", "New event records seen, by the cause they name."))
+    : relayUp(relays->AddFamily("zashchita_relay_up", "1 while the relay answers, 0 while it does not.",
+                                prometheus::MetricType::Gauge))
+    , lastAnswer(relays->AddFamily("zashchita_relay_last_answer_timestamp_seconds",
+                                   "Unix time of the relay's last answer.", prometheus::MetricType::Gauge))
+    , statusFlag(relays->AddFamily("zashchita_status_flag", "A bit of the relay's status word, by its flag name.",
+                                   prometheus::MetricType::Gauge))
+    , clockOffset(relays->AddFamily("zashchita_relay_clock_offset_seconds",
+                                    "The relay's clock minus the exporter's local time, at the read.",
+                                    prometheus::MetricType::Gauge))
+    , ratedCurrent(relays->AddFamily("zashchita_rated_current_amperes", "The motor's rated current set in the relay.",
+                                     prometheus::MetricType::Gauge))
+    , requests(relays->AddFamily("zashchita_relay_requests_total", "Requests sent to the relay.",
+                                 prometheus::MetricType::Counter))
+    , failures(relays->AddFamily("zashchita_relay_failures_total", "Requests the relay left without a sound answer.",
+                                 prometheus::MetricType::Counter))
+    , trips(relays->AddFamily("zashchita_trips_total", "New event records seen, by the cause they name.",
+                              prometheus::MetricType::Counter))
     , lineUp(Gauges(r, "zashchita_line_up", "1 while the line is open."))
     , unasked(Counters(r, "zashchita_line_unasked_bytes_total", "Bytes that came while no request awaited an answer."))
     , spoilt(Counters(r, "zashchita_line_spoilt_replies_total", "Whole frames that were no sound answer."))
@@ -65,84 +122,70 @@ MetricFamilies::MetricFamilies(prometheus::Registry& r)
     const char* ampereHelp = "The same current in amperes, from the rated-current setting.";
     for (const ReadingMetric& m : ReadingMetrics()) {
         if (!readings.count(m.name))
-            readings[m.name] = &Gauges(r, m.name, m.help);
+            readings[m.name] = relays->AddFamily(m.name, m.help, prometheus::MetricType::Gauge);
         if (m.amperesName && !readings.count(m.amperesName))
-            readings[m.amperesName] = &Gauges(r, m.amperesName, ampereHelp);
+            readings[m.amperesName] = relays->AddFamily(m.amperesName, ampereHelp, prometheus::MetricType::Gauge);
     }
 }
 
 RelayMetrics::RelayMetrics(MetricFamilies& families, const prometheus::Labels& labels)
     : families_(families)
+    , table_(*families.relays)
     , labels_(labels)
-    , up_(families.relayUp.Add(labels))
-    , lastAnswer_(families.lastAnswer.Add(labels))
-    , requests_(families.requests.Add(labels))
-    , failures_(families.failures.Add(labels))
+    , up_(Make(families.relayUp))
+    , lastAnswer_(Make(families.lastAnswer))
+    , requests_(Make(families.requests))
+    , failures_(Make(families.failures))
+    , clockOffset_(Make(families.clockOffset))
+    , ratedCurrent_(Make(families.ratedCurrent))
 {
+    // Shown from the start, as the registry's series were once added.
+    up_.Set(0);
+    lastAnswer_.Set(0);
+    requests_.Set(0);
+    failures_.Set(0);
     for (const ReadingMetric& m : ReadingMetrics()) {
         prometheus::Labels extra;
         if (m.phase)
             extra["phase"] = m.phase;
-        readings_.push_back(MakeSlot(*families.readings.at(m.name), extra));
-        amperes_.push_back(m.amperesName ? MakeSlot(*families.readings.at(m.amperesName), extra) : Slot{});
+        readings_.push_back(&Make(families.readings.at(m.name), extra));
+        amperes_.push_back(m.amperesName ? &Make(families.readings.at(m.amperesName), extra) : nullptr);
     }
     for (const StatusFlag& flag : StatusFlags())
-        flags_.push_back(MakeSlot(families.statusFlag, {{"flag", flag.name.toStdString()}}));
-    clockOffset_ = MakeSlot(families.clockOffset);
-    ratedCurrent_ = MakeSlot(families.ratedCurrent);
+        flags_.push_back(&Make(families.statusFlag, {{"flag", flag.name.toStdString()}}));
 }
 
 RelayMetrics::~RelayMetrics()
 {
-    DropValues();
-    families_.relayUp.Remove(&up_);
-    families_.lastAnswer.Remove(&lastAnswer_);
-    families_.requests.Remove(&requests_);
-    families_.failures.Remove(&failures_);
-    for (auto& [cause, counter] : trips_)
-        families_.trips.Remove(counter);
+    for (Series* series : all_)
+        table_.Remove(*series);
 }
 
-RelayMetrics::Slot RelayMetrics::MakeSlot(prometheus::Family<prometheus::Gauge>& family, prometheus::Labels extra) const
+SeriesTable::Series& RelayMetrics::Make(int family, prometheus::Labels extra)
 {
-    Slot slot;
-    slot.family = &family;
-    slot.labels = labels_;
-    slot.labels.insert(extra.begin(), extra.end());
-    return slot;
-}
-
-void RelayMetrics::Set(Slot& slot, double value)
-{
-    if (!slot.family)
-        return;
-    if (!slot.gauge)
-        slot.gauge = &slot.family->Add(slot.labels);
-    slot.gauge->Set(value);
-}
-
-void RelayMetrics::Drop(Slot& slot)
-{
-    if (slot.gauge)
-        slot.family->Remove(slot.gauge);
-    slot.gauge = nullptr;
+    prometheus::Labels labels = labels_;
+    labels.insert(extra.begin(), extra.end());
+    Series& series = table_.Add(family, labels);
+    all_.push_back(&series);
+    return series;
 }
 
 void RelayMetrics::DropValues()
 {
     for (auto* group : {&readings_, &amperes_, &flags_})
-        for (Slot& slot : *group)
-            Drop(slot);
-    Drop(clockOffset_);
-    Drop(ratedCurrent_);
+        for (Series* series : *group)
+            if (series)
+                series->Hide();
+    clockOffset_.Hide();
+    ratedCurrent_.Hide();
     ratedAmperes_.reset();
 }
 
 void RelayMetrics::Asked(bool answered)
 {
-    requests_.Increment();
+    requests_.Add(1);
     if (!answered)
-        failures_.Increment();
+        failures_.Add(1);
 }
 
 void RelayMetrics::SetUp(bool up)
@@ -152,9 +195,9 @@ void RelayMetrics::SetUp(bool up)
         DropValues();
 }
 
-void RelayMetrics::ApplyCurrent(const RegisterValues& values, const QDateTime& now)
+void RelayMetrics::ApplyCurrent(const RegisterValues& values, qint64 nowMs)
 {
-    lastAnswer_.Set(double(now.toMSecsSinceEpoch()) / 1000.0);
+    lastAnswer_.Set(double(nowMs) / 1000.0);
     const std::vector<ReadingMetric>& table = ReadingMetrics();
     // The registers of the table's keys, looked up once.
     static const std::vector<int> registers = [&table] {
@@ -168,32 +211,22 @@ void RelayMetrics::ApplyCurrent(const RegisterValues& values, const QDateTime& n
         if (!values.Carries(reg))
             continue;
         const double value = values.At(reg) * table[k].scale;
-        Set(readings_[k], value);
-        if (ratedAmperes_)
-            Set(amperes_[k], value * *ratedAmperes_);
+        readings_[k]->Set(value);
+        if (ratedAmperes_ && amperes_[k])
+            amperes_[k]->Set(value * *ratedAmperes_);
     }
     if (values.Carries(kStatusRegister)) {
         const uint16_t status = values.At(kStatusRegister);
         const std::vector<StatusFlag>& flags = StatusFlags();
         for (size_t k = 0; k < flags.size(); ++k)
-            Set(flags_[k], (status >> flags[k].bit) & 1u);
+            flags_[k]->Set((status >> flags[k].bit) & 1u);
     }
     if (values.Carries(kClockFirstRegister) && values.Carries(kClockFirstRegister + 4)) {
         const RelayClockFields f = ClockFieldsAt(kClockFirstRegister, [&](int reg) { return values.At(reg); });
-        if (InRange(f)) {
-            // The relay keeps no year: the moment nearest to now among this
-            // year, the last and the next, so a New Year's Eve drift stays small.
-            QDateTime relay = RelayClockMoment(now.date(), f);
-            qint64 offset = now.msecsTo(relay);
-            for (int years : {-1, 1}) {
-                const QDateTime other = relay.addYears(years);
-                if (std::abs(now.msecsTo(other)) < std::abs(offset))
-                    offset = now.msecsTo(other);
-            }
-            Set(clockOffset_, double(offset) / 1000.0);
-        } else {
-            Drop(clockOffset_);
-        }
+        if (const std::optional<qint64> offset = ClockOffsetMs(f, nowMs))
+            clockOffset_.Set(double(*offset) / 1000.0);
+        else
+            clockOffset_.Hide();
     }
 }
 
@@ -203,18 +236,15 @@ void RelayMetrics::ApplySettings(const RegisterValues& values)
     if (!values.Carries(reg))
         return;
     ratedAmperes_ = values.At(reg) * kRatedCurrentScale;
-    Set(ratedCurrent_, *ratedAmperes_);
+    ratedCurrent_.Set(*ratedAmperes_);
 }
 
 void RelayMetrics::CountTrip(const QString& cause, double count)
 {
-    prometheus::Counter*& counter = trips_[cause];
-    if (!counter) {
-        prometheus::Labels labels = labels_;
-        labels["cause"] = cause.toStdString();
-        counter = &families_.trips.Add(labels);
-    }
-    counter->Increment(count);
+    Series*& counter = trips_[cause];
+    if (!counter)
+        counter = &Make(families_.trips, {{"cause", cause.toStdString()}});
+    counter->Add(count);
 }
 
 LineMetrics::LineMetrics(MetricFamilies& families, const QString& line)

@@ -15,9 +15,11 @@
 #include <QString>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "SeriesTable.h"
 #include "link/RegisterValues.h"
 
 // A current parameter of the register map and its metric.
@@ -31,22 +33,36 @@ struct ReadingMetric {
 };
 const std::vector<ReadingMetric>& ReadingMetrics();
 
-// Every family, made once on the registry.
+struct RelayClockFields;
+// The relay's clock minus the PC's local time at `nowMs` (Unix time), in
+// milliseconds. The relay keeps no year: of its moment in the year the PC's
+// date gives and in the years before and after, the nearest counts, so a New
+// Year's Eve drift stays small. None when a field is out of range. Local time
+// is converted without a look at the zone's file, which the C library's
+// mktime makes on every call.
+std::optional<qint64> ClockOffsetMs(const RelayClockFields& f, qint64 nowMs);
+
+// Every family, made once: the lines' on the registry, the relays' (tens of
+// thousands of series on a large plant) in a series table of their own, which
+// the exposer collects beside the registry.
 struct MetricFamilies {
     explicit MetricFamilies(prometheus::Registry& registry);
 
-    prometheus::Family<prometheus::Gauge>& relayUp;
-    prometheus::Family<prometheus::Gauge>& lastAnswer;
-    prometheus::Family<prometheus::Gauge>& statusFlag;
-    prometheus::Family<prometheus::Gauge>& clockOffset;
-    prometheus::Family<prometheus::Gauge>& ratedCurrent;
-    prometheus::Family<prometheus::Counter>& requests;
-    prometheus::Family<prometheus::Counter>& failures;
-    prometheus::Family<prometheus::Counter>& trips;
+    std::shared_ptr<SeriesTable> relays = std::make_shared<SeriesTable>();
+    // The relays' families in the table.
+    int relayUp;
+    int lastAnswer;
+    int statusFlag;
+    int clockOffset;
+    int ratedCurrent;
+    int requests;
+    int failures;
+    int trips;
+    std::map<std::string, int> readings;   // by metric name, amperes too
+
     prometheus::Family<prometheus::Gauge>& lineUp;
     prometheus::Family<prometheus::Counter>& unasked;
     prometheus::Family<prometheus::Counter>& spoilt;
-    std::map<std::string, prometheus::Family<prometheus::Gauge>*> readings;   // by metric name, amperes too
 };
 
 class RelayMetrics {
@@ -60,36 +76,32 @@ public:
     void Asked(bool answered);
     // The relay's look: answering, or not (its values go).
     void SetUp(bool up);
-    // The current-parameters block, read at `now`.
-    void ApplyCurrent(const RegisterValues& values, const QDateTime& now);
+    // The current-parameters block, read at `nowMs` (Unix time).
+    void ApplyCurrent(const RegisterValues& values, qint64 nowMs);
     // The settings block: the rated current.
     void ApplySettings(const RegisterValues& values);
     void CountTrip(const QString& cause, double count = 1);
 
 private:
-    struct Slot {
-        prometheus::Family<prometheus::Gauge>* family = nullptr;
-        prometheus::Labels labels;
-        prometheus::Gauge* gauge = nullptr;
-    };
-    void Set(Slot& slot, double value);
-    void Drop(Slot& slot);
+    using Series = SeriesTable::Series;
     void DropValues();
-    Slot MakeSlot(prometheus::Family<prometheus::Gauge>& family, prometheus::Labels extra = {}) const;
+    Series& Make(int family, prometheus::Labels extra = {});
 
     MetricFamilies& families_;
+    SeriesTable& table_;
     prometheus::Labels labels_;
-    prometheus::Gauge& up_;
-    prometheus::Gauge& lastAnswer_;
-    prometheus::Counter& requests_;
-    prometheus::Counter& failures_;
-    std::vector<Slot> readings_;    // ReadingMetrics() order
-    std::vector<Slot> amperes_;     // the same order; a reading without amperes has no family
-    std::vector<Slot> flags_;       // StatusFlags() order
-    Slot clockOffset_;
-    Slot ratedCurrent_;
+    std::vector<Series*> all_;      // every series of the relay, for the end
+    Series& up_;
+    Series& lastAnswer_;
+    Series& requests_;
+    Series& failures_;
+    std::vector<Series*> readings_;    // ReadingMetrics() order
+    std::vector<Series*> amperes_;     // the same order; nullptr: a reading without amperes
+    std::vector<Series*> flags_;       // StatusFlags() order
+    Series& clockOffset_;
+    Series& ratedCurrent_;
     std::optional<double> ratedAmperes_;
-    std::map<QString, prometheus::Counter*> trips_;
+    std::map<QString, Series*> trips_;
 };
 
 class LineMetrics {

@@ -166,6 +166,7 @@ int main(int argc, char** argv)
         return Fail(kExitFailed, QStringLiteral("cannot listen on %1: %2").arg(args.listen, QString::fromLocal8Bit(e.what())));
     }
     exposer->RegisterCollectable(registry);
+    exposer->RegisterCollectable(families.relays);
 
     std::vector<std::unique_ptr<LinePoller>> lines;
     for (const LineConfig& line : reading.config.lines)
