@@ -74,7 +74,7 @@ TForm1::TForm1(QWidget* parent)
     session_->SetPolledRequests(&exchanges_);
     ComPort = session_->Port();
     Timer = session_->PollTimer();
-    Timer1 = makeTimer(this, "Timer1", 1000, Qt::CoarseTimer);
+    Timer1 = makeTimer(this, "Timer1", kPcClockMs, Qt::CoarseTimer);
     Timer2 = makeTimer(this, "Timer2", 250, Qt::CoarseTimer);
     Timer3 = makeTimer(this, "Timer3", 500, Qt::CoarseTimer);
 
@@ -274,7 +274,16 @@ void TForm1::clearCurrentParams()
 
 void TForm1::Timer1Timer()
 {
-    LabelDT->setText(LocalDateTimeText(Now()));
+    // Once a second; a second on its own again after page 0's replies stop.
+    Timer1->setInterval(kPcClockMs);
+    showPcClock(Now());
+}
+
+void TForm1::showPcClock(const QDateTime& now)
+{
+    const QString text = LocalDateTimeText(now);
+    if (LabelDT->text() != text)
+        LabelDT->setText(text);
 }
 
 void TForm1::NClick(QAction* item)
