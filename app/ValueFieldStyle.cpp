@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QPainter>
 #include <QPixmap>
-#include <QPixmapCache>
 #include <QStyleFactory>
 #include <QStyleOptionFrame>
 
@@ -21,20 +20,16 @@ void ValueFieldStyle::drawPrimitive(PrimitiveElement element, const QStyleOption
         QProxyStyle::drawPrimitive(element, option, painter, widget);
         return;
     }
+    // A handful of sizes and states: a palette changed over and over must not
+    // make the cache grow without end.
+    constexpr qsizetype kMostPanels = 64;
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
     const QSize size = option->rect.size();
-    // Everything the panel is drawn from: its size, state, colours and frame.
-    const QString key = QStringLiteral("zashchita-field-panel-%1x%2-%3-%4-%5-%6-%7")
-                            .arg(size.width())
-                            .arg(size.height())
-                            .arg(uint(option->state))
-                            .arg(option->palette.cacheKey())
-                            .arg(frame->lineWidth)
-                            .arg(frame->midLineWidth)
-                            .arg(ratio);
-    QPixmap panel;
-    if (!QPixmapCache::find(key, &panel)) {
-        panel = QPixmap(size * ratio);
+    const PanelKey key{size.width(),        size.height(),     uint(option->state), option->palette.cacheKey(),
+                       frame->lineWidth,    frame->midLineWidth, ratio};
+    auto found = panels_.constFind(key);
+    if (found == panels_.constEnd()) {
+        QPixmap panel(size * ratio);
         panel.setDevicePixelRatio(ratio);
         panel.fill(Qt::transparent);
         QStyleOptionFrame at = *frame;
@@ -42,7 +37,9 @@ void ValueFieldStyle::drawPrimitive(PrimitiveElement element, const QStyleOption
         QPainter onPanel(&panel);
         QProxyStyle::drawPrimitive(element, &at, &onPanel, widget);
         onPanel.end();
-        QPixmapCache::insert(key, panel);
+        if (panels_.size() >= kMostPanels)
+            panels_.clear();
+        found = panels_.insert(key, panel);
     }
-    painter->drawPixmap(option->rect.topLeft(), panel);
+    painter->drawPixmap(option->rect.topLeft(), *found);
 }
