@@ -25,6 +25,7 @@
 #include "exchanges/LocaleFormats.h"
 #include "app/MessageBoxes.h"
 #include "app/PageControl.h"
+#include "app/PaneFill.h"
 #include "serial/PortMessages.h"
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
@@ -128,13 +129,12 @@ void TForm1::bindControls()
     SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
     ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
     ComLed->SetComPort(ComPort);
-    // The value fields and the relay's clock change with the replies; each
-    // paints its whole rectangle, so a change repaints that field alone and
-    // not the page, frame and tab behind it as well.
-    for (QWidget* field : std::initializer_list<QWidget*>{DPicker, TPicker})
-        field->setAttribute(Qt::WA_OpaquePaintEvent);
+    // The value fields, the relay's clock and the PC's change with the replies
+    // and each second; each paints its whole rectangle, so a change repaints
+    // that control alone and not the page, frame and tab behind it as well.
     for (QLineEdit* field : E_)
         field->setAttribute(Qt::WA_OpaquePaintEvent);
+    fillPaneBehindClocks();
     registers_.Bind([this](const QString& name) { return Control(name); });
     // The edited mark lives in each editable control's Tag property.
     for (const PageTable& page : LayoutTables())
@@ -243,6 +243,20 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
     if (watched == SEAddres && event->type() == QEvent::KeyPress)
         SEAddresKeyDown(static_cast<QKeyEvent*>(event)->key());
     return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::fillPaneBehindClocks()
+{
+    // The pickers' style leaves their corners to the page behind them.
+    for (QWidget* clock : std::initializer_list<QWidget*>{DPicker, TPicker, LabelDT})
+        PaintPaneFillBehind(clock, PageControl1);
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    if (LabelDT && (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange))
+        fillPaneBehindClocks();
+    QWidget::changeEvent(event);
 }
 
 void TForm1::showEvent(QShowEvent* event)

@@ -158,6 +158,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -170,6 +171,8 @@ private:
     // The PC's clock on page 0, as of `now`; a label that would not change is
     // left alone.
     void showPcClock(const QDateTime& now);
+    // The relay's clock and the PC's paint the page's fill behind them.
+    void fillPaneBehindClocks();
     void resetPage(int index);
     void askForPage(int index);
     void blockRead(const RegisterValues& reply);
