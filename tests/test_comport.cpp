@@ -355,6 +355,51 @@ TEST(ComPortRx, UnreadBytesAreOfferedAgainWithoutBusyLoop)
         EXPECT_EQ(c, 3);
 }
 
+// A hold looks away from the input: nothing is handed on while it lasts;
+// what came meanwhile is handed on as it ends, and a hang-up is told then.
+TEST(ComPortRx, HoldLooksAwayAndHandsOnWhatCameAsItEnds)
+{
+    const struct {
+        const char* what;
+        std::string sent;   // by the far end during the hold
+        bool hangUp;
+    } cases[] = {
+        {"bytes", "hold", false},
+        {"nothing", "", false},
+        {"a hang-up", "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Pty pty(2);
+        ConnCounter conn;
+        TComPort port;
+        setUpLikeWindow(port, 2);
+        RxRecorder rx(port);
+        conn.Attach(port);
+        int lost = 0;
+        conn.link.OnDeviceLost = [&](int, const QString&) { ++lost; };
+        port.Open();
+        port.HoldRxChar(400);
+        if (!c.sent.empty())
+            pty.send(c.sent);
+        if (c.hangUp)
+            pty.closeMaster();
+        runEventLoop(150);
+        EXPECT_TRUE(rx.counts.empty()) << "handed on while looking away";
+        EXPECT_EQ(lost, 0) << "told while looking away";
+        runEventLoop(600);
+        EXPECT_EQ(rx.data, c.sent);
+        EXPECT_EQ(lost, c.hangUp ? 1 : 0);
+        for (int count : rx.counts)
+            EXPECT_GT(count, 0);
+        // The watcher looks again: what comes now is taken as it lands.
+        if (!c.hangUp) {
+            pty.send("more");
+            EXPECT_TRUE(QTest::qWaitFor([&] { return rx.data == c.sent + "more"; }, 5000));
+        }
+    }
+}
+
 TEST(ComPortRx, CloseUnderTrafficNeverHangsAndDeliversNothingAfter)
 {
     Pty pty(2);

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QDateEdit>
+#include <QLabel>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimeEdit>
 
 #include "app/LedIndicator.h"
 #include "app/UnitMain.h"
+#include "exchanges/LocaleFormats.h"
 #include "support/FakeLine.h"
 #include "support/ModbusFrames.h"
 
@@ -113,6 +116,37 @@ TEST_F(CurrentPage, RelayClockInThePickersWithThePcYear)
     Exchange(Regs({}));
     EXPECT_EQ(DPicker()->date(), QDate(QDate::currentDate().year(), 6, 15));
     EXPECT_EQ(TPicker()->time(), QTime(12, 30, 45));
+}
+
+// The PC's clock is shown with the relay's new second, in its repaint; Timer1
+// waits for the next one a little longer than a second, then shows it itself.
+TEST_F(CurrentPage, PcClockIsShownWithTheRelaysNewSecond)
+{
+    QDateTime pc(QDate(2026, 12, 8), QTime(9, 0, 0));
+    form.Now = [&] { return pc; };
+    const auto shown = [&] { return form.ControlAs<QLabel>(QStringLiteral("LabelDT"))->text(); };
+    const struct {
+        const char* what;
+        uint16_t relaySecond;
+        bool shownWithIt;
+    } steps[] = {
+        {"the relay's first second", 45, true},
+        {"the same second again", 45, false},
+        {"the next second", 46, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        const QString before = shown();
+        pc = pc.addSecs(1);
+        Exchange(Regs({{71, step.relaySecond}}));
+        EXPECT_EQ(shown(), step.shownWithIt ? LocalDateTimeText(pc) : before);
+        EXPECT_EQ(form.Timer1->interval(), TForm1::kPcClockMs + TForm1::kPcClockGraceMs);
+        EXPECT_TRUE(form.Timer1->isActive());
+    }
+    pc = pc.addSecs(1);
+    form.Timer1Timer();
+    EXPECT_EQ(shown(), LocalDateTimeText(pc));
+    EXPECT_EQ(form.Timer1->interval(), TForm1::kPcClockMs);
 }
 
 TEST_F(CurrentPage, ClockOutOfRangeOrNonexistentShowsTheFallbackAndPollingGoesOn)
