@@ -26,6 +26,7 @@
 #include "exchanges/LocaleFormats.h"
 #include "app/MessageBoxes.h"
 #include "app/PageControl.h"
+#include "app/PaneFill.h"
 #include "serial/PortMessages.h"
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
@@ -75,7 +76,7 @@ TForm1::TForm1(QWidget* parent)
     session_->SetPolledRequests(&exchanges_);
     ComPort = session_->Port();
     Timer = session_->PollTimer();
-    Timer1 = makeTimer(this, "Timer1", 1000, Qt::CoarseTimer);
+    Timer1 = makeTimer(this, "Timer1", kPcClockMs, Qt::CoarseTimer);
     Timer2 = makeTimer(this, "Timer2", 250, Qt::CoarseTimer);
     Timer3 = makeTimer(this, "Timer3", 500, Qt::CoarseTimer);
 
@@ -129,13 +130,12 @@ void TForm1::bindControls()
     SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
     ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
     ComLed->SetComPort(ComPort);
-    // The value fields and the relay's clock change with the replies; each
-    // paints its whole rectangle, so a change repaints that field alone and
-    // not the page, frame and tab behind it as well.
-    for (QWidget* field : std::initializer_list<QWidget*>{DPicker, TPicker})
-        field->setAttribute(Qt::WA_OpaquePaintEvent);
+    // The value fields, the relay's clock and the PC's change with the replies
+    // and each second; each paints its whole rectangle, so a change repaints
+    // that control alone and not the page, frame and tab behind it as well.
     for (QLineEdit* field : E_)
         field->setAttribute(Qt::WA_OpaquePaintEvent);
+    fillPaneBehindClocks();
     registers_.Bind([this](const QString& name) { return Control(name); });
     // The edited mark lives in each editable control's Tag property.
     for (const PageTable& page : LayoutTables())
@@ -246,6 +246,20 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
+void TForm1::fillPaneBehindClocks()
+{
+    // The pickers' style leaves their corners to the page behind them.
+    for (QWidget* clock : std::initializer_list<QWidget*>{DPicker, TPicker, LabelDT})
+        PaintPaneFillBehind(clock, PageControl1);
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    if (LabelDT && (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange))
+        fillPaneBehindClocks();
+    QWidget::changeEvent(event);
+}
+
 void TForm1::showEvent(QShowEvent* event)
 {
     if (!shownOnce_) {
@@ -275,7 +289,16 @@ void TForm1::clearCurrentParams()
 
 void TForm1::Timer1Timer()
 {
-    LabelDT->setText(LocalDateTimeText(Now()));
+    // Once a second; a second on its own again after page 0's replies stop.
+    Timer1->setInterval(kPcClockMs);
+    showPcClock(Now());
+}
+
+void TForm1::showPcClock(const QDateTime& now)
+{
+    const QString text = LocalDateTimeText(now);
+    if (LabelDT->text() != text)
+        LabelDT->setText(text);
 }
 
 void TForm1::NClick(QAction* item)

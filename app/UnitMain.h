@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/RegisterMap.h"
+#include "exchanges/RelayClock.h"
 #include "exchanges/ExchangePoller.h"
 #include "link/RelaySession.h"
 #include "serial/ComPort.h"
@@ -60,6 +61,12 @@ public:
     TComPort* ComPort = nullptr;   // the session's serial port
     QTimer* Timer = nullptr;       // the session's poll tick
     QTimer* Timer1 = nullptr;      // the PC's clock on page 0
+    // The PC's clock is shown once a second. While page 0's replies bring the
+    // relay's new seconds it is shown with them, in their repaint, and Timer1
+    // waits this much longer than a second for the next one before showing
+    // it on its own: a second of the relay's may be seen a reply late.
+    static constexpr int kPcClockMs = 1000;
+    static constexpr int kPcClockGraceMs = 250;
     QTimer* Timer2 = nullptr;      // shows a page's content again after a page change
     QTimer* Timer3 = nullptr;      // blinks the no-link notice
     QMenu* PopupMenu = nullptr;
@@ -156,6 +163,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -165,6 +173,11 @@ private:
     void setAutoPopup(bool on) { autoPopup_ = on; }
     void wireSettingEditors();
     void clearCurrentParams();
+    // The PC's clock on page 0, as of `now`; a label that would not change is
+    // left alone.
+    void showPcClock(const QDateTime& now);
+    // The relay's clock and the PC's paint the page's fill behind them.
+    void fillPaneBehindClocks();
     void resetPage(int index);
     void askForPage(int index);
     void blockRead(const RegisterValues& reply);
@@ -213,6 +226,7 @@ private:
 
     TrendRecorder* trends_ = nullptr;
     TrendWindow* trendWindow_ = nullptr;
+    RelayClockFields relayClockShown_;   // the relay's clock as the last page 0 reply had it
     bool readOnly_ = false;
     bool linkWasLost_ = false;   // the no-link look was shown since the port opened
     bool settingsUnknown_ = false;   // a load left the settings pages unknown: read them when the link is back

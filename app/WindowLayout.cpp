@@ -19,6 +19,7 @@
 #include <array>
 
 #include "app/ComLed.h"
+#include "app/ValueFieldStyle.h"
 #include "app/Fonts.h"
 #include "app/LayoutTables.h"
 #include "app/LedIndicator.h"
@@ -89,6 +90,7 @@ private:
 
     QWidget* form_;
     WindowControls& out_;
+    ValueFieldStyle* fieldStyle_ = nullptr;   // one for all the window's value fields
 };
 
 void Builder::add(QWidget* widget, const QString& name)
@@ -159,6 +161,9 @@ QWidget* Builder::makeControl(const ControlRow& row, QWidget* parent)
         // Display only: the text stays black while the field is disabled, and
         // uses the field's full width inside the frame.
         edit->setTextMargins(-1, 0, -1, 0);
+        if (!fieldStyle_)
+            fieldStyle_ = new ValueFieldStyle(form_);
+        edit->setStyle(fieldStyle_);
         widget = edit;
         break;
     }

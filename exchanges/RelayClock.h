@@ -8,6 +8,7 @@
 
 struct RelayClockFields {
     uint16_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    friend bool operator==(const RelayClockFields&, const RelayClockFields&) = default;
 };
 
 // Month 1..12, day 1..31, hour 0..23, minute and second 0..59.

@@ -4,7 +4,9 @@
 #include <cerrno>
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,12 +20,20 @@ constexpr int kLongestBackoffMs = 32;
 RxWatch::RxWatch(QObject* owner, Handlers handlers)
     : QObject(owner), handlers_(std::move(handlers)), notifier_(QSocketNotifier::Read, this)
 {
+    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
     backoffTimer_.setSingleShot(true);
     // A hold ends when the rest of a reply is due: a coarse timer's late
     // wake-up would hold the reply back.
     backoffTimer_.setTimerType(Qt::PreciseTimer);
     connect(&notifier_, &QSocketNotifier::activated, this, &RxWatch::onActivated);
     connect(&backoffTimer_, &QTimer::timeout, this, &RxWatch::resume);
+}
+
+RxWatch::~RxWatch()
+{
+    notifier_.setEnabled(false);
+    if (epollFd_ >= 0)
+        ::close(epollFd_);
 }
 
 void RxWatch::Start(int fd, bool watchRx)
@@ -34,7 +44,13 @@ void RxWatch::Start(int fd, bool watchRx)
     backoffMs_ = 0;
     gone_ = false;
     ++session_;
-    notifier_.setSocket(fd);
+    input_ = true;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    // A device that epoll cannot watch is watched directly.
+    direct_ = epollFd_ < 0 || ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event) != 0;
+    notifier_.setSocket(direct_ ? fd : epollFd_);
     notifier_.setEnabled(true);
 }
 
@@ -44,8 +60,28 @@ void RxWatch::Stop()
         return;
     notifier_.setEnabled(false);
     backoffTimer_.stop();
+    if (!direct_)
+        ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, nullptr);
     fd_ = -1;
+    input_ = false;
     pausedInside_ = false;
+}
+
+bool RxWatch::look(bool input)
+{
+    input_ = input;
+    if (direct_) {
+        notifier_.setEnabled(input);
+        return true;
+    }
+    epoll_event event{};
+    event.events = input ? EPOLLIN : 0;
+    event.data.fd = fd_;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &event) == 0)
+        return true;
+    // The set refused: look away through the notifier itself.
+    notifier_.setEnabled(input);
+    return false;
 }
 
 void RxWatch::onActivated()
@@ -58,6 +94,13 @@ void RxWatch::onActivated()
         // the next one starts, so the notifier waits for it.
         notifier_.setEnabled(false);
         pausedInside_ = true;
+        return;
+    }
+    if (!input_) {
+        // Looking away, yet woken: the set reports a hang-up or an error
+        // whatever it asks. It is looked at when the look-away ends, as input
+        // would be; until then the notifier rests.
+        notifier_.setEnabled(false);
         return;
     }
 
@@ -76,6 +119,11 @@ void RxWatch::onActivated()
         backOff();   // a device that wakes us for nothing must not make us spin
         return;
     }
+    deliver(waiting);
+}
+
+void RxWatch::deliver(int waiting)
+{
     if (!watchRx_ || !handlers_.rxChar) {
         backOff();
         return;
@@ -87,8 +135,10 @@ void RxWatch::onActivated()
     delivering_ = false;
     if (pausedInside_) {
         pausedInside_ = false;
-        if (fd_ >= 0 && !gone_ && !backoffTimer_.isActive())
+        if (fd_ >= 0 && !gone_ && !backoffTimer_.isActive()) {
+            look(true);
             notifier_.setEnabled(true);
+        }
     }
     if (session != session_ || fd_ < 0)
         return;   // closed, or closed and opened again, by the handler
@@ -102,29 +152,43 @@ void RxWatch::Hold(int ms)
 {
     if (fd_ < 0 || gone_ || ms <= 0)
         return;
-    notifier_.setEnabled(false);
+    look(false);
     backoffTimer_.start(ms);
 }
 
 void RxWatch::backOff()
 {
     backoffMs_ = backoffMs_ ? std::min(backoffMs_ * 2, kLongestBackoffMs) : kFirstBackoffMs;
-    notifier_.setEnabled(false);
+    look(false);
     backoffTimer_.start(backoffMs_);
 }
 
 void RxWatch::resume()
 {
-    if (fd_ >= 0 && !gone_ && !delivering_)
-        notifier_.setEnabled(true);
-    else if (delivering_)
+    if (delivering_) {
         pausedInside_ = true;   // a handler's own event loop: go on once it returns
+        return;
+    }
+    if (fd_ < 0 || gone_)
+        return;
+    look(true);
+    if (!notifier_.isEnabled())
+        notifier_.setEnabled(true);
+    // What came while the watcher looked away is handed on now, not on the
+    // event loop's next turn; a hang-up or an empty wake-up is left to the
+    // notifier, which is looking again.
+    int waiting = 0;
+    if (::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0) {
+        ++wakeUps_;
+        deliver(waiting);
+    }
 }
 
 void RxWatch::lose(int osError)
 {
     // Quiet until Stop: a hung-up line stays readable for ever.
     gone_ = true;
+    input_ = false;
     notifier_.setEnabled(false);
     backoffTimer_.stop();
     if (handlers_.lost)

@@ -3,6 +3,12 @@
 // loop. No thread of its own and no hand-over between threads: the event
 // loop wakes once per burst of input and the handler runs right there, so a
 // character-received event never overlaps other window code.
+//
+// The event loop watches an epoll set that holds the device, not the device
+// itself: looking away and back (a hold, a back-off) changes what the set
+// asks of the device, and leaves the event loop's own set of descriptors
+// alone. Changing that set wakes the loop through its eventfd each time;
+// the set of our own costs one call and no turn of the loop.
 #pragma once
 
 #include <QObject>
@@ -31,22 +37,33 @@ public:
     // Stops at once: nothing is handed on after it returns.
     void Stop();
     bool Watching() const { return fd_ >= 0; }
-    // Stops looking at the device for `ms`, then looks again.
+    // Stops looking at the device for `ms`, then looks again; bytes that
+    // came meanwhile are handed on as the look-away ends.
     void Hold(int ms);
 
     // Times the event loop woke this watcher: a spin detector for the tests.
     quint64 WakeUps() const { return wakeUps_; }
 
+    ~RxWatch() override;
+
 private:
     void onActivated();
+    // Hands `waiting` bytes on to the handler, or backs off when nobody took them.
+    void deliver(int waiting);
     void backOff();
     void resume();
     void lose(int osError);
+    // Whether the epoll set wakes the event loop for input (a hang-up or an
+    // error wakes it either way). False when the set cannot be changed.
+    bool look(bool input);
 
     Handlers handlers_;
     QSocketNotifier notifier_;
     QTimer backoffTimer_;
     int fd_ = -1;
+    int epollFd_ = -1;             // the set the notifier watches; holds fd_ while it is watched
+    bool direct_ = false;          // no set for this device: the notifier watches it itself
+    bool input_ = false;           // the watch wakes for input now (not looking away)
     bool watchRx_ = true;
     int backoffMs_ = 0;
     bool gone_ = false;            // the device went away: quiet until Stop

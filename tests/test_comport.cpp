@@ -355,6 +355,42 @@ TEST(ComPortRx, UnreadBytesAreOfferedAgainWithoutBusyLoop)
         EXPECT_EQ(c, 3);
 }
 
+// A hold looks away from the input: nothing is handed on while it lasts;
+// what came meanwhile is handed on as it ends, and a hang-up is told then.
+TEST(ComPortRx, HoldLooksAwayAndHandsOnWhatCameAsItEnds)
+{
+    const struct {
+        std::string sent;   // by the far end during the hold
+        bool hangUp;
+    } cases[] = {{"hold", false}, {"", false}, {"", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sent + (c.hangUp ? " and a hang-up" : ""));
+        Pty pty(2);
+        ConnCounter conn;
+        TComPort port;
+        setUpLikeWindow(port, 2);
+        RxRecorder rx(port);
+        conn.Attach(port);
+        int lost = 0;
+        conn.link.OnDeviceLost = [&](int, const QString&) { ++lost; };
+        port.Open();
+        port.HoldRxChar(400);
+        pty.send(c.sent);
+        if (c.hangUp)
+            pty.closeMaster();
+        runEventLoop(150);
+        EXPECT_EQ(rx.counts.size() + lost, 0u) << "handed on or told while looking away";
+        runEventLoop(600);
+        EXPECT_EQ(rx.data, c.sent);
+        EXPECT_EQ(lost, c.hangUp ? 1 : 0);
+        EXPECT_EQ(rx.counts.size(), c.sent.empty() ? 0u : 1u);
+        if (!c.hangUp) {   // looking again: what comes now is taken as it lands
+            pty.send("more");
+            EXPECT_TRUE(QTest::qWaitFor([&] { return rx.data == c.sent + "more"; }, 5000));
+        }
+    }
+}
+
 TEST(ComPortRx, CloseUnderTrafficNeverHangsAndDeliversNothingAfter)
 {
     Pty pty(2);

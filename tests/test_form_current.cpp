@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QDateEdit>
+#include <QLabel>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimeEdit>
 
 #include "app/LedIndicator.h"
 #include "app/UnitMain.h"
+#include "exchanges/LocaleFormats.h"
 #include "support/FakeLine.h"
 #include "support/ModbusFrames.h"
 
@@ -113,6 +116,27 @@ TEST_F(CurrentPage, RelayClockInThePickersWithThePcYear)
     Exchange(Regs({}));
     EXPECT_EQ(DPicker()->date(), QDate(QDate::currentDate().year(), 6, 15));
     EXPECT_EQ(TPicker()->time(), QTime(12, 30, 45));
+}
+
+// The PC's clock is shown with the relay's new second, in its repaint; Timer1
+// waits for the next one a little longer than a second, then shows it itself.
+TEST_F(CurrentPage, PcClockIsShownWithTheRelaysNewSecond)
+{
+    QDateTime pc(QDate(2026, 12, 8), QTime(9, 0, 0));
+    form.Now = [&] { return pc; };
+    const auto shown = [&] { return form.ControlAs<QLabel>(QStringLiteral("LabelDT"))->text(); };
+    // The relay's second, and whether the PC's clock is shown with it.
+    for (const auto [relaySecond, shownWithIt] : {std::pair{45, true}, {45, false}, {46, true}}) {
+        const QString before = shown();
+        pc = pc.addSecs(1);
+        Exchange(Regs({{71, uint16_t(relaySecond)}}));
+        EXPECT_EQ(shown(), shownWithIt ? LocalDateTimeText(pc) : before) << relaySecond;
+        EXPECT_EQ(form.Timer1->interval(), TForm1::kPcClockMs + TForm1::kPcClockGraceMs);
+    }
+    pc = pc.addSecs(1);
+    form.Timer1Timer();
+    EXPECT_EQ(shown(), LocalDateTimeText(pc));
+    EXPECT_EQ(form.Timer1->interval(), TForm1::kPcClockMs);
 }
 
 TEST_F(CurrentPage, ClockOutOfRangeOrNonexistentShowsTheFallbackAndPollingGoesOn)

@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QTimeEdit>
 #include <QWheelEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -14,6 +16,8 @@
 #include <memory>
 
 #include "app/PageControl.h"
+#include "app/PaneFill.h"
+#include "app/ValueFieldStyle.h"
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
 
@@ -387,3 +391,35 @@ TEST(PageControl, WindowStartsOnPageTwoWithNineTabs)
 }
 
 }  // namespace
+
+// The copied panels of the value fields and the page's fill behind the
+// clocks change no pixel: each control on a page, as the style paints it and
+// as the window does, enabled and then disabled.
+TEST(PagePictures, CopiedPanelsAndThePagesFillChangeNothing)
+{
+    ValueFieldStyle fieldStyle(nullptr);
+    for (const char* kind : {"QLineEdit", "QLabel", "QTimeEdit"}) {
+        SCOPED_TRACE(kind);
+        QImage pictures[2][2];
+        for (const bool ours : {false, true}) {
+            QTabWidget tabs;
+            auto* page = new QWidget;
+            tabs.addTab(page, QStringLiteral("Текущие параметры"));
+            tabs.resize(240, 90);
+            QWidget* control = kind == QLatin1String("QLineEdit") ? new QLineEdit(QStringLiteral("4321"), page)
+                : kind == QLatin1String("QLabel") ? new QLabel(QStringLiteral("08.12.2026 12:00:00"), page)
+                                                  : static_cast<QWidget*>(new QTimeEdit(QTime(10, 0, 5), page));
+            control->setGeometry(20, 20, 140, 23);
+            if (ours && kind == QLatin1String("QLineEdit"))
+                control->setStyle(&fieldStyle);
+            else if (ours)
+                PaintPaneFillBehind(control, &tabs);
+            for (const bool enabled : {true, false}) {
+                control->setEnabled(enabled);
+                pictures[ours][enabled] = tabs.grab().toImage();
+            }
+        }
+        EXPECT_EQ(pictures[0][1], pictures[1][1]);
+        EXPECT_EQ(pictures[0][0], pictures[1][0]);
+    }
+}

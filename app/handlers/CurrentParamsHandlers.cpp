@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTimeEdit>
+#include <QTimer>
 
 #include "app/UnitMain.h"
 #include "app/trends/TrendRecorder.h"
@@ -23,6 +24,14 @@ void TForm1::ReadParamReceive(const RegisterValues& reply)
 
     const RelayClockFields clock = ClockFieldsAt(kClockFirstRegister, [&](int reg) { return reply.At(reg); });
     const QDateTime moment = RelayClockMoment(now.date(), clock);
+    if (clock != relayClockShown_) {
+        // The relay's second has moved on, and its values with it: the PC's
+        // clock is shown in the same repaint, and Timer1 waits until the
+        // replies stop bringing new seconds.
+        relayClockShown_ = clock;
+        showPcClock(now);
+        Timer1->start(kPcClockMs + kPcClockGraceMs);
+    }
     // While ButtonDT shows, the pickers hold the user's own clock setting.
     // Set from here, a picker's change is not the user's.
     if (ButtonDT->isHidden()) {
