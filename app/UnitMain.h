@@ -1,7 +1,7 @@
-// TForm1: the main window. It owns every control and the relay session (the
-// line, the poll cycle and the link state); its handlers raise the session's
-// request flags from the user's actions and apply the session's results to
-// the controls.
+// TForm1: the main window. It owns every control, the relay session (the
+// line, the poll cycle and the link state) and the exchanges it polls; its
+// handlers raise the exchanges' request flags from the user's actions and
+// apply the session's results to the controls.
 #pragma once
 
 #include <QDateTime>
