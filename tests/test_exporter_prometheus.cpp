@@ -132,10 +132,13 @@ TEST(ExporterPrometheus, ARelayGoneKeepsNoOldValues)
     const QByteArray series = "{address=\"1\",line=\"mill\",relay=\"D1\"}";
     ASSERT_TRUE(WaitFor([&] { return Sample(exporter.Metrics(), "zashchita_relay_up" + series) == 1.0; }, 10000));
     EXPECT_TRUE(Sample(exporter.Metrics(), "zashchita_supply_voltage_volts" + series));
+    ASSERT_TRUE(WaitFor([&] { return Sample(exporter.Metrics(), "zashchita_rated_current_amperes" + series).has_value(); },
+                        3000));
     ASSERT_TRUE(WaitFor([&] { return Sample(exporter.Metrics(), "zashchita_relay_up" + series) == 0.0; }, 15000));
     const QByteArray metrics = exporter.Metrics();
     EXPECT_GT(Sample(metrics, "zashchita_relay_last_answer_timestamp_seconds" + series).value_or(0), 0);
     for (const char* name : {"zashchita_supply_voltage_volts", "zashchita_thermal_impulse_ratio",
-                             "zashchita_relay_clock_offset_seconds", "zashchita_status_flag", "zashchita_phase_current_ratio"})
+                             "zashchita_relay_clock_offset_seconds", "zashchita_status_flag", "zashchita_phase_current_ratio",
+                             "zashchita_rated_current_amperes", "zashchita_phase_current_amperes"})
         EXPECT_FALSE(metrics.contains(QByteArray(name) + "{")) << name << " still shown";
 }
