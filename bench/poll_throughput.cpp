@@ -102,7 +102,7 @@ public:
         return got;
     }
 
-    void HoldRx(int ms) override { port_->HoldRxChar(ms); }
+    void HoldRx(std::chrono::nanoseconds time) override { port_->HoldRxChar(time); }
 
     void Reset() { timed_ = 0; requestToReply_ = replyToRequest_ = {}; }
     double RequestToReplyMs() const { return ms(requestToReply_); }

@@ -29,10 +29,10 @@ public:
         return got;
     }
 
-    // Looks away from the input for `ms`: the rest of a reply on its way is
+    // Looks away from the input for `time`: the rest of a reply on its way is
     // then taken in one receive event rather than piece by piece. A line
     // that cannot does nothing.
-    virtual void HoldRx(int /*ms*/) {}
+    virtual void HoldRx(std::chrono::nanoseconds /*time*/) {}
 
     // The line's monotonic clock, in nanoseconds.
     virtual int64_t NowNs() const

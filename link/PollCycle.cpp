@@ -8,6 +8,17 @@
 
 namespace {
 constexpr long long kNsPerMs = 1'000'000;
+// The look after a rest: so much after its last byte is due at least, so
+// much before the tick's end at most (a wake-up comes a little after its time).
+constexpr long long kLookAfterLastByteNs = 300'000;
+constexpr long long kLookBeforeTickEndNs = 700'000;
+// Else the port looks away at most this long (well inside the reply
+// time-out); a rest due sooner is taken as it lands, and so are the last
+// bytes of a longer one, so that the silence before the next request starts
+// with the reply's true end.
+constexpr long long kLongestHoldNs = 60 * kNsPerMs;
+constexpr long long kShortestHoldNs = 10 * kNsPerMs;
+constexpr long long kLastBytesTakenAsTheyLandNs = 5 * kNsPerMs;
 
 int TicksFor(long long ns, int tickMs)
 {
@@ -15,6 +26,22 @@ int TicksFor(long long ns, int tickMs)
     return int((ns + tickNs - 1) / tickNs);
 }
 }  // namespace
+
+long long RestHoldNs(long long nowNs, long long tickNs, int restBytes)
+{
+    if (restBytes <= 0 || tickNs <= 0)
+        return 0;
+    const long long restNs = LineTimeNs(restBytes);
+    const long long lastByte = nowNs + restNs;
+    const long long look = (lastByte / tickNs + 1) * tickNs - kLookBeforeTickEndNs;
+    if (look - lastByte >= kLookAfterLastByteNs)
+        return look - nowNs;
+    // Whole milliseconds, as the rest's line time was always counted.
+    const long long restMs = (restNs + kNsPerMs - 1) / kNsPerMs * kNsPerMs;
+    if (restMs <= kShortestHoldNs)
+        return 0;
+    return std::min(restMs - kLastBytesTakenAsTheyLandNs, kLongestHoldNs);
+}
 
 void PollCycle::SetPacing(int tickMs, int replyTimeoutTicks)
 {

@@ -17,13 +17,6 @@
 namespace {
 
 constexpr qint64 kNsPerMs = 1000000;
-// The port looks away while the rest of a reply is on its way, at most this
-// long (well inside the reply time-out); a rest due sooner is taken as it
-// lands, and so are the last bytes of a longer one, so that the silence
-// before the next request starts with the reply's true end.
-constexpr int kLongestRxHoldMs = 60;
-constexpr int kShortestRxHoldMs = 10;
-constexpr int kLastBytesTakenAsTheyLandMs = 5;
 // A device server or gateway that has not taken the connection by then is
 // not there: the front end must not stand still for longer.
 constexpr int kConnectTimeoutMs = 5000;
@@ -32,11 +25,6 @@ bool IsComName(const QString& name)
 {
     static const QRegularExpression com(QStringLiteral("^COM[0-9]+$"), QRegularExpression::CaseInsensitiveOption);
     return com.match(name).hasMatch();
-}
-
-int LineTimeMs(int bytes)
-{
-    return int((LineTimeNs(bytes) + kNsPerMs - 1) / kNsPerMs);
 }
 
 }  // namespace
@@ -285,15 +273,23 @@ void RelaySession::Receive(int count)
     // (a whole reply: the send is due); a piece of a reply leaves it alone.
     if (!polling_)
         return;
-    // The rest of a reply takes its line time to come: look away until its
-    // last bytes are due, so that a reply is taken in two or three events
-    // rather than piece by piece.
     if (options_.lookAway)
-        if (const int restMs = LineTimeMs(cycle_.BytesStillExpected()); restMs > kShortestRxHoldMs)
-            cycle_.Line()->HoldRx(std::min(restMs - kLastBytesTakenAsTheyLandMs, kLongestRxHoldMs));
+        if (const int rest = cycle_.BytesStillExpected(); rest > 0)
+            holdForRest(rest);
     lastTick_ = tickOfNow();
     if (!timer_->isActive() || nextEventNs() < armedDueNs_)
         armTimer();
+}
+
+// The rest of a reply takes its line time to come: the port looks away
+// meanwhile, so that a reply is taken in two or three events rather than
+// piece by piece. A rest that comes later than its line time is taken as it
+// lands, the port looking again.
+void RelaySession::holdForRest(int rest)
+{
+    const qint64 hold = RestHoldNs(tickClock_.nsecsElapsed(), qint64(options_.tickMs) * kNsPerMs, rest);
+    if (hold > 0)
+        cycle_.Line()->HoldRx(std::chrono::nanoseconds(hold));
 }
 
 // A write or read that fails, or a device that goes away, means the line is

@@ -198,6 +198,7 @@ private:
     void reportLost(int osError, const QString& reason);
     void timerFired();
     void armTimer();
+    void holdForRest(int rest);
     void openNetworkLine(const QString& endpoint);
     void openSerialLine(const QString& portOrPath);
     qint64 tickOfNow() const;

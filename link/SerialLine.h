@@ -15,7 +15,7 @@ public:
     int BytesWaiting() override { return port_->BytesWaiting(); }
     void WriteBytes(const uint8_t* bytes, int count) override { port_->Write(bytes, count); }
     int ReadBytes(uint8_t* bytes, int count) override { return std::max(port_->Read(bytes, count), 0); }
-    void HoldRx(int ms) override { port_->HoldRxChar(ms); }
+    void HoldRx(std::chrono::nanoseconds time) override { port_->HoldRxChar(time); }
     bool KeepsLineTime() const override { return keepsLineTime_; }
     // Set at each opening by the device's kind.
     void SetKeepsLineTime(bool keeps) { keepsLineTime_ = keeps; }

@@ -166,12 +166,12 @@ int TcpLine::ReadBytes(uint8_t* bytes, int count)
     return n;
 }
 
-void TcpLine::HoldRx(int ms)
+void TcpLine::HoldRx(std::chrono::nanoseconds time)
 {
-    if (fd_ < 0 || lost_ || ms <= 0)
+    if (fd_ < 0 || lost_ || time.count() <= 0)
         return;
     notifier_->setEnabled(false);
-    holdTimer_->start(ms);
+    holdTimer_->start(std::chrono::ceil<std::chrono::milliseconds>(time));
 }
 
 void TcpLine::SendAll(const uint8_t* bytes, int count)

@@ -58,7 +58,7 @@ public:
     int BytesWaiting() override { return int(rx_.size()); }
     void WriteBytes(const uint8_t* bytes, int count) override { Transmit(bytes, count); }
     int ReadBytes(uint8_t* bytes, int count) override;
-    void HoldRx(int ms) override;
+    void HoldRx(std::chrono::nanoseconds time) override;
     int64_t ArrivalNs() const override { return arrivalNs_; }
     // A device server's raw port keeps the serial line's time: an answer
     // reaches us no sooner than the request and the answer take on the wire.

@@ -60,7 +60,7 @@ QString TComPort::NormalizePortName(const QString& name) { return DeviceNames::N
 QString TComPort::DevicePathFor(const QString& portName) { return DeviceNames::DevicePathFor(portName); }
 
 quint64 TComPort::WakeUps() const { return watch_->WakeUps(); }
-void TComPort::HoldRxChar(int ms) { watch_->Hold(ms); }
+void TComPort::HoldRxChar(std::chrono::nanoseconds time) { watch_->Hold(time); }
 
 void TComPort::SetPort(const QString& name)
 {

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -60,7 +61,7 @@ public:
     // Looks away from the input for `ms`: the bytes of a reply still on its
     // way are then taken in one receive event rather than piece by piece.
     // The device going away is noticed when it looks again.
-    void HoldRxChar(int ms);
+    void HoldRxChar(std::chrono::nanoseconds time);
 
     void AddLink(TComLink* link);
     void RemoveLink(TComLink* link);

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace {
@@ -21,6 +22,16 @@ RxWatch::RxWatch(QObject* owner, Handlers handlers)
     : QObject(owner), handlers_(std::move(handlers)), notifier_(QSocketNotifier::Read, this)
 {
     epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epollFd_ >= 0) {
+        holdFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = holdFd_;
+        if (holdFd_ >= 0 && ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, holdFd_, &event) != 0) {
+            ::close(holdFd_);
+            holdFd_ = -1;
+        }
+    }
     backoffTimer_.setSingleShot(true);
     // A hold ends when the rest of a reply is due: a coarse timer's late
     // wake-up would hold the reply back.
@@ -32,6 +43,8 @@ RxWatch::RxWatch(QObject* owner, Handlers handlers)
 RxWatch::~RxWatch()
 {
     notifier_.setEnabled(false);
+    if (holdFd_ >= 0)
+        ::close(holdFd_);
     if (epollFd_ >= 0)
         ::close(epollFd_);
 }
@@ -60,6 +73,7 @@ void RxWatch::Stop()
         return;
     notifier_.setEnabled(false);
     backoffTimer_.stop();
+    stopHoldTimer();
     if (!direct_)
         ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, nullptr);
     fd_ = -1;
@@ -95,6 +109,22 @@ void RxWatch::onActivated()
         notifier_.setEnabled(false);
         pausedInside_ = true;
         return;
+    }
+    if (holding_) {
+        uint64_t expired = 0;
+        if (::read(holdFd_, &expired, sizeof expired) == sizeof expired) {
+            holding_ = false;
+            resume();
+            return;
+        }
+        // Woken in a look-away before its end: the device hung up or failed.
+        // That is told when the look-away ends, as input would be; the rest
+        // of it runs on the event loop's timer while the notifier rests.
+        itimerspec left{};
+        ::timerfd_gettime(holdFd_, &left);
+        stopHoldTimer();
+        const qint64 leftNs = qint64(left.it_value.tv_sec) * 1'000'000'000 + left.it_value.tv_nsec;
+        backoffTimer_.start(int((leftNs + 999'999) / 1'000'000));
     }
     if (!input_) {
         // Looking away, yet woken: the set reports a hang-up or an error
@@ -136,7 +166,8 @@ void RxWatch::deliver(int waiting)
     if (pausedInside_) {
         pausedInside_ = false;
         if (fd_ >= 0 && !gone_ && !backoffTimer_.isActive()) {
-            look(true);
+            if (!holding_)   // a look-away's timer wakes the notifier at its end
+                look(true);
             notifier_.setEnabled(true);
         }
     }
@@ -148,16 +179,38 @@ void RxWatch::deliver(int waiting)
         backoffMs_ = 0;
 }
 
-void RxWatch::Hold(int ms)
+void RxWatch::Hold(std::chrono::nanoseconds time)
 {
-    if (fd_ < 0 || gone_ || ms <= 0)
+    if (fd_ < 0 || gone_ || time.count() <= 0)
         return;
-    look(false);
-    backoffTimer_.start(ms);
+    backoffTimer_.stop();
+    stopHoldTimer();
+    if (look(false) && !direct_ && holdFd_ >= 0 && notifier_.isEnabled()) {
+        itimerspec end{};
+        end.it_value.tv_sec = time_t(time.count() / 1'000'000'000);
+        end.it_value.tv_nsec = long(time.count() % 1'000'000'000);
+        if (::timerfd_settime(holdFd_, 0, &end, nullptr) == 0) {
+            holding_ = true;
+            return;
+        }
+    }
+    backoffTimer_.start(int(std::chrono::ceil<std::chrono::milliseconds>(time).count()));
+}
+
+void RxWatch::stopHoldTimer()
+{
+    if (!holding_)
+        return;
+    holding_ = false;
+    const itimerspec disarmed{};
+    ::timerfd_settime(holdFd_, 0, &disarmed, nullptr);
+    uint64_t expired = 0;
+    (void)::read(holdFd_, &expired, sizeof expired);   // an end reached but not yet seen
 }
 
 void RxWatch::backOff()
 {
+    stopHoldTimer();
     backoffMs_ = backoffMs_ ? std::min(backoffMs_ * 2, kLongestBackoffMs) : kFirstBackoffMs;
     look(false);
     backoffTimer_.start(backoffMs_);
@@ -191,6 +244,7 @@ void RxWatch::lose(int osError)
     input_ = false;
     notifier_.setEnabled(false);
     backoffTimer_.stop();
+    stopHoldTimer();
     if (handlers_.lost)
         handlers_.lost(osError);
 }

@@ -8,13 +8,16 @@
 // itself: looking away and back (a hold, a back-off) changes what the set
 // asks of the device, and leaves the event loop's own set of descriptors
 // alone. Changing that set wakes the loop through its eventfd each time;
-// the set of our own costs one call and no turn of the loop.
+// the set of our own costs one call and no turn of the loop. The set also
+// holds a timer that ends a look-away to the microsecond: the event loop's
+// own timers wake up to a millisecond late.
 #pragma once
 
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 
 class RxWatch : public QObject {
@@ -37,9 +40,9 @@ public:
     // Stops at once: nothing is handed on after it returns.
     void Stop();
     bool Watching() const { return fd_ >= 0; }
-    // Stops looking at the device for `ms`, then looks again; bytes that
+    // Stops looking at the device for `time`, then looks again; bytes that
     // came meanwhile are handed on as the look-away ends.
-    void Hold(int ms);
+    void Hold(std::chrono::nanoseconds time);
 
     // Times the event loop woke this watcher: a spin detector for the tests.
     quint64 WakeUps() const { return wakeUps_; }
@@ -56,12 +59,16 @@ private:
     // Whether the epoll set wakes the event loop for input (a hang-up or an
     // error wakes it either way). False when the set cannot be changed.
     bool look(bool input);
+    // Disarms the look-away's timer and forgets an end it had reached.
+    void stopHoldTimer();
 
     Handlers handlers_;
     QSocketNotifier notifier_;
     QTimer backoffTimer_;
     int fd_ = -1;
     int epollFd_ = -1;             // the set the notifier watches; holds fd_ while it is watched
+    int holdFd_ = -1;              // the look-away's timer, in the set; -1 when there is none
+    bool holding_ = false;         // looking away until holdFd_ expires
     bool direct_ = false;          // no set for this device: the notifier watches it itself
     bool input_ = false;           // the watch wakes for input now (not looking away)
     bool watchRx_ = true;

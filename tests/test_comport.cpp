@@ -374,7 +374,7 @@ TEST(ComPortRx, HoldLooksAwayAndHandsOnWhatCameAsItEnds)
         int lost = 0;
         conn.link.OnDeviceLost = [&](int, const QString&) { ++lost; };
         port.Open();
-        port.HoldRxChar(400);
+        port.HoldRxChar(std::chrono::milliseconds(400));
         pty.send(c.sent);
         if (c.hangUp)
             pty.closeMaster();

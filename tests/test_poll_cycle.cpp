@@ -356,6 +356,34 @@ TEST_F(Cycle, BytesStillExpectedOnlyForWhatLooksLikeTheAnswer)
     }
 }
 
+// How long the port looks away for a reply's rest: past its last byte and
+// inside the tick that byte lands in when the tick leaves room, else until
+// shortly before the rest is due, or not at all for a short rest.
+TEST(RestHold, LooksBackAfterTheLastByteWithinItsTickOrShortlyBeforeTheRest)
+{
+    constexpr long long ms = 1'000'000;
+    const long long rest55 = LineTimeNs(55);   // 57.29 ms: page 0 after a piece of 8
+    const struct {
+        const char* what;
+        long long now, tick;
+        int rest;
+        long long hold;
+    } cases[] = {
+        {"2.7 ms of the tick left after the last byte", 20 * ms, 5 * ms, 55, 79'300'000 - 20 * ms},
+        {"0.3 ms between the last byte and the look", 79 * ms - rest55, 5 * ms, 55, 79'300'000 - (79 * ms - rest55)},
+        {"a nanosecond less", 79 * ms - rest55 + 1, 5 * ms, 55, 53 * ms},
+        {"the last byte at the tick's end", 80 * ms - rest55 - 1, 5 * ms, 55, 53 * ms},
+        {"a grid of 1 ms leaves no room", 20 * ms, 1 * ms, 55, 53 * ms},
+        {"a short rest in its tick", 0, 5 * ms, 5, 9'300'000},
+        {"a short rest without room", 0, 1 * ms, 5, 0},
+        {"a long rest without room: 60 ms at most", 0, 1 * ms, 255, 60 * ms},
+        {"a long rest with room", 0, 5 * ms, 255, 269'300'000},
+        {"nothing due", 20 * ms, 5 * ms, 0, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RestHoldNs(c.now, c.tick, c.rest), c.hold) << c.what;
+}
+
 TEST_F(Cycle, CloseHappensOnTheTickThatWouldSendWithinAbout32Ticks)
 {
     Ticks(2);
