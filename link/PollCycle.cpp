@@ -8,10 +8,12 @@
 
 namespace {
 constexpr long long kNsPerMs = 1'000'000;
-// The look after a rest: so much after its last byte is due at least, so
-// much before the tick's end at most (a wake-up comes a little after its time).
-constexpr long long kLookAfterLastByteNs = 300'000;
+// The look after a rest: a millisecond after its last byte is due (bytes
+// come a little late), yet so much before the tick's end at most (so does a
+// wake-up), and never sooner than so much after the byte.
+constexpr long long kLookAfterLastByteNs = 1'000'000;
 constexpr long long kLookBeforeTickEndNs = 700'000;
+constexpr long long kLeastLookAfterLastByteNs = 300'000;
 // Else the port looks away at most this long (well inside the reply
 // time-out); a rest due sooner is taken as it lands, and so are the last
 // bytes of a longer one, so that the silence before the next request starts
@@ -33,8 +35,9 @@ long long RestHoldNs(long long nowNs, long long tickNs, int restBytes)
         return 0;
     const long long restNs = LineTimeNs(restBytes);
     const long long lastByte = nowNs + restNs;
-    const long long look = (lastByte / tickNs + 1) * tickNs - kLookBeforeTickEndNs;
-    if (look - lastByte >= kLookAfterLastByteNs)
+    const long long look
+        = std::min(lastByte + kLookAfterLastByteNs, (lastByte / tickNs + 1) * tickNs - kLookBeforeTickEndNs);
+    if (look - lastByte >= kLeastLookAfterLastByteNs)
         return look - nowNs;
     // Whole milliseconds, as the rest's line time was always counted.
     const long long restMs = (restNs + kNsPerMs - 1) / kNsPerMs * kNsPerMs;
