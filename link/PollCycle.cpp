@@ -29,10 +29,11 @@ int TicksFor(long long ns, int tickMs)
 }
 }  // namespace
 
-long long RestHoldNs(long long nowNs, long long tickNs, int restBytes)
+long long RestHoldNs(long long nowNs, int tickMs, int restBytes)
 {
-    if (restBytes <= 0 || tickNs <= 0)
+    if (restBytes <= 0 || tickMs <= 0)
         return 0;
+    const long long tickNs = tickMs * kNsPerMs;
     const long long restNs = LineTimeNs(restBytes);
     const long long lastByte = nowNs + restNs;
     const long long look

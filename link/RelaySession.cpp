@@ -287,7 +287,7 @@ void RelaySession::Receive(int count)
 // lands, the port looking again.
 void RelaySession::holdForRest(int rest)
 {
-    const qint64 hold = RestHoldNs(tickClock_.nsecsElapsed(), qint64(options_.tickMs) * kNsPerMs, rest);
+    const qint64 hold = RestHoldNs(tickClock_.nsecsElapsed(), options_.tickMs, rest);
     if (hold > 0)
         cycle_.Line()->HoldRx(std::chrono::nanoseconds(hold));
 }
