@@ -171,7 +171,10 @@ void TcpLine::HoldRx(std::chrono::nanoseconds time)
     if (fd_ < 0 || lost_ || time.count() <= 0)
         return;
     notifier_->setEnabled(false);
-    holdTimer_->start(std::chrono::ceil<std::chrono::milliseconds>(time));
+    // The event loop's timer wakes up to a millisecond late: asked for a
+    // millisecond less, it ends no later than asked.
+    using std::chrono::milliseconds;
+    holdTimer_->start(std::max(std::chrono::floor<milliseconds>(time) - milliseconds(1), milliseconds(0)));
 }
 
 void TcpLine::SendAll(const uint8_t* bytes, int count)

@@ -194,7 +194,11 @@ void RxWatch::Hold(std::chrono::nanoseconds time)
             return;
         }
     }
-    backoffTimer_.start(int(std::chrono::ceil<std::chrono::milliseconds>(time).count()));
+    // The event loop's timer wakes up to a millisecond late: asked for a
+    // millisecond less, it ends no later than asked (a look-away that ends
+    // early costs one wake-up more; one that ends late can delay the send).
+    using std::chrono::milliseconds;
+    backoffTimer_.start(std::max(std::chrono::floor<milliseconds>(time) - milliseconds(1), milliseconds(0)));
 }
 
 void RxWatch::stopHoldTimer()
