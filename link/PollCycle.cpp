@@ -8,12 +8,12 @@
 
 namespace {
 constexpr long long kNsPerMs = 1'000'000;
-// The look after a rest: a millisecond after its last byte is due (bytes
-// come a little late), yet so much before the tick's end at most (so does a
-// wake-up), and never sooner than so much after the byte.
-constexpr long long kLookAfterLastByteNs = 1'000'000;
+// The look after a rest: so much after its last byte is due, and so much
+// before the end of the tick the byte lands in at most. A look that comes
+// too soon costs one wake-up more, for the last bytes as they land; one that
+// comes late (a wake-up on a busy machine) moves the send a tick.
+constexpr long long kLookAfterLastByteNs = 300'000;
 constexpr long long kLookBeforeTickEndNs = 700'000;
-constexpr long long kLeastLookAfterLastByteNs = 300'000;
 // Else the port looks away at most this long (well inside the reply
 // time-out); a rest due sooner is taken as it lands, and so are the last
 // bytes of a longer one, so that the silence before the next request starts
@@ -36,9 +36,8 @@ long long RestHoldNs(long long nowNs, int tickMs, int restBytes)
     const long long tickNs = tickMs * kNsPerMs;
     const long long restNs = LineTimeNs(restBytes);
     const long long lastByte = nowNs + restNs;
-    const long long look
-        = std::min(lastByte + kLookAfterLastByteNs, (lastByte / tickNs + 1) * tickNs - kLookBeforeTickEndNs);
-    if (look - lastByte >= kLeastLookAfterLastByteNs)
+    const long long look = lastByte + kLookAfterLastByteNs;
+    if (look <= (lastByte / tickNs + 1) * tickNs - kLookBeforeTickEndNs)
         return look - nowNs;
     // Whole milliseconds, as the rest's line time was always counted.
     const long long restMs = (restNs + kNsPerMs - 1) / kNsPerMs * kNsPerMs;

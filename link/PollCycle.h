@@ -86,9 +86,8 @@ constexpr long long LineClockToleranceNs(long long lineNs)
 // How long the port may look away from the input while `restBytes` of a
 // reply are still due, `nowNs` on the clock of a grid of `tickMs` ticks. The
 // send after a reply waits for a count of ticks from the tick its end was
-// seen in; a look a millisecond after the rest's last byte is due, and
-// before that tick ends, takes the rest at once and leaves the send where it
-// was. Where the tick leaves no room for that, until shortly before the rest
+// seen in; a look just after the rest's last byte is due, and before that
+// tick ends, takes the rest at once and leaves the send where it was. Where the tick leaves no room for that, until shortly before the rest
 // is due (at most 60 ms), its last bytes then taken as they land; 0 (no
 // look-away) for a rest due within 10 ms.
 long long RestHoldNs(long long nowNs, int tickMs, int restBytes);

@@ -356,8 +356,8 @@ TEST_F(Cycle, BytesStillExpectedOnlyForWhatLooksLikeTheAnswer)
     }
 }
 
-// How long the port looks away for a reply's rest: a millisecond past its
-// last byte, inside the tick that byte lands in, when the tick leaves room; else until
+// How long the port looks away for a reply's rest: just past its last byte,
+// inside the tick that byte lands in, when the tick leaves room; else until
 // shortly before the rest is due, or not at all for a short rest.
 TEST(RestHold, LooksBackAfterTheLastByteWithinItsTickOrShortlyBeforeTheRest)
 {
@@ -370,16 +370,15 @@ TEST(RestHold, LooksBackAfterTheLastByteWithinItsTickOrShortlyBeforeTheRest)
         int rest;
         long long hold;
     } cases[] = {
-        {"2.7 ms of the tick left after the last byte", 20 * ms, 5, 55, rest55 + 1 * ms},
+        {"2.7 ms of the tick left after the last byte", 20 * ms, 5, 55, rest55 + 300'000},
         {"0.3 ms between the last byte and the look", 79 * ms - rest55, 5, 55, 79'300'000 - (79 * ms - rest55)},
         {"a nanosecond less", 79 * ms - rest55 + 1, 5, 55, 53 * ms},
         {"the last byte at the tick's end", 80 * ms - rest55 - 1, 5, 55, 53 * ms},
         {"a grid of 1 ms leaves no room", 20 * ms, 1, 55, 53 * ms},
-        {"a short rest in its tick", 0, 5, 5, LineTimeNs(5) + 1 * ms},
+        {"a short rest in its tick", 0, 5, 5, LineTimeNs(5) + 300'000},
         {"a short rest without room", 0, 1, 5, 0},
         {"a long rest without room: 60 ms at most", 0, 1, 255, 60 * ms},
-        {"a long rest with room", 0, 5, 255, LineTimeNs(255) + 1 * ms},
-        {"1.5 ms left: 0.7 ms before the tick's end", 78'500'000 - rest55, 5, 55, 79'300'000 - (78'500'000 - rest55)},
+        {"a long rest with room", 0, 5, 255, LineTimeNs(255) + 300'000},
         {"nothing due", 20 * ms, 5, 0, 0},
     };
     for (const auto& c : cases)
