@@ -39,11 +39,11 @@ long long RestHoldNs(long long nowNs, int tickMs, int restBytes)
     const long long look = lastByte + kLookAfterLastByteNs;
     if (look <= (lastByte / tickNs + 1) * tickNs - kLookBeforeTickEndNs)
         return look - nowNs;
-    // Whole milliseconds, as the rest's line time was always counted.
-    const long long restMs = (restNs + kNsPerMs - 1) / kNsPerMs * kNsPerMs;
-    if (restMs <= kShortestHoldNs)
+    // In whole milliseconds, as the rest's line time was always counted.
+    const long long restRoundedNs = (restNs + kNsPerMs - 1) / kNsPerMs * kNsPerMs;
+    if (restRoundedNs <= kShortestHoldNs)
         return 0;
-    return std::min(restMs - kLastBytesTakenAsTheyLandNs, kLongestHoldNs);
+    return std::min(restRoundedNs - kLastBytesTakenAsTheyLandNs, kLongestHoldNs);
 }
 
 void PollCycle::SetPacing(int tickMs, int replyTimeoutTicks)
