@@ -32,10 +32,12 @@ void OtherMasterWatch::Sent(const SentRequest& sent)
         ++oursCount_;
 }
 
+// The relay answers one request at a time, in order: once the newest is
+// answered, no reply to an older one can come any more.
 void OtherMasterWatch::Answered()
 {
-    if (newest_ >= 0)
-        ours_[newest_].answered = true;
+    for (int k = 0; k < oursCount_; ++k)
+        ours_[k].answered = true;
 }
 
 bool OtherMasterWatch::Take(const uint8_t* bytes, int count)

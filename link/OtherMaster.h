@@ -3,7 +3,8 @@
 // did not send, or a well-formed reply to a request we did not send (one of
 // another slave or function, or a second reply to a request of ours already
 // answered). A late reply to a request of ours that went unanswered is the
-// relay's own and says nothing of another master.
+// relay's own and says nothing of another master, until a later request of
+// ours is answered.
 #pragma once
 
 #include <cstdint>

@@ -51,7 +51,12 @@ struct Timed {
         QObject::connect(&session, &RelaySession::writeEnded,
                          [&](const WriteResult& w) { outcome = w.how == WriteHow::NoAnswer ? "unconfirmed" : "answered"; });
         QObject::connect(&session, &RelaySession::otherMasterSeen, [&] { ++others; });
-        session.Ask(write ? Question::Write(0x51, 5) : Question::Read({50, 29}));
+        Send(write ? Question::Write(0x51, 5) : Question::Read({50, 29}));
+    }
+    void Send(Question q)
+    {
+        outcome.clear();
+        session.Ask(std::move(q));
         for (int i = 0; i < 20 && line.written.empty(); ++i)
             Tick();
         written = line.now;
@@ -141,6 +146,8 @@ TEST(LineTiming, AnotherMasterIsToldOnceAndTheRelaysOwnTrafficNever)
          [](Timed& t) { t.Paced(kTurn, kAnswer); t.At(150 * kMs, kForeign); t.At(300 * kMs, kForeign); }, 1},
         {"a reply of another slave", [](Timed& t) { t.At(200 * kMs, ReadReply(3, {1, 2})); }, 1},
         {"the relay's answer after the time-out", [](Timed& t) { t.RunOut(), t.At(200 * kMs, kAnswer); }, 0},
+        {"a reply to a lost request after a later one was answered",
+         [](Timed& t) { t.RunOut(), t.Send(Question::Read({50, 29})), t.Paced(kTurn, kAnswer), t.At(150 * kMs, kForeign); }, 1},
         {"our own request heard back", [](Timed& t) { t.At(200 * kMs, Sealed({1, 3, 0, 50, 0, 29})); }, 0},
         {"line noise", [](Timed& t) { t.At(200 * kMs, {1, 3, 0xFF, 0x55, 0xAA}); }, 0},
     };
