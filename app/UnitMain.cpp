@@ -130,12 +130,7 @@ void TForm1::bindControls()
     SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
     ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
     ComLed->SetComPort(ComPort);
-    // The value fields, the relay's clock and the PC's change with the replies
-    // and each second; each paints its whole rectangle, so a change repaints
-    // that control alone and not the page, frame and tab behind it as well.
-    for (QLineEdit* field : E_)
-        field->setAttribute(Qt::WA_OpaquePaintEvent);
-    fillPaneBehindClocks();
+    fillPaneBehindLiveControls();
     registers_.Bind([this](const QString& name) { return Control(name); });
     // The edited mark lives in each editable control's Tag property.
     for (const PageTable& page : LayoutTables())
@@ -246,9 +241,15 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::fillPaneBehindClocks()
+void TForm1::fillPaneBehindLiveControls()
 {
-    // The pickers' style leaves their corners to the page behind them.
+    // The value fields, the relay's clock and the PC's change with the replies
+    // and each second. Each fills its whole rectangle with the page's fill
+    // (the style leaves the corners of their rounded frames to what lies
+    // behind), so a change repaints that control alone and not the page,
+    // frame and tab behind it as well.
+    for (QLineEdit* field : E_)
+        PaintPaneFillBehind(field, PageControl1);
     for (QWidget* clock : std::initializer_list<QWidget*>{DPicker, TPicker, LabelDT})
         PaintPaneFillBehind(clock, PageControl1);
 }
@@ -256,7 +257,7 @@ void TForm1::fillPaneBehindClocks()
 void TForm1::changeEvent(QEvent* event)
 {
     if (LabelDT && (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange))
-        fillPaneBehindClocks();
+        fillPaneBehindLiveControls();
     QWidget::changeEvent(event);
 }
 

@@ -177,7 +177,7 @@ private:
     // left alone.
     void showPcClock(const QDateTime& now);
     // The relay's clock and the PC's paint the page's fill behind them.
-    void fillPaneBehindClocks();
+    void fillPaneBehindLiveControls();
     void resetPage(int index);
     void askForPage(int index);
     void blockRead(const RegisterValues& reply);
