@@ -393,7 +393,7 @@ TEST(PageControl, WindowStartsOnPageTwoWithNineTabs)
 }  // namespace
 
 // The copied panels of the value fields and the page's fill behind the
-// clocks change no pixel: each control on a page, as the style paints it and
+// fields and the clocks change no pixel: each control on a page, as the style paints it and
 // as the window does, enabled and then disabled.
 TEST(PagePictures, CopiedPanelsAndThePagesFillChangeNothing)
 {
@@ -410,9 +410,10 @@ TEST(PagePictures, CopiedPanelsAndThePagesFillChangeNothing)
                 : kind == QLatin1String("QLabel") ? new QLabel(QStringLiteral("08.12.2026 12:00:00"), page)
                                                   : static_cast<QWidget*>(new QTimeEdit(QTime(10, 0, 5), page));
             control->setGeometry(20, 20, 140, 23);
+            tabs.show();   // lays the page out: a hidden pane grabs its tab bar alone
             if (ours && kind == QLatin1String("QLineEdit"))
                 control->setStyle(&fieldStyle);
-            else if (ours)
+            if (ours)
                 PaintPaneFillBehind(control, &tabs);
             for (const bool enabled : {true, false}) {
                 control->setEnabled(enabled);
