@@ -188,25 +188,20 @@ TEST(PageSwitch, LeavingAPageTakesTheFocusAway)
     EXPECT_EQ(QApplication::focusWidget(), nullptr);
 }
 
-// The value fields and the clocks paint their own rectangles whole: the
-// page under them is not painted again, so a corner they left would show
-// whatever was there before.
+// The value fields and the clocks paint their rectangles whole, corners too:
+// the page under them is not painted again.
 TEST(PageSwitch, LiveControlsPaintTheirCornersOverThePage)
 {
     TForm1 form;
     form.show();
-    WindowDriver ui{form};
-    ui.SelectPage(0);
+    WindowDriver{form}.SelectPage(0);
     const QImage pane = form.PageControl1->grab().toImage();
-    QStringList names{QStringLiteral("DPicker"), QStringLiteral("TPicker"), QStringLiteral("LabelDT")};
-    for (int n = 0; n <= 12; ++n)
-        names << QStringLiteral("E%1").arg(n);
-    for (const QString& name : names) {
-        const QWidget* control = form.Control(name);
-        ASSERT_TRUE(control && control->isVisible()) << name.toStdString();
-        const QRect r(control->mapTo(form.PageControl1, QPoint(0, 0)), control->size());
+    for (const char* name : {"DPicker", "TPicker", "LabelDT", "E0", "E6", "E12"}) {
+        const QWidget* c = form.Control(QString::fromLatin1(name));
+        ASSERT_TRUE(c && c->isVisible()) << name;
+        const QRect r(c->mapTo(form.PageControl1, QPoint(0, 0)), c->size());
         for (const QPoint corner : {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()})
-            EXPECT_EQ(pane.pixelColor(corner).alpha(), 255) << name.toStdString();
+            EXPECT_EQ(pane.pixelColor(corner).alpha(), 255) << name;
     }
 }
 
