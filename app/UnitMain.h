@@ -176,7 +176,7 @@ private:
     // The PC's clock on page 0, as of `now`; a label that would not change is
     // left alone.
     void showPcClock(const QDateTime& now);
-    // The relay's clock and the PC's paint the page's fill behind them.
+    // The value fields and the relay's and the PC's clocks paint the page's fill behind them.
     void fillPaneBehindLiveControls();
     void resetPage(int index);
     void askForPage(int index);
