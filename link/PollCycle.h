@@ -87,9 +87,10 @@ constexpr long long LineClockToleranceNs(long long lineNs)
 // reply are still due, `nowNs` on the clock of a grid of `tickMs` ticks. The
 // send after a reply waits for a count of ticks from the tick its end was
 // seen in; a look just after the rest's last byte is due, and before that
-// tick ends, takes the rest at once and leaves the send where it was. Where the tick leaves no room for that, until shortly before the rest
-// is due (at most 60 ms), its last bytes then taken as they land; 0 (no
-// look-away) for a rest due within 10 ms.
+// tick ends, takes the rest at once and leaves the send where it was. Where
+// the tick leaves no room for that, until shortly before the rest is due (at
+// most 60 ms), its last bytes then taken as they land; 0 (no look-away) for
+// a rest due within 10 ms.
 long long RestHoldNs(long long nowNs, int tickMs, int restBytes);
 
 class PollCycle {

@@ -17,6 +17,7 @@
 
 #include "link/FrameTrace.h"
 #include "link/LinkState.h"
+#include "serial/LoopTimer.h"
 
 namespace {
 
@@ -171,10 +172,7 @@ void TcpLine::HoldRx(std::chrono::nanoseconds time)
     if (fd_ < 0 || lost_ || time.count() <= 0)
         return;
     notifier_->setEnabled(false);
-    // The event loop's timer wakes up to a millisecond late: asked for a
-    // millisecond less, it ends no later than asked.
-    using std::chrono::milliseconds;
-    holdTimer_->start(std::max(std::chrono::floor<milliseconds>(time) - milliseconds(1), milliseconds(0)));
+    holdTimer_->start(LoopTimerNoLaterThan(time));
 }
 
 void TcpLine::SendAll(const uint8_t* bytes, int count)

@@ -9,6 +9,8 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include "serial/LoopTimer.h"
+
 namespace {
 
 // Bytes nobody reads stay readable, so asking again at once would spin:
@@ -194,11 +196,7 @@ void RxWatch::Hold(std::chrono::nanoseconds time)
             return;
         }
     }
-    // The event loop's timer wakes up to a millisecond late: asked for a
-    // millisecond less, it ends no later than asked (a look-away that ends
-    // early costs one wake-up more; one that ends late can delay the send).
-    using std::chrono::milliseconds;
-    backoffTimer_.start(std::max(std::chrono::floor<milliseconds>(time) - milliseconds(1), milliseconds(0)));
+    backoffTimer_.start(LoopTimerNoLaterThan(time));
 }
 
 void RxWatch::stopHoldTimer()
