@@ -5,6 +5,7 @@
 
 #include "exchanges/ExchangeFlags.h"
 #include "link/PollCycle.h"
+#include "serial/LoopTimer.h"
 #include "support/FakeLine.h"
 #include "support/ModbusFrames.h"
 
@@ -383,6 +384,12 @@ TEST(RestHold, LooksBackAfterTheLastByteWithinItsTickOrShortlyBeforeTheRest)
     };
     for (const auto& c : cases)
         EXPECT_EQ(RestHoldNs(c.now, c.tick, c.rest), c.hold) << c.what;
+    // Where the event loop's timer ends the look-away, a millisecond late at
+    // most: asked a whole millisecond less, it never ends after the look.
+    using std::chrono::milliseconds, std::chrono::nanoseconds;
+    for (const auto& [look, asked] : {std::pair{nanoseconds(0), milliseconds(0)}, {nanoseconds(1'500'000), milliseconds(0)},
+                                      {nanoseconds(10'000'000), milliseconds(9)}, {nanoseconds(10'900'000), milliseconds(9)}})
+        EXPECT_EQ(LoopTimerNoLaterThan(look), asked) << look.count();
 }
 
 TEST_F(Cycle, CloseHappensOnTheTickThatWouldSendWithinAbout32Ticks)
