@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "RelayMetrics.h"
-#include "StatusFlags.h"
+#include "exchanges/TripCause.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/RegisterTable.h"

@@ -4,16 +4,10 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimeZone>
-
-#include <ctime>
-#include <optional>
 
 #include "ExporterConfig.h"
 #include "RelayMetrics.h"
-#include "StatusFlags.h"
 #include "exchanges/ExchangeTable.h"
-#include "exchanges/RelayClock.h"
 #include "exchanges/RegisterTable.h"
 #include "support/ExporterRun.h"
 
@@ -96,8 +90,7 @@ TEST(ExporterConfig, FaultsAreNamedWithLineAndColumn)
     EXPECT_TRUE(missing.text.contains(QStringLiteral("none.yaml: cannot read"))) << missing.text.toStdString();
 }
 
-// Every current parameter of the register map is exported, every status lamp
-// has a flag of its own, and a trip's cause is one of the flags' names.
+// Every current parameter of the register map is exported.
 TEST(ExporterConfig, MetricsCoverTheRegisterMap)
 {
     std::set<QString> exported;
@@ -105,47 +98,4 @@ TEST(ExporterConfig, MetricsCoverTheRegisterMap)
         exported.insert(QString::fromLatin1(m.key));
     for (const RegisterEntry* e : EntriesIn(kCurrentParamsBlock, {RegisterKind::Reading}))
         EXPECT_TRUE(exported.count(e->key)) << e->key.toStdString() << " is not exported";
-    std::set<QString> flags;
-    for (const StatusFlag& f : StatusFlags()) {
-        EXPECT_TRUE(QRegularExpression(QStringLiteral("^[a-z][a-z0-9_]*$")).match(f.name).hasMatch()) << f.name.toStdString();
-        flags.insert(f.name);
-    }
-    EXPECT_EQ(flags.size(), EntriesIn(kCurrentParamsBlock, {RegisterKind::StatusBit}).size());
-    EXPECT_EQ(TripCause(0x0208), QStringLiteral("overload"));          // overload, motor off
-    EXPECT_EQ(TripCause(0x8201), QStringLiteral("instantaneous_overcurrent"));
-    EXPECT_EQ(TripCause(0x0600), QStringLiteral("other"));             // states only
-}
-
-// The relay's clock against the PC's local time, Berlin's summer time
-// included: the nearest year counts, and each moment is taken at its own
-// offset from UTC.
-TEST(ExporterConfig, ClockOffsetTakesTheNearestYearAndItsOwnZoneOffset)
-{
-    const QByteArray savedTz = qgetenv("TZ");
-    qputenv("TZ", "Europe/Berlin");
-    tzset();
-    const QTimeZone berlin("Europe/Berlin");
-    struct Case {
-        QDateTime now;
-        RelayClockFields relay;   // month, day, hour, minute, second
-        std::optional<qint64> offsetMs;
-    };
-    const auto at = [&](int y, int mo, int d, int h, int mi, int s) { return QDateTime(QDate(y, mo, d), QTime(h, mi, s), berlin); };
-    const std::vector<Case> cases{
-        {at(2026, 6, 15, 12, 0, 0), {6, 15, 12, 0, 30}, 30000},
-        {at(2026, 12, 31, 23, 59, 50), {1, 1, 0, 0, 10}, 20000},        // the relay in the next year
-        {at(2027, 1, 1, 0, 0, 5), {12, 31, 23, 59, 55}, -10000},        // the relay in the last year
-        {at(2026, 3, 29, 3, 0, 10), {3, 29, 1, 59, 50}, -20000},        // before the clocks went forward
-        {at(2026, 10, 25, 12, 0, 0), {10, 24, 12, 0, 0}, -25 * 3600 * 1000LL},   // across their going back
-        {at(2028, 2, 29, 12, 0, 0), {2, 29, 12, 0, 1}, 1000},
-        {at(2026, 6, 15, 12, 0, 0), {13, 1, 0, 0, 0}, std::nullopt},
-        {at(2026, 6, 15, 12, 0, 0), {6, 15, 24, 0, 0}, std::nullopt},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ClockOffsetMs(c.relay, c.now.toMSecsSinceEpoch()), c.offsetMs) << c.now.toString(Qt::ISODate).toStdString();
-    if (savedTz.isNull())
-        qunsetenv("TZ");
-    else
-        qputenv("TZ", savedTz);
-    tzset();
 }

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "StatusFlags.h"
+#include "exchanges/TripCause.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/ExchangeTable.h"
 #include "serial/ComPort.h"

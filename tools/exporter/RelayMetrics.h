@@ -33,15 +33,6 @@ struct ReadingMetric {
 };
 const std::vector<ReadingMetric>& ReadingMetrics();
 
-struct RelayClockFields;
-// The relay's clock minus the PC's local time at `nowMs` (Unix time), in
-// milliseconds. The relay keeps no year: of its moment in the year the PC's
-// date gives and in the years before and after, the nearest counts, so a New
-// Year's Eve drift stays small. None when a field is out of range. Local time
-// is converted without a look at the zone's file, which the C library's
-// mktime makes on every call.
-std::optional<qint64> ClockOffsetMs(const RelayClockFields& f, qint64 nowMs);
-
 // Every family, made once: the lines' on the registry, the relays' (tens of
 // thousands of series on a large plant) in a series table of their own, which
 // the exposer collects beside the registry.
@@ -107,11 +98,15 @@ private:
 class LineMetrics {
 public:
     LineMetrics(MetricFamilies& families, const QString& line);
+    ~LineMetrics();
+    LineMetrics(const LineMetrics&) = delete;
+    LineMetrics& operator=(const LineMetrics&) = delete;
     void SetUp(bool up) { up_.Set(up ? 1 : 0); }
     void AddUnasked(double bytes) { unasked_.Increment(bytes); }
     void AddSpoilt() { spoilt_.Increment(); }
 
 private:
+    MetricFamilies& families_;
     prometheus::Gauge& up_;
     prometheus::Counter& unasked_;
     prometheus::Counter& spoilt_;

@@ -1,6 +1,8 @@
-#include "StatusFlags.h"
+#include "exchanges/StatusFlags.h"
 
 #include <QHash>
+
+#include <algorithm>
 
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/RegisterTable.h"
@@ -31,8 +33,6 @@ const QHash<QString, QString>& NamesByKey()
     return names;
 }
 
-constexpr int kLastProtectionBit = 8;
-constexpr int kProlongedStartBit = 14;
 constexpr int kStartTimeBit = 15;
 
 }  // namespace
@@ -55,22 +55,4 @@ QString FlagName(int bit)
         if (flag.bit == bit)
             return flag.name;
     return bit == kStartTimeBit ? QStringLiteral("start_time") : QStringLiteral("bit%1").arg(bit);
-}
-
-QString TripCause(uint16_t status)
-{
-    for (int bit = 0; bit <= kProlongedStartBit; ++bit)
-        if ((bit <= kLastProtectionBit || bit == kProlongedStartBit) && (status >> bit & 1u))
-            return FlagName(bit);
-    return QStringLiteral("other");
-}
-
-std::vector<QString> TripCauses()
-{
-    std::vector<QString> causes;
-    for (int bit = 0; bit <= kProlongedStartBit; ++bit)
-        if (bit <= kLastProtectionBit || bit == kProlongedStartBit)
-            causes.push_back(FlagName(bit));
-    causes.push_back(QStringLiteral("other"));
-    return causes;
 }
