@@ -1,14 +1,13 @@
 // zashchita-exporter: every relay of a plant on /metrics for Prometheus. It
 // reads its lines and relays from a YAML file, polls each line with one
 // session, never writes to a relay, and archives every event record it sees
-// in its state directory. See --help.
+// in its state directory. The lines' pollers emit events; the outputs (the
+// metrics, the archive, the log) take them through one bus. See --help.
 #include <QCoreApplication>
 #include <QDir>
 #include <QSocketNotifier>
-#include <QStringList>
 
 #include <prometheus/exposer.h>
-#include <prometheus/registry.h>
 
 #include <csignal>
 #include <cstdio>
@@ -16,100 +15,20 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include "Arguments.h"
+#include "ArchiveOutput.h"
 #include "ExporterConfig.h"
 #include "HttpGate.h"
 #include "LinePoller.h"
-#include "RelayMetrics.h"
+#include "Log.h"
+#include "LogOutput.h"
+#include "PollBus.h"
+#include "PrometheusOutput.h"
 #include "report/TripArchive.h"
-#include "ZashchitaVersion.h"
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-const char* const kDefaultListen = "127.0.0.1:9847";
-const char* const kDefaultStateDir = "/var/lib/zashchita-exporter";
 const char* const kArchiveName = "records.jsonl";
-
-const char* const kUsage = R"(Usage: zashchita-exporter --config FILE [--listen HOST:PORT] [--state-dir DIR]
-       zashchita-exporter --config FILE --check-config
-       zashchita-exporter --help | --version
-
-Polls the motor-protection relays of a plant over their serial lines, device
-servers (tcp://HOST:PORT) and Modbus TCP gateways (modbus-tcp://HOST[:PORT]),
-read-only, and serves their values on http://HOST:PORT/metrics for
-Prometheus. Every event record seen is appended once to DIR/records.jsonl
-(zashchita-cli records --archive FILE prints it).
-
-  --config FILE     the lines and relays (YAML; see zashchita-exporter(1))
-  --check-config    check FILE, name each fault as FILE:LINE:COLUMN, open nothing
-  --listen HOST:PORT  where /metrics is served (default 127.0.0.1:9847)
-  --state-dir DIR   the archive's folder (default $STATE_DIRECTORY, else
-                    /var/lib/zashchita-exporter)
-
-Exit status: 0 done (or the file is sound), 1 cannot serve (the address is
-taken, the state folder cannot be read), 2 a bad command line or configuration.
-)";
-
-struct Arguments {
-    QString config;
-    QString listen = QString::fromLatin1(kDefaultListen);
-    QString stateDir;
-    bool check = false;
-};
-
-int Fail(int status, const QString& text)
-{
-    std::fprintf(stderr, "zashchita-exporter: %s\n", qPrintable(text));
-    return status;
-}
-
-// Returns -1 to go on, else the exit status.
-int ParseArguments(const QStringList& args, Arguments& out)
-{
-    for (qsizetype k = 1; k < args.size(); ++k) {
-        const QString& a = args[k];
-        auto value = [&](QString& target) {
-            if (k + 1 >= args.size() || args[k + 1].isEmpty())
-                return false;
-            target = args[++k];
-            return true;
-        };
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            std::fputs(kUsage, stdout);
-            return kExitDone;
-        }
-        if (a == QLatin1String("--version")) {
-            std::printf("zashchita-exporter %s\n", ZASHCHITA_VERSION);
-            return kExitDone;
-        }
-        if (a == QLatin1String("--check-config")) {
-            out.check = true;
-        } else if (a == QLatin1String("--config") || a == QLatin1String("--listen")
-                   || a == QLatin1String("--state-dir")) {
-            QString& target = a == QLatin1String("--config") ? out.config
-                              : a == QLatin1String("--listen") ? out.listen : out.stateDir;
-            if (!value(target))
-                return Fail(kExitUsage, QStringLiteral("%1 needs a value\nTry 'zashchita-exporter --help'.").arg(a));
-        } else {
-            return Fail(kExitUsage, QStringLiteral("unknown argument \"%1\"\nTry 'zashchita-exporter --help'.").arg(a));
-        }
-    }
-    if (out.config.isEmpty())
-        return Fail(kExitUsage, QStringLiteral("--config FILE is needed\nTry 'zashchita-exporter --help'."));
-    const qsizetype colon = out.listen.lastIndexOf(QLatin1Char(':'));
-    bool portOk = false;
-    const int port = colon > 0 ? out.listen.mid(colon + 1).toInt(&portOk) : 0;
-    if (!portOk || port < 0 || port > 65535)
-        return Fail(kExitUsage, QStringLiteral("--listen takes HOST:PORT, not \"%1\"").arg(out.listen));
-    if (out.stateDir.isEmpty()) {
-        // systemd's StateDirectory= names it; the first of a list is ours.
-        const QString fromSystemd = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
-        out.stateDir = fromSystemd.isEmpty() ? QString::fromLatin1(kDefaultStateDir) : fromSystemd;
-    }
-    return -1;
-}
 
 // SIGINT and SIGTERM end the event loop from within it.
 void QuitOnStopSignals(QCoreApplication& app)
@@ -134,48 +53,68 @@ void QuitOnStopSignals(QCoreApplication& app)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    Arguments args;
-    if (const int status = ParseArguments(app.arguments(), args); status >= 0)
-        return status;
+    const Log log;
+    const ArgumentsReading reading = ReadExporterArguments(app.arguments());
+    std::fputs(qPrintable(reading.out), stdout);
+    if (!reading.error.isEmpty())
+        log.Error(reading.error);
+    if (reading.status)
+        return *reading.status;
+    const ExporterArguments& args = reading.args;
 
-    const ConfigReading reading = ReadConfigFile(args.config);
-    for (const QString& fault : reading.faults)
+    const ConfigReading config = ReadConfigFile(args.config);
+    for (const QString& fault : config.faults)
         std::fprintf(stderr, "%s\n", qPrintable(fault));
-    if (!reading.faults.isEmpty())
-        return Fail(kExitUsage, QStringLiteral("%1 fault(s) in %2").arg(reading.faults.size()).arg(args.config));
+    if (!config.faults.isEmpty()) {
+        log.Error(QStringLiteral("%1 fault(s) in %2").arg(config.faults.size()).arg(args.config));
+        return kExitUsage;
+    }
     if (args.check) {
         int relays = 0;
-        for (const LineConfig& line : reading.config.lines)
+        for (const LineConfig& line : config.config.lines)
             relays += int(line.relays.size());
-        std::printf("%s: %d line(s), %d relay(s)\n", qPrintable(args.config), int(reading.config.lines.size()), relays);
+        std::printf("%s: %d line(s), %d relay(s)\n", qPrintable(args.config), int(config.config.lines.size()), relays);
         return kExitDone;
     }
 
     TripArchive archive(QDir(args.stateDir).filePath(QString::fromLatin1(kArchiveName)));
-    if (QString error; !archive.Load(&error))
-        return Fail(kExitFailed, QStringLiteral("cannot read %1: %2").arg(archive.Path(), error));
+    if (QString error; !archive.Load(&error)) {
+        log.Error(QStringLiteral("cannot read %1: %2").arg(archive.Path(), error));
+        return kExitFailed;
+    }
     if (archive.Skipped() > 0)
-        Fail(0, QStringLiteral("%1: %2 line(s) that are no record passed over").arg(archive.Path()).arg(archive.Skipped()));
+        log.Warning(QStringLiteral("%1: %2 line(s) that are no record passed over").arg(archive.Path()).arg(archive.Skipped()));
 
-    auto registry = std::make_shared<prometheus::Registry>();
-    MetricFamilies families(*registry);
+    // The outputs, each fed by every line through the bus.
+    PollBus bus;
+    PrometheusOutput metrics;
+    ArchiveOutput archiveOutput(archive, bus);
+    LogOutput logOutput(log);
+    bus.Subscribe(metrics);
+    bus.Subscribe(archiveOutput);
+    bus.Subscribe(logOutput);
+    for (const std::string& name : bus.Names())
+        metrics.KnowOutput(name);
+
     std::unique_ptr<prometheus::Exposer> exposer;
     try {
         exposer = std::make_unique<prometheus::Exposer>(args.listen.toStdString(), 2, HttpGateCallbacks());
     } catch (const std::exception& e) {
-        return Fail(kExitFailed, QStringLiteral("cannot listen on %1: %2").arg(args.listen, QString::fromLocal8Bit(e.what())));
+        log.Error(QStringLiteral("cannot listen on %1: %2").arg(args.listen, QString::fromLocal8Bit(e.what())));
+        return kExitFailed;
     }
-    exposer->RegisterCollectable(registry);
-    exposer->RegisterCollectable(families.relays);
+    for (const auto& collectable : metrics.Collectables())
+        exposer->RegisterCollectable(collectable);
 
     std::vector<std::unique_ptr<LinePoller>> lines;
-    for (const LineConfig& line : reading.config.lines)
-        lines.push_back(std::make_unique<LinePoller>(line, families, archive));
+    for (const LineConfig& line : config.config.lines)
+        lines.push_back(std::make_unique<LinePoller>(line, bus));
     for (auto& line : lines)
         line->Start();
-    std::fprintf(stderr, "zashchita-exporter: serving http://%s/metrics\n", qPrintable(args.listen));
+    log.Info(QStringLiteral("serving http://%1/metrics").arg(args.listen));
     QuitOnStopSignals(app);
     const int status = app.exec();
     lines.clear();
+    exposer.reset();
     return status;
 }

@@ -1,0 +1,57 @@
+// The exporter's metrics for Prometheus, fed by the lines' events: the
+// registry (the lines' series, the exporter's own health) and the relays'
+// series table (RelayMetrics). It renders the exposition text; an HTTP
+// server serves its collectables (Collectables()), built where the program
+// starts.
+#pragma once
+
+#include <prometheus/collectable.h>
+#include <prometheus/counter.h>
+#include <prometheus/family.h>
+#include <prometheus/registry.h>
+
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PollEvents.h"
+#include "RelayMetrics.h"
+
+class PrometheusOutput : public PollOutput {
+public:
+    PrometheusOutput();
+    ~PrometheusOutput() override;
+
+    // What /metrics shows: the registry and the relays' table.
+    std::vector<std::shared_ptr<prometheus::Collectable>> Collectables() const;
+    // The exposition in Prometheus' text format, as /metrics serves it.
+    std::string Render() const;
+    // An output whose errors are counted from 0, before its first one.
+    void KnowOutput(const std::string& name);
+
+    const char* Name() const override { return "prometheus"; }
+    void OnLineAdded(const LineConfig& line) override;
+    void OnLineRemoved(const LineConfig& line) override;
+    void OnLineState(const LineState& e) override;
+    void OnLineNoise(const LineNoise& e) override;
+    void OnBlockRead(const BlockRead& e) override;
+    void OnReadFailed(const ReadFailed& e) override;
+    void OnRelayLook(const RelayLook& e) override;
+    void OnRecordArchived(const RecordArchived& e) override;
+    void OnOutputError(const OutputError& e) override;
+
+private:
+    struct Line {
+        std::unique_ptr<LineMetrics> metrics;
+        std::map<int, std::unique_ptr<RelayMetrics>> relays;   // by address
+    };
+    RelayMetrics* find(const RelayRef& relay);
+
+    std::shared_ptr<prometheus::Registry> registry_;
+    MetricFamilies families_;
+    prometheus::Family<prometheus::Counter>& outputErrors_;
+    std::map<QString, Line> lines_;
+};
