@@ -273,3 +273,11 @@ ConfigReading ReadConfigFile(const QString& path)
     const QByteArray bytes = file.read(kMaxConfigBytes + 1);
     return ReadConfigText(path, bytes.toStdString());
 }
+
+QString ConfigSummary(const QString& path, const ExporterConfig& config)
+{
+    int relays = 0;
+    for (const LineConfig& line : config.lines)
+        relays += int(line.relays.size());
+    return QStringLiteral("%1: %2 line(s), %3 relay(s)").arg(path).arg(config.lines.size()).arg(relays);
+}

@@ -41,3 +41,5 @@ struct ConfigReading {
 ConfigReading ReadConfigFile(const QString& path);
 // Reads and checks `text`, naming it `path` in the faults.
 ConfigReading ReadConfigText(const QString& path, const std::string& text);
+// What --check-config says of a sound file: "FILE: 2 line(s), 5 relay(s)".
+QString ConfigSummary(const QString& path, const ExporterConfig& config);

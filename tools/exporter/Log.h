@@ -13,10 +13,8 @@ enum class LogLevel { Error = 3, Warning = 4, Info = 6, Debug = 7 };
 
 class Log {
 public:
-    // `to` is stderr unless a test gives another; `journal`: whether it is
-    // journald's stream (by default, as $JOURNAL_STREAM tells).
+    // Writes to `to`, with priorities when $JOURNAL_STREAM names it.
     explicit Log(std::FILE* to = stderr);
-    Log(std::FILE* to, bool journal) : to_(to), journal_(journal) {}
 
     void SetLeast(LogLevel least) { least_ = least; }
     void Write(LogLevel level, const QString& text) const;

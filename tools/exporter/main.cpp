@@ -70,10 +70,7 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     if (args.check) {
-        int relays = 0;
-        for (const LineConfig& line : config.config.lines)
-            relays += int(line.relays.size());
-        std::printf("%s: %d line(s), %d relay(s)\n", qPrintable(args.config), int(config.config.lines.size()), relays);
+        std::printf("%s\n", qPrintable(ConfigSummary(args.config, config.config)));
         return kExitDone;
     }
 
