@@ -27,21 +27,15 @@ TEST(StatusVocabulary, EveryLampHasAFlagAndATripItsCause)
         flags.insert(f.name);
     }
     EXPECT_EQ(flags.size(), EntriesIn(kCurrentParamsBlock, {RegisterKind::StatusBit}).size());
-    const struct {
-        uint16_t status;
-        const char* cause;
-    } trips[] = {
-        {0x0208, "overload"},                    // overload, motor off
-        {0x8201, "instantaneous_overcurrent"},
-        {0x4200, "prolonged_start"},
-        {0x0600, "other"},                       // states only
-    };
+    // Overload with the motor off, two protections, a prolonged start, states only.
+    const std::vector<std::pair<uint16_t, const char*>> trips{
+        {0x0208, "overload"}, {0x8201, "instantaneous_overcurrent"}, {0x4200, "prolonged_start"}, {0x0600, "other"}};
     const std::vector<QString> causes = TripCauses();
-    for (const auto& t : trips) {
-        SCOPED_TRACE(t.status);
-        EXPECT_EQ(TripCause(t.status), QString::fromLatin1(t.cause));
-        EXPECT_EQ(RecordTripCause({12, 31, 23, 59, 58, t.status, 131}), QString::fromLatin1(t.cause));
-        EXPECT_EQ(std::count(causes.begin(), causes.end(), TripCause(t.status)), 1);
+    for (const auto& [status, cause] : trips) {
+        SCOPED_TRACE(status);
+        EXPECT_EQ(TripCause(status), QString::fromLatin1(cause));
+        EXPECT_EQ(RecordTripCause({12, 31, 23, 59, 58, status, 131}), QString::fromLatin1(cause));
+        EXPECT_EQ(std::count(causes.begin(), causes.end(), TripCause(status)), 1);
     }
     EXPECT_EQ(RecordTripCause({12, 31}), QStringLiteral("other"));
 }
