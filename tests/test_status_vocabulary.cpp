@@ -27,9 +27,9 @@ TEST(StatusVocabulary, EveryLampHasAFlagAndATripItsCause)
         flags.insert(f.name);
     }
     EXPECT_EQ(flags.size(), EntriesIn(kCurrentParamsBlock, {RegisterKind::StatusBit}).size());
-    // Overload with the motor off, two protections, a prolonged start, states only.
-    const std::vector<std::pair<uint16_t, const char*>> trips{
-        {0x0208, "overload"}, {0x8201, "instantaneous_overcurrent"}, {0x4200, "prolonged_start"}, {0x0600, "other"}};
+    // Overload with the motor off, two protections, the last protection bit, a prolonged start, states only.
+    const std::vector<std::pair<uint16_t, const char*>> trips{{0x0208, "overload"}, {0x8201, "instantaneous_overcurrent"},
+        {0x0300, "discrete_input"}, {0x4200, "prolonged_start"}, {0x0600, "other"}};
     const std::vector<QString> causes = TripCauses();
     for (const auto& [status, cause] : trips) {
         SCOPED_TRACE(status);
