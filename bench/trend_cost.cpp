@@ -101,7 +101,7 @@ double PollingRound(double seconds, bool trends)
     runFor(seconds);
     const double share = (SelfCpuSeconds() - before) / (clock.nsecsElapsed() / 1e9);
     form.findChild<QPushButton*>(QStringLiteral("ButtonCOM"))->click();
-    (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
+    (void)QTest::qWaitFor([&] { return !form.ComPort()->Connected(); }, 3000);
     return share;
 }
 

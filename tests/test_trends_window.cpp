@@ -76,7 +76,7 @@ TEST_F(TrendsWindowTest, ALostLinkBreaksTheLines)
         QTest::keyClick(address, Qt::Key_Return);
     };
     setAddress("2");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Timer3->isActive(); }, 10000)) << "the link shows lost";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Timer3()->isActive(); }, 10000)) << "the link shows lost";
     const qint64 lostAt = form.Trends().History().LastMs();
     setAddress("1");
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.Trends().History().LastMs() > lostAt + 1000; }, 10000));
