@@ -9,6 +9,7 @@ ZASHCHITA_PACKAGES=(
   poppler-utils
   dpkg-dev desktop-file-utils lintian
   libyaml-cpp-dev prometheus-cpp-dev prometheus
+  libssl-dev zlib1g-dev libcrypt-dev openssl curl
   qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n
   ninja-build ccache
 )

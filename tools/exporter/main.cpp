@@ -7,7 +7,6 @@
 #include <QSocketNotifier>
 #include <QStringList>
 
-#include <prometheus/exposer.h>
 #include <prometheus/registry.h>
 
 #include <csignal>
@@ -17,9 +16,9 @@
 #include <unistd.h>
 
 #include "ExporterConfig.h"
-#include "HttpGate.h"
 #include "LinePoller.h"
 #include "RelayMetrics.h"
+#include "WebServer.h"
 #include "report/TripArchive.h"
 #include "ZashchitaVersion.h"
 
@@ -32,8 +31,9 @@ const char* const kDefaultListen = "127.0.0.1:9847";
 const char* const kDefaultStateDir = "/var/lib/zashchita-exporter";
 const char* const kArchiveName = "records.jsonl";
 
-const char* const kUsage = R"(Usage: zashchita-exporter --config FILE [--listen HOST:PORT] [--state-dir DIR]
-       zashchita-exporter --config FILE --check-config
+const char* const kUsage = R"(Usage: zashchita-exporter --config FILE [--listen HOST:PORT] [--web.config.file FILE]
+                          [--state-dir DIR]
+       zashchita-exporter --config FILE [--web.config.file FILE] --check-config
        zashchita-exporter --help | --version
 
 Polls the motor-protection relays of a plant over their serial lines, device
@@ -45,17 +45,21 @@ Prometheus. Every event record seen is appended once to DIR/records.jsonl
   --config FILE     the lines and relays (YAML; see zashchita-exporter(1))
   --check-config    check FILE, name each fault as FILE:LINE:COLUMN, open nothing
   --listen HOST:PORT  where /metrics is served (default 127.0.0.1:9847)
+  --web.config.file FILE  TLS and basic authentication for /metrics, in the
+                    format of Prometheus' exporter toolkit (see zashchita-exporter(1))
   --state-dir DIR   the archive's folder (default $STATE_DIRECTORY, else
                     /var/lib/zashchita-exporter)
 
 Exit status: 0 done (or the file is sound), 1 cannot serve (the address is
-taken, the state folder cannot be read), 2 a bad command line or configuration.
+taken, the state folder or a file of the web configuration cannot be read),
+2 a bad command line or configuration.
 )";
 
 struct Arguments {
     QString config;
     QString listen = QString::fromLatin1(kDefaultListen);
     QString stateDir;
+    QString webConfig;
     bool check = false;
 };
 
@@ -86,6 +90,11 @@ int ParseArguments(const QStringList& args, Arguments& out)
         }
         if (a == QLatin1String("--check-config")) {
             out.check = true;
+        } else if (a.startsWith(QLatin1String("--web.config.file="))) {
+            out.webConfig = a.section(QLatin1Char('='), 1);
+        } else if (a == QLatin1String("--web.config.file")) {
+            if (!value(out.webConfig))
+                return Fail(kExitUsage, QStringLiteral("%1 needs a value\nTry 'zashchita-exporter --help'.").arg(a));
         } else if (a == QLatin1String("--config") || a == QLatin1String("--listen")
                    || a == QLatin1String("--state-dir")) {
             QString& target = a == QLatin1String("--config") ? out.config
@@ -143,6 +152,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", qPrintable(fault));
     if (!reading.faults.isEmpty())
         return Fail(kExitUsage, QStringLiteral("%1 fault(s) in %2").arg(reading.faults.size()).arg(args.config));
+    WebConfig webConfig;
+    if (!args.webConfig.isEmpty()) {
+        const WebConfigReading web = ReadWebConfigFile(args.webConfig);
+        for (const QString& fault : web.faults)
+            std::fprintf(stderr, "%s\n", qPrintable(fault));
+        if (!web.faults.isEmpty())
+            return Fail(web.unreadable ? kExitFailed : kExitUsage,
+                        QStringLiteral("%1 fault(s) in %2").arg(web.faults.size()).arg(args.webConfig));
+        webConfig = web.config;
+    }
+    WebServer web(webConfig);
+    if (std::string error; !web.Prepare(&error))
+        return Fail(kExitFailed, QString::fromStdString(error));
     if (args.check) {
         int relays = 0;
         for (const LineConfig& line : reading.config.lines)
@@ -159,21 +181,17 @@ int main(int argc, char** argv)
 
     auto registry = std::make_shared<prometheus::Registry>();
     MetricFamilies families(*registry);
-    std::unique_ptr<prometheus::Exposer> exposer;
-    try {
-        exposer = std::make_unique<prometheus::Exposer>(args.listen.toStdString(), 2, HttpGateCallbacks());
-    } catch (const std::exception& e) {
-        return Fail(kExitFailed, QStringLiteral("cannot listen on %1: %2").arg(args.listen, QString::fromLocal8Bit(e.what())));
-    }
-    exposer->RegisterCollectable(registry);
-    exposer->RegisterCollectable(families.relays);
+    web.Serve(registry);
+    web.Serve(families.relays);
+    if (std::string error; !web.Start(args.listen.toStdString(), &error))
+        return Fail(kExitFailed, QStringLiteral("cannot listen on %1: %2").arg(args.listen, QString::fromStdString(error)));
 
     std::vector<std::unique_ptr<LinePoller>> lines;
     for (const LineConfig& line : reading.config.lines)
         lines.push_back(std::make_unique<LinePoller>(line, families, archive));
     for (auto& line : lines)
         line->Start();
-    std::fprintf(stderr, "zashchita-exporter: serving http://%s/metrics\n", qPrintable(args.listen));
+    std::fprintf(stderr, "zashchita-exporter: serving %s://%s/metrics\n", web.Tls() ? "https" : "http", qPrintable(args.listen));
     QuitOnStopSignals(app);
     const int status = app.exec();
     lines.clear();
