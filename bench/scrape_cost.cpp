@@ -4,6 +4,7 @@
 // the exporter's HTTP side:
 //   collect    the registry's Collect (what the exposer copies out),
 //   serialize  prometheus-cpp's text format of that copy,
+//   gzip       that text gzip'd, as the HTTP side does when asked,
 //   http       a GET of /metrics over the loopback, end to end (one every
 //              60 ms, so that no GET is served a text made for another).
 // With --updating, a thread of its own applies current parameters at the
@@ -162,8 +163,8 @@ int main(int argc, char** argv)
         });
     }
 
-    std::vector<double> collect, serialize, http;
-    size_t series = 0, bytes = 0, answer = 0;
+    std::vector<double> collect, serialize, gzip, http;
+    size_t series = 0, bytes = 0, answer = 0, gzipped = 0;
     const prometheus::TextSerializer serializer;
     for (int k = 0; k < scrapes; ++k) {
         const auto t0 = Clock::now();
@@ -173,8 +174,10 @@ int main(int argc, char** argv)
         const auto t1 = Clock::now();
         const std::string text = serializer.Serialize(collected);
         const auto t2 = Clock::now();
+        gzipped = Gzip(text).size();
         collect.push_back(Ms(t1 - t0));
         serialize.push_back(Ms(t2 - t1));
+        gzip.push_back(Ms(Clock::now() - t2));
         series = 0;
         for (const auto& f : collected)
             series += f.metric.size();
@@ -198,10 +201,11 @@ int main(int argc, char** argv)
     if (updater.joinable())
         updater.join();
 
-    std::printf("%d lines, %zu relays, %zu series, %zu bytes of text (%zu with the HTTP head), %d scrapes%s\n", lines,
-                relays.size(), series, bytes, answer, scrapes, updating ? ", values updated meanwhile" : "");
+    std::printf("%d lines, %zu relays, %zu series, %zu bytes of text (%zu with the HTTP head, %zu gzip'd), %d scrapes%s\n",
+                lines, relays.size(), series, bytes, answer, gzipped, scrapes, updating ? ", values updated meanwhile" : "");
     Report("collect", collect);
     Report("serialize", serialize);
+    Report("gzip", gzip);
     Report("http", http);
     return 0;
 }

@@ -2,11 +2,12 @@
 # The exporter's scrape of 256 relays (64 simulated lines of 4, one
 # simulator process, one exporter) timed with nothing else connected, then
 # with 100 idle connections held open, then with 100 idle and 10 slow ones
-# (a byte a second of a request that never ends); each closed by the
-# exporter is opened again at once.
+# (a byte a second of a request that never ends), then alone again; each
+# connection the exporter closes is opened again at once.
 #   bench/web_bench.sh [SCRAPES] [LINES]     (after building relay-sim and zashchita-exporter)
 # Each round: SCRAPES GETs of /metrics with gzip (as Prometheus asks), one
-# every 200 ms, timed by curl; p50, p99 and the largest.
+# every 200 ms, timed by curl (given up after 5 s); p50, p99 and the largest.
+# BUILD=DIR takes the programs from another build (an earlier one, to compare).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scrapes=${1:-200}
@@ -67,10 +68,11 @@ round() {
   local name=$1 out=$tmp/$1.times
   : >"$out"
   for _ in $(seq "$scrapes"); do
-    curl -s --compressed -o /dev/null -w '%{time_total}\n' "http://127.0.0.1:$port/metrics" >>"$out"
+    curl -s -m 5 --compressed -o /dev/null -w '%{time_total} %{http_code}\n' "http://127.0.0.1:$port/metrics" >>"$out" || true
     sleep 0.2
   done
-  sort -n "$out" | awk -v n="$name" '{ v[NR] = $1 } END { printf "%-22s %d scrapes  p50 %.1f ms  p99 %.1f ms  max %.1f ms\n", n, NR, 1000 * v[int(NR * 0.5) + 1], 1000 * v[int(NR * 0.99) + (NR * 0.99 > int(NR * 0.99))], 1000 * v[NR] }'
+  sort -n "$out" | awk -v n="$name" '$2 != 200 { failed++ } { v[NR] = $1 }
+    END { printf "%-24s %d scrapes (%d unanswered in 5 s)  p50 %.1f ms  p99 %.1f ms  max %.1f ms\n", n, NR, failed, 1000 * v[int(NR * 0.5) + 1], 1000 * v[int(NR * 0.99) + (NR * 0.99 > int(NR * 0.99))], 1000 * v[NR] }'
 }
 
 echo "$lines lines, $((lines * 4)) relays; load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -80,4 +82,5 @@ round "100 idle held"
 kill "$holder"; hold 100 10; sleep 2
 round "100 idle + 10 slow held"
 kill "$holder"
+round "alone, again"
 curl -s "http://127.0.0.1:$port/metrics" | grep -E '^zashchita_exporter_http_connections_closed_total\{reason="(idle|slow|limit)"' || true

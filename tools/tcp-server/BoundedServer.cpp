@@ -118,8 +118,13 @@ bool BoundedServer::Listen(const std::string& hostPort, std::string* error)
         *error = gai_strerror(e);
         return false;
     }
+    // A name's IPv4 address first: "localhost" is where clients of 127.0.0.1 look.
+    std::vector<addrinfo*> addresses;
+    for (addrinfo* a = found; a; a = a->ai_next)
+        addresses.push_back(a);
+    std::stable_partition(addresses.begin(), addresses.end(), [](const addrinfo* a) { return a->ai_family == AF_INET; });
     std::string reason = "no address";
-    for (addrinfo* a = found; a; a = a->ai_next) {
+    for (addrinfo* a : addresses) {
         const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
             reason = std::strerror(errno);

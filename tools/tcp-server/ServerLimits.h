@@ -15,8 +15,8 @@ struct ServerLimits {
     int maxConnections = 128;
     // A connection with no request begun, from its opening or its last answer.
     std::chrono::milliseconds idle{20000};
-    // A request, from its first byte to its last; a TLS handshake and the
-    // request after it, from the opening.
+    // A request, from its first byte to its last (and while its answer is
+    // made elsewhere); a TLS handshake, from the opening.
     std::chrono::milliseconds request{10000};
     // An answer, from its first byte to its last taken by the peer.
     std::chrono::milliseconds answer{30000};
