@@ -153,7 +153,13 @@ bool BoundedServer::Listen(const std::string& hostPort, std::string* error)
 
 void BoundedServer::Start()
 {
+    // The server's thread takes no signal: a program waiting for its stop
+    // signals (signalfd, sigwait) gets them, whenever it blocks them.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
     thread_ = std::thread([this] { Run(); });
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 void BoundedServer::Stop()

@@ -4,6 +4,7 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include <csignal>
 #include <cstring>
 #include <strings.h>
 
@@ -64,7 +65,12 @@ BasicAuth::BasicAuth(std::map<std::string, std::string> users) : users_(std::mov
     if (users_.empty())
         return;
     decoy_ = users_.begin()->second;
+    // The checker takes no signal: the program's stop signals go to the thread that waits for them.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
     thread_ = std::thread([this] { Run(); });
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 BasicAuth::~BasicAuth()
