@@ -38,12 +38,13 @@ const char* const kUsage = R"(Usage: zashchita-exporter --config FILE [--listen 
 
 Polls the motor-protection relays of a plant over their serial lines, device
 servers (tcp://HOST:PORT) and Modbus TCP gateways (modbus-tcp://HOST[:PORT]),
-read-only, and serves their values on http://HOST:PORT/metrics for
+read-only, and serves their values on http(s)://HOST:PORT/metrics for
 Prometheus. Every event record seen is appended once to DIR/records.jsonl
 (zashchita-cli records --archive FILE prints it).
 
   --config FILE     the lines and relays (YAML; see zashchita-exporter(1))
-  --check-config    check FILE, name each fault as FILE:LINE:COLUMN, open nothing
+  --check-config    check FILE (and the web configuration with its files), name
+                    each fault as FILE:LINE:COLUMN, open no line
   --listen HOST:PORT  where /metrics is served (default 127.0.0.1:9847)
   --web.config.file FILE  TLS and basic authentication for /metrics, in the
                     format of Prometheus' exporter toolkit (see zashchita-exporter(1))
