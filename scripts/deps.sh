@@ -1,7 +1,9 @@
 # Installs, from Debian's packages, whatever the build, the tests and the demo
 # need and the machine lacks. dpkg-dev (dpkg-shlibdeps), desktop-file-utils and
 # lintian are for making and checking the Debian package; poppler-utils (pdftotext)
-# reads the settings sheet back in its test. Sourced by test.sh and run.sh.
+# reads the settings sheet back in its test. libssl-dev, zlib1g-dev and
+# libcrypt-dev are the exporter's TLS, gzip and bcrypt; openssl and curl make
+# certificates and ask as clients in its tests. Sourced by test.sh and run.sh.
 ZASHCHITA_PACKAGES=(
   g++ make cmake pkg-config
   qt6-base-dev qt6-qpa-plugins libgtest-dev libmodbus-dev
@@ -9,6 +11,7 @@ ZASHCHITA_PACKAGES=(
   poppler-utils
   dpkg-dev desktop-file-utils lintian
   libyaml-cpp-dev prometheus-cpp-dev prometheus
+  libssl-dev zlib1g-dev libcrypt-dev openssl curl
   qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n
   ninja-build ccache
 )
