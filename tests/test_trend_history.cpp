@@ -114,6 +114,7 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
          1, StartEnd::MotorOff, -1, 500, false, false, 4},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         StartDetector detector;
         std::vector<StartRecord> records;
         for (const Step& s : c.steps) {
@@ -125,8 +126,8 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
             if (auto r = detector.Add(sample))
                 records.push_back(*r);
         }
-        ASSERT_EQ(int(records.size()), c.records) << c.what;
-        if (records.empty())
+        EXPECT_EQ(int(records.size()), c.records);
+        if (records.empty() || int(records.size()) != c.records)
             continue;
         const StartSummary& s = records[0].summary;
         EXPECT_EQ(s.end, c.end) << c.what;

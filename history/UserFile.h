@@ -1,0 +1,21 @@
+// Files the user keeps and hands on (trend exports, motor start records, the
+// trend history) are replaced whole or not at all, as settings/AtomicFile
+// does, but with the permissions the umask gives any new file (0644 under
+// the usual 022), or those of the file they replace, not for the owner only.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "settings/AtomicFile.h"
+
+inline bool WriteUserFile(const QString& path, const QByteArray& bytes, QString& reason)
+{
+    AtomicWrite how;
+    how.newFileMode = 0666;   // narrowed by the umask
+    how.keepEarlierMode = true;
+    const std::optional<AtomicWriteFailure> failure = ReplaceFile(path, bytes, how);
+    if (failure)
+        reason = failure->reason;
+    return !failure;
+}
