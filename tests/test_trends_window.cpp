@@ -9,7 +9,7 @@
 
 #include "app/SpinEdit.h"
 #include "app/trends/TrendChart.h"
-#include "app/trends/TrendRecorder.h"
+#include "history/TrendRecorder.h"
 #include "app/trends/TrendWindow.h"
 #include "history/ReadingsCsv.h"
 #include "history/StartFiles.h"
@@ -19,7 +19,11 @@ namespace {
 
 struct TrendsWindowTest : SimWindowTest {
     QTemporaryDir starts;
-    void SetUp() override { form.Trends().SetStartsFolder(starts.path()); }
+    void SetUp() override
+    {
+        form.Trends().SetStartsFolder(starts.path());
+        form.Trends().SetHistoryFolder(starts.filePath(QStringLiteral("history")));
+    }
 };
 
 QByteArray FileBytes(const QString& path)
@@ -106,7 +110,7 @@ TEST_F(TrendsWindowTest, ExportHoldsWhatIsShown)
     ASSERT_GT(shown.size(), 10u);
 
     QString path;
-    window->AskSavePath = [&](const QString&, const QString& filter) {
+    window->AskSavePath = [&](const QString&, const QString& filter, const QString&) {
         return path = dir.filePath(QStringLiteral("shown.") + filter.section(QLatin1Char('.'), 1).chopped(1));
     };
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("ExportCSV")), Qt::LeftButton);

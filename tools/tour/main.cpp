@@ -24,7 +24,7 @@
 #include "app/QtTranslations.h"
 #include "app/settings/Prompts.h"
 #include "app/UnitMain.h"
-#include "app/trends/TrendRecorder.h"
+#include "history/TrendRecorder.h"
 #include "app/trends/TrendWindow.h"
 
 namespace {
@@ -71,6 +71,7 @@ int main(int argc, char** argv)
     TForm1 form;
     QTemporaryDir starts;
     form.Trends().SetStartsFolder(starts.path());
+    form.Trends().SetHistoryFolder(starts.filePath(QStringLiteral("history")));
     QSignalSpy kept(&form.Trends(), &TrendRecorder::startKept);
     form.show();
     QTest::qWait(300);
