@@ -8,7 +8,9 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <array>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -36,19 +38,42 @@ constexpr qint64 kFutureMs = 60 * 1000;   // a sample this far past the PC's clo
 constexpr qint64 kFewestAppended = 12 * 600;
 constexpr int kLongestPortInName = 60;
 
-void Put16(QByteArray& bytes, quint16 value)
-{
-    char raw[2];
-    qToLittleEndian(value, raw);
-    bytes.append(raw, 2);
-}
+// Records are put together in place, a field at a time, and added whole.
+class Record {
+public:
+    explicit Record(char tag, bool afterGap)
+    {
+        raw_[0] = tag;
+        raw_[1] = char(afterGap ? kAfterGap : 0);
+        size_ = 2;
+    }
+    void Put16(quint16 value)
+    {
+        qToLittleEndian(value, raw_.data() + size_);
+        size_ += 2;
+    }
+    void Put64(qint64 value)
+    {
+        qToLittleEndian(value, raw_.data() + size_);
+        size_ += 8;
+    }
+    void PutRegisters(const BlockSample& sample)
+    {
+        for (uint16_t reg : sample.regs)
+            Put16(reg);
+    }
+    // Sealed with its check sum, onto `bytes`.
+    void AddTo(QByteArray& bytes)
+    {
+        Put16(qChecksum(QByteArrayView(raw_.data(), size_), Qt::ChecksumIso3309));
+        bytes.append(raw_.data(), size_);
+    }
 
-void Put64(QByteArray& bytes, qint64 value)
-{
-    char raw[8];
-    qToLittleEndian(value, raw);
-    bytes.append(raw, 8);
-}
+private:
+    std::array<char, 128> raw_{};
+    qsizetype size_ = 0;
+};
+static_assert(kSecondBytes <= 128 && kSampleBytes <= 128);
 
 quint16 Get16(const char* at)
 {
@@ -69,17 +94,6 @@ quint16 CheckSum(const char* from, qsizetype size)
     return qChecksum(QByteArrayView(from, size), Qt::ChecksumIso3309);
 }
 
-void SealFrom(QByteArray& bytes, qsizetype start)
-{
-    Put16(bytes, CheckSum(bytes.constData() + start, bytes.size() - start));
-}
-
-void PutRegisters(QByteArray& bytes, const BlockSample& sample)
-{
-    for (uint16_t reg : sample.regs)
-        Put16(bytes, reg);
-}
-
 void GetRegisters(const char* at, BlockSample& sample)
 {
     for (size_t r = 0; r < sample.regs.size(); ++r)
@@ -90,37 +104,36 @@ QByteArray Header(const RelayId& relay)
 {
     const QByteArray port = relay.port.toUtf8();
     QByteArray bytes = kMagic;
-    Put16(bytes, kVersion);
-    Put16(bytes, quint16(relay.address));
-    Put16(bytes, quint16(port.size()));
+    char raw[6];
+    qToLittleEndian(kVersion, raw);
+    qToLittleEndian(quint16(relay.address), raw + 2);
+    qToLittleEndian(quint16(port.size()), raw + 4);
+    bytes.append(raw, 6);
     bytes += port;
-    SealFrom(bytes, 0);
+    qToLittleEndian(CheckSum(bytes.constData(), bytes.size()), raw);
+    bytes.append(raw, 2);
     return bytes;
 }
 
 void PutSample(QByteArray& bytes, const BlockSample& sample)
 {
-    const qsizetype start = bytes.size();
-    bytes += kSampleTag;
-    bytes += char(sample.afterGap ? kAfterGap : 0);
-    Put64(bytes, sample.ms);
-    PutRegisters(bytes, sample);
-    SealFrom(bytes, start);
+    Record record(kSampleTag, sample.afterGap);
+    record.Put64(sample.ms);
+    record.PutRegisters(sample);
+    record.AddTo(bytes);
 }
 
 void PutSecond(QByteArray& bytes, const TrendSecond& second)
 {
-    const qsizetype start = bytes.size();
-    bytes += kSecondTag;
-    bytes += char(second.afterGap ? kAfterGap : 0);
-    Put64(bytes, second.startMs);
-    Put64(bytes, second.last.ms);
-    PutRegisters(bytes, second.last);
+    Record record(kSecondTag, second.afterGap);
+    record.Put64(second.startMs);
+    record.Put64(second.last.ms);
+    record.PutRegisters(second.last);
     for (int c = 0; c < kTrendChannels; ++c) {
-        Put16(bytes, second.low[size_t(c)]);
-        Put16(bytes, second.high[size_t(c)]);
+        record.Put16(second.low[size_t(c)]);
+        record.Put16(second.high[size_t(c)]);
     }
-    SealFrom(bytes, start);
+    record.AddTo(bytes);
 }
 
 BlockSample GetSample(const char* at)
@@ -300,15 +313,63 @@ void HistoryFile::Append(const BlockSample& sample)
     ++pendingRecords_;
 }
 
-bool HistoryFile::Flush(const TrendHistory& history, QString* reason)
+HistoryFile::~HistoryFile()
 {
-    if (untouchable_ || pending_.isEmpty())
+    Settle();
+}
+
+void HistoryFile::Settle()
+{
+    if (copy_.valid())
+        copy_.wait();
+}
+
+bool HistoryFile::copyWritten(QString* reason)
+{
+    if (!copy_.valid())
+        return true;
+    const std::optional<AtomicWriteFailure> failure = copy_.get();
+    if (failure) {
+        rewriteDue_ = true;
+        if (reason)
+            *reason = failure->reason;
+        return false;
+    }
+    writtenRecords_ = copyRecords_;
+    appendedRecords_ = 0;
+    return true;
+}
+
+bool HistoryFile::Flush(const TrendHistory& history, QString* reason, bool waitForCopy)
+{
+    if (untouchable_)
+        return true;
+    // A copy still on its way: what came since waits for it, unless told to wait.
+    if (waitForCopy)
+        Settle();
+    else if (copy_.valid() && copy_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return true;
+    if (!copyWritten(reason)) {
+        pending_.clear();
+        pendingRecords_ = 0;
+        return false;
+    }
+    if (pending_.isEmpty())
         return true;
     if (rewriteDue_ || appendedRecords_ + pendingRecords_ >= std::max(kFewestAppended, writtenRecords_))
         return rewrite(history, reason);
+    return append(reason);
+}
+
+bool HistoryFile::append(QString* reason)
+{
     const int fd = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return rewrite(history, reason);   // gone meanwhile: written anew
+    if (fd < 0) {
+        rewriteDue_ = true;   // gone meanwhile: written anew next time
+        if (reason)
+            *reason = SystemReason(errno);
+        return false;
+    }
     const char* data = pending_.constData();
     qsizetype left = pending_.size();
     int error = 0;
@@ -342,22 +403,25 @@ bool HistoryFile::rewrite(const TrendHistory& history, QString* reason)
 {
     pending_.clear();
     pendingRecords_ = 0;
-    QByteArray bytes = Header(relay_);
-    bytes.reserve(bytes.size() + qsizetype(history.Seconds().size()) * kSecondBytes
-                  + qsizetype(history.FullRate().size()) * kSampleBytes);
-    for (const TrendSecond& second : history.Seconds())
-        PutSecond(bytes, second);
-    for (const BlockSample& sample : history.FullRate())
-        PutSample(bytes, sample);
-    QString why;
-    if (!QDir().mkpath(QFileInfo(path_).absolutePath()) || !WriteUserFile(path_, bytes, why)) {
+    const QString folder = QFileInfo(path_).absolutePath();
+    if (!QDir().mkpath(folder)) {
         rewriteDue_ = true;
         if (reason)
-            *reason = why.isEmpty() ? QStringLiteral("cannot create %1").arg(QFileInfo(path_).absolutePath()) : why;
+            *reason = QStringLiteral("cannot create %1").arg(folder);
         return false;
     }
     rewriteDue_ = false;
-    writtenRecords_ = qint64(history.Seconds().size() + history.FullRate().size());
-    appendedRecords_ = 0;
+    copyRecords_ = qint64(history.Seconds().size() + history.FullRate().size());
+    // The history as it is now, put into bytes and written on the thread.
+    copy_ = std::async(std::launch::async, [path = path_, header = Header(relay_), seconds = history.Seconds(),
+                                            samples = history.FullRate()] {
+        QByteArray bytes = header;
+        bytes.reserve(bytes.size() + qsizetype(seconds.size()) * kSecondBytes + qsizetype(samples.size()) * kSampleBytes);
+        for (const TrendSecond& second : seconds)
+            PutSecond(bytes, second);
+        for (const BlockSample& sample : samples)
+            PutSample(bytes, sample);
+        return ReplaceFile(path, bytes, UserFileWrite());
+    });
     return true;
 }

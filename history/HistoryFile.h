@@ -9,7 +9,10 @@
 // whole file is written anew (settings/AtomicFile: the earlier file stays
 // whole until the new one is in place) once as many samples have been
 // appended as it held, so it never grows past about twice what the history
-// keeps in memory (24 hours, see TrendHistory.h). Writing only whole copies
+// keeps in memory (24 hours, see TrendHistory.h). That copy is made in memory
+// at once, and written and synced on a thread of its own (10 MB for a day:
+// half a second on a busy disk, which the window's polling should not wait
+// for); samples polled meanwhile are appended once it is in place. Writing only whole copies
 // would mean 10 MB every few minutes for a day's history; appending only
 // would mean a file that grows without end, or a day of samples to read at
 // start-up.
@@ -23,8 +26,12 @@
 #include <QByteArray>
 #include <QString>
 
+#include <future>
+#include <optional>
+
 #include "history/RelayId.h"
 #include "history/TrendHistory.h"
+#include "settings/AtomicFile.h"
 
 class HistoryFile {
 public:
@@ -39,6 +46,10 @@ public:
     static QString PathFor(const QString& folder, const RelayId& relay);
 
     HistoryFile(const QString& path, const RelayId& relay);
+    // Waits for a whole copy being written.
+    ~HistoryFile();
+    HistoryFile(const HistoryFile&) = delete;
+    HistoryFile& operator=(const HistoryFile&) = delete;
 
     enum class Outcome { Missing, Loaded, SetAside };
     struct LoadResult {
@@ -53,16 +64,24 @@ public:
     // A sample just added to the history, as the history keeps it; written
     // by the next Flush.
     void Append(const BlockSample& sample);
-    bool Pending() const { return !pending_.isEmpty(); }
+    bool Pending() const { return !pending_.isEmpty() || copy_.valid(); }
     // Writes what waits: appended to the file, or the whole history anew.
-    // False with the reason when the disk refused; the file on disk is then
-    // the earlier one, whole, and the next Flush writes it anew.
-    bool Flush(const TrendHistory& history, QString* reason);
+    // False with the reason when the disk refused (a whole copy's failure is
+    // told by the Flush after it); the file on disk is then the earlier one,
+    // whole, and the next Flush writes it anew. `waitForCopy`: a whole copy
+    // on its way is waited for, and what came since is written after it.
+    bool Flush(const TrendHistory& history, QString* reason, bool waitForCopy = false);
+    // Waits until a whole copy being written is in place (or failed).
+    void Settle();
 
     const QString& Path() const { return path_; }
 
 private:
     bool rewrite(const TrendHistory& history, QString* reason);
+    bool append(QString* reason);
+    // Whether a whole copy is still being written; once it is done, what it
+    // came to (false with the reason on a failure).
+    bool copyWritten(QString* reason);
     LoadResult setAside(const QString& suffix, const QString& why);
 
     QString path_;
@@ -73,4 +92,6 @@ private:
     qint64 appendedRecords_ = 0;   // since then
     bool rewriteDue_ = true;       // no file of ours yet, or its tail is to be dropped
     bool untouchable_ = false;     // a file that could not be set aside is left alone
+    std::future<std::optional<AtomicWriteFailure>> copy_;   // a whole copy being written
+    qint64 copyRecords_ = 0;
 };

@@ -29,7 +29,7 @@ TrendRecorder::TrendRecorder(RelaySession& session, QObject* parent)
     flush_ = new QTimer(this);
     flush_->setSingleShot(true);
     flush_->setInterval(kFlushMs);
-    connect(flush_, &QTimer::timeout, this, &TrendRecorder::FlushHistory);
+    connect(flush_, &QTimer::timeout, this, [this] { flush(false); });
 }
 
 TrendRecorder::~TrendRecorder()
@@ -128,10 +128,17 @@ void TrendRecorder::switchTo(const RelayId& relay)
 
 void TrendRecorder::FlushHistory()
 {
+    flush(true);
+}
+
+void TrendRecorder::flush(bool waitForCopy)
+{
     if (!file_ || !file_->Pending())
         return;
     QString reason;
-    const bool written = file_->Flush(history_, &reason);
+    const bool written = file_->Flush(history_, &reason, waitForCopy);
+    if (file_->Pending() && !flush_->isActive())
+        flush_->start();   // a copy on its way, or what came meanwhile
     if (!written && !flushFailed_)
         emit historyTrouble(QStringLiteral("История трендов не записана в %1: %2").arg(file_->Path(), reason));
     flushFailed_ = !written;

@@ -66,7 +66,7 @@ public:
     QString HistoryFolder() const { return historyFolder_; }
     // The history's file of the relay now, empty for none.
     QString HistoryPath() const;
-    // Writes what waits for the disk now.
+    // Writes what waits for the disk now, and waits for it.
     void FlushHistory();
 
     // Draws a record's picture as PNG; the window sets it (none: no picture).
@@ -86,6 +86,7 @@ signals:
 private:
     RelayId polledRelay() const;
     void switchTo(const RelayId& relay);
+    void flush(bool waitForCopy);
     void blockRead(const RegisterValues& values);
     void complete(const StartRecord& record);
     void keepWaiting();

@@ -9,12 +9,17 @@
 
 #include "settings/AtomicFile.h"
 
-inline bool WriteUserFile(const QString& path, const QByteArray& bytes, QString& reason)
+inline AtomicWrite UserFileWrite()
 {
     AtomicWrite how;
     how.newFileMode = 0666;   // narrowed by the umask
     how.keepEarlierMode = true;
-    const std::optional<AtomicWriteFailure> failure = ReplaceFile(path, bytes, how);
+    return how;
+}
+
+inline bool WriteUserFile(const QString& path, const QByteArray& bytes, QString& reason)
+{
+    const std::optional<AtomicWriteFailure> failure = ReplaceFile(path, bytes, UserFileWrite());
     if (failure)
         reason = failure->reason;
     return !failure;

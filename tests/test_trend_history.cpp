@@ -96,8 +96,9 @@ TrendHistory WriteHistory(const QString& path, const RelayId& relay, int count)
     for (int n = 0; n < count; ++n) {
         history.Add(Sample(kT0 + n * kStepMs, uint16_t(90 + n % 13)));
         file.Append(history.FullRate().back());
-        if (n % 100 == 99 || n == count - 1)
-            EXPECT_TRUE(file.Flush(history, nullptr));
+        if (n % 100 == 99 || n == count - 1) {
+            EXPECT_TRUE(file.Flush(history, nullptr, true));
+        }
     }
     return history;
 }
@@ -148,18 +149,22 @@ TEST(HistoryFile, ReadBackWholeBoundedAndOnlyForItsOwnRelay)
         EXPECT_EQ(read.FullRate().size() == written.FullRate().size() && read.LastMs() == written.LastMs()
                       && read.Seconds().size() == written.Seconds().size(),
                   c.whole);
-        if (c.whole)
+        if (c.whole) {
             EXPECT_EQ(read.FullRate().back().regs, written.FullRate().back().regs);
-        if (c.reader.SameRelay(relay) && c.outcome == O::SetAside && c.content.startsWith("ZTRH"))
+        }
+        if (c.reader.SameRelay(relay) && c.outcome == O::SetAside && c.content.startsWith("ZTRH")) {
             EXPECT_FALSE(read.Empty()) << "what came before the damage is kept";
-        if (!c.reader.SameRelay(relay))
+        }
+        if (!c.reader.SameRelay(relay)) {
             EXPECT_TRUE(read.Empty()) << "nothing of another relay";
+        }
         // Set aside is renamed whole beside it, never deleted.
         const QStringList aside = QDir(dir.path()).entryList(QDir::Files).filter(QStringLiteral(".trend."));
         EXPECT_EQ(aside.size(), c.outcome == O::SetAside ? 1 : 0);
         EXPECT_EQ(QFileInfo::exists(path), c.outcome != O::SetAside);
-        if (!aside.isEmpty())
+        if (!aside.isEmpty()) {
             EXPECT_EQ(QFileInfo(dir.filePath(aside.first())).size(), c.content.size());
+        }
     }
 }
 

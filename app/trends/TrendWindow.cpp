@@ -579,6 +579,8 @@ void TrendWindow::showTickedStarts()
         view_->setChart(compare_);
     delete old;
     readout_->clear();
+    for (QCheckBox* box : channels_)
+        box->setEnabled(!ShowsStarts());   // the live chart's
 }
 
 #include "TrendWindow.moc"
