@@ -18,7 +18,7 @@ constexpr double kLowestPercentTop = 120;
 constexpr double kLowestKohmTop = 100;
 constexpr int kMostValueSteps = 8;
 constexpr int kTimeLabelPixels = 90;   // room for one time label and a gap
-constexpr int kDefaultTimeTicks = 7;   // before the chart has been laid out
+constexpr int kDefaultTimeTicks = 10;  // before the chart has been laid out (a picture)
 
 // A value axis with ticks on every step of its scale from 0, and its
 // labels as whole numbers or with one decimal.

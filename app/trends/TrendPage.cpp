@@ -211,8 +211,9 @@ QByteArray DrawStartPicture(const StartRecord& record, int ratedCentiAmps, const
     TrendHistory history(TrendHistory::kKeptMs, TrendHistory::kKeptMs);
     for (const BlockSample& s : record.samples)
         history.Add(s);
+    // Shown before it is laid out: an axis of a chart laid out already may
+    // keep its earlier number of ticks in the picture.
     auto chart = std::make_unique<TrendChart>();
-    chart->resize(kStartChartSize);
     if (!record.samples.empty())
         chart->Show(history, record.samples.front().ms, record.samples.back().ms, kStartChartSize.width());
     // The relay; when and how long; the three peaks; the thermal impulses and marks.
