@@ -14,7 +14,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "history/UserFile.h"
+#include "settings/AtomicFile.h"
 
 namespace {
 
@@ -177,6 +177,59 @@ std::optional<RelayId> ReadHeader(const QByteArray& data, qsizetype& end)
         || sum != qChecksum(QByteArrayView(data).first(end - 2), Qt::ChecksumIso3309))
         return std::nullopt;
     return RelayId{QString::fromUtf8(port), int(address), {}};
+}
+
+// Writes all of `size` bytes; 0 or the error.
+int WriteAll(int fd, const char* data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        data += n;
+        size -= n;
+    }
+    return 0;
+}
+
+// The file at `path` replaced whole: the bytes go to a new file beside it
+// (O_EXCL, a name of its own per process and moment), synced, then renamed
+// over it, so that the earlier file stays whole until then, as
+// settings/AtomicFile does. Its own small writer, as it runs on the copy's
+// thread, away from that one's hooks for tests. Nothing on success.
+std::optional<AtomicWriteFailure> ReplaceWhole(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temporary;
+    int fd = -1;
+    for (int n = 0; fd < 0 && n < 100; ++n) {
+        temporary = target + ".new-" + QByteArray::number(::getpid()) + '-'
+            + QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + '-' + QByteArray::number(n);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return AtomicWriteFailure{errno, SystemReason(errno)};
+    int error = WriteAll(fd, bytes.constData(), bytes.size());
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && ::rename(temporary.constData(), target.constData()) != 0)
+        error = errno;
+    if (error) {
+        ::unlink(temporary.constData());
+        return AtomicWriteFailure{error, SystemReason(error)};
+    }
+    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)::fsync(folder);   // the rename itself through a power cut, where the file system can
+        ::close(folder);
+    }
+    return std::nullopt;
 }
 
 bool AllZero(const QByteArray& data, qsizetype from)
@@ -370,18 +423,7 @@ bool HistoryFile::append(QString* reason)
             *reason = SystemReason(errno);
         return false;
     }
-    const char* data = pending_.constData();
-    qsizetype left = pending_.size();
-    int error = 0;
-    while (left > 0 && !error) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            error = errno;
-        else
-            data += n, left -= n;
-    }
+    int error = WriteAll(fd, pending_.constData(), pending_.size());
     if (::close(fd) != 0 && !error)
         error = errno;
     if (error) {
@@ -421,7 +463,7 @@ bool HistoryFile::rewrite(const TrendHistory& history, QString* reason)
             PutSecond(bytes, second);
         for (const BlockSample& sample : samples)
             PutSample(bytes, sample);
-        return ReplaceFile(path, bytes, UserFileWrite());
+        return ReplaceWhole(path, bytes);
     });
     return true;
 }

@@ -6,8 +6,8 @@
 // polled since, appended a few seconds at a time: a header that names the
 // relay, each second's summary, each sample at full rate, every record with
 // its own check sum. Appending costs a write of about 70 bytes a sample; the
-// whole file is written anew (settings/AtomicFile: the earlier file stays
-// whole until the new one is in place) once as many samples have been
+// whole file is written anew (as settings/AtomicFile does: the earlier file
+// stays whole until the new one is in place) once as many samples have been
 // appended as it held, so it never grows past about twice what the history
 // keeps in memory (24 hours, see TrendHistory.h). That copy is made in memory
 // at once, and written and synced on a thread of its own (10 MB for a day:

@@ -37,10 +37,12 @@ TrendRecorder::~TrendRecorder()
     FlushHistory();
 }
 
+// The relay whose reply is being taken: the address of the request it
+// answers, which the user may have changed since it went out.
 RelayId TrendRecorder::polledRelay() const
 {
-    RelayId relay{session_.DevicePath(), int(session_.State().SlaveAddress), {}};
-    return relay;
+    const LinkState& link = session_.State();
+    return RelayId{session_.DevicePath(), link.Sent.valid ? int(link.Sent.Slave()) : int(link.SlaveAddress), {}};
 }
 
 // Any read of the settings block (the page shown, a save, a question) tells
