@@ -37,6 +37,7 @@ constexpr qint64 kFutureMs = 60 * 1000;   // a sample this far past the PC's clo
 // not before this many (ten minutes at twelve samples a second).
 constexpr qint64 kFewestAppended = 12 * 600;
 constexpr int kLongestPortInName = 60;
+constexpr qint64 kStaleCopyMs = 10 * 60 * 1000;
 
 // Records are put together in place, a field at a time, and added whole.
 class Record {
@@ -290,6 +291,11 @@ HistoryFile::LoadResult HistoryFile::setAside(const QString& suffix, const QStri
 HistoryFile::LoadResult HistoryFile::Load(TrendHistory& history, qint64 nowMs)
 {
     history.Clear();
+    // Copies a crash left half-written (none is written for this long).
+    const QFileInfo self(path_);
+    for (const QFileInfo& stale : QDir(self.absolutePath()).entryInfoList({self.fileName() + QStringLiteral(".new-*")}, QDir::Files))
+        if (stale.lastModified().msecsTo(QDateTime::currentDateTime()) > kStaleCopyMs)
+            QFile::remove(stale.absoluteFilePath());
     QFile file(path_);
     if (!file.exists())
         return {};

@@ -4,7 +4,9 @@
 #include <QDateTime>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QPainter>
 #include <QPen>
+#include <QPixmap>
 #include <QValueAxis>
 
 #include <algorithm>
@@ -60,6 +62,18 @@ void UseRussianNumbers(QChart* chart)
     russian.setNumberOptions(QLocale::OmitGroupSeparator);
     chart->setLocale(russian);
     chart->setLocalizeNumbers(true);
+}
+
+QIcon LineIcon(QPen pen)
+{
+    QPixmap picture(32, 12);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    pen.setCosmetic(true);
+    pen.setWidth(2);
+    painter.setPen(pen);
+    painter.drawLine(1, 6, 31, 6);
+    return QIcon(picture);
 }
 
 TrendChart::TrendChart()

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QChart>
+#include <QIcon>
 #include <QPen>
 #include <QStringList>
 
@@ -63,3 +64,6 @@ QPen TrendPen(int channel);
 
 // Numbers written the Russian way (decimal comma) on a chart's axes.
 void UseRussianNumbers(QChart* chart);
+
+// A short line in the pen's colour and dash, for a box or a list item.
+QIcon LineIcon(QPen pen);
