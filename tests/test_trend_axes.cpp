@@ -28,6 +28,7 @@ TEST(TimeTicks, OnRoundMomentsOfTheSpanShown)
         const char* first;   // the first tick, UTC
         size_t count;
         const char* format;
+        qint64 shiftMs = 0;  // the span's start after t0
     } const cases[] = {
         {"1 min", kMinute, 0, 10 * kSecond, "2025-12-08T11:41:10Z", 6, "HH:mm:ss"},
         {"10 min", 10 * kMinute, 0, 2 * kMinute, "2025-12-08T11:42:00Z", 5, "HH:mm"},
@@ -40,18 +41,21 @@ TEST(TimeTicks, OnRoundMomentsOfTheSpanShown)
         {"1 h in Moscow", kHour, 3 * 3600, 10 * kMinute, "2025-12-08T11:50:00Z", 6, "HH:mm"},
         // Local hours on a zone half an hour off UTC: 18:00 there is 12:30 UTC.
         {"24 h in Kolkata", 24 * kHour, 19800, 3 * kHour, "2025-12-08T12:30:00Z", 8, "dd.MM HH:mm"},
+        // From a round moment: 5 s would make 9 ticks, one too many.
+        {"40 s from 11:41:00", 40 * kSecond, 0, 10 * kSecond, "2025-12-08T11:41:00Z", 5, "HH:mm:ss", -2345},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const TimeTicks ticks = ChooseTimeTicks(t0, t0 + c.spanMs, 8, c.utcOffsetSeconds);
+        const qint64 from = t0 + c.shiftMs;
+        const TimeTicks ticks = ChooseTimeTicks(from, from + c.spanMs, 8, c.utcOffsetSeconds);
         EXPECT_EQ(ticks.stepMs, c.stepMs);
         EXPECT_EQ(ticks.at.size(), c.count);
         EXPECT_EQ(ticks.format, QString::fromLatin1(c.format));
         if (ticks.at.empty())
             continue;
         EXPECT_EQ(ticks.at.front(), Utc(c.first));
-        EXPECT_GE(ticks.at.front(), t0);
-        EXPECT_LE(ticks.at.back(), t0 + c.spanMs);
+        EXPECT_GE(ticks.at.front(), from);
+        EXPECT_LE(ticks.at.back(), from + c.spanMs);
         for (size_t n = 1; n < ticks.at.size(); ++n)
             EXPECT_EQ(ticks.at[n] - ticks.at[n - 1], ticks.stepMs);
     }

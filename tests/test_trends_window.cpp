@@ -212,7 +212,17 @@ TEST_F(TrendsWindowTest, ExportHoldsWhatIsShownAsTheUserExpectsIt)
         return path = folder + QStringLiteral("/shown.") + filter.section(QLatin1Char('.'), 1).chopped(1);
     };
     const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
-    const mode_t umask = ::umask(027);
+    // The umask, the locale and the style chosen as they were, whatever fails.
+    struct Restore {
+        mode_t umask = ::umask(027);
+        QLocale locale;
+        ~Restore()
+        {
+            ::umask(umask);
+            QLocale::setDefault(locale);
+            qunsetenv("ZASHCHITA_CSV");
+        }
+    } const restore;
     struct Style {
         const char* chosen;   // ZASHCHITA_CSV
         QLocale locale;
@@ -238,15 +248,12 @@ TEST_F(TrendsWindowTest, ExportHoldsWhatIsShownAsTheUserExpectsIt)
             EXPECT_EQ(double((*rows)[n].At(50)), shown[n].y());
         }
     }
-    qunsetenv("ZASHCHITA_CSV");
-    QLocale::setDefault(QLocale::c());
     EXPECT_TRUE(offered.contains(QStringLiteral("Насос_3_%1").arg(today))) << offered.toStdString();
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("ExportPNG")), Qt::LeftButton);
     EXPECT_TRUE(FileBytes(path).startsWith("\x89PNG"));
     EXPECT_EQ(QFileInfo(offered).absolutePath(), folder) << "the last folder, offered again";
     EXPECT_TRUE(offered.endsWith(QStringLiteral(".png")));
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("ExportPDF")), Qt::LeftButton);
-    ::umask(umask);
     EXPECT_EQ(Mode(path), 0640u) << "as the umask gives";
     const QString text = PdfText(path);
     for (const QString& expected : {QStringLiteral("Тренды: Насос 3"), QStringLiteral("адрес 1"),
