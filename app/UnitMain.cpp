@@ -34,7 +34,7 @@
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
 #include "app/settings/SettingsActions.h"
-#include "app/trends/TrendRecorder.h"
+#include "history/TrendRecorder.h"
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/SetpointsConfig.h"
 #include "exchanges/Masks.h"

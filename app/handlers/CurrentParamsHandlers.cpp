@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "app/UnitMain.h"
-#include "app/trends/TrendRecorder.h"
+#include "history/TrendRecorder.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/RelayClock.h"
 

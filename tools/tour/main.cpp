@@ -25,7 +25,7 @@
 #include "app/QtTranslations.h"
 #include "app/settings/Prompts.h"
 #include "app/UnitMain.h"
-#include "app/trends/TrendRecorder.h"
+#include "history/TrendRecorder.h"
 #include "app/trends/TrendWindow.h"
 
 namespace {
@@ -72,6 +72,7 @@ int main(int argc, char** argv)
     TForm1 form;
     QTemporaryDir starts;
     form.Trends().SetStartsFolder(starts.path());
+    form.Trends().SetHistoryFolder(starts.filePath(QStringLiteral("history")));
     QSignalSpy kept(&form.Trends(), &TrendRecorder::startKept);
     form.show();
     QTest::qWait(300);
@@ -127,10 +128,17 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no motor start came (the simulator plays one with --motor-start)\n");
     TrendWindow* trends = form.OpenTrends();
     trends->resize(1000, 600);
+    if (auto* name = trends->findChild<QLineEdit*>(QStringLiteral("RelayName"))) {
+        name->setText(QStringLiteral("Насос 3"));
+        emit name->editingFinished();
+    }
     trends->findChild<QComboBox*>(QStringLiteral("SpanBox"))->setCurrentIndex(0);   // the last minute
     QTest::qWait(1000);
     trends->grab().save(folder + QStringLiteral("/trends.png"));
     std::printf("%s\n", qPrintable(folder + QStringLiteral("/trends.png")));
+    // The chart as exported: a page of A4 and a picture.
+    if (trends->ExportPdf(folder + QStringLiteral("/trends.pdf")) && trends->ExportPicture(folder + QStringLiteral("/trends-export.png")))
+        std::printf("%s\n", qPrintable(folder + QStringLiteral("/trends.pdf")));
     if (kept.count() > 0) {
         const QString record = kept.first().first().toString();
         QFile::remove(folder + QStringLiteral("/start-record.png"));
