@@ -19,14 +19,14 @@ namespace {
 constexpr qint64 kT0 = 1'765'000'000'000;   // some moment in 2025, ms
 constexpr qint64 kStepMs = 83;               // twelve polls a second
 
-BlockSample Sample(qint64 ms, uint16_t phaseA, uint16_t status = kMotorOnBit | kStartFinishedBit)
+BlockSample Sample(qint64 ms, uint16_t phaseA, uint16_t status = kMotorOnBit | kStartFinishedBit, uint16_t thermal = 40)
 {
     BlockSample s;
     s.ms = ms;
     s.Set(50, phaseA);
     s.Set(51, phaseA);
     s.Set(52, phaseA);
-    s.Set(56, 40);
+    s.Set(56, thermal);
     s.Set(66, status);
     return s;
 }
@@ -176,6 +176,7 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
         uint16_t status;
         uint16_t phaseA;
         bool breakBefore = false;
+        uint16_t thermal = 40;
     };
     struct Case {
         const char* what;
@@ -186,6 +187,7 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
         uint16_t peak;
         bool heavy, prolonged;
         size_t samples;        // in the record
+        uint16_t thermalBefore = 40;   // the last one polled before the switch-on
     };
     const qint64 limit = StartDetector::kLimitMs;
     const Case cases[] = {
@@ -201,6 +203,9 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
          1, StartEnd::Limit, -1, 500, false, true, 3},
         {"the motor went off during the start", {{0, off, 0}, {1000, on, 500}, {2000, off, 0}, {7000, off, 0}},
          1, StartEnd::MotorOff, -1, 500, false, false, 4},
+        {"a warm motor cooling before its start", {{0, off, 0, false, 60}, {4000, off, 0, false, 50},
+         {5000, off, 0, false, 45}, {6000, on, 600, false, 44}, {8000, done, 95}, {13000, done, 92}},
+         1, StartEnd::Finished, 2000, 600, false, false, 5, 45},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -210,7 +215,7 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
             if (s.breakBefore)
                 if (auto r = detector.Break())
                     records.push_back(*r);
-            BlockSample sample = Sample(kT0 + s.ms, s.phaseA, s.status);
+            BlockSample sample = Sample(kT0 + s.ms, s.phaseA, s.status, s.thermal);
             sample.afterGap = s.breakBefore;
             if (auto r = detector.Add(sample))
                 records.push_back(*r);
@@ -224,6 +229,7 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
         EXPECT_EQ(s.peakPercent[0], c.peak) << c.what;
         EXPECT_EQ(s.heavy, c.heavy) << c.what;
         EXPECT_EQ(s.prolonged, c.prolonged) << c.what;
+        EXPECT_EQ(s.thermalBefore, c.thermalBefore) << c.what;
         EXPECT_EQ(records[0].samples.size(), c.samples) << c.what << ": 5 s before the switch-on to 5 s after the end";
     }
 }
