@@ -11,6 +11,7 @@
 
 #include "history/HistoryFile.h"
 #include "history/ReadingsCsv.h"
+#include "history/StartFiles.h"
 #include "history/StartDetector.h"
 #include "history/TrendHistory.h"
 
@@ -231,6 +232,26 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
         EXPECT_EQ(s.prolonged, c.prolonged) << c.what;
         EXPECT_EQ(s.thermalBefore, c.thermalBefore) << c.what;
         EXPECT_EQ(records[0].samples.size(), c.samples) << c.what << ": 5 s before the switch-on to 5 s after the end";
+    }
+}
+
+// A start's summary as kept and read back, the rated current to the hundredth of an ampere.
+TEST(StartFiles, SummaryReadsBackAsWritten)
+{
+    StartSummary s;
+    s.switchOnMs = kT0;
+    s.finishedMs = kT0 + 3000;
+    s.peakPercent = {612, 598, 605};
+    s.thermalBefore = 22;
+    s.heavy = true;
+    for (int rated : {0, 29, 4229, 4250, 65535}) {
+        const std::optional<StoredStart> read = ParseStartSummary(StartSummaryJson(s, rated));
+        ASSERT_TRUE(read.has_value()) << rated;
+        EXPECT_EQ(read->ratedCentiAmps, rated);
+        EXPECT_EQ(read->summary.TimeToFinishMs(), 3000) << rated;
+        EXPECT_EQ(read->summary.peakPercent, s.peakPercent) << rated;
+        EXPECT_EQ(read->summary.thermalBefore, 22) << rated;
+        EXPECT_TRUE(read->summary.heavy) << rated;
     }
 }
 
