@@ -69,20 +69,27 @@ TEST(TrendHistory, LinesBreakWhereTheLinkWasLostOnlyThere)
         qint64 breakAfterMs;   // -1: none
         qint64 fullRateMs;     // small: the break has moved into the seconds' summaries
         size_t segments;
+        qint64 clockBackMs = 0;   // after 5 s the PC's clock reads this much earlier
     } const cases[] = {
         {"no loss", -1, TrendHistory::kFullRateMs, 1},
         {"a loss at full rate", 5000, TrendHistory::kFullRateMs, 2},
         {"a loss since summarised", 5000, 1000, 2},
         {"a loss within one second, summarised", 5030, 1000, 2},
+        {"the PC's clock put back", -1, TrendHistory::kFullRateMs, 1, 3000},
+        {"the PC's clock put back, summarised", -1, 1000, 1, 3000},
     };
     for (const Case& c : cases) {
         TrendHistory history(c.fullRateMs);
         for (qint64 t = 0; t <= 10'000; t += 10) {
-            history.Add(Sample(kT0 + t, 90 + t % 7));
+            history.Add(Sample(kT0 + t - (t > 5000 ? c.clockBackMs : 0), 90 + t % 7));
             if (t == c.breakAfterMs)
                 history.Break();
         }
-        EXPECT_EQ(history.Segments(tcPhaseA, kT0, kT0 + 10'000, 300).size(), c.segments) << c.what;
+        const std::vector<TrendSegment> lines = history.Segments(tcPhaseA, kT0, kT0 + 10'000, 300);
+        EXPECT_EQ(lines.size(), c.segments) << c.what;
+        for (const TrendSegment& line : lines)
+            for (size_t n = 1; n < line.size(); ++n)
+                EXPECT_LE(line[n - 1].ms, line[n].ms) << c.what << ": time never runs backwards along a line";
     }
 }
 
