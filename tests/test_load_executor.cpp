@@ -99,6 +99,7 @@ TEST(LoadExecutor, EachWriteEndsAsTheRelayAnsweredAndTheFirstNotConfirmedStopsTh
     const Scripted taken{LoadReply::Values, {}, 0, 1, 5};
     const Scripted refusedThere{LoadReply::ReadFailed, LoadCause::None, 2};
     const Scripted heldThere{LoadReply::Values, {}, 0, 1, 5};
+    const Scripted otherThere{LoadReply::Values, {}, 0, 1, 7};
     const struct {
         const char* what;
         std::vector<std::pair<const char*, uint16_t>> writes;
@@ -127,6 +128,8 @@ TEST(LoadExecutor, EachWriteEndsAsTheRelayAnsweredAndTheFirstNotConfirmedStopsTh
          {"R80x1@5p", "W80=5@1", "R80x44@5"}, true, 5},
         {"echo lost, read there", address, {kNoReadReply, kSilent, heldThere, kBlock}, {F::Written},
          {"R80x1@5p", "W80=5@1", "R80x1@5", "R80x44@5"}, true, 5},
+        {"echo lost, another value there", address, {kNoReadReply, kSilent, otherThere, kBlock}, {F::Unconfirmed},
+         {"R80x1@5p", "W80=5@1", "R80x1@5", "R80x44@1"}, true, 1},
         {"echo lost, not there", address, {kNoReadReply, kSilent, kNoReadReply, kBlock}, {F::Unconfirmed},
          {"R80x1@5p", "W80=5@1", "R80x1@5", "R80x44@1"}, true, 1},
         {"taken on restart only", address, {kNoReadReply, kEcho, kNoReadReply, kBlock}, {F::Written},
