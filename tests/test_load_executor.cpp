@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 
 #include "exchanges/ExchangeTable.h"
 #include "settings/LoadExecutor.h"
@@ -31,11 +32,15 @@ public:
                      .arg(probe ? "p" : "");
         if (!probe && block.count == 1 && !script_.empty() && script_.front().outcome == LoadReply::Values)
             readBack[0] = script_.front().address80;   // our relay found at its new address
+        if (onAsk)
+            onAsk();
         answer(block.count, std::move(done));
     }
     void Write(int reg, uint16_t value, int address, Done done) override
     {
         asked << QStringLiteral("W%1=%2@%3").arg(reg).arg(value).arg(address ? address : address_);
+        if (onAsk)
+            onAsk();
         if (!script_.empty() && script_.front().outcome == LoadReply::Echoed)
             readBack[size_t(reg - kSettingsBlock.first)] = value;
         answer(0, std::move(done));
@@ -45,6 +50,7 @@ public:
     void SetAddress(int address) override { address_ = address; }
 
     QStringList asked;
+    std::function<void()> onAsk;      // as each question goes out
     std::vector<uint16_t> readBack;   // what a full read returns: the echoed writes' values
 
 private:
@@ -159,16 +165,31 @@ TEST(LoadExecutor, EachWriteEndsAsTheRelayAnsweredAndTheFirstNotConfirmedStopsTh
 
 TEST(LoadExecutor, AStopLetsTheWriteInFlightEndAndSendsNoMore)
 {
-    std::vector<uint16_t> relay;
-    const LoadPlan plan = Plan({{"SE2", 610}, {"SE3", 55}}, relay);
-    ScriptedAsker asker({kEcho, kEcho, kBlock});
-    asker.readBack = relay;
-    LoadExecutor load(asker, plan);
-    QObject::connect(&load, &LoadExecutor::writeEnded, &load, [&] { load.Stop(); });
-    load.Start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !load.Running(); }, 5000));
-    EXPECT_EQ(asker.asked, QStringList{"W81=610@1"});
-    EXPECT_EQ(load.Result().settings[1].fate, WriteFate::NotSent);
-    EXPECT_TRUE(load.Result().stopped);
-    EXPECT_FALSE(load.Result().readBackAsked);
+    const struct {
+        const char* what;
+        std::vector<std::pair<const char*, uint16_t>> writes;
+        std::deque<Scripted> script;
+        bool duringFirstQuestion;   // else once the first write has ended
+        QStringList asked;
+    } cases[] = {
+        {"after a write", {{"SE2", 610}, {"SE3", 55}}, {kEcho, kEcho, kBlock}, false, {"W81=610@1"}},
+        {"during the new address's probe", {{"NSE1", 5}}, {kNoReadReply, kEcho, kBlock}, true, {"R80x1@5p"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint16_t> relay;
+        const LoadPlan plan = Plan(c.writes, relay);
+        ScriptedAsker asker(c.script);
+        asker.readBack = relay;
+        LoadExecutor load(asker, plan);
+        if (c.duringFirstQuestion)
+            asker.onAsk = [&] { load.Stop(); };
+        else
+            QObject::connect(&load, &LoadExecutor::writeEnded, &load, [&] { load.Stop(); });
+        load.Start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !load.Running(); }, 5000)) << c.what;
+        EXPECT_EQ(asker.asked, c.asked) << c.what;
+        EXPECT_EQ(load.Result().settings.back().fate, WriteFate::NotSent) << c.what;
+        EXPECT_TRUE(load.Result().stopped) << c.what;
+        EXPECT_FALSE(load.Result().readBackAsked) << c.what;
+    }
 }
