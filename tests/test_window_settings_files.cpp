@@ -343,6 +343,33 @@ TEST_F(WindowSettings, ARefusalStopsTheLoadAndTheAddressNeedsItsOwnTick)
     Close(shown);
 }
 
+// A journal longer than the dialog keeps: the newest entries shown, all of them counted.
+TEST_F(WindowSettings, TheJournalDialogShowsTheNewestOfALongJournal)
+{
+    const int total = int(kJournalKeptEntries) + 1;
+    QByteArray lines;
+    JournalEntry e;
+    e.reg = 81;
+    e.outcome = JournalOutcome::Echoed;
+    for (int i = 0; i < total; ++i) {
+        e.value = uint16_t(i);
+        lines += JournalLine(e);
+    }
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(JournalPath()).path()));
+    QFile file(JournalPath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(lines) == lines.size());
+    file.close();
+    actions->JournalAction()->trigger();
+    JournalDialog* shown = actions->OpenJournalDialog();
+    ASSERT_TRUE(shown);
+    ASSERT_EQ(shown->Table()->rowCount(), int(kJournalKeptEntries));
+    EXPECT_EQ(shown->Table()->item(0, JournalDialog::kValue)->text(), QString::number(total - 1));
+    EXPECT_TRUE(shown->Status()->text().contains(
+        QStringLiteral("записей %1, показаны последние %2").arg(total).arg(kJournalKeptEntries)))
+        << shown->Status()->text().toStdString();
+    Close(shown);
+}
+
 // A relay that stores another value than asked for stops the load as a refusal does.
 TEST_F(WindowSettings, AClampedEchoStopsTheLoad)
 {
