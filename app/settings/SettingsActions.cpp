@@ -20,7 +20,7 @@
 #include "exchanges/Masks.h"
 #include "exchanges/RelayClock.h"
 #include "exchanges/SetpointsConfig.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 #include "exchanges/CountWords.h"
 #include "settings/AtomicFile.h"
 #include "settings/IsoTime.h"
