@@ -72,7 +72,9 @@ TForm1::TForm1(QWidget* parent)
     for (int i = 0; i < 4; ++i)
         N_[i] = built.N[i];
 
-    session_ = new RelaySession(SessionOptions{}, this);
+    SessionOptions options;
+    options.lineTiming = LineTimingFromEnvironment(options.lineTiming);
+    session_ = new RelaySession(options, this);
     session_->SetPolledRequests(&exchanges_);
     ComPort = session_->Port();
     Timer = session_->PollTimer();
@@ -277,7 +279,7 @@ void TForm1::FormShow()
     ComNumber = 1;
     for (int i = 0; i < 4; ++i)
         N_[i]->setChecked(i == 0);
-    Link().SlaveAddress = 1;
+    session_->SetSlaveAddress(1);
     clearCurrentParams();
     PageControl1->SelectFromCode(0);
 }
@@ -317,16 +319,16 @@ void TForm1::NClick(QAction* item)
 void TForm1::SEAddresKeyDown(int key)
 {
     if (key == Qt::Key_Return || key == Qt::Key_Enter)
-        Link().SlaveAddress = SEAddres->Value();
+        session_->SetSlaveAddress(SEAddres->Value());
 }
 
 void TForm1::ButtonCOMClick()
 {
     if (ButtonCOM->text() == kOpen) {
-        Link().SlaveAddress = SEAddres->Value();
+        session_->SetSlaveAddress(SEAddres->Value());
         OpenComPort();
     } else {
-        Link().CloseRequested = 1;
+        session_->RequestClose();
     }
 }
 
@@ -337,6 +339,7 @@ void TForm1::OpenComPort()
     // the exchange as it was.
     const int32_t pollMode = std::exchange(Exchanges().PollMode, int32_t(pmReadParam));
     try {
+        session_->SetLineTiming(LineTimingFromEnvironment(SessionOptions::Timing::Auto));
         session_->Open(number == 1 && !com1Path_.isEmpty() ? com1Path_ : QStringLiteral("COM%1").arg(number));
         ButtonCOM->setText(kClose);
         setAutoPopup(false);
@@ -390,7 +393,7 @@ void TForm1::ComPortLost(int osError, const QString& reason)
 
 void TForm1::FormDestroy()
 {
-    Link().CloseRequested = 1;
+    session_->RequestClose();
 }
 
 // ---- the poll cycle ---------------------------------------------------------

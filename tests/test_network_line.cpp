@@ -131,8 +131,7 @@ struct SocketPairLine : ::testing::Test {
         line->Adopt(fds[0], QStringLiteral("pair"));
         line->OnReceived = [this](int count) { session.Receive(count); };
         session.SetLine(line.get());
-        session.State().SlaveAddress = 7;
-        session.State().ReadyToSend = 1;
+        session.SetSlaveAddress(7);
         QObject::connect(&session, &RelaySession::blockRead, [this](const RegisterValues& v) { reads.push_back(v); });
         QObject::connect(&session, &RelaySession::readFailed, [this](const ReadFailure& f) { failures.push_back(f); });
     }
@@ -363,7 +362,7 @@ TEST(NetworkSession, DroppedConnectionIsOneDeviceLossAndPollingStops)
         ++losses;
         lostError = osError;
     });
-    session.State().SlaveAddress = 1;
+    session.SetSlaveAddress(1);
     const QString endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(server.port);
     exchanges.State().PollMode = 5;
     session.Open(endpoint);
@@ -433,7 +432,6 @@ TEST(NetworkSession, QuestionWithItsOwnTimeOutKeepsTheNetworkAllowance)
     session.Open(QStringLiteral("tcp://127.0.0.1:%1").arg(server.port));
     FakeLine line;   // the ticks from here on are the test's own
     session.SetLine(&line);
-    session.State().ReadyToSend = 1;
     Question q = Question::Read({80, 1}, 1);
     q.tries = 1;
     q.timeoutTicks = 4;

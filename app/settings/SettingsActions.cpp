@@ -160,7 +160,7 @@ void SettingsActions::settingsSaved(const QString& path, const RegisterValues* v
     }
     SettingsFile file;
     file.saved = IsoTimeText(form_->Now(), IsoPrecision::Seconds);
-    file.address = form_->Link().SlaveAddress;
+    file.address = form_->Session().SlaveAddress();
     file.port = PortText();
     file.program = ProgramText();
     for (const SettingSpec& definition : SettingSpecs())
@@ -251,7 +251,7 @@ SheetContent SettingsActions::MakeSheet(const RegisterValues& settings, const Re
 {
     SheetContent sheet;
     sheet.program = ProgramText();
-    sheet.address = QString::number(form_->Link().SlaveAddress);
+    sheet.address = QString::number(form_->Session().SlaveAddress());
     sheet.port = PortText();
     sheet.moment = LocalDateTimeText(form_->Now());
     sheet.objectName = objectName;

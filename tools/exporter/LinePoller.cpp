@@ -21,6 +21,7 @@ SessionOptions OptionsFor(const LineConfig& config)
     options.tickMs = kTickMs;
     options.replyTimeoutTicks = (config.timeoutMs + kTickMs - 1) / kTickMs;
     options.tries = 1;
+    options.lineTiming = LineTimingFromEnvironment(options.lineTiming);
     return options;
 }
 
@@ -179,12 +180,12 @@ void LinePoller::countUnasked()
 void LinePoller::onAnswer(int address, const Answer& answer)
 {
     countUnasked();
-    if (answer.outcome == ReplyOutcome::Values) {
+    if (answer.outcome == Outcome::Values) {
         RegisterValues values;
         values.block = answer.question.block;
         values.values = answer.values;
         onValues(address, values);
-    } else if (answer.outcome == ReplyOutcome::ReadFailed) {
+    } else if (answer.outcome == Outcome::NoAnswer || answer.outcome == Outcome::Refused) {
         onFailure(address, answer);
     }
     pace();

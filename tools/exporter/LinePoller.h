@@ -5,6 +5,7 @@
 // at once when a relay's status word changes or it answers again.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
