@@ -49,8 +49,10 @@ public:
     void RequestClose() { s_.CloseRequested = 1; }
     // Five misses or more in a row.
     bool LinkLost() const { return s_.LinkLost(); }
-    // Whether answers must be physically possible, from the next line put in or opened.
+    // Whether answers must be physically possible, from the next line put in
+    // or opened; and whether they must be on the line in use.
     void SetLineTiming(SessionOptions::Timing timing) { options_.lineTiming = timing; }
+    bool LineTiming() const { return cycle_.LineTiming(); }
 
     // The line the cycle talks over: the one the session opened, unless a
     // test or another transport puts its own in its place (nullptr returns

@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <memory>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -392,6 +394,45 @@ TEST(NetworkSession, DroppedConnectionIsOneDeviceLossAndPollingStops)
     EXPECT_EQ(ReadFrom(again, 8).size(), 8u);
     session.Close();
     ::close(again);
+}
+
+// Each kind of name opens its kind of line, which decides whether answers
+// must be physically possible: by itself, or whenever asked but on a gateway.
+TEST(NetworkSession, EachNameOpensItsKindOfLine)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QString pty = QString::fromLocal8Bit(::ptsname(master));
+    const struct {
+        const char* form;   // %1: the listener's port; "pty": a pseudo-terminal
+        bool network;
+        bool timingByItself;
+        bool timingWhenAsked;
+    } rows[] = {
+        {"tcp://127.0.0.1:%1", true, true, true},
+        {"modbus-tcp://127.0.0.1:%1", true, false, false},
+        {"COM7", true, true, true},   // mapped to tcp://127.0.0.1:%1
+        {"pty", false, false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.form);
+        Listener server;
+        const QString endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(server.port);
+        ::setenv("ZASHCHITA_COM7", endpoint.toLocal8Bit().constData(), 1);
+        QString name = QString::fromLatin1(row.form);
+        name = name == QLatin1String("pty") ? pty : name.contains(QLatin1Char('%')) ? name.arg(server.port) : name;
+        for (const SessionOptions::Timing timing : {SessionOptions::Timing::Auto, SessionOptions::Timing::On}) {
+            RelaySession session(SessionOptions{5, 30, 1, false});
+            session.SetLineTiming(timing);
+            session.Open(name);
+            EXPECT_EQ(session.NetworkLine() != nullptr, row.network);
+            EXPECT_EQ(session.DevicePath(), row.network ? (name == QLatin1String("COM7") ? endpoint : name) : pty);
+            EXPECT_EQ(session.LineTiming(),
+                      timing == SessionOptions::Timing::Auto ? row.timingByItself : row.timingWhenAsked);
+        }
+    }
+    ::unsetenv("ZASHCHITA_COM7");
+    ::close(master);
 }
 
 TEST(NetworkSession, RefusedConnectionIsAnOpenFailureWithTheSystemsReason)
