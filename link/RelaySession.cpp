@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "link/QuestionQueue.h"
-#include "link/TcpLine.h"
 
 RelaySession::RelaySession(const SessionOptions& options, QObject* parent)
     : QObject(parent), options_(options), cycle_(s_, *this),
