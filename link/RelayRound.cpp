@@ -8,28 +8,6 @@
 
 #include "link/RelaySession.h"
 
-namespace {
-
-// A question with nothing to show of the relay: no answer, or a frame that
-// was no sound answer. A refusal is the relay's own word: it is there.
-bool Unanswered(const Answer& a)
-{
-    switch (a.outcome) {
-    case ReplyOutcome::ReadFailed: return a.why != ExchangeFailure::Refused;
-    case ReplyOutcome::Unconfirmed: return true;
-    default: return false;
-    }
-}
-
-bool Answered(const Answer& a)
-{
-    return a.outcome == ReplyOutcome::Values || a.outcome == ReplyOutcome::Echoed
-        || a.outcome == ReplyOutcome::Refused || a.outcome == ReplyOutcome::Altered
-        || (a.outcome == ReplyOutcome::ReadFailed && a.why == ExchangeFailure::Refused);
-}
-
-}  // namespace
-
 RelayRound::RelayRound(RelaySession& session, std::vector<int> addresses, QObject* parent)
     : QObject(parent), session_(session)
 {
@@ -109,12 +87,12 @@ void RelayRound::finished(int index, const Answer& answer)
 {
     asked_ = nullptr;
     Relay& relay = relays_[size_t(index)];
-    if (Answered(answer)) {
+    if (RelayAnswered(answer.outcome)) {
         relay.misses = 0;
         relay.pauseMs = 0;
         relay.dueMs = 0;
         setLook(relay, true);
-    } else if (Unanswered(answer)) {
+    } else if (LeftUnanswered(answer.outcome)) {
         ++relay.misses;
         if (relay.misses >= kMissesToBackOff) {
             relay.pauseMs = relay.pauseMs == 0 ? kFirstPauseMs : std::min(relay.pauseMs * 2, kLongestPauseMs);
@@ -124,7 +102,7 @@ void RelayRound::finished(int index, const Answer& answer)
     }
     emit answered(relay.address, answer);
     // Closed or lost: the round stops with the line.
-    if (answer.outcome == ReplyOutcome::Aborted) {
+    if (answer.outcome == Outcome::Aborted) {
         Stop();
         return;
     }

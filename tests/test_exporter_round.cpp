@@ -62,7 +62,6 @@ struct Line {
         LineHooks hooks;
         hooks.open = [this](RelaySession& session) {
             session.SetLine(&plant);
-            session.State().ReadyToSend = 1;
         };
         hooks.steadyMs = hooks.unixMs = [this] { return ms; };
         poller = std::make_unique<LinePoller>(config, out, hooks);

@@ -17,6 +17,7 @@ SessionOptions OptionsFor(const LineConfig& config)
     options.tickMs = kTickMs;
     options.replyTimeoutTicks = (config.timeoutMs + kTickMs - 1) / kTickMs;
     options.tries = 1;
+    options.lineTiming = LineTimingFromEnvironment(options.lineTiming);
     return options;
 }
 
@@ -127,14 +128,14 @@ void LinePoller::lineLost(const QString& reason)
 void LinePoller::onAnswer(int address, const Answer& answer)
 {
     const uint32_t unasked = session_.State().UnaskedBytes;
-    const bool spoilt = answer.outcome == ReplyOutcome::ReadFailed
+    const bool spoilt = (answer.outcome == Outcome::NoAnswer || answer.outcome == Outcome::Refused)
         && (answer.why == ExchangeFailure::Spoilt || answer.spoiltSeen);
     if (unasked != unaskedSeen_ || spoilt)
         out_.OnLineNoise({config_.name, unasked - unaskedSeen_, spoilt ? 1 : 0});
     unaskedSeen_ = unasked;
 
     const RelayRef* relay = find(address);
-    if (relay && answer.outcome == ReplyOutcome::Values) {
+    if (relay && answer.outcome == Outcome::Values) {
         RegisterValues values;
         values.block = answer.question.block;
         values.values = answer.values;
@@ -144,7 +145,7 @@ void LinePoller::onAnswer(int address, const Answer& answer)
         out_.OnBlockRead({*relay, values, wall, steady});
         if (const int slot = RecordSlotOf(values.block))
             out_.OnRecordSeen({*relay, slot, values.values, wall});
-    } else if (relay && answer.outcome == ReplyOutcome::ReadFailed) {
+    } else if (relay && (answer.outcome == Outcome::NoAnswer || answer.outcome == Outcome::Refused)) {
         schedule_.Failed(address, answer.question.block);
         out_.OnReadFailed({*relay, answer.question.block, answer.why, answer.exceptionCode});
     }

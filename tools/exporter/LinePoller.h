@@ -5,6 +5,7 @@
 // none of them.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
