@@ -1,8 +1,6 @@
-// zashchita-exporter as a service is left alone with: SIGHUP reads the
-// configuration again (a sound file is applied, and the lines and relays it
-// keeps poll on without their counters pausing or starting again; a file
-// with a fault keeps the running one and says where the fault is), SIGHUP
-// never ends it, SIGTERM and SIGINT end it with status 0.
+// zashchita-exporter's signals: SIGHUP applies a sound file (what it keeps
+// polls on, its counters never starting again) and keeps the running one
+// for a file with a fault, naming it; SIGTERM and SIGINT end it with 0.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -19,8 +17,7 @@ const QByteArray kApplied = "zashchita_exporter_config_last_reload_successful";
 
 QByteArray Requests(const char* line, const char* relay, int address)
 {
-    return QStringLiteral("zashchita_relay_requests_total{address=\"%1\",line=\"%2\",relay=\"%3\"}")
-        .arg(address).arg(QString::fromUtf8(line), QString::fromUtf8(relay)).toUtf8();
+    return "zashchita_relay_requests_total{address=\"" + QByteArray::number(address) + "\",line=\"" + line + "\",relay=\"" + relay + "\"}";
 }
 
 // Scrapes until `done` holds of a scrape; every scrape on the way must
@@ -46,9 +43,7 @@ void ScrapeUntil(const ExporterProcess& exporter, std::map<QByteArray, double>& 
 
 QByteArray Said(const QString& path)
 {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
+    return SimLogLines(path).join('\n');
 }
 
 }  // namespace
