@@ -12,6 +12,7 @@
 #include <QThread>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <optional>
 #include <sys/socket.h>
@@ -129,9 +130,15 @@ class ExporterProcess {
 public:
     // `more`: further arguments; with them the exporter is taken as ready
     // once its port takes a connection (it may speak TLS).
-    ExporterProcess(const QString& config, const QString& stateDir, const QStringList& more = {}) : port_(FreePort())
+    // `errorFile`: where its stderr goes (default: the test's).
+    ExporterProcess(const QString& config, const QString& stateDir, const QStringList& more = {},
+                    const QString& errorFile = {})
+        : port_(FreePort())
     {
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (errorFile.isEmpty())
+            process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        else
+            process_.setStandardErrorFile(errorFile);
         process_.start(QStringLiteral(ZASHCHITA_EXPORTER_PATH),
                        QStringList{QStringLiteral("--config"), config, QStringLiteral("--listen"),
                                    QStringLiteral("127.0.0.1:%1").arg(port_), QStringLiteral("--state-dir"), stateDir}
@@ -154,6 +161,15 @@ public:
     ~ExporterProcess() { Stop(); }
     int Port() const { return port_; }
     QByteArray Metrics() const { return HttpGet(port_, "/metrics").body; }
+    void Signal(int signal) const { ::kill(pid_t(process_.processId()), signal); }
+    // Its exit status once it ended by itself within `ms`; -1 when killed
+    // by a signal or still running after `ms`.
+    int WaitExit(int ms)
+    {
+        if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(ms))
+            return -1;
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
     int Stop()
     {
         if (process_.state() != QProcess::NotRunning) {

@@ -92,6 +92,51 @@ void LinePoller::Start()
     open();
 }
 
+bool LinePoller::CanTake(const LineConfig& next) const
+{
+    return next.name == config_.name && next.port == config_.port && next.timeoutMs == config_.timeoutMs;
+}
+
+bool LinePoller::Reconfigure(const LineConfig& next)
+{
+    const auto same = [](const RelayConfig& a, const RelayConfig& b) {
+        return a.address == b.address && a.name == b.name && a.labels == b.labels;
+    };
+    const auto in = [&same](const std::vector<RelayConfig>& relays, const RelayConfig& relay) {
+        return std::any_of(relays.begin(), relays.end(), [&](const RelayConfig& r) { return same(r, relay); });
+    };
+    bool changed = next.pollIntervalMs != config_.pollIntervalMs || next.relays.size() != config_.relays.size();
+    // Those gone first: a relay renamed at its address is one gone and one new.
+    for (const RelayConfig& relay : config_.relays)
+        if (!in(next.relays, relay)) {
+            out_.OnRelayRemoved({config_, relay});
+            changed = true;
+        }
+    const LineConfig before = config_;
+    config_ = next;
+    relays_.clear();
+    for (const RelayConfig& r : config_.relays)
+        relays_.push_back({config_.name, r.name, r.address});
+    // What the round and the schedule know of a relay stays with it only
+    // while it is the same relay.
+    std::vector<int> kept;
+    for (const RelayConfig& relay : config_.relays)
+        if (in(before.relays, relay))
+            kept.push_back(relay.address);
+    for (const std::vector<int>& addresses : {kept, AddressesOf(config_)}) {
+        schedule_.SetAddresses(addresses);
+        round_->SetAddresses(addresses);
+    }
+    for (const RelayConfig& relay : config_.relays)
+        if (!in(before.relays, relay)) {
+            out_.OnRelayAdded({config_, relay});
+            changed = true;
+        }
+    if (session_.IsOpen() && !paced_.isActive())
+        round_->Start();
+    return changed;
+}
+
 const RelayRef* LinePoller::find(int address) const
 {
     for (const RelayRef& r : relays_)

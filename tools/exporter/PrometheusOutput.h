@@ -31,10 +31,15 @@ public:
     std::string Render() const;
     // An output whose errors are counted from 0, before its first one.
     void KnowOutput(const std::string& name);
+    // The configuration was read (at the start, or again on SIGHUP) at
+    // `unixMs`: applied, or refused and the running one kept.
+    void ConfigLoaded(bool applied, qint64 unixMs);
 
     const char* Name() const override { return "prometheus"; }
     void OnLineAdded(const LineConfig& line) override;
     void OnLineRemoved(const LineConfig& line) override;
+    void OnRelayAdded(const RelayChange& e) override;
+    void OnRelayRemoved(const RelayChange& e) override;
     void OnLineState(const LineState& e) override;
     void OnLineNoise(const LineNoise& e) override;
     void OnBlockRead(const BlockRead& e) override;
@@ -53,5 +58,7 @@ private:
     std::shared_ptr<prometheus::Registry> registry_;
     MetricFamilies families_;
     prometheus::Family<prometheus::Counter>& outputErrors_;
+    prometheus::Gauge& reloadApplied_;
+    prometheus::Gauge& reloadAppliedAt_;
     std::map<QString, Line> lines_;
 };
