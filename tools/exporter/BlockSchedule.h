@@ -34,6 +34,9 @@ public:
     void LineLost();
 
     static constexpr int kSlowPeriodMs = 10000;
+    // Every block a relay is asked for: the current parameters, then the
+    // settings and the event records.
+    static const std::vector<RegisterBlock>& Blocks();
 
 private:
     struct Relay {
