@@ -2,12 +2,13 @@
 // connections, each reading the current parameters (registers 50..78) of
 // UNITS units in turn, RATE times a second, one request at a time, for
 // SECONDS. Prints the answers by result and the time from a request's send
-// to its answer's last byte (p50, p99, largest).
+// to its answer's last byte (p50, p99, largest), and the clients' own CPU.
 //   bench_modbus_clients PORT [CLIENTS] [UNITS] [RATE] [SECONDS] [LAST_UNIT]
 // Client k reads units k*UNITS+1 .. (k+1)*UNITS, counted round 1..LAST_UNIT.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -117,5 +118,9 @@ int main(int argc, char** argv)
                     static_cast<unsigned long long>(n));
     std::printf("\nanswer time: p50 %.3f ms, p99 %.3f ms, largest %.3f ms\n", at(0.5) / 1000, at(0.99) / 1000,
                 all.microseconds.empty() ? 0.0 : all.microseconds.back() / 1000);
+    rusage used{};
+    getrusage(RUSAGE_SELF, &used);
+    const double cpu = double(used.ru_utime.tv_sec + used.ru_stime.tv_sec) + (used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e6;
+    std::printf("clients' CPU: %.1f%% of a core\n", 100 * cpu / seconds);
     return 0;
 }

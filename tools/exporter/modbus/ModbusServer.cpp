@@ -64,6 +64,8 @@ ServerLimits ModbusServer::DefaultLimits()
     limits.answer = std::chrono::seconds(10);
     // One request at most: its header's length is checked before more is read.
     limits.maxRequestBytes = mbap::kLongestAdu;
+    // The line pollers come first: on a busy machine an answer waits, never a line.
+    limits.niceness = 10;
     return limits;
 }
 

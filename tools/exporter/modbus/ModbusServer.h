@@ -18,7 +18,8 @@ class ModbusServer {
 public:
     // A SCADA keeps its connection and asks every second or so: an idle
     // minute is allowed; a request (at most 260 bytes) must be whole within
-    // 10 s of its first byte, and its answer taken within 10 s.
+    // 10 s of its first byte, and its answer taken within 10 s. Its thread
+    // runs niced, behind the line pollers'.
     static ServerLimits DefaultLimits();
 
     explicit ModbusServer(const ServedRegisters& registers, ServerLimits limits = DefaultLimits());
