@@ -1,7 +1,5 @@
-# Asks a Modbus TCP server with Debian's pymodbus, one request per argument
-# FUNCTION:UNIT:REGISTER:COUNT, and prints one line per request: the
+# pymodbus_ask.py PORT FUNCTION:UNIT:REGISTER:COUNT...: a line per request, the
 # registers read, "exception N", "written" or "error" (no answer).
-#   pymodbus_ask.py PORT 3:11:50:29 6:11:80:1 ...
 import sys
 
 from pymodbus.client import ModbusTcpClient
@@ -20,10 +18,5 @@ for spec in sys.argv[2:]:
            23: lambda: client.readwrite_registers(read_address=a, read_count=n, write_address=a,
                                                   write_registers=[7] * n, slave=u)}[f]
     r = ask()
-    if hasattr(r, "exception_code"):
-        print("exception %d" % r.exception_code)
-    elif r.isError():
-        print("error")
-    else:
-        print(" ".join(map(str, r.registers)) if hasattr(r, "registers") else "written")
-client.close()
+    print("exception %d" % r.exception_code if hasattr(r, "exception_code") else "error" if r.isError()
+          else " ".join(map(str, r.registers)) if hasattr(r, "registers") else "written")
