@@ -418,8 +418,12 @@ TEST_F(WindowSettings, AClampedEchoStopsTheLoad)
     QTest::mouseClick(dialog->WriteButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->LastLoad() && !dialog->Busy(); }, kWaitMs));
     EXPECT_EQ(LoggedWrites(), (std::vector<Frame>{WriteFrame(82, 6000)}));
-    EXPECT_TRUE(dialog->Status()->toPlainText().contains(QStringLiteral("защита записала 5000 мс вместо 6000 мс")))
-        << dialog->Status()->toPlainText().toStdString();
+    const QString status = dialog->Status()->toPlainText();
+    EXPECT_TRUE(status.contains(QStringLiteral("защита записала 5000 мс вместо 6000 мс"))) << status.toStdString();
+    // The read-back is checked against what the load meant, not only shown.
+    EXPECT_TRUE(status.contains(QStringLiteral("Проверка после записи: не совпадают с файлом 2:\n"
+                                               "  ≠ SE3 (82) "))) << status.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral(": в защите 5000 мс, в файле 6000 мс\n  ≠ SE4 (83)")));
     ASSERT_EQ(dialog->LastLoad()->notWritten.size(), 2u);
     Close(dialog);
     const std::vector<JournalEntry> journal = Journal();

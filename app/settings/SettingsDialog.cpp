@@ -331,8 +331,16 @@ void SettingsDialog::loadFinished()
                 lines << QStringLiteral("  ✗ ") + WriteLine(w);
         }
     }
+    // Settings the relay was read back to hold otherwise than the load meant.
+    if (!result.mismatches.empty()) {
+        lines << QStringLiteral("Проверка после записи: не совпадают с файлом %1:").arg(result.mismatches.size());
+        for (const SettingMismatch& m : result.mismatches)
+            lines << QStringLiteral("  ≠ %1: в защите %2, в файле %3")
+                         .arg(SettingLabel(*m.definition), ValueWithUnit(*m.definition, m.held),
+                              ValueWithUnit(*m.definition, m.expected));
+    }
     loadSummary_ = lines.join(QLatin1Char('\n'));
-    setStatus(loadSummary_, !loadOutcome_.stop.isEmpty());
+    setStatus(loadSummary_, !loadOutcome_.stop.isEmpty() || !result.mismatches.empty());
     emit writesEnded();
     // The comparison again, from what the relay holds after the writes (read
     // at its new address after its own address was written).
