@@ -100,6 +100,10 @@ TEST(ExporterModbus, EachAnswerFromFreshBlocksOfItsOwnRelay)
     read(a1, RecordBlock(1), 500);
     read(b1, kCurrentParamsBlock, 900);
     const auto at = [&](qint64 ms) { return [&now, ms] { now = ms; }; };
+    // A reload gives M1 another unit and takes line b away.
+    ExporterConfig reloaded = config;
+    reloaded.lines[0].relays[0].unit = 15;
+    reloaded.lines.pop_back();
     const struct {
         const char* what;
         std::function<void()> before;
@@ -123,6 +127,10 @@ TEST(ExporterModbus, EachAnswerFromFreshBlocksOfItsOwnRelay)
         {"read again", [&] { read(b1, kCurrentParamsBlock, 900); }, Request(7, 3, 50, 1), "1234 0000 0005 07 03 02 0384"},
         {"its line lost", [&] { served.OnLineState({config.lines[1], LineState::Kind::Lost, "gone", 5000}); },
          Request(7, 3, 50, 1), "1234 0000 0003 07 83 0B"},
+        {"reloaded: M1 keeps its values under its new unit", [&] { read(a1, kCurrentParamsBlock, 100); served.Apply(reloaded); },
+         Request(15, 3, 50, 1), "1234 0000 0005 0F 03 02 0064"},
+        {"reloaded: its old unit is no one's", {}, Request(5, 3, 50, 1), "1234 0000 0003 05 83 0A"},
+        {"reloaded: a relay taken away", {}, Request(7, 3, 50, 1), "1234 0000 0003 07 83 0A"},
         {"half a request", {}, QByteArray::fromHex("1234 0000 0006 05 03"), "more"},
         {"protocol 1", {}, QByteArray::fromHex("1234 0001 0006 05 03 0032 0001"), "close"},
         {"length 1", {}, QByteArray::fromHex("1234 0000 0001 05 03 0032 0001"), "close"},
