@@ -82,7 +82,7 @@ QByteArray Receive(int fd, int count)
 TEST(ExporterModbus, EachAnswerFromFreshBlocksOfItsOwnRelay)
 {
     ExporterConfig config;
-    config.lines = {{"a", "/dev/null", 0, 200, {{"M1", 1, {}, 5}, {"M2", 2, {}, 6}}}, {"b", "/dev/null", 0, 200, {{"F1", 1, {}, 7}}}};
+    config.lines = {{"a", "/dev/null", 0, 200, {{"M1", 1, {}, 5}, {"M2", 2, {}, 6}}}, {"b", "/dev/null", 0, 200, {{"F1", 1, {}, 7}, {"F2", 2, {}, 0}}}};
     config.modbusCurrentMaxAgeMs = 1000;
     config.modbusSettingsMaxAgeMs = config.modbusRecordsMaxAgeMs = 5000;
     qint64 now = 0;
@@ -99,6 +99,7 @@ TEST(ExporterModbus, EachAnswerFromFreshBlocksOfItsOwnRelay)
     read(a1, kSettingsBlock, 300);
     read(a1, RecordBlock(1), 500);
     read(b1, kCurrentParamsBlock, 900);
+    read({"b", "F2", 2}, kCurrentParamsBlock, 800);   // given no unit: served under none
     const auto at = [&](qint64 ms) { return [&now, ms] { now = ms; }; };
     // A reload gives M1 another unit and takes line b away.
     ExporterConfig reloaded = config;
@@ -112,6 +113,7 @@ TEST(ExporterModbus, EachAnswerFromFreshBlocksOfItsOwnRelay)
     } rows[] = {
         {"unit 5: M1 of line a", {}, Request(5, 3, 50, 2), "1234 0000 0007 05 03 04 0064 0065"},
         {"unit 7: address 1 of line b", {}, Request(7, 4, 51, 1), "1234 0000 0005 07 04 02 0385"},
+        {"unit 0: no relay's", {}, Request(0, 3, 50, 1), "1234 0000 0003 00 83 0A"},
         {"unit 6: nothing read yet", {}, Request(6, 3, 50, 1), "1234 0000 0003 06 83 0B"},
         {"a read a byte too long", {}, QByteArray::fromHex("1234 0000 0007 05 03 0032 0001 00"), "1234 0000 0003 05 83 03"},
         {"write register", {}, Request(5, 6, 80, 7), "1234 0000 0003 05 86 01"},
