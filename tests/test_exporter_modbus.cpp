@@ -115,6 +115,7 @@ TEST(ExporterModbus, EachAnswerFromFreshBlocksOfItsOwnRelay)
         {"unit 7: address 1 of line b", {}, Request(7, 4, 51, 1), "1234 0000 0005 07 04 02 0385"},
         {"unit 0: no relay's", {}, Request(0, 3, 50, 1), "1234 0000 0003 00 83 0A"},
         {"unit 6: nothing read yet", {}, Request(6, 3, 50, 1), "1234 0000 0003 06 83 0B"},
+        {"the most registers a read may ask, checked against the blocks", {}, Request(5, 3, 50, 125), "1234 0000 0003 05 83 02"},
         {"a read a byte too long", {}, QByteArray::fromHex("1234 0000 0007 05 03 0032 0001 00"), "1234 0000 0003 05 83 03"},
         {"write register", {}, Request(5, 6, 80, 7), "1234 0000 0003 05 86 01"},
         {"write registers", {}, QByteArray::fromHex("1234 0000 0009 05 10 0050 0001 02 0007"), "1234 0000 0003 05 90 01"},

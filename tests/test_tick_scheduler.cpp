@@ -97,6 +97,9 @@ TEST(TickScheduler, WakesOnlyForTheTickDue)
         }
         EXPECT_EQ(cycle.ran, c.ran);
         EXPECT_EQ(cycle.counted, c.counted);
+        // A stopped session's timer is still: no tick after the line is closed.
+        ticks.Stop();
+        EXPECT_FALSE(ticks.Armed());
     }
 }
 
