@@ -1,14 +1,16 @@
 # Installs, from Debian's packages, whatever the build, the tests and the demo
 # need and the machine lacks. dpkg-dev (dpkg-shlibdeps), desktop-file-utils and
 # lintian are for making and checking the Debian package; poppler-utils (pdftotext)
-# reads the settings sheet back in its test. Sourced by test.sh and run.sh.
+# reads the settings sheet back in its test; prometheus, prometheus-alertmanager
+# and python3 (the test's webhook receiver) carry the exporter's alert test.
+# Sourced by test.sh and run.sh.
 ZASHCHITA_PACKAGES=(
   g++ make cmake pkg-config
   qt6-base-dev qt6-qpa-plugins libgtest-dev libmodbus-dev
   fonts-liberation2 fontconfig
   poppler-utils
   dpkg-dev desktop-file-utils lintian
-  libyaml-cpp-dev prometheus-cpp-dev prometheus
+  libyaml-cpp-dev prometheus-cpp-dev prometheus prometheus-alertmanager python3
   qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n
   ninja-build ccache
 )

@@ -59,6 +59,7 @@ expected=(
   ./lib/systemd/system/zashchita-exporter.service
   ./etc/zashchita/exporter.yaml
   ./usr/share/zashchita/prometheus/zashchita-rules.yml
+  ./usr/share/zashchita/prometheus/alertmanager.yml
   ./usr/share/man/man1/zashchita-exporter.1.gz
   ./usr/share/applications/zashchita.desktop
   ./usr/share/icons/hicolor/scalable/apps/zashchita.svg

@@ -21,6 +21,7 @@ while IFS= read -r file; do
     bin/zashchita | bin/zashchita-relay-sim | bin/zashchita-cli | bin/zashchita-exporter) ;;
     lib/systemd/system/zashchita-exporter.service | etc/zashchita/exporter.yaml) ;;
     share/zashchita/prometheus/zashchita-rules.yml | share/man/man1/zashchita-exporter.1.gz) ;;
+    share/zashchita/prometheus/alertmanager.yml) ;;
     share/applications/zashchita.desktop) ;;
     share/icons/hicolor/*/apps/zashchita.png | share/icons/hicolor/scalable/apps/zashchita.svg) ;;
     share/man/man1/zashchita.1.gz | share/man/man1/zashchita-relay-sim.1.gz) ;;
