@@ -105,7 +105,8 @@ bool WaitFor(Done done, int ms)
 
 class ExporterProcess {
 public:
-    ExporterProcess(const QString& config, const QString& stateDir) : port_(FreePort())
+    // On `port`, or a free one.
+    ExporterProcess(const QString& config, const QString& stateDir, int port = 0) : port_(port ? port : FreePort())
     {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(QStringLiteral(ZASHCHITA_EXPORTER_PATH),
