@@ -98,8 +98,9 @@ bool TripArchive::ParseLine(const QByteArray& text, ArchivedRecord& out)
     const QJsonObject o = doc.object();
     const QJsonArray registers = o.value(QStringLiteral("registers")).toArray();
     const int slot = o.value(QStringLiteral("record")).toInt();
-    if (registers.size() != kRecordLength || !o.value(QStringLiteral("line")).isString()
-        || !o.value(QStringLiteral("address")).isDouble() || slot < 1 || slot > kRecordCount)
+    const bool looked = registers.isEmpty() && slot == 0 && o.value(QStringLiteral("history")).toBool();
+    if ((!looked && (registers.size() != kRecordLength || slot < 1 || slot > kRecordCount))
+        || !o.value(QStringLiteral("line")).isString() || !o.value(QStringLiteral("address")).isDouble())
         return false;
     ArchivedRecord r;
     r.seen = QDateTime::fromString(o.value(QStringLiteral("seen")).toString(), Qt::ISODate);

@@ -15,14 +15,17 @@
 
 #include "exchanges/EventRecords.h"
 
+// A record of a relay as archived. A relay whose four slots were all empty
+// at the exporter's first look at it is archived as a line of history with
+// no registers (slot 0), so that a later start knows it.
 struct ArchivedRecord {
     QDateTime seen;                   // when the exporter first read it (UTC)
     QString line;
     QString relay;
     int address = 0;
-    int slot = 0;                     // which of the relay's four records it was read from
+    int slot = 0;                     // which of the relay's four records it was read from; 0: none
     QString cause;
-    std::vector<uint16_t> registers;  // the record's 17 registers, as read
+    std::vector<uint16_t> registers;  // the record's 17 registers, as read; none: the relay's slots were empty
     bool history = false;             // in the relay when the exporter first looked at it: kept, no trip
 };
 

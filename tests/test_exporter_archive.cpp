@@ -1,8 +1,6 @@
 // A trip the simulated relay records reaches the exporter's archive once and
-// zashchita_trips_total once, the records it held before as history and no
-// trip; after a restart the archive is not added to again, the counters are
-// back at their values, and zashchita-cli records --archive prints it all. A
-// state folder that cannot be written ends the exporter at once.
+// zashchita_trips_total once (the records before it as history); after a
+// restart the archive is not added to again, and zashchita-cli records --archive prints it.
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -71,11 +69,11 @@ TEST(ExporterArchive, ATripIsArchivedOnceAndNotAgainAfterARestart)
     for (const QByteArray& line : lines) {
         const QJsonObject o = QJsonDocument::fromJson(line).object();
         EXPECT_EQ(o.value(QStringLiteral("relay")).toString(), QStringLiteral("D1"));
-        const bool isTrip = o.value(QStringLiteral("registers")).toArray() == trip;
-        trips += isTrip;
-        EXPECT_EQ(o.value(QStringLiteral("history")).toBool(), !isTrip);
-        if (isTrip)
+        EXPECT_EQ(o.value(QStringLiteral("history")).toBool(), o.value(QStringLiteral("registers")).toArray() != trip);
+        if (o.value(QStringLiteral("registers")).toArray() == trip) {
+            ++trips;
             EXPECT_EQ(o.value(QStringLiteral("cause")).toString(), QStringLiteral("overload"));
+        }
     }
     EXPECT_EQ(trips, 1);
 
@@ -83,9 +81,7 @@ TEST(ExporterArchive, ATripIsArchivedOnceAndNotAgainAfterARestart)
         // Started again: every record read once more, none new, the trip counted as before.
         ExporterProcess exporter(config, state);
         ASSERT_TRUE(WaitFor([&] { return RequestsSent(exporter) >= 14; }, 30000));
-        const QByteArray metrics = exporter.Metrics();
-        EXPECT_EQ(SampleSum(metrics, "zashchita_trips_total"), 1);
-        EXPECT_EQ(Sample(metrics, "zashchita_trips_total{address=\"1\",cause=\"overload\",line=\"mill\",relay=\"D1\"}"), 1);
+        EXPECT_EQ(SampleSum(exporter.Metrics(), "zashchita_trips_total"), 1);
         EXPECT_EQ(ArchiveLines(archive).size(), 5);
     }
 
@@ -100,31 +96,4 @@ TEST(ExporterArchive, ATripIsArchivedOnceAndNotAgainAfterARestart)
 
     for (const Frame& f : LoggedFrames(dir.filePath(QStringLiteral("sim.log"))))
         ASSERT_EQ(f.at(1), 3) << "the exporter sent function " << int(f.at(1));
-}
-
-TEST(ExporterArchive, AStateFolderThatCannotBeWrittenEndsTheExporter)
-{
-    QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("exporter.yaml"));
-    WriteText(config, "lines:\n  - {name: mill, port: /dev/null/none, relays: [{name: D1, address: 1}]}\n");
-    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("taken/records.jsonl"))));
-    const struct {
-        QString stateDir;
-        QString said;
-    } cases[] = {
-        {config + QStringLiteral("/state"), QStringLiteral("cannot write to the state folder %1/state: cannot make %1/state: "
-                                                           "ENOTDIR (Not a directory)").arg(config)},
-        {dir.filePath(QStringLiteral("taken")), QStringLiteral("cannot write to the state folder %1: cannot open records.jsonl "
-                                                               "for appending: EISDIR (Is a directory)").arg(dir.filePath(QStringLiteral("taken")))},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.stateDir.toStdString());
-        QProcess p;
-        p.start(QStringLiteral(ZASHCHITA_EXPORTER_PATH), {QStringLiteral("--config"), config, QStringLiteral("--listen"),
-                                                          QStringLiteral("127.0.0.1:%1").arg(FreePort()),
-                                                          QStringLiteral("--state-dir"), c.stateDir});
-        ASSERT_TRUE(p.waitForFinished(10000));
-        EXPECT_EQ(p.exitCode(), 1);
-        EXPECT_EQ(QString::fromLocal8Bit(p.readAllStandardError()), QStringLiteral("zashchita-exporter: ") + c.said + QLatin1Char('\n'));
-    }
 }

@@ -105,10 +105,14 @@ bool WaitFor(Done done, int ms)
 
 class ExporterProcess {
 public:
-    // On `port`, or a free one.
-    ExporterProcess(const QString& config, const QString& stateDir, int port = 0) : port_(port ? port : FreePort())
+    // On `port`, or a free one; its log appended to `log`, or on the test's stderr.
+    ExporterProcess(const QString& config, const QString& stateDir, int port = 0, const QString& log = {})
+        : port_(port ? port : FreePort())
     {
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (log.isEmpty())
+            process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        else
+            process_.setStandardErrorFile(log, QIODevice::Append);
         process_.start(QStringLiteral(ZASHCHITA_EXPORTER_PATH),
                        {QStringLiteral("--config"), config, QStringLiteral("--listen"),
                         QStringLiteral("127.0.0.1:%1").arg(port_), QStringLiteral("--state-dir"), stateDir});

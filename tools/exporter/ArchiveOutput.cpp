@@ -11,12 +11,15 @@ ArchiveOutput::Relay& ArchiveOutput::relay(const RelayRef& ref)
     auto at = relays_.find(key);
     if (at == relays_.end()) {
         at = relays_.emplace(key, Relay{}).first;
-        const bool unwritten = std::any_of(unwritten_.begin(), unwritten_.end(), [&ref](const ArchivedRecord& r) {
-            return r.line == ref.line && r.address == ref.address;
-        });
-        at->second.firstLook = !archive_.Relay(ref.line, ref.address) && !unwritten;
+        at->second.firstLook = !archive_.Relay(ref.line, ref.address) && !holdsUnwritten(ref.line, ref.address);
     }
     return at->second;
+}
+
+bool ArchiveOutput::holdsUnwritten(const QString& line, int address) const
+{
+    return std::any_of(unwritten_.begin(), unwritten_.end(),
+                       [&](const ArchivedRecord& r) { return r.line == line && r.address == address; });
 }
 
 void ArchiveOutput::OnLineAdded(const LineConfig& line)
@@ -58,11 +61,27 @@ void ArchiveOutput::OnRecordSeen(const RecordSeen& e)
     Relay& r = relay(e.relay);
     const bool history = r.firstLook;
     r.looked.set(size_t(e.slot - 1));
-    if (r.looked.all())
-        r.firstLook = false;
     if (!unwritten_.empty())
         flush();
+    keep(e, r, history);
+    if (!r.firstLook || !r.looked.all())
+        return;
+    r.firstLook = false;
+    if (archive_.Relay(e.relay.line, e.relay.address) || holdsUnwritten(e.relay.line, e.relay.address))
+        return;
+    // Four empty slots: the archive keeps that the relay was looked at.
+    ArchivedRecord looked;
+    looked.seen = QDateTime::fromMSecsSinceEpoch(e.unixMs, Qt::UTC);
+    looked.line = e.relay.line;
+    looked.relay = e.relay.relay;
+    looked.address = e.relay.address;
+    looked.history = true;
+    unwritten_.push_back(looked);
+    flush();
+}
 
+void ArchiveOutput::keep(const RecordSeen& e, Relay& r, bool history)
+{
     std::vector<uint16_t>& slot = r.held[size_t(e.slot - 1)];
     if (IsEmptyRecord(e.registers) || slot == e.registers)
         return;

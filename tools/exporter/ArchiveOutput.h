@@ -5,8 +5,9 @@
 //
 // The first look at a relay the archive holds nothing of (each of its four
 // record slots read once) keeps what the relay already held as history: no
-// trip, nothing to page. A relay the archive knows has every record it did
-// not hold counted, the ones that came while the exporter was stopped too.
+// trip, nothing to page (four empty slots are kept as a line without
+// registers). A relay the archive knows has every record it did not hold
+// counted, the ones that came while the exporter was stopped too.
 //
 // The archive never costs a trip: a record that cannot be written is held in
 // memory (at most kMaxUnwritten, the oldest dropped first), told at once all
@@ -50,6 +51,9 @@ private:
 
     Relay& relay(const RelayRef& ref);
     bool isUnwritten(const ArchivedRecord& record) const;
+    bool holdsUnwritten(const QString& line, int address) const;
+    // The record read, added unless known; told as history or a trip.
+    void keep(const RecordSeen& e, Relay& relay, bool history);
     // Writes the held records in order, as far as the archive takes them.
     void flush();
     void tellBacklog();
