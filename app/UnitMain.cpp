@@ -14,12 +14,15 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimeEdit>
 #include <QTimer>
 
 #include "app/AddressSearch.h"
+#include "app/LineReopener.h"
 #include "app/ComLed.h"
 #include "app/ComboBox.h"
+#include "app/Fonts.h"
 #include "app/LedIndicator.h"
 #include "app/LineLamp.h"
 #include "app/OtherMasterNotice.h"
@@ -31,7 +34,7 @@
 #include "app/SpinEdit.h"
 #include "app/WindowLayout.h"
 #include "app/settings/SettingsActions.h"
-#include "app/trends/TrendRecorder.h"
+#include "history/TrendRecorder.h"
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/SetpointsConfig.h"
 #include "exchanges/Masks.h"
@@ -67,31 +70,34 @@ TForm1::TForm1(QWidget* parent)
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     controls_ = built.byName;
-    PageControl1 = built.PageControl1;
-    PopupMenu = built.PopupMenu;
+    pageControl1_ = built.PageControl1;
+    popupMenu_ = built.PopupMenu;
     for (int i = 0; i < 4; ++i)
         N_[i] = built.N[i];
 
     session_ = new RelaySession(SessionOptions{}, this);
     session_->SetPolledRequests(&exchanges_);
-    ComPort = session_->Port();
-    Timer = session_->PollTimer();
-    Timer1 = makeTimer(this, "Timer1", kPcClockMs, Qt::CoarseTimer);
-    Timer2 = makeTimer(this, "Timer2", 250, Qt::CoarseTimer);
-    Timer3 = makeTimer(this, "Timer3", 500, Qt::CoarseTimer);
+    comPort_ = session_->Port();
+    timer_ = session_->PollTimer();
+    timer1_ = makeTimer(this, "Timer1", kPcClockMs, Qt::CoarseTimer);
+    timer2_ = makeTimer(this, "Timer2", 250, Qt::CoarseTimer);
+    timer3_ = makeTimer(this, "Timer3", 500, Qt::CoarseTimer);
 
+    makeStatusBar();
     bindControls();
     wireHandlers();
     wireSession();
     settingsActions_ = new SettingsActions(this);
+    wireReopener();
     FollowSessionLine(ComLed, session_);
     new AddressSearch(*session_, SEAddres, this);
     wireTrends();
-    Timer1->start();
+    timer1_->start();
 }
 
 TForm1::~TForm1()
 {
+    reopener_->Stop();
     FormDestroy();
     destroying_ = true;
     // The controls go after this destructor: the one with the focus leaves it
@@ -106,8 +112,26 @@ TForm1::~TForm1()
     ComLed->SetComPort(nullptr);
     delete session_;
     session_ = nullptr;
-    ComPort = nullptr;
-    Timer = nullptr;
+    comPort_ = nullptr;
+    timer_ = nullptr;
+}
+
+void TForm1::makeStatusBar()
+{
+    // Below the pages: what the window has just done or is waiting for, and
+    // in a watching station its mark.
+    constexpr int kStatusBarHeight = 20;
+    statusBar_ = new QStatusBar(this);
+    statusBar_->setObjectName(QStringLiteral("StatusBar"));
+    statusBar_->setSizeGripEnabled(false);
+    statusBar_->setFont(RoleFont(FontRole::Caption));
+    statusBar_->setGeometry(0, height(), width(), kStatusBarHeight);
+    setFixedSize(width(), height() + kStatusBarHeight);
+}
+
+void TForm1::ShowStatus(const QString& text)
+{
+    statusBar_->showMessage(text);
 }
 
 void TForm1::bindControls()
@@ -129,7 +153,7 @@ void TForm1::bindControls()
     LabelDT = ControlAs<QLabel>(QStringLiteral("LabelDT"));
     SEAddres = ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
     ComLed = ControlAs<TComLed>(QStringLiteral("ComLed"));
-    ComLed->SetComPort(ComPort);
+    ComLed->SetComPort(comPort_);
     fillPaneBehindLiveControls();
     registers_.Bind([this](const QString& name) { return Control(name); });
     // The edited mark lives in each editable control's Tag property.
@@ -180,20 +204,20 @@ void TForm1::wireSettingEditors()
 
 void TForm1::wireHandlers()
 {
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
-    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
-    connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer);
+    connect(timer1_, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(timer2_, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    connect(timer3_, &QTimer::timeout, this, &TForm1::Timer3Timer);
     connect(ButtonCOM, &QPushButton::clicked, this, [this] { ButtonCOMClick(); });
     for (QAction* item : N_)
         connect(item, &QAction::triggered, this, [this, item] { NClick(item); });
     LabelNum->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(LabelNum, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         if (autoPopup_)
-            PopupMenu->popup(LabelNum->mapToGlobal(at));
+            popupMenu_->popup(LabelNum->mapToGlobal(at));
     });
     SEAddres->installEventFilter(this);
-    connect(PageControl1, &TPageControl::changing, this, &TForm1::PageControl1Changing);
-    connect(PageControl1, &TPageControl::changed, this, &TForm1::PageControl1Change);
+    connect(pageControl1_, &TPageControl::changing, this, &TForm1::PageControl1Changing);
+    connect(pageControl1_, &TPageControl::changed, this, &TForm1::PageControl1Change);
     wireSettingEditors();
     wireMasksAndClock();
 }
@@ -209,8 +233,8 @@ void TForm1::wireSession()
     connect(session_, &RelaySession::lineLost, this, &TForm1::ComPortLost);
     ShowOtherMasterNotice(this, session_);
     // The settings exchange reads its block by the page shown.
-    connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::showPage);
-    showPage(PageControl1->currentIndex());
+    connect(pageControl1_, &QTabWidget::currentChanged, this, &TForm1::showPage);
+    showPage(pageControl1_->currentIndex());
 }
 
 void TForm1::SetCom1Path(const QString& path)
@@ -218,9 +242,9 @@ void TForm1::SetCom1Path(const QString& path)
     com1Path_ = path;
     // The port menu names, as each item's tip, the device it opens.
     static const char* const kTipProperty = "com1PathTip";
-    if (!PopupMenu->property(kTipProperty).toBool()) {
-        PopupMenu->setProperty(kTipProperty, true);
-        connect(PopupMenu, &QMenu::aboutToShow, this, [this] {
+    if (!popupMenu_->property(kTipProperty).toBool()) {
+        popupMenu_->setProperty(kTipProperty, true);
+        connect(popupMenu_, &QMenu::aboutToShow, this, [this] {
             if (!com1Path_.isEmpty())
                 N_[0]->setToolTip(com1Path_);
         });
@@ -249,9 +273,9 @@ void TForm1::fillPaneBehindLiveControls()
     // behind), so a change repaints that control alone and not the page,
     // frame and tab behind it as well.
     for (QLineEdit* field : E_)
-        PaintPaneFillBehind(field, PageControl1);
+        PaintPaneFillBehind(field, pageControl1_);
     for (QWidget* clock : std::initializer_list<QWidget*>{DPicker, TPicker, LabelDT})
-        PaintPaneFillBehind(clock, PageControl1);
+        PaintPaneFillBehind(clock, pageControl1_);
 }
 
 void TForm1::changeEvent(QEvent* event)
@@ -274,12 +298,13 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::FormShow()
 {
-    ComNumber = 1;
+    comNumber_ = 1;
     for (int i = 0; i < 4; ++i)
         N_[i]->setChecked(i == 0);
     Link().SlaveAddress = 1;
     clearCurrentParams();
-    PageControl1->SelectFromCode(0);
+    pageControl1_->SelectFromCode(0);
+    applyWriteControls();
 }
 
 void TForm1::clearCurrentParams()
@@ -291,7 +316,7 @@ void TForm1::clearCurrentParams()
 void TForm1::Timer1Timer()
 {
     // Once a second; a second on its own again after page 0's replies stop.
-    Timer1->setInterval(kPcClockMs);
+    timer1_->setInterval(kPcClockMs);
     showPcClock(Now());
 }
 
@@ -304,7 +329,7 @@ void TForm1::showPcClock(const QDateTime& now)
 
 void TForm1::NClick(QAction* item)
 {
-    int32_t& number = ComNumber;
+    int32_t& number = comNumber_;
     if (number >= 1 && number <= 4)
         N_[number - 1]->setChecked(false);
     for (int i = 0; i < 4; ++i)
@@ -322,9 +347,17 @@ void TForm1::SEAddresKeyDown(int key)
 
 void TForm1::ButtonCOMClick()
 {
+    // The user decides from here: no more tries to open a lost port, and
+    // the next loss begins again with the first pause.
+    const bool reopening = reopener_->Active();
+    reopener_->Stop();
     if (ButtonCOM->text() == kOpen) {
         Link().SlaveAddress = SEAddres->Value();
         OpenComPort();
+    } else if (reopening) {
+        // The port is closed already, waiting to be opened again.
+        CloseComPort();
+        ShowStatus(QStringLiteral("Порт закрыт"));
     } else {
         Link().CloseRequested = 1;
     }
@@ -332,30 +365,32 @@ void TForm1::ButtonCOMClick()
 
 void TForm1::OpenComPort()
 {
-    const int number = ComNumber;
+    if (const std::optional<QString> failure = openLine())
+        ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"), *failure});
+}
+
+std::optional<QString> TForm1::openLine()
+{
+    const int number = comNumber_;
     // Polling starts with page 0's values; a port that does not open leaves
     // the exchange as it was.
     const int32_t pollMode = std::exchange(Exchanges().PollMode, int32_t(pmReadParam));
     try {
         session_->Open(number == 1 && !com1Path_.isEmpty() ? com1Path_ : QStringLiteral("COM%1").arg(number));
-        ButtonCOM->setText(kClose);
-        setAutoPopup(false);
-        ButtonSys->setVisible(!readOnly_);
-        DPicker->setEnabled(!readOnly_);
-        TPicker->setEnabled(!readOnly_);
-        LabelNum->setText(QStringLiteral("COM %1").arg(number));
-        for (int reg : kMaskRegisters)
-            followRelay(reg);
     } catch (const EComPort& e) {
         Exchanges().PollMode = pollMode;
-        ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
-                                PortFailureDetail(session_->DevicePath(), e.OsErrorCode,
-                                                  QString::fromUtf8(e.what()))});
+        return PortFailureDetail(session_->DevicePath(), e.OsErrorCode, QString::fromUtf8(e.what()));
     } catch (const std::exception& e) {
         Exchanges().PollMode = pollMode;
-        ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Не могу открыть СОМ порт"),
-                                PortFailureDetail(session_->DevicePath(), 0, QString::fromUtf8(e.what()))});
+        return PortFailureDetail(session_->DevicePath(), 0, QString::fromUtf8(e.what()));
     }
+    ButtonCOM->setText(kClose);
+    setAutoPopup(false);
+    LabelNum->setText(QStringLiteral("COM %1").arg(number));
+    for (int reg : kMaskRegisters)
+        followRelay(reg);
+    applyWriteControls();
+    return std::nullopt;
 }
 
 void TForm1::CloseComPort()
@@ -363,17 +398,15 @@ void TForm1::CloseComPort()
     session_->Close();
     trends_->Break();
     linkWasLost_ = false;
+    clockEdited_ = false;
     ButtonCOM->setText(kOpen);
     LabelNum->setText(QStringLiteral("COM-порт"));
     setAutoPopup(true);
-    ButtonSys->setVisible(false);
-    ButtonDT->setVisible(false);
-    DPicker->setEnabled(false);
-    TPicker->setEnabled(false);
+    applyWriteControls();
     clearCurrentParams();
     for (TLedIndicator* led : L_)
         led->SetChecked(false);
-    Timer3->stop();
+    timer3_->stop();
     for (QLabel* notice : LabelS_)
         notice->setVisible(false);
 }
@@ -384,8 +417,12 @@ void TForm1::ComPortLost(int osError, const QString& reason)
         return;   // already closed: one message per loss
     const QString path = session_->DevicePath();
     CloseComPort();
-    ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Связь с СОМ портом потеряна"),
-                            PortFailureDetail(path, osError, reason)});
+    const QString detail = PortFailureDetail(path, osError, reason);
+    if (readOnly_) {
+        startReopening(detail);
+        return;
+    }
+    ShowErrorMessage(this, {kPortErrorCaption, QStringLiteral("Связь с СОМ портом потеряна"), detail});
 }
 
 void TForm1::FormDestroy()
@@ -407,6 +444,7 @@ void TForm1::Receive(QObject* /*Sender*/, int Count)
 
 void TForm1::blockRead(const RegisterValues& reply)
 {
+    reopener_->Settled();   // the relay answers on the line
     // Decoded by the exchange whose request it answers, and only a block
     // that exchange reads (a question's answer is for whoever asked it).
     const Exchange* exchange = FindExchange(reply.mode);
@@ -437,27 +475,23 @@ void TForm1::ShowLinkLost()
 {
     linkWasLost_ = true;
     trends_->Break();
-    if (!Timer3->isActive())
-        Timer3->start();
-    ButtonSys->setVisible(false);
-    ButtonDT->setVisible(false);
-    DPicker->setEnabled(false);
-    TPicker->setEnabled(false);
+    if (!timer3_->isActive())
+        timer3_->start();
+    clockEdited_ = false;
+    applyWriteControls();
 }
 
 void TForm1::ShowLinkPresent()
 {
-    Timer3->stop();
+    timer3_->stop();
     for (QLabel* notice : LabelS_)
         notice->setVisible(false);
+    applyWriteControls();
     if (portOpen()) {
-        ButtonSys->setVisible(!readOnly_);
-        DPicker->setEnabled(!readOnly_);
-        TPicker->setEnabled(!readOnly_);
         // The link is back: the page shown asks for its read as if it had
         // just been entered, so a page emptied meanwhile fills again. It is
         // not blanked: a value the user is typing stays where it is.
-        const int page = PageControl1->currentIndex();
+        const int page = pageControl1_->currentIndex();
         if (linkWasLost_ || (settingsUnknown_ && IsSettingsPage(page)))
             askForPage(page);
         settingsUnknown_ = false;
@@ -467,7 +501,7 @@ void TForm1::ShowLinkPresent()
 
 void TForm1::SettingsWritten(bool readBack)
 {
-    const int page = PageControl1->currentIndex();
+    const int page = pageControl1_->currentIndex();
     if (readBack && LinkPresent()) {
         if (IsSettingsPage(page))
             askForPage(page);
@@ -482,15 +516,15 @@ void TForm1::SettingsWritten(bool readBack)
 
 void TForm1::Timer3Timer()
 {
-    const int page = PageControl1->currentIndex();
+    const int page = pageControl1_->currentIndex();
     if (page >= 0 && page < 8)
         LabelS_[page]->setVisible(LabelS_[page]->isHidden());
 }
 
 void TForm1::Timer2Timer()
 {
-    const int page = PageControl1->currentIndex();
+    const int page = pageControl1_->currentIndex();
     if (page >= 0 && page < 8)
         Panel_[page]->setVisible(true);
-    Timer2->stop();
+    timer2_->stop();
 }

@@ -8,9 +8,11 @@
 #include <QHash>
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "app/RegisterMap.h"
+#include "app/WriteControls.h"
 #include "exchanges/RelayClock.h"
 #include "exchanges/ExchangePoller.h"
 #include "link/RelaySession.h"
@@ -22,9 +24,11 @@ class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QStatusBar;
 class QPushButton;
 class QTimeEdit;
 class QTimer;
+class LineReopener;
 class SettingsActions;
 class TComLed;
 class TLedIndicator;
@@ -55,22 +59,23 @@ public:
     ExchangeState& Exchanges() { return exchanges_.State(); }
     const ExchangeState& Exchanges() const { return exchanges_.State(); }
 
-    int32_t ComNumber = 0;         // the COM port chosen, 1 to 4
+    // The COM port chosen, 1 to 4.
+    int32_t ComNumber() const { return comNumber_; }
 
     // Non-visual parts.
-    TComPort* ComPort = nullptr;   // the session's serial port
-    QTimer* Timer = nullptr;       // the session's poll tick
-    QTimer* Timer1 = nullptr;      // the PC's clock on page 0
+    TComPort* ComPort() const { return comPort_; }   // the session's serial port
+    QTimer* Timer() const { return timer_; }         // the session's poll tick
+    QTimer* Timer1() const { return timer1_; }       // the PC's clock on page 0
     // The PC's clock is shown once a second. While page 0's replies bring the
     // relay's new seconds it is shown with them, in their repaint, and Timer1
     // waits this much longer than a second for the next one before showing
     // it on its own: a second of the relay's may be seen a reply late.
     static constexpr int kPcClockMs = 1000;
     static constexpr int kPcClockGraceMs = 250;
-    QTimer* Timer2 = nullptr;      // shows a page's content again after a page change
-    QTimer* Timer3 = nullptr;      // blinks the no-link notice
-    QMenu* PopupMenu = nullptr;
-    TPageControl* PageControl1 = nullptr;
+    QTimer* Timer2() const { return timer2_; }       // shows a page's content again after a page change
+    QTimer* Timer3() const { return timer3_; }       // blinks the no-link notice
+    QMenu* PopupMenu() const { return popupMenu_; }  // the port menu
+    TPageControl* PageControl1() const { return pageControl1_; }
 
     // The device COM1 opens instead of its mapping (the command line's
     // --port); empty for the mapping.
@@ -113,8 +118,6 @@ public:
     void CB1Change(QObject* Sender);
     void CB1KeyDown(QObject* Sender, int Key);
     void CB1Exit(QObject* Sender);
-    TSpinEdit* EditedSpinEdit = nullptr;    // the spin edit last confirmed with ENTER
-    QComboBox* EditedComboBox = nullptr;    // the selection box that last had a key pressed
 
     // Event records and their report files.
     void ButtonP1Click(QObject* Sender);
@@ -128,10 +131,10 @@ public:
     // The relay's clock.
     void DPickerChange(QObject* Sender);
     void ButtonSysClick(QObject* Sender);
-    QDateTime ClockWriteTime;
 
     // The PC's local clock; tests put another in its place.
-    std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
+    QDateTime Now() const { return now_(); }
+    void SetNow(std::function<QDateTime()> now) { now_ = std::move(now); }
 
     // The register map: every page's register controls, bound to their widgets.
     const RegisterMap& Registers() const { return registers_; }
@@ -153,13 +156,23 @@ public:
     TrendWindow* OpenTrends();
     TrendWindow* TrendsWindow() const { return trendWindow_; }
 
-    // A watching station: no write of any kind can be made, and the title
-    // says so. Set once, before the port is opened.
+    // A watching station: no write of any kind can be made, every write
+    // control looks disabled, the title and the status bar say so, and a
+    // line that goes away is opened again by itself. Set once, before the
+    // port is opened.
     void SetReadOnly(bool readOnly);
     bool ReadOnly() const { return readOnly_; }
 
-    // The device went away under an open port: say so once and close.
+    // The device went away under an open port: said once, and the port is
+    // closed; a watching station says it in the status bar and opens the
+    // port again by itself until it opens or the user closes it.
     void ComPortLost(int osError, const QString& reason);
+
+    // What the write controls' look is decided from (WriteControls.h).
+    WriteConditions WritingConditions() const;
+
+    // The status bar's message.
+    void ShowStatus(const QString& text);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -201,6 +214,18 @@ private:
     void wireMasksAndClock();
     void chooseSettingsBlock(uint8_t context);
     void wireTrends();
+    // The write controls' look, from the line, the link, the mode and the
+    // clock under edit (WriteControls.h); called whenever one of them changes.
+    void applyWriteControls();
+    void makeStatusBar();
+    // Opens the chosen port and starts polling; on failure nothing changes
+    // and the reason is returned for the message.
+    std::optional<QString> openLine();
+    // A watching station's lost port: the open look stays, the no-link
+    // notice blinks, and the reopener tries the port again and again.
+    void wireReopener();
+    void startReopening(const QString& why);
+    bool reopenLine(QString* why);
 
     ExchangePoller exchanges_;   // the session's polled requests; outlives the session
     RelaySession* session_ = nullptr;
@@ -208,6 +233,17 @@ private:
     QHash<QString, QWidget*> controls_;
     RegisterMap registers_;
     QObject* confirmedSetting_ = nullptr;   // the control whose value the setting write carries
+    std::function<QDateTime()> now_ = [] { return QDateTime::currentDateTime(); };
+    int32_t comNumber_ = 0;
+    TComPort* comPort_ = nullptr;
+    QTimer* timer_ = nullptr;
+    QTimer* timer1_ = nullptr;
+    QTimer* timer2_ = nullptr;
+    QTimer* timer3_ = nullptr;
+    QMenu* popupMenu_ = nullptr;
+    TPageControl* pageControl1_ = nullptr;
+    QStatusBar* statusBar_ = nullptr;
+    LineReopener* reopener_ = nullptr;
     QString com1Path_;
     QAction* N_[4] = {};
     QLineEdit* E_[13] = {};
@@ -228,6 +264,8 @@ private:
     TrendWindow* trendWindow_ = nullptr;
     RelayClockFields relayClockShown_;   // the relay's clock as the last page 0 reply had it
     bool readOnly_ = false;
+    bool clockEdited_ = false;   // the pickers hold the user's moment, not yet written ("ButtonDT")
+    int maskUnderEdit_ = -1;     // the register of the mask whose Ok waits, -1 for none
     bool linkWasLost_ = false;   // the no-link look was shown since the port opened
     bool settingsUnknown_ = false;   // a load left the settings pages unknown: read them when the link is back
     bool autoPopup_ = true;

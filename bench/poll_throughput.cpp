@@ -180,9 +180,9 @@ void clickPortButton(TForm1& form)
 
 void closePort(TForm1& form)
 {
-    if (form.ComPort->Connected()) {
+    if (form.ComPort()->Connected()) {
         clickPortButton(form);
-        (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
+        (void)QTest::qWaitFor([&] { return !form.ComPort()->Connected(); }, 3000);
     }
 }
 
@@ -233,7 +233,7 @@ std::optional<Result> pollingRound(const Settings& s, int piece, bool silent)
     TForm1 form;
     if (!s.hidden)
         form.show();
-    TimingLine timing(form.ComPort);
+    TimingLine timing(form.ComPort());
     form.SetLine(&timing);
     clickPortButton(form);
     auto* e0 = form.findChild<QLineEdit*>(QStringLiteral("E0"));

@@ -1,15 +1,16 @@
 // The exporter's /metrics for a plant of LINES lines of 4 relays, without a
 // line: every relay's metrics filled as after its first answers, then the
 // scrape timed in its three parts, each on its own and as a whole through
-// the exposer:
+// the exporter's HTTP side:
 //   collect    the registry's Collect (what the exposer copies out),
 //   serialize  prometheus-cpp's text format of that copy,
-//   http       a GET of /metrics over the loopback, end to end.
+//   gzip       that text gzip'd, as the HTTP side does when asked,
+//   http       a GET of /metrics over the loopback, end to end (one every
+//              60 ms, so that no GET is served a text made for another).
 // With --updating, a thread of its own applies current parameters at the
 // rate a plant's lines answer (12 a second a relay) meanwhile, as the
 // poller would.
 //   bench_scrape [LINES] [SCRAPES] [--updating]
-#include <prometheus/exposer.h>
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
 
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "RelayMetrics.h"
+#include "WebServer.h"
 #include "exchanges/TripCause.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/ExchangeTable.h"
@@ -161,8 +163,8 @@ int main(int argc, char** argv)
         });
     }
 
-    std::vector<double> collect, serialize, http;
-    size_t series = 0, bytes = 0, answer = 0;
+    std::vector<double> collect, serialize, gzip, http;
+    size_t series = 0, bytes = 0, answer = 0, gzipped = 0;
     const prometheus::TextSerializer serializer;
     for (int k = 0; k < scrapes; ++k) {
         const auto t0 = Clock::now();
@@ -172,31 +174,38 @@ int main(int argc, char** argv)
         const auto t1 = Clock::now();
         const std::string text = serializer.Serialize(collected);
         const auto t2 = Clock::now();
+        gzipped = Gzip(text).size();
         collect.push_back(Ms(t1 - t0));
         serialize.push_back(Ms(t2 - t1));
+        gzip.push_back(Ms(Clock::now() - t2));
         series = 0;
         for (const auto& f : collected)
             series += f.metric.size();
         bytes = text.size();
     }
 
-    const int port = 19000 + int(getpid() % 20000);
-    prometheus::Exposer exposer("127.0.0.1:" + std::to_string(port), 2);
-    exposer.RegisterCollectable(registry);
-    exposer.RegisterCollectable(families.relays);
+    WebServer web{WebConfig()};
+    web.Serve(registry);
+    web.Serve(families.relays);
+    if (std::string error; !web.Start("127.0.0.1:0", &error)) {
+        std::fprintf(stderr, "cannot listen: %s\n", error.c_str());
+        return 1;
+    }
     for (int k = 0; k < scrapes; ++k) {
+        std::this_thread::sleep_for(MetricsText::kReuse + std::chrono::milliseconds(10));
         const auto t0 = Clock::now();
-        answer = Get(port);
+        answer = Get(web.Port());
         http.push_back(Ms(Clock::now() - t0));
     }
     stop = true;
     if (updater.joinable())
         updater.join();
 
-    std::printf("%d lines, %zu relays, %zu series, %zu bytes of text (%zu with the HTTP head), %d scrapes%s\n", lines,
-                relays.size(), series, bytes, answer, scrapes, updating ? ", values updated meanwhile" : "");
+    std::printf("%d lines, %zu relays, %zu series, %zu bytes of text (%zu with the HTTP head, %zu gzip'd), %d scrapes%s\n",
+                lines, relays.size(), series, bytes, answer, gzipped, scrapes, updating ? ", values updated meanwhile" : "");
     Report("collect", collect);
     Report("serialize", serialize);
+    Report("gzip", gzip);
     Report("http", http);
     return 0;
 }

@@ -10,8 +10,10 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -26,7 +28,7 @@
 #include "PeerMaster.h"
 #include "app/MessageBoxes.h"
 #include "app/UnitMain.h"
-#include "app/trends/TrendRecorder.h"
+#include "history/TrendRecorder.h"
 #include "app/trends/TrendWindow.h"
 #include "support/RelaySim.h"
 
@@ -86,6 +88,8 @@ double PollingRound(double seconds, bool trends)
     TForm1 form;
     form.show();
     if (trends) {
+        // The history is the simulator's relay's, so the first reply goes on with it.
+        form.Trends().SetRelay(RelayId{QString::fromStdString(sim.path()), 1, {}});
         FillHour(form.Trends().History(), QDateTime::currentMSecsSinceEpoch());
         // The whole hour shown, sliding.
         form.OpenTrends()->findChild<QComboBox*>(QStringLiteral("SpanBox"))->setCurrentIndex(3);
@@ -101,7 +105,7 @@ double PollingRound(double seconds, bool trends)
     runFor(seconds);
     const double share = (SelfCpuSeconds() - before) / (clock.nsecsElapsed() / 1e9);
     form.findChild<QPushButton*>(QStringLiteral("ButtonCOM"))->click();
-    (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
+    (void)QTest::qWaitFor([&] { return !form.ComPort()->Connected(); }, 3000);
     return share;
 }
 
@@ -155,6 +159,10 @@ int main(int argc, char** argv)
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The histories and the window's settings of the runs stay out of the user's.
+    QTemporaryDir home;
+    setenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))).constData(), 1);
+    setenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))).constData(), 1);
     QApplication app(argc, argv);
     SetErrorMessageHook([](const ErrorMessage& m) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(m.text), qPrintable(m.detail));

@@ -28,9 +28,11 @@ const std::vector<ReadingSpec>& Readings()
     return readings;
 }
 
-QString CsvField(const QString& field)
+const QByteArray kByteOrderMark = QByteArrayLiteral("\xEF\xBB\xBF");
+
+QString CsvField(const QString& field, QChar separator)
 {
-    const bool quote = field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"'))
+    const bool quote = field.contains(separator) || field.contains(QLatin1Char('"'))
         || field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'));
     if (!quote)
         return field;
@@ -40,7 +42,7 @@ QString CsvField(const QString& field)
 }
 
 // The fields of one CSV line as CsvLine writes them.
-QStringList SplitCsvLine(const QString& line)
+QStringList SplitCsvLine(const QString& line, QChar separator)
 {
     QStringList fields;
     QString field;
@@ -58,7 +60,7 @@ QStringList SplitCsvLine(const QString& line)
             }
         } else if (c == QLatin1Char('"')) {
             quoted = true;
-        } else if (c == QLatin1Char(',')) {
+        } else if (c == separator) {
             fields << field;
             field.clear();
         } else {
@@ -70,6 +72,23 @@ QStringList SplitCsvLine(const QString& line)
 }
 
 }  // namespace
+
+CsvStyle CsvStyle::ForUser(const QLocale& locale)
+{
+    const QString chosen = qEnvironmentVariable("ZASHCHITA_CSV").trimmed().toLower();
+    const bool semicolon = chosen == QLatin1String("semicolon") ? true
+        : chosen == QLatin1String("comma")                      ? false
+                                                                : locale.decimalPoint() == QLatin1String(",");
+    return semicolon ? CsvStyle{QLatin1Char(';'), QLatin1Char(',')} : CsvStyle{};
+}
+
+QString CsvStyle::Number(double value, int decimals) const
+{
+    QString text = QString::number(value, 'f', decimals);
+    if (decimal != QLatin1Char('.'))
+        text.replace(QLatin1Char('.'), decimal);
+    return text;
+}
 
 int TrendRegister(int channel)
 {
@@ -111,30 +130,56 @@ QStringList ReadingsCsvRow(const BlockSample& sample)
     return row << clock.toString(QLatin1String(kClockFormat)) << QString();
 }
 
-QString CsvLine(const QStringList& fields)
+QString CsvLine(const QStringList& fields, QChar separator)
 {
     QStringList out;
     for (const QString& f : fields)
-        out << CsvField(f);
-    return out.join(QLatin1Char(','));
+        out << CsvField(f, separator);
+    return out.join(separator);
 }
 
-QByteArray ReadingsCsv(const std::vector<BlockSample>& samples)
+QByteArray CsvText(const std::vector<QStringList>& rows, const CsvStyle& style)
 {
-    QByteArray bytes = CsvLine(ReadingsCsvHeader()).toUtf8() + '\n';
-    for (const BlockSample& s : samples)
-        bytes += CsvLine(ReadingsCsvRow(s)).toUtf8() + '\n';
+    QByteArray bytes = style.separator == QLatin1Char(',') ? QByteArray() : kByteOrderMark;
+    for (const QStringList& row : rows)
+        bytes += CsvLine(row, style.separator).toUtf8() + '\n';
     return bytes;
+}
+
+QByteArray ReadingsCsv(const std::vector<BlockSample>& samples, const CsvStyle& style)
+{
+    std::vector<QStringList> rows{ReadingsCsvHeader()};
+    rows.reserve(samples.size() + 1);
+    for (const BlockSample& s : samples)
+        rows.push_back(ReadingsCsvRow(s));
+    return CsvText(rows, style);
+}
+
+std::vector<QStringList> SplitCsv(const QByteArray& text)
+{
+    const QByteArray body = text.startsWith(kByteOrderMark) ? text.mid(kByteOrderMark.size()) : text;
+    const QStringList lines = QString::fromUtf8(body).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    std::vector<QStringList> rows;
+    if (lines.isEmpty())
+        return rows;
+    // The header's first field is plain text: a ';' before any ',' is the separator.
+    const qsizetype semicolon = lines.first().indexOf(QLatin1Char(';'));
+    const qsizetype comma = lines.first().indexOf(QLatin1Char(','));
+    const QChar separator = semicolon >= 0 && (comma < 0 || semicolon < comma) ? QLatin1Char(';') : QLatin1Char(',');
+    rows.reserve(size_t(lines.size()));
+    for (const QString& line : lines)
+        rows.push_back(SplitCsvLine(line, separator));
+    return rows;
 }
 
 std::optional<std::vector<BlockSample>> ParseReadingsCsv(const QByteArray& text)
 {
-    const QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (lines.isEmpty() || SplitCsvLine(lines.first()) != ReadingsCsvHeader())
+    const std::vector<QStringList> lines = SplitCsv(text);
+    if (lines.empty() || lines.front() != ReadingsCsvHeader())
         return std::nullopt;
     std::vector<BlockSample> samples;
-    for (qsizetype n = 1; n < lines.size(); ++n) {
-        const QStringList fields = SplitCsvLine(lines[n]);
+    for (size_t n = 1; n < lines.size(); ++n) {
+        const QStringList& fields = lines[n];
         if (fields.size() != ReadingsCsvHeader().size())
             continue;
         const QDateTime at = QDateTime::fromString(fields[0], Qt::ISODateWithMs);

@@ -10,7 +10,7 @@
 #include <QStandardPaths>
 
 #include "history/ReadingsCsv.h"
-#include "settings/AtomicFile.h"
+#include "history/UserFile.h"
 #include "settings/IsoTime.h"
 
 namespace {
@@ -47,7 +47,7 @@ QString StartsFolder()
     return base + QStringLiteral("/zashchita/starts");
 }
 
-QByteArray StartSummaryJson(const StartSummary& s, int ratedCentiAmps)
+QByteArray StartSummaryJson(const StartSummary& s, int ratedCentiAmps, const RelayId& relay)
 {
     QJsonObject o;
     o[QStringLiteral("switchOn")] = Stamp(s.switchOnMs);
@@ -68,6 +68,9 @@ QByteArray StartSummaryJson(const StartSummary& s, int ratedCentiAmps)
     o[QStringLiteral("relayStartTimeMs")] = int(s.relayStartTimeMs);
     o[QStringLiteral("heavy")] = s.heavy;
     o[QStringLiteral("prolonged")] = s.prolonged;
+    o[QStringLiteral("port")] = relay.Known() ? QJsonValue(relay.port) : QJsonValue();
+    o[QStringLiteral("address")] = relay.Known() ? QJsonValue(relay.address) : QJsonValue();
+    o[QStringLiteral("relayName")] = relay.name.isEmpty() ? QJsonValue() : QJsonValue(relay.name);
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
@@ -94,6 +97,9 @@ std::optional<StoredStart> ParseStartSummary(const QByteArray& json)
     s.relayStartTimeMs = uint16_t(o[QStringLiteral("relayStartTimeMs")].toInt());
     s.heavy = o[QStringLiteral("heavy")].toBool();
     s.prolonged = o[QStringLiteral("prolonged")].toBool();
+    stored.relay.port = o[QStringLiteral("port")].toString();
+    stored.relay.address = o[QStringLiteral("address")].toInt();
+    stored.relay.name = o[QStringLiteral("relayName")].toString();
     return stored;
 }
 
@@ -115,7 +121,7 @@ QStringList StartSummaryLines(const StartSummary& s, int ratedCentiAmps)
     for (int p = 0; p < 3; ++p) {
         QString line = QStringLiteral("Пиковый ток фазы %1: %2 %").arg(QString::fromUtf8(kPhases[p])).arg(s.peakPercent[size_t(p)]);
         if (ratedCentiAmps > 0)
-            line += QStringLiteral(" (%1 A)").arg(Amperes(PeakAmperes(s.peakPercent[size_t(p)], ratedCentiAmps)));
+            line += QStringLiteral(" (%1 А)").arg(Amperes(PeakAmperes(s.peakPercent[size_t(p)], ratedCentiAmps)));
         lines << line;
     }
     lines << QStringLiteral("Тепловой импульс до пуска: %1 %, после: %2 %").arg(s.thermalBefore).arg(s.thermalAfter);
@@ -132,7 +138,7 @@ QStringList StartSummaryLines(const StartSummary& s, int ratedCentiAmps)
 }
 
 bool WriteStartRecord(const QString& startsFolder, const StartRecord& record, int ratedCentiAmps,
-                      const QByteArray& picture, QString* folder, QString* reason)
+                      const RelayId& relay, const QByteArray& picture, QString* folder, QString* reason)
 {
     const QString base = QDateTime::fromMSecsSinceEpoch(record.summary.switchOnMs)
                              .toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz"));
@@ -145,9 +151,9 @@ bool WriteStartRecord(const QString& startsFolder, const StartRecord& record, in
         return false;
     }
     QString why;
-    const bool written = WriteFileAtomically(path + QLatin1Char('/') + kSamplesFile, ReadingsCsv(record.samples), why)
-        && (picture.isEmpty() || WriteFileAtomically(path + QLatin1Char('/') + kPictureFile, picture, why))
-        && WriteFileAtomically(path + QLatin1Char('/') + kSummaryFile, StartSummaryJson(record.summary, ratedCentiAmps), why);
+    const bool written = WriteUserFile(path + QLatin1Char('/') + kSamplesFile, ReadingsCsv(record.samples), why)
+        && (picture.isEmpty() || WriteUserFile(path + QLatin1Char('/') + kPictureFile, picture, why))
+        && WriteUserFile(path + QLatin1Char('/') + kSummaryFile, StartSummaryJson(record.summary, ratedCentiAmps, relay), why);
     if (!written && reason)
         *reason = why;
     if (written && folder)

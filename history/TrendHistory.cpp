@@ -101,6 +101,30 @@ void TrendHistory::Add(BlockSample sample)
         seconds_.pop_front();
 }
 
+bool TrendHistory::RestoreSecond(const TrendSecond& second)
+{
+    if (!full_.empty() || second.last.ms < second.startMs)
+        return false;
+    if (!seconds_.empty()) {
+        const Second& previous = seconds_.back();
+        // A second follows the one before it, within the same second only after a break.
+        if (second.startMs < previous.last.ms
+            || (SecondOf(second.startMs) == SecondOf(previous.startMs) && !second.afterGap))
+            return false;
+    }
+    seconds_.push_back(second);
+    while (seconds_.front().last.ms < second.last.ms - keptMs_)
+        seconds_.pop_front();
+    return true;
+}
+
+void TrendHistory::Clear()
+{
+    full_.clear();
+    seconds_.clear();
+    breakPending_ = false;
+}
+
 // A sample leaves the full rate: it joins its second's summary, or starts
 // one (also within the same second after a break, so the break stays).
 void TrendHistory::retire(const BlockSample& sample)

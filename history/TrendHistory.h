@@ -23,6 +23,15 @@ struct TrendPoint {
 // A run of points drawn as one line.
 using TrendSegment = std::vector<TrendPoint>;
 
+// One second's summary, kept once its samples have left the full rate.
+struct TrendSecond {
+    BlockSample last;   // its ms is the second's last sample's
+    qint64 startMs = 0; // the first sample's time in it
+    std::array<uint16_t, kTrendChannels> low{};
+    std::array<uint16_t, kTrendChannels> high{};
+    bool afterGap = false;
+};
+
 class TrendHistory {
 public:
     static constexpr qint64 kFullRateMs = 3600LL * 1000;    // every sample for an hour
@@ -52,14 +61,18 @@ public:
     // last hour, and the last sample of each second before it.
     void ForEachSample(qint64 fromMs, qint64 toMs, const std::function<void(const BlockSample&)>& visit) const;
 
+    // What is kept, for a copy on disk: the seconds' summaries, then the
+    // samples at full rate, each oldest first.
+    const std::deque<TrendSecond>& Seconds() const { return seconds_; }
+    const std::deque<BlockSample>& FullRate() const { return full_; }
+    // A second's summary read back from such a copy, before any sample at
+    // full rate: false (and nothing kept) when it does not follow the last
+    // one kept in time or samples at full rate are kept already.
+    bool RestoreSecond(const TrendSecond& second);
+    void Clear();
+
 private:
-    struct Second {
-        BlockSample last;   // its ms is the second's last sample's
-        qint64 startMs = 0; // the first sample's time in it
-        std::array<uint16_t, kTrendChannels> low{};
-        std::array<uint16_t, kTrendChannels> high{};
-        bool afterGap = false;
-    };
+    using Second = TrendSecond;
     void retire(const BlockSample& sample);
 
     qint64 fullRateMs_;

@@ -60,8 +60,8 @@ TEST(Churn, OpenCloseCyclesUnderTrafficLeaveNoDescriptorOrThreadBehind)
 
     auto form = std::make_unique<TForm1>();
     form->show();
-    auto waitOpen = [&] { return QTest::qWaitFor([&] { return form->ComPort->Connected(); }, kOpenWaitMs); };
-    auto waitClosed = [&] { return QTest::qWaitFor([&] { return !form->ComPort->Connected(); }, kCloseWaitMs); };
+    auto waitOpen = [&] { return QTest::qWaitFor([&] { return form->ComPort()->Connected(); }, kOpenWaitMs); };
+    auto waitClosed = [&] { return QTest::qWaitFor([&] { return !form->ComPort()->Connected(); }, kCloseWaitMs); };
 
     // One full cycle first, so whatever the toolkit makes once is there before counting.
     {
@@ -93,7 +93,7 @@ TEST(Churn, OpenCloseCyclesUnderTrafficLeaveNoDescriptorOrThreadBehind)
         case CloseMoment::UnderTheCycle:
             RunEventLoop(1 + (cycle * kDelayStepMs) % kLongestDelayMs);
             form->CloseComPort();
-            ASSERT_FALSE(form->ComPort->Connected());
+            ASSERT_FALSE(form->ComPort()->Connected());
             continue;
         }
 

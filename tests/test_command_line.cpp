@@ -215,12 +215,12 @@ TEST(PortMenu, WindowMenuShowsThePortGivenOnTheCommandLineAndOpensIt)
     form.show();
     WindowDriver ui{form};
     ui.RightClickPortLabel();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.PopupMenu->isVisible(); }, 2000));
-    form.PopupMenu->hide();
-    EXPECT_EQ(form.PopupMenu->actions().at(0)->toolTip(), QString::fromStdString(sim.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.PopupMenu()->isVisible(); }, 2000));
+    form.PopupMenu()->hide();
+    EXPECT_EQ(form.PopupMenu()->actions().at(0)->toolTip(), QString::fromStdString(sim.path()));
 
     ASSERT_TRUE(ui.Open());
-    EXPECT_EQ(form.ComPort->DevicePath(), QString::fromStdString(sim.path()));
+    EXPECT_EQ(form.ComPort()->DevicePath(), QString::fromStdString(sim.path()));
     EXPECT_TRUE(ui.Close());
     EXPECT_TRUE(boxes.shown.empty());
 }

@@ -62,7 +62,7 @@ struct Window {
         form.FormShow();
         form.SetLine(&line);
         form.Link().SlaveAddress = 1;
-        form.PageControl1->SelectFromCode(page);
+        form.PageControl1()->SelectFromCode(page);
     }
     // Runs the poll cycle until one request has gone out; returns it.
     std::vector<uint8_t> SendOne()

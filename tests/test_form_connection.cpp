@@ -32,18 +32,19 @@ TEST(Connection, StartsClosedOnPageZeroWithComOneAndAddressOne)
     form.show();
     WindowDriver ui{form};
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Защита электродвигателя на 0,4кВ"));
-    EXPECT_EQ(form.size(), QSize(605, 442));
+    EXPECT_EQ(form.PageControl1()->geometry(), QRect(0, 0, 605, 442));
+    EXPECT_EQ(form.size(), QSize(605, 462)) << "the pages and the status bar below them";
     EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(form.PageControl1->currentIndex(), 0);
-    EXPECT_EQ(form.ComNumber, 1);
+    EXPECT_EQ(form.PageControl1()->currentIndex(), 0);
+    EXPECT_EQ(form.ComNumber(), 1);
     EXPECT_EQ(form.Link().SlaveAddress, 1);
     EXPECT_EQ(form.Exchanges().ReadParamRequest, 0) << "the start-up page selection raises nothing";
     EXPECT_EQ(ui.Button("ButtonCOM")->text(), QStringLiteral("Открыть"));
     EXPECT_FALSE(ui.Lit());
     EXPECT_TRUE(ui.Text("E1").isEmpty());
-    EXPECT_FALSE(form.Timer->isActive());
-    EXPECT_TRUE(form.Timer1->isActive());
+    EXPECT_FALSE(form.Timer()->isActive());
+    EXPECT_TRUE(form.Timer1()->isActive());
     form.Timer1Timer();
     EXPECT_FALSE(form.ControlAs<QLabel>(QStringLiteral("LabelDT"))->text().isEmpty());
 }
@@ -97,7 +98,7 @@ TEST(Connection, PortThatCannotBeOpenedShowsTheMessageAndStaysClosed)
     TForm1 form;
     form.show();
     WindowDriver ui{form};
-    form.PopupMenu->actions().at(1)->trigger();   // "СОМ 2"
+    form.PopupMenu()->actions().at(1)->trigger();   // "СОМ 2"
     ui.Click("ButtonCOM");
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Ошибка СОМ порта"));
@@ -106,7 +107,7 @@ TEST(Connection, PortThatCannotBeOpenedShowsTheMessageAndStaysClosed)
     EXPECT_TRUE(boxes.shown[0].detail.contains(QString::fromLocal8Bit(strerror(ENOENT))));
     EXPECT_EQ(ui.Button("ButtonCOM")->text(), QStringLiteral("Открыть"));
     EXPECT_FALSE(ui.Lit());
-    EXPECT_FALSE(form.Timer->isActive());
+    EXPECT_FALSE(form.Timer()->isActive());
 }
 
 TEST(Connection, PermissionErrorNamesTheGroupThatOwnsTheDevice)
@@ -137,26 +138,26 @@ TEST(Connection, PortMenuChoosesTheNextPortAndPopsUpOnlyWhileClosed)
     WindowDriver ui{form};
 
     ui.RightClickPortLabel();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.PopupMenu->isVisible(); }, 2000));
-    form.PopupMenu->hide();
-    const QList<QAction*> items = form.PopupMenu->actions();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.PopupMenu()->isVisible(); }, 2000));
+    form.PopupMenu()->hide();
+    const QList<QAction*> items = form.PopupMenu()->actions();
     ASSERT_EQ(items.size(), 4);
     EXPECT_EQ(items[2]->text(), QStringLiteral("СОМ 3"));
     items[2]->trigger();
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(items[i]->isChecked(), i == 2);
-    EXPECT_EQ(form.ComNumber, 3);
+    EXPECT_EQ(form.ComNumber(), 3);
 
     ASSERT_TRUE(ui.Open());
     EXPECT_EQ(form.ControlAs<QLabel>(QStringLiteral("LabelNum"))->text(), QStringLiteral("COM 3"));
-    EXPECT_EQ(form.ComPort->Port(), QStringLiteral("COM3"));
+    EXPECT_EQ(form.ComPort()->Port(), QStringLiteral("COM3"));
     ui.RightClickPortLabel();
     QTest::qWait(100);
-    EXPECT_FALSE(form.PopupMenu->isVisible());
+    EXPECT_FALSE(form.PopupMenu()->isVisible());
     ASSERT_TRUE(ui.Close());
     ui.RightClickPortLabel();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form.PopupMenu->isVisible(); }, 2000));
-    form.PopupMenu->hide();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.PopupMenu()->isVisible(); }, 2000));
+    form.PopupMenu()->hide();
 }
 
 TEST(Connection, EnterInTheAddressFieldChangesTheNextRequest)
@@ -194,14 +195,14 @@ TEST(Connection, EnterInTheAddressFieldChangesTheNextRequest)
     EXPECT_TRUE(QTest::qWaitFor([&] { return logHas("07 03 00 32 00 1D"); }, 5000));
     // Nobody answers at 7: the link is declared lost and the notice blinks.
     EXPECT_TRUE(QTest::qWaitFor([&] { return form.Link().MissCount >= 5; }, 5000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Timer3->isActive(); }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Timer3()->isActive(); }, 1000));
     EXPECT_TRUE(ui.Button("ButtonSys")->isHidden());
 
     // Back to address 1: the link returns and the notice goes.
     address->selectAll();
     QTest::keyClicks(address, QStringLiteral("1"));
     QTest::keyClick(address, Qt::Key_Enter);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !form.Timer3->isActive() && form.Link().MissCount == 0; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form.Timer3()->isActive() && form.Link().MissCount == 0; }, 5000));
     EXPECT_TRUE(form.ControlAs<QLabel>(QStringLiteral("LabelS1"))->isHidden());
     EXPECT_FALSE(ui.Button("ButtonSys")->isHidden());
     ASSERT_TRUE(ui.Close());
@@ -216,7 +217,7 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
     form.show();
     WindowDriver ui{form};
     ui.Click("ButtonCOM");
-    ASSERT_TRUE(form.ComPort->Connected());
+    ASSERT_TRUE(form.ComPort()->Connected());
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.Link().MissCount >= 5; }, 10000));
     auto* notice = form.ControlAs<QLabel>(QStringLiteral("LabelS1"));
     const bool before = notice->isHidden();
@@ -227,7 +228,7 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
     // While the relay is silent the poll timer wakes only to time out and to
     // send again (two wake-ups in 32 ticks), not every 5 ms.
     int wakeUps = 0;
-    auto counter = QObject::connect(form.Timer, &QTimer::timeout, [&] { ++wakeUps; });
+    auto counter = QObject::connect(form.Timer(), &QTimer::timeout, [&] { ++wakeUps; });
     const int misses = form.Link().MissCount;
     QTest::qWait(1000);
     QObject::disconnect(counter);
@@ -249,9 +250,9 @@ TEST(Connection, SilentRelayBlinksTheNoticeAndStillClosesOnRequest)
     // The close waits for the request in flight to time out, then happens.
     ui.Click("ButtonCOM");
     EXPECT_EQ(form.Link().CloseRequested, 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.ComPort()->Connected(); }, 5000));
     EXPECT_TRUE(notice->isHidden());
-    EXPECT_FALSE(form.Timer3->isActive());
+    EXPECT_FALSE(form.Timer3()->isActive());
     EXPECT_EQ(form.Link().MissCount, 0);
     EXPECT_TRUE(boxes.shown.empty());
 }
@@ -275,10 +276,10 @@ TEST(Connection, ReplyInOneBytePiecesIsTakenInAFewReceiveEventsAndShownWhole)
     ASSERT_TRUE(ui.Open());
 
     const size_t requestsBefore = LoggedFrames(log).size();
-    const quint64 wakeUpsBefore = form.ComPort->WakeUps();
+    const quint64 wakeUpsBefore = form.ComPort()->WakeUps();
     QTest::qWait(1500);
     const size_t exchanges = LoggedFrames(log).size() - requestsBefore;
-    const quint64 wakeUps = form.ComPort->WakeUps() - wakeUpsBefore;
+    const quint64 wakeUps = form.ComPort()->WakeUps() - wakeUpsBefore;
     ASSERT_GE(exchanges, 5u) << "a 63-byte reply takes 66 ms of line";
     // Taken as the bytes land, a reply costs about seven wake-ups here; looking
     // away for its rest, two or three.
@@ -309,17 +310,17 @@ TEST(Connection, PulledDeviceGivesOneMessageAndTheClosedLookWithoutSpinning)
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Ошибка СОМ порта"));
     EXPECT_TRUE(boxes.shown[0].detail.contains(QString::fromStdString(link)));
-    EXPECT_FALSE(form.ComPort->Connected());
+    EXPECT_FALSE(form.ComPort()->Connected());
     EXPECT_FALSE(ui.Lit());
-    EXPECT_FALSE(form.Timer->isActive());
+    EXPECT_FALSE(form.Timer()->isActive());
     EXPECT_EQ(ui.Button("ButtonCOM")->text(), QStringLiteral("Открыть"));
     EXPECT_TRUE(ui.Text("E0").isEmpty());
 
     // Nothing spins while the device is missing: no poll tick, no port wake-up.
-    const quint64 wakeUps = form.ComPort->WakeUps();
+    const quint64 wakeUps = form.ComPort()->WakeUps();
     QTest::qWait(1000);
-    EXPECT_LE(form.ComPort->WakeUps() - wakeUps, 5u);
-    EXPECT_FALSE(form.Timer->isActive());
+    EXPECT_LE(form.ComPort()->WakeUps() - wakeUps, 5u);
+    EXPECT_FALSE(form.Timer()->isActive());
     EXPECT_EQ(boxes.shown.size(), 1u);
 
     // Opening again while the device is still missing only says so.

@@ -123,7 +123,7 @@ TEST_F(CurrentPage, RelayClockInThePickersWithThePcYear)
 TEST_F(CurrentPage, PcClockIsShownWithTheRelaysNewSecond)
 {
     QDateTime pc(QDate(2026, 12, 8), QTime(9, 0, 0));
-    form.Now = [&] { return pc; };
+    form.SetNow([&] { return pc; });
     const auto shown = [&] { return form.ControlAs<QLabel>(QStringLiteral("LabelDT"))->text(); };
     // The relay's second, and whether the PC's clock is shown with it.
     for (const auto [relaySecond, shownWithIt] : {std::pair{45, true}, {45, false}, {46, true}}) {
@@ -131,12 +131,12 @@ TEST_F(CurrentPage, PcClockIsShownWithTheRelaysNewSecond)
         pc = pc.addSecs(1);
         Exchange(Regs({{71, uint16_t(relaySecond)}}));
         EXPECT_EQ(shown(), shownWithIt ? LocalDateTimeText(pc) : before) << relaySecond;
-        EXPECT_EQ(form.Timer1->interval(), TForm1::kPcClockMs + TForm1::kPcClockGraceMs);
+        EXPECT_EQ(form.Timer1()->interval(), TForm1::kPcClockMs + TForm1::kPcClockGraceMs);
     }
     pc = pc.addSecs(1);
     form.Timer1Timer();
     EXPECT_EQ(shown(), LocalDateTimeText(pc));
-    EXPECT_EQ(form.Timer1->interval(), TForm1::kPcClockMs);
+    EXPECT_EQ(form.Timer1()->interval(), TForm1::kPcClockMs);
 }
 
 TEST_F(CurrentPage, ClockOutOfRangeOrNonexistentShowsTheFallbackAndPollingGoesOn)

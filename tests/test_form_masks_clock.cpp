@@ -181,7 +181,7 @@ const std::vector<Frame> kMarchWrites = {WriteFrame(67, 3), WriteFrame(68, 3), W
 
 TEST_F(RelayWindow, SystemClockIsWrittenFieldByFieldAndPageZeroShowsTheRelaysNewClock)
 {
-    form.Now = [] { return kThirdOfMarch; };
+    form.SetNow([] { return kThirdOfMarch; });
     Start({"--freeze"});
     ASSERT_TRUE(ui.Button("ButtonSys")->isVisible());
     ui.Click("ButtonSys");
@@ -197,7 +197,7 @@ TEST_F(RelayWindow, SystemClockIsWrittenFieldByFieldAndPageZeroShowsTheRelaysNew
 
 TEST_F(RelayWindow, PickedMomentShowsButtonDtHoldsThePickersAndIsWrittenByIt)
 {
-    form.Now = [] { return kThirdOfMarch; };
+    form.SetNow([] { return kThirdOfMarch; });
     Start({});   // the relay's clock ticks
     ASSERT_TRUE(WaitFor([&] { return DPicker()->isEnabled(); }));
     DPicker()->setFocus();
@@ -224,11 +224,11 @@ TEST_F(RelayWindow, PickedMomentShowsButtonDtHoldsThePickersAndIsWrittenByIt)
 // reach the relay, then the new page's read takes over.
 TEST_F(RelayWindow, PageChangeDuringTheClockWriteStillLandsAllFiveFields)
 {
-    form.Now = [] { return kThirdOfMarch; };
+    form.SetNow([] { return kThirdOfMarch; });
     Start({"--freeze"});
     bool switched = false;
     QObject scope;   // the hook goes with this test's locals, before the fixture's window
-    QObject::connect(form.Timer, &QTimer::timeout, &scope, [&] {
+    QObject::connect(form.Timer(), &QTimer::timeout, &scope, [&] {
         if (!switched && form.Link().Sent.IsWrite() && form.Link().Sent.Register() == 68) {
             switched = true;
             ui.SelectPage(2);   // also asks for the live block at once
@@ -245,7 +245,7 @@ TEST_F(RelayWindow, PageChangeDuringTheClockWriteStillLandsAllFiveFields)
 
 TEST_F(RelayWindow, RefusedClockFieldEndsTheSequence)
 {
-    form.Now = [] { return kThirdOfMarch; };
+    form.SetNow([] { return kThirdOfMarch; });
     Start({"--freeze", "--refuse-writes", "69"});
     ui.Click("ButtonSys");
     ASSERT_TRUE(WaitFor([&] { return ClockWrites(Logged()).size() == 3 && form.Exchanges().PollMode == 5; }));

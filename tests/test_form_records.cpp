@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStatusBar>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -55,7 +57,7 @@ struct RecordTabs : SimWindowTest {
 
 TEST_F(RecordTabs, EachTabReadsItsOwnRecordAndShowsMomentBitsLampsAndValues)
 {
-    form.Now = [] { return kSeventhOfDecember; };
+    form.SetNow([] { return kSeventhOfDecember; });
     Start();
     struct Expect {
         int record;
@@ -104,7 +106,7 @@ TEST(RecordFormats, NumericWithoutRegionalSettings)
 TEST_F(RecordTabs, YearRuleAroundNewYear)
 {
     QDateTime now(QDate(2027, 1, 5), QTime(9, 0, 0));
-    form.Now = [&] { return now; };
+    form.SetNow([&] { return now; });
     Start();
     ASSERT_TRUE(ShowRecord(1, "131"));
     EXPECT_EQ(Text("DataP1"), Date(2026, 12, 31));
@@ -118,7 +120,7 @@ TEST_F(RecordTabs, YearRuleAroundNewYear)
 // 29 February, so the record shows the last year that has one, and polling goes on.
 TEST_F(RecordTabs, LeapDayStepsBackToTheLastYearThatHasIt)
 {
-    form.Now = [] { return QDateTime(QDate(2028, 2, 28), QTime(10, 0, 0)); };
+    form.SetNow([] { return QDateTime(QDate(2028, 2, 28), QTime(10, 0, 0)); });
     Start({"--record", "2=2,29,10,30,0,1,2,3,4,5,6,7,8,9,10,11,12"});
     ASSERT_TRUE(ShowRecord(2, "2"));
     EXPECT_EQ(Text("DataP2"), Date(2024, 2, 29));
@@ -132,22 +134,22 @@ TEST_F(RecordTabs, LeapDayStepsBackToTheLastYearThatHasIt)
 // to its own tab, and no tab ever shows another record's values.
 TEST_F(RecordTabs, SwitchingTabsWhileAReplyIsOnItsWayNeverMixesRecords)
 {
-    form.Now = [] { return kSeventhOfDecember; };
+    form.SetNow([] { return kSeventhOfDecember; });
     Start();
     QStringList shownOnTab2;
     QObject scope;   // the hooks go with this test's locals, before the fixture's window
     QObject::connect(form.ControlAs<QLineEdit>(QStringLiteral("P2E2")), &QLineEdit::textChanged, &scope,
                      [&](const QString& t) { shownOnTab2 << t; });
     int switches = 0;
-    QObject::connect(form.Timer, &QTimer::timeout, &scope, [&] {
+    QObject::connect(form.Timer(), &QTimer::timeout, &scope, [&] {
         // The moment a request for record 1 has gone out, the user goes to
         // record 2, and back once record 2's request has gone.
         if (form.Link().ReadyToSend != 0 || switches >= 6)
             return;
-        if (form.Link().Sent.Register() == 128 && form.PageControl1->currentIndex() == 3) {
+        if (form.Link().Sent.Register() == 128 && form.PageControl1()->currentIndex() == 3) {
             ui.SelectPage(4);
             ++switches;
-        } else if (form.Link().Sent.Register() == 145 && form.PageControl1->currentIndex() == 4) {
+        } else if (form.Link().Sent.Register() == 145 && form.PageControl1()->currentIndex() == 4) {
             ui.SelectPage(3);
             ++switches;
         }
@@ -177,12 +179,14 @@ TEST_F(RecordTabs, ReportButtonWritesTheTabIntoTxtAndAFullDiskKeepsTheEarlierRep
     KeepWorkingDirectory keep;
     QTemporaryDir work;
     ASSERT_TRUE(QDir::setCurrent(work.path()));
-    form.Now = [] { return kSeventhOfDecember; };
+    form.SetNow([] { return kSeventhOfDecember; });
     Start();
     ASSERT_TRUE(ShowRecord(4, "812"));
     ui.Click("ButtonP4");
     EXPECT_TRUE(boxes.shown.empty());
     const QString report = work.filePath(QStringLiteral("TXT/Protokol4.txt"));
+    auto* status = form.findChild<QStatusBar*>(QStringLiteral("StatusBar"));
+    EXPECT_EQ(status->currentMessage(), QStringLiteral("Отчет записан в файл ") + QFileInfo(report).canonicalFilePath());
     QFile raw(report);
     ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
     const QByteArray bytes = raw.readAll();
@@ -214,6 +218,7 @@ TEST_F(RecordTabs, ReportButtonWritesTheTabIntoTxtAndAFullDiskKeepsTheEarlierRep
     SetWriteFaultHook({});
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Disk full"));
+    EXPECT_EQ(status->currentMessage(), QStringLiteral("Отчет не записан: Disk full"));
     QFile again(report);
     ASSERT_TRUE(again.open(QIODevice::ReadOnly));
     EXPECT_EQ(again.readAll(), bytes);

@@ -294,7 +294,7 @@ TEST_F(SettingsWindow, TwoQuickEntersWriteTheLatestOrBothInTurn)
     Type(Spin("SE4"), "33");
     bool second = false;
     QObject scope;   // the hook goes with this test's locals, before the fixture's window
-    QObject::connect(form.Timer, &QTimer::timeout, &scope, [&] {
+    QObject::connect(form.Timer(), &QTimer::timeout, &scope, [&] {
         if (!second && form.Link().Sent.IsWrite() && form.Link().Sent.Register() == 83 && form.Link().ReadyToSend == 0) {
             second = true;
             Type(Spin("SE6"), "44");

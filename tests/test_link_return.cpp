@@ -140,7 +140,7 @@ TEST_F(LineInMemory, MasksFollowTheRelayAfterAResetAndAnOkWithNothingToWriteSays
 // refusal of the field that was on its way then ends only the old sequence.
 TEST_F(LineInMemory, SecondClockClickSurvivesTheRefusalOfTheFieldInFlight)
 {
-    form.Now = [] { return QDateTime(QDate(2026, 3, 3), QTime(14, 5, 9)); };
+    form.SetNow([] { return QDateTime(QDate(2026, 3, 3), QTime(14, 5, 9)); });
     Answer();
     form.TimerTimer();
     ui.Click("ButtonSys");
@@ -173,7 +173,7 @@ TEST_F(LineInMemory, LongBurstOfGarbageIsOneMiss)
         EXPECT_EQ(form.Link().MissCount, burst);
     }
     form.TimerTimer();
-    EXPECT_FALSE(form.Timer3->isActive()) << "two failed exchanges are no lost link";
+    EXPECT_FALSE(form.Timer3()->isActive()) << "two failed exchanges are no lost link";
 }
 
 // A reopened port starts with the current parameters, whatever ran before

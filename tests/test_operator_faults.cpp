@@ -172,7 +172,7 @@ TEST_F(OperatorWindow, ChosenItemSurvivesADialogAndLeavingStillDropsIt)
 // relay's clock on page 0 shows its 29 February the same way.
 TEST_F(OperatorWindow, LeapDayIsPlacedInTheLatestYearThatHasIt)
 {
-    form.Now = [] { return QDateTime(QDate(2029, 3, 1), QTime(12, 0, 0)); };
+    form.SetNow([] { return QDateTime(QDate(2029, 3, 1), QTime(12, 0, 0)); });
     Start({"--record", "2=2,29,10,30,0,1,2,3,4,5,6,7,8,9,10,11,12",
            "--record", "3=4,31,10,30,0,1,3,3,4,5,6,7,8,9,10,11,12",
            "--set", "67=2", "--set", "68=29", "--set", "69=8", "--set", "70=15", "--set", "71=0"});
@@ -188,7 +188,7 @@ TEST_F(OperatorWindow, LeapDayIsPlacedInTheLatestYearThatHasIt)
 
     // Read on 28 February 2029 the day of 2028 is still the latest; read on
     // 28 February 2028 that day is in the future, so 2024.
-    form.Now = [] { return QDateTime(QDate(2028, 2, 28), QTime(12, 0, 0)); };
+    form.SetNow([] { return QDateTime(QDate(2028, 2, 28), QTime(12, 0, 0)); });
     ASSERT_TRUE(WaitFor([&] { return ui.Text("DataP2") == ShortDateText(QDate(2024, 2, 29)); }));
 
     ui.SelectPage(5);

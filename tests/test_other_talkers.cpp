@@ -72,7 +72,7 @@ TEST_F(NoisyWindow, ShowsTheNoLinkNoticeOnANoisyLine)
     env = std::make_unique<PortEnv>(1, sim->path());
     form.show();
     ui.Click("ButtonCOM");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Timer3->isActive(); }, 15000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Timer3()->isActive(); }, 15000));
     EXPECT_TRUE(ui.Button("ButtonSys")->isHidden());
 }
 

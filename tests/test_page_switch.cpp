@@ -41,7 +41,7 @@ TEST(PageSwitch, EachPageWithALinkSwitchesTheExchangeAndBlinksItsPanel)
         }
         EXPECT_TRUE(QTest::qWaitFor([&] { return form.Exchanges().PollMode == e.pollMode; }, 3000)) << "page " << e.page;
         EXPECT_TRUE(QTest::qWaitFor([&] { return !Panel(form, e.page)->isHidden(); }, 3000));
-        EXPECT_FALSE(form.Timer2->isActive());
+        EXPECT_FALSE(form.Timer2()->isActive());
     }
     // The about page switches nothing; leaving it withdraws nothing.
     ui.SelectPage(8);
@@ -66,8 +66,8 @@ struct HeldCycle : ::testing::Test {
     {
         form.show();
         ui.Click("ButtonCOM");
-        ASSERT_TRUE(form.ComPort->Connected());
-        form.Timer->stop();
+        ASSERT_TRUE(form.ComPort()->Connected());
+        form.Timer()->stop();
         form.Link().MissCount = 0;
     }
     void Change(int from, int to)
@@ -99,12 +99,12 @@ TEST_F(HeldCycle, TwoQuickChangesShowOnlyTheLastPanel)
     Change(1, 2);
     EXPECT_TRUE(Panel(form, 1)->isHidden());
     EXPECT_TRUE(Panel(form, 2)->isHidden());
-    form.PageControl1->SelectFromCode(2);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.Timer2->isActive(); }, 2000));
+    form.PageControl1()->SelectFromCode(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.Timer2()->isActive(); }, 2000));
     EXPECT_FALSE(Panel(form, 2)->isHidden());
     EXPECT_TRUE(Panel(form, 1)->isHidden()) << "stays hidden until entered again with a link";
     Change(2, 1);
-    form.PageControl1->SelectFromCode(1);
+    form.PageControl1()->SelectFromCode(1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !Panel(form, 1)->isHidden(); }, 2000));
 }
 
@@ -116,7 +116,7 @@ TEST_F(HeldCycle, FiveMissesMakeAPageChangeActAsWithoutALink)
     Change(0, 1);
     EXPECT_EQ(form.Exchanges().ReadUstNastRequest, 0);
     EXPECT_FALSE(Panel(form, 1)->isHidden());
-    EXPECT_FALSE(form.Timer2->isActive());
+    EXPECT_FALSE(form.Timer2()->isActive());
     EXPECT_EQ(spin->Value(), 0);
 }
 
@@ -169,7 +169,7 @@ TEST(PageSwitch, PagesEnteredWithoutALinkAreResetAndAskForNothing)
 
     EXPECT_EQ(form.Exchanges().ReadParamRequest + form.Exchanges().ReadUstNastRequest + form.Exchanges().ReadProtokolRequest
                   + form.Exchanges().ReadMaskRequest, 0);
-    EXPECT_FALSE(form.Timer2->isActive());
+    EXPECT_FALSE(form.Timer2()->isActive());
     for (int p = 0; p < 8; ++p)
         EXPECT_FALSE(Panel(form, p)->isHidden());
 }
@@ -195,11 +195,11 @@ TEST(PageSwitch, LiveControlsPaintTheirCornersOverThePage)
     TForm1 form;
     form.show();
     WindowDriver{form}.SelectPage(0);
-    const QImage pane = form.PageControl1->grab().toImage();
+    const QImage pane = form.PageControl1()->grab().toImage();
     for (const char* name : {"DPicker", "TPicker", "LabelDT", "E0", "E6", "E12"}) {
         const QWidget* c = form.Control(QString::fromLatin1(name));
         ASSERT_TRUE(c && c->isVisible()) << name;
-        const QRect r(c->mapTo(form.PageControl1, QPoint(0, 0)), c->size());
+        const QRect r(c->mapTo(form.PageControl1(), QPoint(0, 0)), c->size());
         for (const QPoint corner : {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()})
             EXPECT_EQ(pane.pixelColor(corner).alpha(), 255) << name;
     }

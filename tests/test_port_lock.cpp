@@ -106,7 +106,7 @@ TEST(PortLock, WindowSaysItCannotOpenThePortWhileAnotherProgramHoldsIt)
     EXPECT_EQ(boxes.shown[0].detail, PortFailureDetail(QString::fromStdString(sim.path()), EBUSY,
                                                        EComPort(ceOpen, EBUSY).Message()));
     EXPECT_EQ(ui.Button("ButtonCOM")->text(), QStringLiteral("Открыть"));
-    EXPECT_FALSE(form.ComPort->Connected());
+    EXPECT_FALSE(form.ComPort()->Connected());
 
     otherProgram.Close();
     ASSERT_TRUE(ui.Open());

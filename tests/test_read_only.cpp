@@ -6,12 +6,14 @@
 
 #include <QComboBox>
 #include <QProcess>
+#include <QToolButton>
 
 #include "CliOptions.h"
 #include "app/SpinEdit.h"
 #include "app/settings/Prompts.h"
 #include "app/settings/SettingsActions.h"
 #include "exchanges/Masks.h"
+#include "exchanges/SetpointsConfig.h"
 #include "support/SimLog.h"
 #include "support/SimWindow.h"
 
@@ -62,6 +64,51 @@ TEST_F(ReadOnlyWindow, NoPathWritesAndTheWindowSaysSo)
     const std::vector<Frame> frames = LoggedFrames(logPath);
     EXPECT_FALSE(frames.empty());
     EXPECT_TRUE(Writes(frames).empty()) << Writes(frames).size() << " writes reached the relay";
+}
+
+// Every write control's look for each (line open, link, watching station),
+// a closed line reached with the link up and with it lost: the settings, the
+// masks' boxes and Ok, the clock, the notes about ENTER and "Ок", the load.
+TEST(WriteControls, FollowTheLineTheLinkAndTheMode)
+{
+    for (int bits = 0; bits < 8; ++bits) {
+        const bool open = bits & 1, link = bits & 2, readOnly = bits & 4;
+        SCOPED_TRACE(testing::Message() << "open " << open << ", link " << link << ", read-only " << readOnly);
+        RelaySim sim({link ? "--no-pace" : "--silent"});
+        PortEnv env(1, sim.path());
+        MessageCatcher boxes;
+        TForm1 form;
+        WindowDriver ui{form};
+        form.SetReadOnly(readOnly);
+        form.show();
+        ui.Click("ButtonCOM");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return link ? !ui.Text("E0").isEmpty() : form.Timer3()->isActive(); }, 10000));
+        ASSERT_TRUE(open || ui.Close());
+
+        const bool usable = !readOnly, clock = usable && open && link;
+        for (int page : {kSetpointsPage, kConfigurationPage, kMasksPage})
+            for (const BoundControl& c : form.Registers().Page(page)) {
+                if (c.row->kind == ControlKind::ValueField)
+                    continue;   // shown only
+                SCOPED_TRACE(c.row->name.toStdString());
+                EXPECT_EQ(c.widget->isEnabled(), usable && c.row->enabled) << "a box of a fixed bit never";
+                EXPECT_EQ(c.widget->isHidden(), c.row->kind == ControlKind::Button) << "no mask under edit";
+                const auto* spin = qobject_cast<TSpinEdit*>(c.widget);
+                EXPECT_TRUE(!spin || spin->UpButton()->isHidden() == readOnly) << "the arrows";
+            }
+        for (const char* name : {"ButtonSys", "DPicker", "TPicker", "ButtonDT"})
+            EXPECT_EQ(form.Control(QLatin1String(name))->isEnabled(), clock) << name;
+        EXPECT_EQ(form.Control(QStringLiteral("ButtonSys"))->isHidden(), !clock);
+        EXPECT_TRUE(form.Control(QStringLiteral("ButtonDT"))->isHidden()) << "no clock picked";
+        for (int n = 1; n <= 6; ++n)
+            EXPECT_EQ(form.Control(QStringLiteral("HelpNote%1").arg(n))->isHidden(), readOnly) << n;
+        auto* actions = form.findChild<SettingsActions*>(QStringLiteral("SettingsActions"));
+        EXPECT_EQ(actions->LoadAction()->isVisible(), usable);
+        auto* mark = form.findChild<QLabel*>(QStringLiteral("ReadOnlyMark"));
+        EXPECT_EQ(mark && mark->isVisibleTo(&form) && mark->text() == QStringLiteral("Только просмотр"),
+                  readOnly);
+        EXPECT_TRUE(!open || ui.Close());
+    }
 }
 
 TEST(ReadOnlyCompanion, WritingCommandsAreUsageErrors)

@@ -1296,6 +1296,10 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
                                "--address", "--tcp", "--modbus-tcp", "--gateway-timeout-ms",
                                "--gateway-path-unavailable"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
+    // Each option's own line stands among the others, before the exit status.
+    for (const char* option : {"--lines", "--trip-after", "--motor-start", "--peer-after-ms", "--peer-whole",
+                               "--noise", "--noise-every-ms"})
+        EXPECT_LT(text.find(std::string("\n  ") + option), text.find("\nExit status")) << option;
 
     // The program goes by its installed name everywhere.
     EXPECT_EQ(text.rfind("Usage: zashchita-relay-sim ", 0), 0u);

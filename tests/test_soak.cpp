@@ -144,7 +144,7 @@ TEST(FaultSoak, EveryValueShownIsTheRelaysAndNoWriteIsLost)
     PortEnv env(1, sim.path());
     MessageCatcher boxes;
     TForm1 form;
-    form.Now = [&] { return soak.now; };
+    form.SetNow([&] { return soak.now; });
     form.show();
     QApplication::setActiveWindow(&form);
     WindowDriver ui{form};
@@ -168,7 +168,7 @@ TEST(FaultSoak, EveryValueShownIsTheRelaysAndNoWriteIsLost)
     QTimer wipe;
     QObject::connect(&wipe, &QTimer::timeout, [&] {
         soak.userActing = true;
-        for (const BoundControl& c : form.Registers().Page(form.PageControl1->currentIndex())) {
+        for (const BoundControl& c : form.Registers().Page(form.PageControl1()->currentIndex())) {
             if (IsEdited(c.widget))
                 continue;
             if (auto* spin = qobject_cast<TSpinEdit*>(c.widget))

@@ -174,7 +174,7 @@ TEST_P(NetworkWindow, DroppedConnectionIsOneMessageAndTheClosedLook)
     EXPECT_TRUE(boxes.shown[0].detail.contains(Endpoint())) << boxes.shown[0].detail.toStdString();
     EXPECT_LE(line->WakeUps() - wakeUps, 1u);
     EXPECT_FALSE(form.Session().IsOpen());
-    EXPECT_FALSE(form.Timer->isActive());
+    EXPECT_FALSE(form.Timer()->isActive());
     EXPECT_FALSE(ui.Lit());
     EXPECT_EQ(ui.Button("ButtonCOM")->text(), QStringLiteral("Открыть"));
     EXPECT_TRUE(ui.Text("E0").isEmpty());

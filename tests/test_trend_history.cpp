@@ -1,9 +1,15 @@
 // The trend history and the motor start detector without a display: memory
 // bounded over a day at the window's poll rate, extremes kept when a second
-// is summarised, lines broken where the link was lost; starts found from the
-// status bits in their order; the samples' CSV read back as written.
+// is summarised, lines broken where the link was lost; its file read back
+// whole, bounded, and only for its own relay; starts found from the status
+// bits in their order; the samples' CSV read back as written, in either style.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "history/HistoryFile.h"
 #include "history/ReadingsCsv.h"
 #include "history/StartDetector.h"
 #include "history/TrendHistory.h"
@@ -79,6 +85,89 @@ TEST(TrendHistory, LinesBreakWhereTheLinkWasLostOnlyThere)
     }
 }
 
+namespace {
+
+// `count` samples kept in a history of a minute at full rate and in its
+// file, written every hundred samples as the recorder does.
+TrendHistory WriteHistory(const QString& path, const RelayId& relay, int count)
+{
+    TrendHistory history(60'000);
+    HistoryFile file(path, relay);
+    for (int n = 0; n < count; ++n) {
+        history.Add(Sample(kT0 + n * kStepMs, uint16_t(90 + n % 13)));
+        file.Append(history.FullRate().back());
+        if (n % 100 == 99 || n == count - 1) {
+            EXPECT_TRUE(file.Flush(history, nullptr, true));
+        }
+    }
+    return history;
+}
+
+}  // namespace
+
+TEST(HistoryFile, ReadBackWholeBoundedAndOnlyForItsOwnRelay)
+{
+    QTemporaryDir dir;
+    const RelayId relay{QStringLiteral("/dev/ttyUSB0"), 5, {}};
+    const QString path = HistoryFile::PathFor(dir.path(), relay);
+    const int count = 30'000;   // 41 minutes, written anew more than once
+    const TrendHistory written = WriteHistory(path, relay, count);
+    const qint64 records = qint64(written.Seconds().size() + written.FullRate().size());
+    EXPECT_LE(QFile(path).size(), 100 * (2 * records + 12 * 600)) << "appended no further than twice the history";
+    QFile original(path);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray bytes = original.readAll();
+
+    using O = HistoryFile::Outcome;
+    struct Case {
+        const char* what;
+        QByteArray content;
+        RelayId reader;
+        O outcome;
+        bool whole;   // all of the history back; else a part (or nothing) of it
+    } const cases[] = {
+        {"as written", bytes, relay, O::Loaded, true},
+        {"half a record after it", bytes + bytes.right(70).left(35), relay, O::Loaded, true},
+        {"zeros after it", bytes + QByteArray(200, '\0'), relay, O::Loaded, true},
+        {"a record spoiled in the middle", QByteArray(bytes).replace(bytes.size() / 2, 1, "\x7f"), relay, O::SetAside, false},
+        {"not a history file", QByteArrayLiteral("time,value\n1,2\n"), relay, O::SetAside, false},
+        {"another address's file", bytes, RelayId{relay.port, 6, {}}, O::SetAside, false},
+        {"another port's file", bytes, RelayId{QStringLiteral("/dev/ttyUSB1"), 5, {}}, O::SetAside, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(dir.path()).removeRecursively();
+        QDir().mkpath(dir.path());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.content);
+        file.close();
+        TrendHistory read(60'000);
+        HistoryFile reader(path, c.reader);
+        const HistoryFile::LoadResult result = reader.Load(read, kT0 + count * kStepMs);
+        EXPECT_EQ(result.outcome, c.outcome) << result.message.toStdString();
+        EXPECT_EQ(read.FullRate().size() == written.FullRate().size() && read.LastMs() == written.LastMs()
+                      && read.Seconds().size() == written.Seconds().size(),
+                  c.whole);
+        if (c.whole) {
+            EXPECT_EQ(read.FullRate().back().regs, written.FullRate().back().regs);
+        }
+        if (c.reader.SameRelay(relay) && c.outcome == O::SetAside && c.content.startsWith("ZTRH")) {
+            EXPECT_FALSE(read.Empty()) << "what came before the damage is kept";
+        }
+        if (!c.reader.SameRelay(relay)) {
+            EXPECT_TRUE(read.Empty()) << "nothing of another relay";
+        }
+        // Set aside is renamed whole beside it, never deleted.
+        const QStringList aside = QDir(dir.path()).entryList(QDir::Files).filter(QStringLiteral(".trend."));
+        EXPECT_EQ(aside.size(), c.outcome == O::SetAside ? 1 : 0);
+        EXPECT_EQ(QFileInfo::exists(path), c.outcome != O::SetAside);
+        if (!aside.isEmpty()) {
+            EXPECT_EQ(QFileInfo(dir.filePath(aside.first())).size(), c.content.size());
+        }
+    }
+}
+
 TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
 {
     constexpr uint16_t off = 1u << 9, on = kMotorOnBit, done = kMotorOnBit | kStartFinishedBit;
@@ -114,6 +203,7 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
          1, StartEnd::MotorOff, -1, 500, false, false, 4},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         StartDetector detector;
         std::vector<StartRecord> records;
         for (const Step& s : c.steps) {
@@ -125,8 +215,8 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
             if (auto r = detector.Add(sample))
                 records.push_back(*r);
         }
-        ASSERT_EQ(int(records.size()), c.records) << c.what;
-        if (records.empty())
+        EXPECT_EQ(int(records.size()), c.records);
+        if (records.empty() || int(records.size()) != c.records)
             continue;
         const StartSummary& s = records[0].summary;
         EXPECT_EQ(s.end, c.end) << c.what;
@@ -141,13 +231,18 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
 TEST(ReadingsCsv, SamplesReadBackAsWritten)
 {
     std::vector<BlockSample> written{Sample(kT0, 612, kMotorOnBit), Sample(kT0 + 83, 65535, 0x8001)};
-    const auto read = ParseReadingsCsv(ReadingsCsv(written));
-    ASSERT_TRUE(read.has_value());
-    ASSERT_EQ(read->size(), written.size());
-    for (size_t n = 0; n < written.size(); ++n) {
-        EXPECT_EQ((*read)[n].ms, written[n].ms);
-        for (int reg : {50, 51, 52, 56, 66})
-            EXPECT_EQ((*read)[n].At(reg), written[n].At(reg)) << reg;
+    for (const CsvStyle& style : {CsvStyle{}, CsvStyle{QLatin1Char(';'), QLatin1Char(',')}}) {
+        SCOPED_TRACE(style.separator.toLatin1());
+        const QByteArray text = ReadingsCsv(written, style);
+        EXPECT_TRUE(text.contains(QStringLiteral("Время ПК%1").arg(style.separator).toUtf8()));
+        const auto read = ParseReadingsCsv(text);
+        ASSERT_TRUE(read.has_value());
+        ASSERT_EQ(read->size(), written.size());
+        for (size_t n = 0; n < written.size(); ++n) {
+            EXPECT_EQ((*read)[n].ms, written[n].ms);
+            for (int reg : {50, 51, 52, 56, 66})
+                EXPECT_EQ((*read)[n].At(reg), written[n].At(reg)) << reg;
+        }
     }
     EXPECT_FALSE(ParseReadingsCsv("time,value\n1,2\n").has_value());
 }

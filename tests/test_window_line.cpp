@@ -33,7 +33,7 @@ TEST(WindowLine, OpensItsPortRaw9600EightNoneOneWithoutFlowControl)
     form.show();
     WindowDriver ui{form};
     ui.Click("ButtonCOM");
-    ASSERT_TRUE(form.ComPort->Connected());
+    ASSERT_TRUE(form.ComPort()->Connected());
     EXPECT_TRUE(boxes.shown.empty());
 
     termios t{};
@@ -53,7 +53,7 @@ TEST(WindowLine, OpensItsPortRaw9600EightNoneOneWithoutFlowControl)
 TEST(WindowLine, PortSettingsThatThePtyCannotShow)
 {
     TForm1 form;
-    const TComPort& port = *form.ComPort;
+    const TComPort& port = *form.ComPort();
     EXPECT_EQ(port.Events, std::vector<TComEvent>{evRxChar});
     EXPECT_EQ(port.SyncMethod(), smWindowSync);
     // One byte read waits at most 200 * 1 + 200 ms; writes wait for the line alone.

@@ -88,14 +88,14 @@ struct WindowSettings : ::testing::Test {
     }
     void TearDown() override
     {
-        if (form.ComPort->Connected())
+        if (form.ComPort()->Connected())
             ui.Close();
     }
 
     // (Re)starts the simulator with `args` and opens the window's port on it.
     void Start(std::vector<std::string> args = {})
     {
-        if (form.ComPort->Connected()) {
+        if (form.ComPort()->Connected()) {
             ASSERT_TRUE(ui.Close());
         }
         env.reset();

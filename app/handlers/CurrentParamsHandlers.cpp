@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "app/UnitMain.h"
-#include "app/trends/TrendRecorder.h"
+#include "history/TrendRecorder.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/RelayClock.h"
 
@@ -30,11 +30,11 @@ void TForm1::ReadParamReceive(const RegisterValues& reply)
         // replies stop bringing new seconds.
         relayClockShown_ = clock;
         showPcClock(now);
-        Timer1->start(kPcClockMs + kPcClockGraceMs);
+        timer1_->start(kPcClockMs + kPcClockGraceMs);
     }
-    // While ButtonDT shows, the pickers hold the user's own clock setting.
-    // Set from here, a picker's change is not the user's.
-    if (ButtonDT->isHidden()) {
+    // While the clock is under edit ("ButtonDT" shows), the pickers hold the
+    // user's own clock setting. Set from here, a picker's change is not the user's.
+    if (!clockEdited_) {
         const QSignalBlocker blockDate(DPicker), blockTime(TPicker);
         if (DPicker->date() != moment.date())
             DPicker->setDate(moment.date());

@@ -13,7 +13,8 @@
 // signals blocked. From here on the pickers hold the user's choice.
 void TForm1::DPickerChange(QObject* /*Sender*/)
 {
-    ButtonDT->setVisible(true);
+    clockEdited_ = true;
+    applyWriteControls();
 }
 
 void TForm1::ButtonSysClick(QObject* Sender)
@@ -26,10 +27,11 @@ void TForm1::ButtonSysClick(QObject* Sender)
         DPicker->setTime(QTime(0, 0));
         TPicker->setDate(QDate(2000, 1, 1));
     }
-    ClockWriteTime = Sender == ButtonDT ? QDateTime(DPicker->date(), TPicker->time()) : Now();
-    ButtonDT->setVisible(false);
-    const QDate date = ClockWriteTime.date();
-    const QTime time = ClockWriteTime.time();
+    const QDateTime moment = Sender == ButtonDT ? QDateTime(DPicker->date(), TPicker->time()) : Now();
+    clockEdited_ = false;
+    applyWriteControls();
+    const QDate date = moment.date();
+    const QTime time = moment.time();
     StartClockWrite(Exchanges(), ClockTime{uint16_t(date.month()), uint16_t(date.day()), uint16_t(time.hour()),
                                       uint16_t(time.minute()), uint16_t(time.second())});
 }

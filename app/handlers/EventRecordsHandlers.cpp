@@ -1,5 +1,6 @@
 // The four event records: 17 registers each from 128, 145, 162 and 179, one
 // record per tab "Протокол1" to "Протокол4", and the report file of each.
+#include <QFileInfo>
 #include <QLineEdit>
 
 #include "exchanges/LocaleFormats.h"
@@ -26,8 +27,8 @@ void TForm1::ReadProtokolReceive(const RegisterValues& reply)
 }
 
 // Writes the record its tab shows into "TXT/Protokol<n>.txt": from the texts
-// of the tab, with the link up or down. A failure is shown and the program
-// carries on.
+// of the tab, with the link up or down. The status bar names the file
+// written; a failure is shown and the program carries on.
 void TForm1::ButtonP1Click(QObject* Sender)
 {
     const QString name = Sender->objectName();
@@ -46,6 +47,12 @@ void TForm1::ButtonP1Click(QObject* Sender)
     for (int k = 0; k < kReportValueCount; ++k)
         texts.values[k] = text(field(k + 2));
     const ReportOutcome outcome = WriteRecordReport(record, texts);
-    if (!outcome.ok)
+    if (!outcome.ok) {
+        ShowStatus(QStringLiteral("Отчет не записан: ") + outcome.message);
         ShowErrorMessage(this, {QStringLiteral("Защита"), outcome.message, QString()});
+        return;
+    }
+    // The report is written where the working directory now is (its "TXT").
+    ShowStatus(QStringLiteral("Отчет записан в файл ")
+               + QFileInfo(QStringLiteral("Protokol%1.txt").arg(record)).absoluteFilePath());
 }

@@ -44,9 +44,11 @@ QPushButton* TForm1::maskOk(int reg) const
 
 void TForm1::followRelay(int reg)
 {
+    if (maskUnderEdit_ == reg)
+        maskUnderEdit_ = -1;
     for (const BoundControl* c : maskControls(reg)) {
         if (c->row->kind == ControlKind::Button)
-            c->widget->setVisible(false);
+            ApplyWriteLook(c->widget, WriteLookOf(WriteControl::MaskOk, WritingConditions(), false));
         else
             SetEdited(c->widget, false);
     }
@@ -67,7 +69,8 @@ void TForm1::M1CB1Click(QObject* Sender)
     if (at < text.size())
         text[at] = static_cast<QCheckBox*>(box->widget)->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
     edit->setText(text);
-    maskOk(reg)->setVisible(true);
+    maskUnderEdit_ = reg;
+    ApplyWriteLook(maskOk(reg), WriteLookOf(WriteControl::MaskOk, WritingConditions(), true));
     // One mask under edit at a time: the others drop their changes.
     for (int other : kMaskRegisters)
         if (other != reg)

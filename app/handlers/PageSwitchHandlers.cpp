@@ -42,8 +42,8 @@ void TForm1::PageControl1Change(int shownIndex)
         askForPage(shownIndex);
         if (shownIndex >= 0 && shownIndex < 8)
             Panel_[shownIndex]->setVisible(false);
-        if (!Timer2->isActive())
-            Timer2->start();
+        if (!timer2_->isActive())
+            timer2_->start();
     } else {
         resetPage(shownIndex);
     }

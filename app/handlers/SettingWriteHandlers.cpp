@@ -45,7 +45,6 @@ void TForm1::SE0KeyDown(QObject* Sender, int Key)
     const BoundControl* bound = registers_.Of(Sender);
     if (!spin || !bound || !IsEnter(Key) || !portOpen() || readOnly_)
         return;
-    EditedSpinEdit = spin;
     clearActiveControl();
     // The range comes before the value: 70000 writes 65535, -5 writes 0, and
     // a text that is not a number the range's minimum.
@@ -77,7 +76,6 @@ void TForm1::CB1KeyDown(QObject* Sender, int Key)
     const BoundControl* bound = registers_.Of(Sender);
     if (!box || !bound)
         return;
-    EditedComboBox = box;
     if (box->currentIndex() == -1 || !IsEnter(Key) || !portOpen() || readOnly_)
         return;
     Exchanges().WriteUstRegister = uint8_t(bound->row->reg);

@@ -16,7 +16,7 @@ void TForm1::ReadUstNastReceive(const RegisterValues& reply)
         DecodeReply(registers_.Page(kConfigurationPage), reply, false);
         return;
     }
-    if (PageControl1->currentIndex() == kSetpointsPage) {
+    if (pageControl1_->currentIndex() == kSetpointsPage) {
         applyEnableRules(kSetpointsPage, DecodeReply(registers_.Page(kSetpointsPage), reply, true));
         return;
     }
@@ -30,7 +30,9 @@ void TForm1::applyEnableRules(int page, const std::vector<const BoundControl*>& 
         if (!spin)
             continue;
         for (const BoundControl& c : registers_.Page(page))
-            if (c.row->enabledWhileZero == master->row->name)
-                c.widget->setEnabled(spin->Value() == 0 && !(readOnly_ && !qobject_cast<TSpinEdit*>(c.widget)));
+            if (c.row->enabledWhileZero == master->row->name) {
+                SetOwnWriteRule(c.widget, spin->Value() == 0);
+                ApplyWriteLook(c.widget, WriteLookOf(WriteControl::Setting, WritingConditions(), spin->Value() == 0));
+            }
     }
 }

@@ -76,8 +76,8 @@ SettingsActions::SettingsActions(TForm1* form) : QObject(form), form_(form)
         connect(panel, &QWidget::customContextMenuRequested, this,
                 [this, panel](const QPoint& at) { menu_->popup(panel->mapToGlobal(at)); });
     }
-    connect(form->PageControl1, &QTabWidget::currentChanged, this, &SettingsActions::pageShown);
-    pageShown(form->PageControl1->currentIndex());
+    connect(form->PageControl1(), &QTabWidget::currentChanged, this, &SettingsActions::pageShown);
+    pageShown(form->PageControl1()->currentIndex());
 }
 
 SettingsActions::~SettingsActions() = default;
@@ -103,11 +103,17 @@ QAction* SettingsActions::makeAction(const QString& text, const QKeySequence& ke
 void SettingsActions::pageShown(int index)
 {
     const bool settingsPage = index == kSetpointsPage || index == kConfigurationPage;
-    for (QAction* action : {save_, compare_, load_})
+    for (QAction* action : {save_, compare_})
         action->setEnabled(settingsPage);
     // A watching station is not offered the load at all.
-    load_->setVisible(!form_->ReadOnly());
-    load_->setEnabled(settingsPage && !form_->ReadOnly());
+    const WriteLook load = WriteLookOf(WriteControl::LoadFromFile, form_->WritingConditions());
+    load_->setVisible(load.shown);
+    load_->setEnabled(settingsPage && load.enabled);
+}
+
+void SettingsActions::WritesChanged()
+{
+    pageShown(form_->PageControl1()->currentIndex());
 }
 
 bool SettingsActions::relayReady()
@@ -122,7 +128,7 @@ bool SettingsActions::relayReady()
 QString SettingsActions::PortText() const
 {
     const QString path = form_->Session().DevicePath();
-    const QString com = QStringLiteral("COM%1").arg(form_->ComNumber);
+    const QString com = QStringLiteral("COM%1").arg(form_->ComNumber());
     return path.isEmpty() ? com : QStringLiteral("%1 (%2)").arg(com, path);
 }
 

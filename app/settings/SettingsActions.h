@@ -55,6 +55,9 @@ public:
     void Sheet();
     void ShowJournal();
 
+    // The window's write conditions changed: the load follows them.
+    void WritesChanged();
+
 private:
     QAction* makeAction(const QString& text, const QKeySequence& keys, void (SettingsActions::*run)());
     void pageShown(int index);

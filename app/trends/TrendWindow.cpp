@@ -1,33 +1,30 @@
 #include "app/trends/TrendWindow.h"
 
-#include <QApplication>
-#include <QBuffer>
 #include <QBoxLayout>
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDateTimeAxis>
 #include <QFileDialog>
-#include <QGraphicsScene>
+#include <QFileInfo>
 #include <QLabel>
-#include <QLineSeries>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPainter>
-#include <QPdfWriter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTimer>
-#include <QValueAxis>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <cstdlib>
 
 #include "app/trends/TrendChart.h"
-#include "app/trends/TrendRecorder.h"
+#include "app/trends/TrendSettings.h"
+#include "app/trends/TrendView.h"
 #include "history/ReadingsCsv.h"
-#include "settings/AtomicFile.h"
+#include "history/TrendRecorder.h"
+#include "history/UserFile.h"
 
 namespace {
 
@@ -35,74 +32,48 @@ constexpr int kRepaintMs = 250;           // while live, at the most often
 constexpr int kSlowestRepaintMs = 2000;   // and at the least
 constexpr qint64 kMinuteMs = 60 * 1000;
 constexpr qint64 kShortestSpanMs = 2000;
-constexpr double kWheelZoom = 1.25;
-constexpr int kPictureWidth = 1000;
-constexpr int kPictureHeight = 620;
-constexpr int kSideWidth = 280;   // the list of starts beside the chart
+constexpr int kSideWidth = 300;   // the curves and the starts beside the chart
 
-QString TimeText(qint64 ms)
+// "Ток фазы А: 612 %" from the caption "Ток фазы А, %".
+QString ValueText(int channel, int value)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss.zzz"));
+    const QString caption = TrendCaption(channel);
+    return QStringLiteral("%1: %2 %3").arg(caption.section(QStringLiteral(", "), 0, 0)).arg(value)
+        .arg(caption.section(QStringLiteral(", "), 1));
 }
 
-// The chart drawn into an image of the given size, without a window.
-QImage RenderChart(QChart* chart, const QSize& size)
+QString SpanText(qint64 ms)
 {
-    QGraphicsScene scene;
-    scene.addItem(chart);
-    chart->resize(size);
-    QImage image(size, QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    scene.render(&painter, QRectF(QPointF(0, 0), size), QRectF(QPointF(0, 0), size));
-    painter.end();
-    scene.removeItem(chart);
-    return image;
+    const qint64 minutes = (ms + 30'000) / kMinuteMs;
+    return minutes >= 60 ? QStringLiteral("%1 ч %2 мин").arg(minutes / 60).arg(minutes % 60)
+                         : QStringLiteral("%1 мин %2 с").arg(ms / kMinuteMs).arg(ms % kMinuteMs / 1000);
+}
+
+// A name for a file: no separators, no characters a file system or a
+// shell makes trouble of.
+QString FileNamePart(QString text)
+{
+    static const QString kUnsafe = QStringLiteral("/\\:*?\"<>|'`$");
+    for (QChar& c : text)
+        if (c.isSpace() || kUnsafe.contains(c))
+            c = QLatin1Char('_');
+    return text;
 }
 
 }  // namespace
-
-// The chart's view: a rectangle zooms in (the right button back out), the
-// wheel zooms about the pointer, and the pointer's place is reported for
-// the readout.
-class TrendView : public QChartView {
-    Q_OBJECT
-public:
-    using QChartView::QChartView;
-
-signals:
-    void zoomed();
-    void pointerMoved(const QPointF& value);
-
-protected:
-    void wheelEvent(QWheelEvent* event) override
-    {
-        const double factor = event->angleDelta().y() > 0 ? kWheelZoom : 1.0 / kWheelZoom;
-        chart()->zoom(factor);
-        emit zoomed();
-        event->accept();
-    }
-    void mouseReleaseEvent(QMouseEvent* event) override
-    {
-        QChartView::mouseReleaseEvent(event);
-        emit zoomed();
-    }
-    void mouseMoveEvent(QMouseEvent* event) override
-    {
-        QChartView::mouseMoveEvent(event);
-        emit pointerMoved(chart()->mapToValue(event->position()));
-    }
-};
 
 TrendWindow::TrendWindow(TrendRecorder& recorder, QWidget* parent)
     : QWidget(parent, Qt::Window), recorder_(recorder)
 {
     setObjectName(QStringLiteral("TrendWindow"));
-    setWindowTitle(QStringLiteral("Тренды"));
     NowMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
-    AskSavePath = [this](const QString& title, const QString& filter) {
-        return QFileDialog::getSaveFileName(this, title, QString(), filter);
+    AskSavePath = [this](const QString& title, const QString& filter, const QString& suggested) {
+        return QFileDialog::getSaveFileName(this, title, suggested, filter);
+    };
+    AskToCompare = [this](const QString& question) {
+        return QMessageBox::question(this, QStringLiteral("Сравнение пусков"), question,
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            == QMessageBox::Yes;
     };
     buildControls();
     repaint_ = new QTimer(this);
@@ -112,7 +83,14 @@ TrendWindow::TrendWindow(TrendRecorder& recorder, QWidget* parent)
             Refresh();
     });
     connect(&recorder_, &TrendRecorder::startKept, this, [this] { ReloadStarts(); });
-    resize(1000, 640);
+    connect(&recorder_, &TrendRecorder::relayChanged, this, [this] {
+        relayShown();
+        const QSignalBlocker quiet(relayFilter_);
+        relayFilter_->clear();   // the starts of the relay polled now
+        ReloadStarts();
+    });
+    relayShown();
+    resize(1100, 660);
 }
 
 TrendWindow::~TrendWindow()
@@ -150,28 +128,27 @@ void TrendWindow::buildControls()
     live_ = new QPushButton(QStringLiteral("В реальном времени"));
     live_->setObjectName(QStringLiteral("LiveButton"));
     connect(live_, &QPushButton::clicked, this, &TrendWindow::BackToLive);
+    relayName_ = new QLineEdit;
+    relayName_->setObjectName(QStringLiteral("RelayName"));
+    relayName_->setPlaceholderText(QStringLiteral("имя реле, например «Насос 3»"));
+    relayName_->setToolTip(QStringLiteral("Имя реле на этом порту и адресе: в заголовках пусков и экспорта"));
+    connect(relayName_, &QLineEdit::editingFinished, this, &TrendWindow::relayNamed);
+    relayPlace_ = new QLabel;
+    relayPlace_->setObjectName(QStringLiteral("RelayPlace"));
 
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("Интервал:")));
     top->addWidget(span_);
     top->addWidget(pause_);
     top->addWidget(live_);
-    top->addStretch();
-    auto* series = new QHBoxLayout;
-    for (int c = 0; c < kTrendChannels; ++c) {
-        channels_[c] = new QCheckBox(TrendCaption(c));
-        channels_[c]->setObjectName(QStringLiteral("Channel%1").arg(c));
-        channels_[c]->setChecked(true);
-        connect(channels_[c], &QCheckBox::toggled, this, [this, c](bool on) {
-            chart_->SetChannelShown(c, on);
-            Refresh();
-        });
-        series->addWidget(channels_[c]);
-    }
-    series->addStretch();
+    top->addSpacing(16);
+    top->addWidget(new QLabel(QStringLiteral("Реле:")));
+    top->addWidget(relayName_, 1);
+    top->addWidget(relayPlace_);
 
     readout_ = new QLabel;
     readout_->setObjectName(QStringLiteral("Readout"));
+    readout_->setWordWrap(true);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(readout_, 1);
     for (const QString& kind : {QStringLiteral("CSV"), QStringLiteral("PNG"), QStringLiteral("PDF")}) {
@@ -181,43 +158,74 @@ void TrendWindow::buildControls()
         bottom->addWidget(button);
     }
 
+    auto* split = new QSplitter;
+    split->addWidget(view_);
+    split->addWidget(buildSide());
+    split->setStretchFactor(0, 4);
+    split->setStretchFactor(1, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(split, 1);
+    layout->addLayout(bottom);
+}
+
+// Beside the chart: the curves (the live chart's legend, each switched on
+// and off by its box) and the starts kept, by relay.
+QWidget* TrendWindow::buildSide()
+{
+    auto* side = new QWidget;
+    side->setMaximumWidth(kSideWidth);
+    auto* layout = new QVBoxLayout(side);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new QLabel(QStringLiteral("Кривые:")));
+    for (int c = 0; c < kTrendChannels; ++c) {
+        channels_[c] = new QCheckBox(TrendCaption(c));
+        channels_[c]->setObjectName(QStringLiteral("Channel%1").arg(c));
+        channels_[c]->setIcon(LineIcon(TrendPen(c)));
+        channels_[c]->setIconSize(QSize(32, 12));
+        channels_[c]->setChecked(true);
+        connect(channels_[c], &QCheckBox::toggled, this, [this, c](bool on) {
+            chart_->SetChannelShown(c, on);
+            Refresh();
+        });
+        layout->addWidget(channels_[c]);
+    }
+    layout->addSpacing(8);
+    layout->addWidget(new QLabel(QStringLiteral("Пуски (отметьте для сравнения):")));
+    relayFilter_ = new QComboBox;
+    relayFilter_->setObjectName(QStringLiteral("RelayFilter"));
+    connect(relayFilter_, &QComboBox::currentIndexChanged, this, &TrendWindow::filterStarts);
+    layout->addWidget(relayFilter_);
     startsList_ = new QListWidget;
     startsList_->setObjectName(QStringLiteral("StartsList"));
-    connect(startsList_, &QListWidget::itemChanged, this, &TrendWindow::startsTicked);
+    startsList_->setIconSize(QSize(32, 12));
+    startsList_->setWordWrap(true);
+    startsList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(startsList_, &QListWidget::itemChanged, this, &TrendWindow::startTicked);
     connect(startsList_, &QListWidget::currentRowChanged, this, [this](int row) {
         startSummary_->setText(row >= 0 && row < int(starts_.size())
                                    ? StartSummaryLines(starts_[size_t(row)].summary, starts_[size_t(row)].ratedCentiAmps)
                                          .join(QLatin1Char('\n'))
                                    : QString());
     });
+    layout->addWidget(startsList_, 2);
     startSummary_ = new QLabel;
     startSummary_->setObjectName(QStringLiteral("StartSummary"));
     startSummary_->setWordWrap(true);
     startSummary_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    auto* side = new QWidget;
-    side->setMaximumWidth(kSideWidth);
-    auto* sideLayout = new QVBoxLayout(side);
-    sideLayout->setContentsMargins(0, 0, 0, 0);
-    sideLayout->addWidget(new QLabel(QStringLiteral("Пуски (отметьте для сравнения):")));
-    sideLayout->addWidget(startsList_, 2);
-    sideLayout->addWidget(startSummary_, 1);
-
-    auto* split = new QSplitter;
-    split->addWidget(view_);
-    split->addWidget(side);
-    split->setStretchFactor(0, 4);
-    split->setStretchFactor(1, 1);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addLayout(series);
-    layout->addWidget(split, 1);
-    layout->addLayout(bottom);
+    layout->addWidget(startSummary_, 1);
+    return side;
 }
 
 bool TrendWindow::Paused() const
 {
     return pause_->isChecked();
+}
+
+bool TrendWindow::ShowsStarts() const
+{
+    return view_->chart() != chart_;
 }
 
 void TrendWindow::showEvent(QShowEvent* event)
@@ -274,9 +282,9 @@ void TrendWindow::BackToLive()
 // span's resolution, and the view stands.
 void TrendWindow::viewZoomed()
 {
-    if (view_->chart() != chart_)
+    if (ShowsStarts())
         return;
-    ShowSpan(chart_->TimeAxis()->min().toMSecsSinceEpoch(), chart_->TimeAxis()->max().toMSecsSinceEpoch());
+    ShowSpan(chart_->AxisFromMs(), chart_->AxisToMs());
 }
 
 QString TrendWindow::ReadoutAt(qint64 ms) const
@@ -291,26 +299,85 @@ QString TrendWindow::ReadoutAt(qint64 ms) const
         }
     });
     if (!nearest)
-        return TimeText(ms);
-    QStringList parts{TimeText(found.ms)};
+        return RussianMoment(ms, true);
+    QStringList parts{RussianMoment(found.ms, true)};
     for (int c = 0; c < kTrendChannels; ++c)
         if (chart_->ChannelShown(c))
-            parts << QStringLiteral("%1: %2").arg(TrendCaption(c)).arg(found.At(TrendRegister(c)));
+            parts << ValueText(c, found.At(TrendRegister(c)));
     return parts.join(QStringLiteral("   "));
 }
 
 void TrendWindow::pointerAt(const QPointF& at)
 {
-    if (view_->chart() == chart_)
-        readout_->setText(ReadoutAt(qint64(at.x())));
+    readout_->setText(ShowsStarts() ? overlay_.ReadoutAt(at.x()) : ReadoutAt(qint64(at.x())));
+}
+
+// ---- the relay ---------------------------------------------------------------
+
+RelayId TrendWindow::namedRelay(const RelayId& relay) const
+{
+    RelayId named = relay;
+    const QString name = RelayName(relay);
+    if (!name.isEmpty())
+        named.name = name;
+    return named;
+}
+
+void TrendWindow::relayShown()
+{
+    const RelayId relay = namedRelay(recorder_.Relay());
+    relayName_->setEnabled(relay.Known());
+    relayName_->setText(relay.name);
+    relayPlace_->setText(relay.Known() ? QStringLiteral("порт %1, адрес %2").arg(relay.port).arg(relay.address)
+                                       : QStringLiteral("не выбрано: откройте порт"));
+    setWindowTitle(QStringLiteral("Тренды — %1").arg(relay.Text()));
+}
+
+void TrendWindow::relayNamed()
+{
+    RelayId relay = recorder_.Relay();
+    if (!relay.Known() || RelayName(relay) == relayName_->text().trimmed())
+        return;
+    SetRelayName(relay, relayName_->text());
+    relay.name = RelayName(relay);
+    recorder_.SetRelay(relay);
+    relayShown();
+    ReloadStarts();
+}
+
+// ---- exports -------------------------------------------------------------------
+
+TrendPageContent TrendWindow::shownPage() const
+{
+    TrendPageContent page;
+    page.chart = view_->chart();
+    if (ShowsStarts()) {
+        page.header = overlay_.Header(NowMs());
+        page.legend = overlay_.Legend();
+        return page;
+    }
+    page.header = QStringList{
+        QStringLiteral("Тренды: %1").arg(namedRelay(recorder_.Relay()).Text()),
+        QStringLiteral("Интервал: %1 — %2 (%3)").arg(RussianMoment(fromMs_), RussianMoment(toMs_), SpanText(toMs_ - fromMs_)),
+        QStringLiteral("Сформировано: %1").arg(RussianMoment(NowMs()))};
+    for (int c = 0; c < kTrendChannels; ++c)
+        if (chart_->ChannelShown(c))
+            page.legend.push_back({TrendPen(c), TrendCaption(c)});
+    return page;
 }
 
 bool TrendWindow::ExportCsv(const QString& path, QString* reason) const
 {
-    std::vector<BlockSample> samples;
-    recorder_.History().ForEachSample(fromMs_, toMs_, [&](const BlockSample& s) { samples.push_back(s); });
+    QByteArray bytes;
+    if (ShowsStarts()) {
+        bytes = overlay_.Csv(CsvStyle::ForUser());
+    } else {
+        std::vector<BlockSample> samples;
+        recorder_.History().ForEachSample(fromMs_, toMs_, [&](const BlockSample& s) { samples.push_back(s); });
+        bytes = ReadingsCsv(samples, CsvStyle::ForUser());
+    }
     QString why;
-    const bool written = WriteFileAtomically(path, ReadingsCsv(samples), why);
+    const bool written = WriteUserFile(path, bytes, why);
     if (!written && reason)
         *reason = why;
     return written;
@@ -318,12 +385,8 @@ bool TrendWindow::ExportCsv(const QString& path, QString* reason) const
 
 bool TrendWindow::ExportPicture(const QString& path, QString* reason) const
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    view_->grab().save(&buffer, "PNG");
     QString why;
-    const bool written = WriteFileAtomically(path, bytes, why);
+    const bool written = WriteUserFile(path, TrendPagePng(shownPage()), why);
     if (!written && reason)
         *reason = why;
     return written;
@@ -331,119 +394,42 @@ bool TrendWindow::ExportPicture(const QString& path, QString* reason) const
 
 bool TrendWindow::ExportPdf(const QString& path, QString* reason) const
 {
-    QByteArray bytes;
-    {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QPdfWriter pdf(&buffer);
-        pdf.setPageOrientation(QPageLayout::Landscape);
-        pdf.setTitle(windowTitle());
-        QPainter painter(&pdf);
-        const QPixmap picture = view_->grab();
-        const QRect page = painter.viewport();
-        const QSize fitted = picture.size().scaled(page.size(), Qt::KeepAspectRatio);
-        painter.drawPixmap(QRect(page.topLeft(), fitted), picture);
-    }
+    const TrendPageContent page = shownPage();
     QString why;
-    const bool written = WriteFileAtomically(path, bytes, why);
+    const bool written = WriteUserFile(path, TrendPagePdf(page, page.header.value(0)), why);
     if (!written && reason)
         *reason = why;
     return written;
 }
 
+// "тренды_Насос_3_2025-12-08_11-41.csv": what, which relay, when.
+QString TrendWindow::suggestedName(const QString& extension) const
+{
+    const RelayId relay = namedRelay(recorder_.Relay());
+    const QString who = !relay.name.isEmpty() ? relay.name
+        : relay.Known()                        ? QStringLiteral("адрес_%1").arg(relay.address)
+                                               : QString();
+    const QString what = ShowsStarts() ? QStringLiteral("пуски") : QStringLiteral("тренды");
+    const QString when = QDateTime::fromMSecsSinceEpoch(NowMs()).toString(QStringLiteral("yyyy-MM-dd_HH-mm"));
+    return FileNamePart(QStringList{what, who, when}.join(QLatin1Char('_')).replace(QStringLiteral("__"), QStringLiteral("_")))
+        + QLatin1Char('.') + extension;
+}
+
 void TrendWindow::exportAs(const QString& kind)
 {
+    const QString extension = kind.toLower();
     const QString path = AskSavePath(QStringLiteral("Экспорт графика (%1)").arg(kind),
-                                     QStringLiteral("%1 (*.%2)").arg(kind, kind.toLower()));
+                                     QStringLiteral("%1 (*.%2)").arg(kind, extension),
+                                     LastExportFolder() + QLatin1Char('/') + suggestedName(extension));
     if (path.isEmpty())
         return;
     QString reason;
     const bool written = kind == QLatin1String("CSV") ? ExportCsv(path, &reason)
         : kind == QLatin1String("PNG")                ? ExportPicture(path, &reason)
                                                       : ExportPdf(path, &reason);
+    if (written)
+        SetLastExportFolder(QFileInfo(path).absolutePath());
     readout_->setText(written ? QStringLiteral("Сохранено: %1").arg(path)
                               : QStringLiteral("Не удалось сохранить %1: %2").arg(path, reason));
 }
 
-void TrendWindow::ReloadStarts()
-{
-    starts_ = ListStarts(recorder_.Folder());
-    const QSignalBlocker quiet(startsList_);
-    startsList_->clear();
-    for (const StoredStart& s : starts_) {
-        auto* item = new QListWidgetItem(
-            QDateTime::fromMSecsSinceEpoch(s.summary.switchOnMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
-            startsList_);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Unchecked);
-    }
-}
-
-// The ticked starts over each other: the highest phase current of each,
-// seconds from its switch-on.
-void TrendWindow::startsTicked()
-{
-    auto* compare = new QChart;
-    compare->setObjectName(QStringLiteral("StartsChart"));
-    compare->setTitle(QStringLiteral("Пуски: наибольший ток фаз, % (от включения двигателя)"));
-    auto* seconds = new QValueAxis;
-    seconds->setTitleText(QStringLiteral("с от включения"));
-    auto* percent = new QValueAxis;
-    percent->setTitleText(QStringLiteral("%"));
-    compare->addAxis(seconds, Qt::AlignBottom);
-    compare->addAxis(percent, Qt::AlignLeft);
-    double low = 0, high = 1, top = 120;
-    int ticked = 0;
-    for (int row = 0; row < startsList_->count(); ++row) {
-        if (startsList_->item(row)->checkState() != Qt::Checked)
-            continue;
-        ++ticked;
-        const StoredStart& start = starts_[size_t(row)];
-        auto* series = new QLineSeries;
-        series->setName(startsList_->item(row)->text());
-        for (const BlockSample& s : ReadStartSamples(start.folder)) {
-            const double at = double(s.ms - start.summary.switchOnMs) / 1000.0;
-            const double value = std::max({s.At(50), s.At(51), s.At(52)});
-            series->append(at, value);
-            low = std::min(low, at);
-            high = std::max(high, at);
-            top = std::max(top, value * 1.1);
-        }
-        compare->addSeries(series);
-        series->attachAxis(seconds);
-        series->attachAxis(percent);
-    }
-    seconds->setRange(low, high);
-    percent->setRange(0, top);
-    seconds->applyNiceNumbers();
-    percent->applyNiceNumbers();
-    QChart* old = compare_;
-    compare_ = compare;
-    view_->setChart(ticked ? static_cast<QChart*>(compare_) : chart_);
-    delete old;
-}
-
-QByteArray DrawStartPicture(const StartRecord& record, int ratedCentiAmps)
-{
-    TrendHistory history(TrendHistory::kKeptMs, TrendHistory::kKeptMs);
-    for (const BlockSample& s : record.samples)
-        history.Add(s);
-    auto* chart = new TrendChart;
-    const QStringList lines = StartSummaryLines(record.summary, ratedCentiAmps);
-    // When and how long; the three peaks; the thermal impulses and marks.
-    chart->setTitle(QStringList{lines.mid(0, 2).join(QStringLiteral("; ")), lines.mid(2, 3).join(QStringLiteral("; ")),
-                                lines.mid(5).join(QStringLiteral("; "))}
-                        .join(QStringLiteral("<br>")));
-    chart->TimeAxis()->setFormat(QStringLiteral("HH:mm:ss.zzz"));
-    if (!record.samples.empty())
-        chart->Show(history, record.samples.front().ms, record.samples.back().ms, kPictureWidth);
-    const QImage image = RenderChart(chart, QSize(kPictureWidth, kPictureHeight));
-    delete chart;
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
-#include "TrendWindow.moc"

@@ -171,7 +171,7 @@ TEST(Conformance, WindowShowsTheRegistersOfALibmodbusSlave)
         EXPECT_LT(form.Link().MissCount, 5);
 
         QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form.ComPort()->Connected(); }, 5000));
     }
     SetErrorMessageHook({});
     unsetenv("ZASHCHITA_COM1");

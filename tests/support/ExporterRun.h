@@ -103,10 +103,35 @@ bool WaitFor(Done done, int ms)
     return false;
 }
 
+// Sends `request` to 127.0.0.1:port and returns all that comes back until
+// the server closes (or 5 s pass without a byte).
+inline QByteArray Exchange(int port, const QByteArray& request)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(port));
+    timeval timeout{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    QByteArray all;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+        char buf[8192];
+        for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;)
+            all.append(buf, n);
+    }
+    close(fd);
+    return all;
+}
+
 class ExporterProcess {
 public:
-    // On `port`, or a free one; its log appended to `log`, or on the test's stderr.
-    ExporterProcess(const QString& config, const QString& stateDir, int port = 0, const QString& log = {})
+    // `more`: further arguments; with them the exporter is taken as ready
+    // once its port takes a connection (it may speak TLS). On `port`, or a
+    // free one; its log appended to `log`, or on the test's stderr.
+    ExporterProcess(const QString& config, const QString& stateDir, const QStringList& more = {}, int port = 0,
+                    const QString& log = {})
         : port_(port ? port : FreePort())
     {
         if (log.isEmpty())
@@ -114,11 +139,24 @@ public:
         else
             process_.setStandardErrorFile(log, QIODevice::Append);
         process_.start(QStringLiteral(ZASHCHITA_EXPORTER_PATH),
-                       {QStringLiteral("--config"), config, QStringLiteral("--listen"),
-                        QStringLiteral("127.0.0.1:%1").arg(port_), QStringLiteral("--state-dir"), stateDir});
+                       QStringList{QStringLiteral("--config"), config, QStringLiteral("--listen"),
+                                   QStringLiteral("127.0.0.1:%1").arg(port_), QStringLiteral("--state-dir"), stateDir}
+                           + more);
         process_.waitForStarted();
-        WaitFor([this] { return HttpGet(port_, "/").status == 200; }, 10000);
+        WaitFor([&] { return more.isEmpty() ? HttpGet(port_, "/").status == 200 : Connectable(port_); }, 10000);
     }
+    static bool Connectable(int port)
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(port));
+        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(fd);
+        return ok;
+    }
+    bool Running() const { return process_.state() == QProcess::Running; }
     ~ExporterProcess() { Stop(); }
     int Port() const { return port_; }
     QByteArray Metrics() const { return HttpGet(port_, "/metrics").body; }

@@ -35,7 +35,7 @@ struct SimWindowTest : ::testing::Test {
     }
     void TearDown() override
     {
-        if (form.ComPort->Connected())
+        if (form.ComPort()->Connected())
             ui.Close();
     }
 };

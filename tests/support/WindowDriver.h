@@ -52,7 +52,7 @@ struct WindowDriver {
     void Click(const char* name) { QTest::mouseClick(Button(name), Qt::LeftButton); }
     void SelectPage(int index)
     {
-        QTabBar* tabs = form.PageControl1->tabBar();
+        QTabBar* tabs = form.PageControl1()->tabBar();
         QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(index).center());
     }
     void RightClickPortLabel()
@@ -70,7 +70,7 @@ struct WindowDriver {
     bool Close()
     {
         Click("ButtonCOM");
-        return QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 5000);
+        return QTest::qWaitFor([&] { return !form.ComPort()->Connected(); }, 5000);
     }
     bool Lit() { return form.ControlAs<TComLed>(QStringLiteral("ComLed"))->State() == lsOn; }
 };

@@ -9,24 +9,29 @@ namespace {
 const char* const kDefaultListen = "127.0.0.1:9847";
 const char* const kDefaultStateDir = "/var/lib/zashchita-exporter";
 
-const char* const kUsage = R"(Usage: zashchita-exporter --config FILE [--listen HOST:PORT] [--state-dir DIR]
-       zashchita-exporter --config FILE --check-config
+const char* const kUsage = R"(Usage: zashchita-exporter --config FILE [--listen HOST:PORT] [--web.config.file FILE]
+                          [--state-dir DIR]
+       zashchita-exporter --config FILE [--web.config.file FILE] --check-config
        zashchita-exporter --help | --version
 
 Polls the motor-protection relays of a plant over their serial lines, device
 servers (tcp://HOST:PORT) and Modbus TCP gateways (modbus-tcp://HOST[:PORT]),
-read-only, and serves their values on http://HOST:PORT/metrics for
+read-only, and serves their values on http(s)://HOST:PORT/metrics for
 Prometheus. Every event record seen is appended once to DIR/records.jsonl
 (zashchita-cli records --archive FILE prints it).
 
   --config FILE     the lines and relays (YAML; see zashchita-exporter(1))
-  --check-config    check FILE, name each fault as FILE:LINE:COLUMN, open nothing
+  --check-config    check FILE (and the web configuration with its files), name
+                    each fault as FILE:LINE:COLUMN, open no line
   --listen HOST:PORT  where /metrics is served (default 127.0.0.1:9847)
+  --web.config.file FILE  TLS and basic authentication for /metrics, in the
+                    format of Prometheus' exporter toolkit (see zashchita-exporter(1))
   --state-dir DIR   the archive's folder (default $STATE_DIRECTORY, else
                     /var/lib/zashchita-exporter)
 
 Exit status: 0 done (or the file is sound), 1 cannot serve (the address is
-taken, the state folder cannot be read), 2 a bad command line or configuration.
+taken, the state folder or a file of the web configuration cannot be read),
+2 a bad command line or configuration.
 )";
 
 const QString kTryHelp = QStringLiteral("\nTry 'zashchita-exporter --help'.");
@@ -44,14 +49,26 @@ bool IsListenAddress(const QString& listen)
 std::optional<int> ReadFlags(const QStringList& args, const std::vector<FlagRow>& table, QString* error)
 {
     for (qsizetype k = 1; k < args.size(); ++k) {
-        const QString& a = args[k];
+        QString a = args[k];
+        // A flag that takes a value may carry it as --flag=VALUE.
+        std::optional<QString> joined;
+        if (const qsizetype eq = a.indexOf(QLatin1Char('=')); a.startsWith(QLatin1String("--")) && eq > 2) {
+            joined = a.mid(eq + 1);
+            a.truncate(eq);
+        }
         const auto row = std::find_if(table.begin(), table.end(), [&a](const FlagRow& r) { return r.names.contains(a); });
-        if (row == table.end()) {
-            *error = QStringLiteral("unknown argument \"%1\"").arg(a);
+        if (row == table.end() || (joined && !row->takesValue)) {
+            *error = QStringLiteral("unknown argument \"%1\"").arg(args[k]);
             return kExitUsage;
         }
         QString value;
-        if (row->takesValue) {
+        if (joined) {
+            if (joined->isEmpty()) {
+                *error = QStringLiteral("%1 needs a value").arg(a);
+                return kExitUsage;
+            }
+            value = *joined;
+        } else if (row->takesValue) {
             if (k + 1 >= args.size() || args[k + 1].isEmpty()) {
                 *error = QStringLiteral("%1 needs a value").arg(a);
                 return kExitUsage;
@@ -94,6 +111,7 @@ ArgumentsReading ReadExporterArguments(const QStringList& args)
         {{QStringLiteral("--config")}, true, into(out.config)},
         {{QStringLiteral("--listen")}, true, into(out.listen)},
         {{QStringLiteral("--state-dir")}, true, into(out.stateDir)},
+        {{QStringLiteral("--web.config.file")}, true, into(out.webConfig)},
     };
     if ((r.status = ReadFlags(args, table, &r.error))) {
         if (!r.error.isEmpty())

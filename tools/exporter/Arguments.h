@@ -25,6 +25,7 @@ struct ExporterArguments {
     QString config;
     QString listen;
     QString stateDir;
+    QString webConfig;          // TLS and basic authentication; empty: plain HTTP, open
     bool check = false;
 };
 

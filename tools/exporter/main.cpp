@@ -7,7 +7,7 @@
 #include <QDir>
 #include <QSocketNotifier>
 
-#include <prometheus/exposer.h>
+#include <prometheus/registry.h>
 
 #include <csignal>
 #include <cstdio>
@@ -18,12 +18,12 @@
 #include "Arguments.h"
 #include "ArchiveOutput.h"
 #include "ExporterConfig.h"
-#include "HttpGate.h"
 #include "LinePoller.h"
 #include "Log.h"
 #include "LogOutput.h"
 #include "PollBus.h"
 #include "PrometheusOutput.h"
+#include "WebServer.h"
 #include "report/TripArchive.h"
 
 namespace {
@@ -69,6 +69,22 @@ int main(int argc, char** argv)
         log.Error(QStringLiteral("%1 fault(s) in %2").arg(config.faults.size()).arg(args.config));
         return kExitUsage;
     }
+    WebConfig webConfig;
+    if (!args.webConfig.isEmpty()) {
+        const WebConfigReading web = ReadWebConfigFile(args.webConfig);
+        for (const QString& fault : web.faults)
+            std::fprintf(stderr, "%s\n", qPrintable(fault));
+        if (!web.faults.isEmpty()) {
+            log.Error(QStringLiteral("%1 fault(s) in %2").arg(web.faults.size()).arg(args.webConfig));
+            return web.unreadable ? kExitFailed : kExitUsage;
+        }
+        webConfig = web.config;
+    }
+    WebServer web(webConfig);
+    if (std::string error; !web.Prepare(&error)) {
+        log.Error(QString::fromStdString(error));
+        return kExitFailed;
+    }
     if (args.check) {
         std::printf("%s\n", qPrintable(ConfigSummary(args.config, config.config)));
         return kExitDone;
@@ -99,25 +115,21 @@ int main(int argc, char** argv)
     for (const std::string& name : bus.Names())
         metrics.KnowOutput(name);
 
-    std::unique_ptr<prometheus::Exposer> exposer;
-    try {
-        exposer = std::make_unique<prometheus::Exposer>(args.listen.toStdString(), 2, HttpGateCallbacks());
-    } catch (const std::exception& e) {
-        log.Error(QStringLiteral("cannot listen on %1: %2").arg(args.listen, QString::fromLocal8Bit(e.what())));
+    for (const auto& collectable : metrics.Collectables())
+        web.Serve(collectable);
+    if (std::string error; !web.Start(args.listen.toStdString(), &error)) {
+        log.Error(QStringLiteral("cannot listen on %1: %2").arg(args.listen, QString::fromStdString(error)));
         return kExitFailed;
     }
-    for (const auto& collectable : metrics.Collectables())
-        exposer->RegisterCollectable(collectable);
 
     std::vector<std::unique_ptr<LinePoller>> lines;
     for (const LineConfig& line : config.config.lines)
         lines.push_back(std::make_unique<LinePoller>(line, bus));
     for (auto& line : lines)
         line->Start();
-    log.Info(QStringLiteral("serving http://%1/metrics").arg(args.listen));
+    log.Info(QStringLiteral("serving %1://%2/metrics").arg(QLatin1String(web.Tls() ? "https" : "http"), args.listen));
     QuitOnStopSignals(app);
     const int status = app.exec();
     lines.clear();
-    exposer.reset();
     return status;
 }

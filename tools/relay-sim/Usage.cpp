@@ -1,17 +1,21 @@
 // The text of --help.
 #include "Options.h"
+#include "OtherTalker.h"
+
+#include <string>
 
 namespace relaysim {
 
-const char* UsageText()
-{
-    return R"(Usage: zashchita-relay-sim [--link PATH] [--address N]... [--no-pace] [--turnaround-ms MS]
+namespace {
+
+const char* const kHead = R"(Usage: zashchita-relay-sim [--link PATH] [--address N]... [--no-pace] [--turnaround-ms MS]
            [--piece-bytes N] [--drop RATE] [--bad-crc RATE] [--garbage RATE]
            [--exception RATE] [--truncate RATE] [--unasked RATE] [--unasked-gap-ms MS]
            [--silent] [--no-echo] [--clamp VALUE] [--refuse-writes REG[,REG...]] [--gone-after SECONDS]
            [--address-change keep|after-echo|at-once]
            [--seed N] [--freeze] [--motor-start SECONDS] [--set REG=VALUE]... [--record N=M,D,H,MI,S,STATUS,V1,...,V11]...
            [--log FILE] [--timing FILE] [--lines N] [--trip-after SECONDS]
+           [--peer-after-ms MS [--peer-whole]] [--noise HEX [--noise-every-ms MS]]
            [--tcp PORT | --modbus-tcp PORT [--gateway-timeout-ms MS] [--gateway-path-unavailable]]
        zashchita-relay-sim --dump [--address N] [--set REG=VALUE]... [--record ...]...
        zashchita-relay-sim --help | --version
@@ -176,10 +180,20 @@ Options:
   --dump               print REG=VALUE for all 256 registers and exit
   --version            print the version and exit
   --help               this text
+)";
 
+const char* const kExitStatus = R"(
 Exit status: 0 after SIGINT/SIGTERM or --gone-after, 1 if the pty, link, TCP
 port or a log cannot be set up, 2 for a bad command line.
 )";
+
+} // namespace
+
+const char* UsageText()
+{
+    // The other master's and the noise's options stand with the rest, before the exit status.
+    static const std::string text = std::string(kHead) + kTalkerUsage + kExitStatus;
+    return text.c_str();
 }
 
 } // namespace relaysim

@@ -64,7 +64,6 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(UsageText(), stdout);
-        std::fputs(kTalkerUsage, stdout);
         return 0;
     }
     if (options.version) {

@@ -1,7 +1,8 @@
 // A guided tour of the window for the demo without a display: opens COM1,
 // waits for the relay's values, selects every page as a user would and
 // saves a picture of each into the folder given as the only argument; then
-// an edit field's context menu and a file dialog, Qt's own texts in Russian.
+// an edit field's context menu and a file dialog, Qt's own texts in Russian;
+// last, a watching station's "Уставки".
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -24,7 +25,7 @@
 #include "app/QtTranslations.h"
 #include "app/settings/Prompts.h"
 #include "app/UnitMain.h"
-#include "app/trends/TrendRecorder.h"
+#include "history/TrendRecorder.h"
 #include "app/trends/TrendWindow.h"
 
 namespace {
@@ -71,6 +72,7 @@ int main(int argc, char** argv)
     TForm1 form;
     QTemporaryDir starts;
     form.Trends().SetStartsFolder(starts.path());
+    form.Trends().SetHistoryFolder(starts.filePath(QStringLiteral("history")));
     QSignalSpy kept(&form.Trends(), &TrendRecorder::startKept);
     form.show();
     QTest::qWait(300);
@@ -84,7 +86,7 @@ int main(int argc, char** argv)
     }
     QTest::qWait(500);
 
-    QTabBar* tabs = form.PageControl1->tabBar();
+    QTabBar* tabs = form.PageControl1()->tabBar();
     for (int page = 0; page < tabs->count(); ++page) {
         if (page != tabs->currentIndex())
             QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(page).center());
@@ -120,16 +122,23 @@ int main(int argc, char** argv)
 
     // The trends over the relay's motor start (the demo's simulator plays
     // one), the start record's picture, and the start among those kept.
-    QTabBar* pages = form.PageControl1->tabBar();
+    QTabBar* pages = form.PageControl1()->tabBar();
     QTest::mouseClick(pages, Qt::LeftButton, Qt::NoModifier, pages->tabRect(0).center());
     if (!QTest::qWaitFor([&] { return kept.count() > 0; }, 60000))
         std::fprintf(stderr, "no motor start came (the simulator plays one with --motor-start)\n");
     TrendWindow* trends = form.OpenTrends();
     trends->resize(1000, 600);
+    if (auto* name = trends->findChild<QLineEdit*>(QStringLiteral("RelayName"))) {
+        name->setText(QStringLiteral("Насос 3"));
+        emit name->editingFinished();
+    }
     trends->findChild<QComboBox*>(QStringLiteral("SpanBox"))->setCurrentIndex(0);   // the last minute
     QTest::qWait(1000);
     trends->grab().save(folder + QStringLiteral("/trends.png"));
     std::printf("%s\n", qPrintable(folder + QStringLiteral("/trends.png")));
+    // The chart as exported: a page of A4 and a picture.
+    if (trends->ExportPdf(folder + QStringLiteral("/trends.pdf")) && trends->ExportPicture(folder + QStringLiteral("/trends-export.png")))
+        std::printf("%s\n", qPrintable(folder + QStringLiteral("/trends.pdf")));
     if (kept.count() > 0) {
         const QString record = kept.first().first().toString();
         QFile::remove(folder + QStringLiteral("/start-record.png"));
@@ -146,6 +155,25 @@ int main(int argc, char** argv)
     trends->close();
 
     QTest::mouseClick(form.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
-    (void)QTest::qWaitFor([&] { return !form.ComPort->Connected(); }, 3000);
+    (void)QTest::qWaitFor([&] { return !form.ComPort()->Connected(); }, 3000);
+    form.hide();
+
+    // A watching station on "Уставки": every write control out of use, the
+    // values still coming in.
+    TForm1 watching;
+    watching.SetReadOnly(true);
+    watching.show();
+    QTest::mouseClick(watching.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
+    auto* watchedE0 = watching.ControlAs<QLineEdit>(QStringLiteral("E0"));
+    (void)QTest::qWaitFor([&] { return !watchedE0->text().isEmpty(); }, 10000);
+    QTabBar* watchedPages = watching.PageControl1()->tabBar();
+    QTest::mouseClick(watchedPages, Qt::LeftButton, Qt::NoModifier, watchedPages->tabRect(1).center());
+    QTest::qWait(2000);
+    const QString watched = folder + QStringLiteral("/read-only-page1.png");
+    if (!save(watching, watched))
+        return 1;
+    std::printf("%s\n", qPrintable(watched));
+    QTest::mouseClick(watching.ControlAs<QPushButton>(QStringLiteral("ButtonCOM")), Qt::LeftButton);
+    (void)QTest::qWaitFor([&] { return !watching.ComPort()->Connected(); }, 3000);
     return 0;
 }
