@@ -37,6 +37,7 @@ TEST(Connection, StartsClosedOnPageZeroWithComOneAndAddressOne)
     EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(form.PageControl1()->currentIndex(), 0);
+    EXPECT_TRUE(form.findChild<QLabel*>(QStringLiteral("LabelOtherMaster"))->isHidden()) << "no other master seen";
     EXPECT_EQ(form.ComNumber(), 1);
     EXPECT_EQ(form.Link().SlaveAddress, 1);
     EXPECT_EQ(form.Exchanges().ReadParamRequest, 0) << "the start-up page selection raises nothing";

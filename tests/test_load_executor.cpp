@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 
 #include "exchanges/ExchangeTable.h"
 #include "settings/LoadExecutor.h"
@@ -31,11 +32,15 @@ public:
                      .arg(probe ? "p" : "");
         if (!probe && block.count == 1 && !script_.empty() && script_.front().outcome == LoadReply::Values)
             readBack[0] = script_.front().address80;   // our relay found at its new address
+        if (onAsk)
+            onAsk();
         answer(block.count, std::move(done));
     }
     void Write(int reg, uint16_t value, int address, Done done) override
     {
         asked << QStringLiteral("W%1=%2@%3").arg(reg).arg(value).arg(address ? address : address_);
+        if (onAsk)
+            onAsk();
         if (!script_.empty() && script_.front().outcome == LoadReply::Echoed)
             readBack[size_t(reg - kSettingsBlock.first)] = value;
         answer(0, std::move(done));
@@ -45,6 +50,7 @@ public:
     void SetAddress(int address) override { address_ = address; }
 
     QStringList asked;
+    std::function<void()> onAsk;      // as each question goes out
     std::vector<uint16_t> readBack;   // what a full read returns: the echoed writes' values
 
 private:
@@ -99,6 +105,7 @@ TEST(LoadExecutor, EachWriteEndsAsTheRelayAnsweredAndTheFirstNotConfirmedStopsTh
     const Scripted taken{LoadReply::Values, {}, 0, 1, 5};
     const Scripted refusedThere{LoadReply::ReadFailed, LoadCause::None, 2};
     const Scripted heldThere{LoadReply::Values, {}, 0, 1, 5};
+    const Scripted otherThere{LoadReply::Values, {}, 0, 1, 7};
     const struct {
         const char* what;
         std::vector<std::pair<const char*, uint16_t>> writes;
@@ -127,6 +134,8 @@ TEST(LoadExecutor, EachWriteEndsAsTheRelayAnsweredAndTheFirstNotConfirmedStopsTh
          {"R80x1@5p", "W80=5@1", "R80x44@5"}, true, 5},
         {"echo lost, read there", address, {kNoReadReply, kSilent, heldThere, kBlock}, {F::Written},
          {"R80x1@5p", "W80=5@1", "R80x1@5", "R80x44@5"}, true, 5},
+        {"echo lost, another value there", address, {kNoReadReply, kSilent, otherThere, kBlock}, {F::Unconfirmed},
+         {"R80x1@5p", "W80=5@1", "R80x1@5", "R80x44@1"}, true, 1},
         {"echo lost, not there", address, {kNoReadReply, kSilent, kNoReadReply, kBlock}, {F::Unconfirmed},
          {"R80x1@5p", "W80=5@1", "R80x1@5", "R80x44@1"}, true, 1},
         {"taken on restart only", address, {kNoReadReply, kEcho, kNoReadReply, kBlock}, {F::Written},
@@ -156,16 +165,31 @@ TEST(LoadExecutor, EachWriteEndsAsTheRelayAnsweredAndTheFirstNotConfirmedStopsTh
 
 TEST(LoadExecutor, AStopLetsTheWriteInFlightEndAndSendsNoMore)
 {
-    std::vector<uint16_t> relay;
-    const LoadPlan plan = Plan({{"SE2", 610}, {"SE3", 55}}, relay);
-    ScriptedAsker asker({kEcho, kEcho, kBlock});
-    asker.readBack = relay;
-    LoadExecutor load(asker, plan);
-    QObject::connect(&load, &LoadExecutor::writeEnded, &load, [&] { load.Stop(); });
-    load.Start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !load.Running(); }, 5000));
-    EXPECT_EQ(asker.asked, QStringList{"W81=610@1"});
-    EXPECT_EQ(load.Result().settings[1].fate, WriteFate::NotSent);
-    EXPECT_TRUE(load.Result().stopped);
-    EXPECT_FALSE(load.Result().readBackAsked);
+    const struct {
+        const char* what;
+        std::vector<std::pair<const char*, uint16_t>> writes;
+        std::deque<Scripted> script;
+        bool duringFirstQuestion;   // else once the first write has ended
+        QStringList asked;
+    } cases[] = {
+        {"after a write", {{"SE2", 610}, {"SE3", 55}}, {kEcho, kEcho, kBlock}, false, {"W81=610@1"}},
+        {"during the new address's probe", {{"NSE1", 5}}, {kNoReadReply, kEcho, kBlock}, true, {"R80x1@5p"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint16_t> relay;
+        const LoadPlan plan = Plan(c.writes, relay);
+        ScriptedAsker asker(c.script);
+        asker.readBack = relay;
+        LoadExecutor load(asker, plan);
+        if (c.duringFirstQuestion)
+            asker.onAsk = [&] { load.Stop(); };
+        else
+            QObject::connect(&load, &LoadExecutor::writeEnded, &load, [&] { load.Stop(); });
+        load.Start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !load.Running(); }, 5000)) << c.what;
+        EXPECT_EQ(asker.asked, c.asked) << c.what;
+        EXPECT_EQ(load.Result().settings.back().fate, WriteFate::NotSent) << c.what;
+        EXPECT_TRUE(load.Result().stopped) << c.what;
+        EXPECT_FALSE(load.Result().readBackAsked) << c.what;
+    }
 }

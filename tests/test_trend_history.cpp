@@ -11,6 +11,7 @@
 
 #include "history/HistoryFile.h"
 #include "history/ReadingsCsv.h"
+#include "history/StartFiles.h"
 #include "history/StartDetector.h"
 #include "history/TrendHistory.h"
 
@@ -19,14 +20,14 @@ namespace {
 constexpr qint64 kT0 = 1'765'000'000'000;   // some moment in 2025, ms
 constexpr qint64 kStepMs = 83;               // twelve polls a second
 
-BlockSample Sample(qint64 ms, uint16_t phaseA, uint16_t status = kMotorOnBit | kStartFinishedBit)
+BlockSample Sample(qint64 ms, uint16_t phaseA, uint16_t status = kMotorOnBit | kStartFinishedBit, uint16_t thermal = 40)
 {
     BlockSample s;
     s.ms = ms;
     s.Set(50, phaseA);
     s.Set(51, phaseA);
     s.Set(52, phaseA);
-    s.Set(56, 40);
+    s.Set(56, thermal);
     s.Set(66, status);
     return s;
 }
@@ -68,20 +69,27 @@ TEST(TrendHistory, LinesBreakWhereTheLinkWasLostOnlyThere)
         qint64 breakAfterMs;   // -1: none
         qint64 fullRateMs;     // small: the break has moved into the seconds' summaries
         size_t segments;
+        qint64 clockBackMs = 0;   // after 5 s the PC's clock reads this much earlier
     } const cases[] = {
         {"no loss", -1, TrendHistory::kFullRateMs, 1},
         {"a loss at full rate", 5000, TrendHistory::kFullRateMs, 2},
         {"a loss since summarised", 5000, 1000, 2},
         {"a loss within one second, summarised", 5030, 1000, 2},
+        {"the PC's clock put back", -1, TrendHistory::kFullRateMs, 1, 3000},
+        {"the PC's clock put back, summarised", -1, 1000, 1, 3000},
     };
     for (const Case& c : cases) {
         TrendHistory history(c.fullRateMs);
         for (qint64 t = 0; t <= 10'000; t += 10) {
-            history.Add(Sample(kT0 + t, 90 + t % 7));
+            history.Add(Sample(kT0 + t - (t > 5000 ? c.clockBackMs : 0), 90 + t % 7));
             if (t == c.breakAfterMs)
                 history.Break();
         }
-        EXPECT_EQ(history.Segments(tcPhaseA, kT0, kT0 + 10'000, 300).size(), c.segments) << c.what;
+        const std::vector<TrendSegment> lines = history.Segments(tcPhaseA, kT0, kT0 + 10'000, 300);
+        EXPECT_EQ(lines.size(), c.segments) << c.what;
+        for (const TrendSegment& line : lines)
+            for (size_t n = 1; n < line.size(); ++n)
+                EXPECT_LE(line[n - 1].ms, line[n].ms) << c.what << ": time never runs backwards along a line";
     }
 }
 
@@ -176,6 +184,7 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
         uint16_t status;
         uint16_t phaseA;
         bool breakBefore = false;
+        uint16_t thermal = 40;
     };
     struct Case {
         const char* what;
@@ -186,6 +195,7 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
         uint16_t peak;
         bool heavy, prolonged;
         size_t samples;        // in the record
+        uint16_t thermalBefore = 40;   // the last one polled before the switch-on
     };
     const qint64 limit = StartDetector::kLimitMs;
     const Case cases[] = {
@@ -201,6 +211,9 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
          1, StartEnd::Limit, -1, 500, false, true, 3},
         {"the motor went off during the start", {{0, off, 0}, {1000, on, 500}, {2000, off, 0}, {7000, off, 0}},
          1, StartEnd::MotorOff, -1, 500, false, false, 4},
+        {"a warm motor cooling before its start", {{0, off, 0, false, 60}, {4000, off, 0, false, 50},
+         {5000, off, 0, false, 45}, {6000, on, 600, false, 44}, {8000, done, 95}, {13000, done, 92}},
+         1, StartEnd::Finished, 2000, 600, false, false, 5, 45},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -210,7 +223,7 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
             if (s.breakBefore)
                 if (auto r = detector.Break())
                     records.push_back(*r);
-            BlockSample sample = Sample(kT0 + s.ms, s.phaseA, s.status);
+            BlockSample sample = Sample(kT0 + s.ms, s.phaseA, s.status, s.thermal);
             sample.afterGap = s.breakBefore;
             if (auto r = detector.Add(sample))
                 records.push_back(*r);
@@ -224,7 +237,28 @@ TEST(StartDetector, StartsFromTheStatusBitsInTheirOrder)
         EXPECT_EQ(s.peakPercent[0], c.peak) << c.what;
         EXPECT_EQ(s.heavy, c.heavy) << c.what;
         EXPECT_EQ(s.prolonged, c.prolonged) << c.what;
+        EXPECT_EQ(s.thermalBefore, c.thermalBefore) << c.what;
         EXPECT_EQ(records[0].samples.size(), c.samples) << c.what << ": 5 s before the switch-on to 5 s after the end";
+    }
+}
+
+// A start's summary as kept and read back, the rated current to the hundredth of an ampere.
+TEST(StartFiles, SummaryReadsBackAsWritten)
+{
+    StartSummary s;
+    s.switchOnMs = kT0;
+    s.finishedMs = kT0 + 3000;
+    s.peakPercent = {612, 598, 605};
+    s.thermalBefore = 22;
+    s.heavy = true;
+    for (int rated : {0, 29, 4229, 4250, 65535}) {
+        const std::optional<StoredStart> read = ParseStartSummary(StartSummaryJson(s, rated));
+        ASSERT_TRUE(read.has_value()) << rated;
+        EXPECT_EQ(read->ratedCentiAmps, rated);
+        EXPECT_EQ(read->summary.TimeToFinishMs(), 3000) << rated;
+        EXPECT_EQ(read->summary.peakPercent, s.peakPercent) << rated;
+        EXPECT_EQ(read->summary.thermalBefore, 22) << rated;
+        EXPECT_TRUE(read->summary.heavy) << rated;
     }
 }
 

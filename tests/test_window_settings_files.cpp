@@ -343,6 +343,70 @@ TEST_F(WindowSettings, ARefusalStopsTheLoadAndTheAddressNeedsItsOwnTick)
     Close(shown);
 }
 
+// A second load from the dialog goes where the relay answers: at its new
+// address once the first load changed it (unless the relay takes that only
+// on restart), else where it was.
+TEST_F(WindowSettings, ASecondLoadGoesWhereTheRelayAnswers)
+{
+    const struct {
+        const char* what;
+        std::vector<std::string> sim;
+        std::map<int, int> changes;  // besides SE3, which the second load writes
+        int address;                 // where that write goes
+    } cases[] = {
+        {"the address changed", {"--address-change", "after-echo"}, {{80, 5}, {81, 111}}, 5},
+        {"the address taken on restart", {"--address-change", "keep"}, {{80, 5}, {81, 111}}, 1},
+        {"the new address another relay's", {"--address", "1", "--address", "5"}, {{80, 5}, {81, 111}}, 1},
+        {"the address kept", {"--address-change", "after-echo"}, {{81, 111}}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Start(c.sim);
+        EnterPage(1);
+        std::map<int, int> changes = c.changes;
+        changes[82] = 222;
+        chosen = FileWith("second.json", changes);
+        SettingsDialog* dialog = Compared(Qt::Key_O);
+        ASSERT_TRUE(dialog);
+        dialog->SetTicked("NSE1", true);
+        dialog->SetTicked("SE3", false);
+        for (int load = 0; load < 2; ++load) {
+            QTest::mouseClick(dialog->WriteButton(), Qt::LeftButton);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->Busy(); }, kWaitMs));
+        }
+        EXPECT_EQ(LoggedWrites().back(), RelaySim::writeRequest(uint8_t(c.address), 82, 222));
+        EXPECT_EQ(dialog->LastLoad()->written.size(), 1u) << dialog->Status()->toPlainText().toStdString();
+        Close(dialog);
+    }
+}
+
+// A journal longer than the dialog keeps: the newest entries shown, all of them counted.
+TEST_F(WindowSettings, TheJournalDialogShowsTheNewestOfALongJournal)
+{
+    const int total = int(kJournalKeptEntries) + 1;
+    QByteArray lines;
+    JournalEntry e;
+    e.reg = 81;
+    e.outcome = JournalOutcome::Echoed;
+    for (int i = 0; i < total; ++i) {
+        e.value = uint16_t(i);
+        lines += JournalLine(e);
+    }
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(JournalPath()).path()));
+    QFile file(JournalPath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(lines) == lines.size());
+    file.close();
+    actions->JournalAction()->trigger();
+    JournalDialog* shown = actions->OpenJournalDialog();
+    ASSERT_TRUE(shown);
+    ASSERT_EQ(shown->Table()->rowCount(), int(kJournalKeptEntries));
+    EXPECT_EQ(shown->Table()->item(0, JournalDialog::kValue)->text(), QString::number(total - 1));
+    EXPECT_TRUE(shown->Status()->text().contains(
+        QStringLiteral("записей %1, показаны последние %2").arg(total).arg(kJournalKeptEntries)))
+        << shown->Status()->text().toStdString();
+    Close(shown);
+}
+
 // A relay that stores another value than asked for stops the load as a refusal does.
 TEST_F(WindowSettings, AClampedEchoStopsTheLoad)
 {

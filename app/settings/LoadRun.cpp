@@ -42,10 +42,12 @@ QString WriteFailureText(const SettingWriteEnd& end)
     return label;
 }
 
-LoadRun::LoadRun(RelaySession& session, int tries, const std::vector<PlannedWrite>& writes,
+LoadRun::LoadRun(RelaySession& session, int tries, int address, const std::vector<PlannedWrite>& writes,
                  const std::vector<SettingValue>& expected, QObject* parent)
     : QObject(parent), asker_(std::make_unique<SessionAsker>(session, tries))
 {
+    if (address > 0)
+        asker_->SetAddress(address);
     LoadPlan plan;
     plan.writes = writes;
     plan.expected = expected;

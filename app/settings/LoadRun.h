@@ -27,8 +27,9 @@ struct LoadOutcome {
 class LoadRun : public QObject {
     Q_OBJECT
 public:
-    // `tries`: sends of each question before it is given up.
-    LoadRun(RelaySession& session, int tries, const std::vector<PlannedWrite>& writes,
+    // `tries`: sends of each question before it is given up; `address`: the
+    // relay's, 0: the window's.
+    LoadRun(RelaySession& session, int tries, int address, const std::vector<PlannedWrite>& writes,
             const std::vector<SettingValue>& expected, QObject* parent = nullptr);
     ~LoadRun() override;
     void Start();

@@ -294,7 +294,7 @@ void SettingsDialog::writeChosen()
     progress_->setRange(0, int(chosen.size()));
     progress_->setValue(0);
     setStatus(QStringLiteral("Запись уставок: %1…").arg(chosen.size()), false);
-    run_ = std::make_unique<LoadRun>(session_, RelayQuestions::kTries, chosen, plan_.expected);
+    run_ = std::make_unique<LoadRun>(session_, RelayQuestions::kTries, relayAddress_, chosen, plan_.expected);
     connect(run_.get(), &LoadRun::progress, this, [this](int done, int) { progress_->setValue(done); });
     connect(run_.get(), &LoadRun::finished, this, &SettingsDialog::loadFinished);
     run_->Start();
@@ -306,6 +306,12 @@ void SettingsDialog::loadFinished()
     const LoadResult& result = run_->Result();
     loaded_ = true;
     loadReadBack_ = result.readBack.has_value();
+    // A later load goes where the relay answers: at the address just written,
+    // unless it was found still answering at the old one (it takes the new one
+    // on restart).
+    if (loadOutcome_.addressWritten)
+        relayAddress_ = result.readBack && result.readBackAddress == result.oldAddress ? result.oldAddress
+                                                                                        : loadOutcome_.newAddress;
     table_->setEnabled(true);
     QStringList lines;
     const size_t total = loadOutcome_.settings.size();

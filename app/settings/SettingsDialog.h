@@ -99,6 +99,7 @@ private:
     LoadOutcome loadOutcome_;
     QString loadSummary_;
     bool loadReadBack_ = false;
+    int relayAddress_ = 0;   // where the relay answers, 0: at the window's address
 
     QLabel* header_ = nullptr;
     QCheckBox* onlyDifferences_ = nullptr;
