@@ -132,11 +132,10 @@ void AddressSearch::probed(const Answer& answer)
     if (!running_)
         return;
     // A refusal is an answer too: a device holds that address.
-    const bool found = answer.outcome == ReplyOutcome::Values
-        || (answer.outcome == ReplyOutcome::ReadFailed && answer.why == ExchangeFailure::Refused);
+    const bool found = answer.outcome == Outcome::Values || answer.outcome == Outcome::Refused;
     if (found)
         found_.push_back(answer.question.address);
-    if (answer.outcome == ReplyOutcome::Aborted) {
+    if (answer.outcome == Outcome::Aborted) {
         Stop();
         return;
     }
@@ -162,7 +161,7 @@ void AddressSearch::finish()
         probe_->abandon();
     if (!found_.empty()) {
         field_->SetValue(found_.front());
-        session_.State().SlaveAddress = found_.front();
+        session_.SetSlaveAddress(found_.front());
     }
     if (dialog_ && dialog_->isVisible()) {
         bar_->setValue(kLastAddress);

@@ -6,7 +6,7 @@
 
 #include "app/LedIndicator.h"
 #include "app/SpinEdit.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 
 const PageControls& RegisterMap::Page(int index) const
 {

@@ -75,7 +75,9 @@ TForm1::TForm1(QWidget* parent)
     for (int i = 0; i < 4; ++i)
         N_[i] = built.N[i];
 
-    session_ = new RelaySession(SessionOptions{}, this);
+    SessionOptions options;
+    options.lineTiming = LineTimingFromEnvironment(options.lineTiming);
+    session_ = new RelaySession(options, this);
     session_->SetPolledRequests(&exchanges_);
     comPort_ = session_->Port();
     timer_ = session_->PollTimer();
@@ -301,7 +303,7 @@ void TForm1::FormShow()
     comNumber_ = 1;
     for (int i = 0; i < 4; ++i)
         N_[i]->setChecked(i == 0);
-    Link().SlaveAddress = 1;
+    session_->SetSlaveAddress(1);
     clearCurrentParams();
     pageControl1_->SelectFromCode(0);
     applyWriteControls();
@@ -342,7 +344,7 @@ void TForm1::NClick(QAction* item)
 void TForm1::SEAddresKeyDown(int key)
 {
     if (key == Qt::Key_Return || key == Qt::Key_Enter)
-        Link().SlaveAddress = SEAddres->Value();
+        session_->SetSlaveAddress(SEAddres->Value());
 }
 
 void TForm1::ButtonCOMClick()
@@ -352,14 +354,14 @@ void TForm1::ButtonCOMClick()
     const bool reopening = reopener_->Active();
     reopener_->Stop();
     if (ButtonCOM->text() == kOpen) {
-        Link().SlaveAddress = SEAddres->Value();
+        session_->SetSlaveAddress(SEAddres->Value());
         OpenComPort();
     } else if (reopening) {
         // The port is closed already, waiting to be opened again.
         CloseComPort();
         ShowStatus(QStringLiteral("Порт закрыт"));
     } else {
-        Link().CloseRequested = 1;
+        session_->RequestClose();
     }
 }
 
@@ -376,6 +378,7 @@ std::optional<QString> TForm1::openLine()
     // the exchange as it was.
     const int32_t pollMode = std::exchange(Exchanges().PollMode, int32_t(pmReadParam));
     try {
+        session_->SetLineTiming(LineTimingFromEnvironment(SessionOptions::Timing::Auto));
         session_->Open(number == 1 && !com1Path_.isEmpty() ? com1Path_ : QStringLiteral("COM%1").arg(number));
     } catch (const EComPort& e) {
         Exchanges().PollMode = pollMode;
@@ -427,7 +430,7 @@ void TForm1::ComPortLost(int osError, const QString& reason)
 
 void TForm1::FormDestroy()
 {
-    Link().CloseRequested = 1;
+    session_->RequestClose();
 }
 
 // ---- the poll cycle ---------------------------------------------------------

@@ -54,7 +54,6 @@ public:
     // address), and the state of the window's exchanges (PollMode, the
     // request flags, the writes under way).
     RelaySession& Session() { return *session_; }
-    LinkState& Link() { return session_->State(); }
     const LinkState& Link() const { return session_->State(); }
     ExchangeState& Exchanges() { return exchanges_.State(); }
     const ExchangeState& Exchanges() const { return exchanges_.State(); }
@@ -141,7 +140,11 @@ public:
 
     // The line the session talks over: the serial port unless a test puts
     // another one in its place.
-    void SetLine(ILinePort* line) { session_->SetLine(line); }
+    void SetLine(ILinePort* line)
+    {
+        session_->SetLineTiming(LineTimingFromEnvironment(SessionOptions::Timing::Auto));
+        session_->SetLine(line);
+    }
 
     // A load from a file has written settings. `readBack`: the relay's
     // settings were read after it; else the settings pages' values may no

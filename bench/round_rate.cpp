@@ -29,13 +29,14 @@ std::map<int, double> Rates(const std::vector<int>& addresses, int seconds, int 
     SessionOptions options;
     options.tickMs = 1;
     options.replyTimeoutTicks = timeoutMs;
+    options.lineTiming = LineTimingFromEnvironment(options.lineTiming);
     RelaySession session(options);
     session.Open(QString::fromStdString(sim.path()));
     RelayRound round(session, addresses);
     round.nextQuestion = [](int address) { return Question::Read(kCurrentParamsBlock, address); };
     std::map<int, int> answers;
     QObject::connect(&round, &RelayRound::answered, [&](int address, const Answer& a) {
-        if (a.outcome == ReplyOutcome::Values)
+        if (a.outcome == Outcome::Values)
             ++answers[address];
     });
     round.Start();

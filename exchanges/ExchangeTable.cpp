@@ -6,9 +6,9 @@
 
 namespace {
 
-void FillBlockRead(LinkState& s, const RegisterBlock& block)
+void FillBlockRead(PolledRequest& r, const RegisterBlock& block)
 {
-    FillReadRequest(s.TxFrame, s.SlaveAddress, block.first, block.count);
+    FillReadRequest(r.frame, r.slave, block.first, block.count);
 }
 
 // The settings exchange alternates on "Настройки": the live values, then the
@@ -35,48 +35,48 @@ void ClockWriteFinalWord(ExchangeState& x)
 
 }  // namespace
 
-void ReadParamTimer(ExchangeState&, LinkState& s, const PollView&)
+void ReadParamTimer(ExchangeState&, PolledRequest& r, const PollView&)
 {
-    FillBlockRead(s, kCurrentParamsBlock);
+    FillBlockRead(r, kCurrentParamsBlock);
 }
 
-void ReadUstNastTimer(ExchangeState& x, LinkState& s, const PollView& view)
+void ReadUstNastTimer(ExchangeState& x, PolledRequest& r, const PollView& view)
 {
     // The live values belong to "Настройки"; "Уставки" always reads its block,
     // also when it was entered while the alternation had asked for live values.
     const bool live = x.ExchangeContext == ecLiveBlock && !view.setpointsShown;
-    FillBlockRead(s, live ? kLiveBlock : kSettingsBlock);
+    FillBlockRead(r, live ? kLiveBlock : kSettingsBlock);
 }
 
-void ReadProtokolTimer(ExchangeState& x, LinkState& s, const PollView&)
+void ReadProtokolTimer(ExchangeState& x, PolledRequest& r, const PollView&)
 {
-    s.TxFrame[0] = uint8_t(s.SlaveAddress);
-    s.TxFrame[1] = kFunctionRead;
-    s.TxFrame[2] = 0;
+    r.frame[0] = uint8_t(r.slave);
+    r.frame[1] = kFunctionRead;
+    r.frame[2] = 0;
     // A record number off the four leaves the previous register in place.
     if (x.ProtokolNumber >= 1 && x.ProtokolNumber <= kRecordCount)
-        s.TxFrame[3] = uint8_t(RecordBlock(x.ProtokolNumber).first);
-    s.TxFrame[4] = 0;
-    s.TxFrame[5] = uint8_t(kRecordLength);
+        r.frame[3] = uint8_t(RecordBlock(x.ProtokolNumber).first);
+    r.frame[4] = 0;
+    r.frame[5] = uint8_t(kRecordLength);
 }
 
-void ReadMaskTimer(ExchangeState&, LinkState& s, const PollView&)
+void ReadMaskTimer(ExchangeState&, PolledRequest& r, const PollView&)
 {
-    FillBlockRead(s, kMasksBlock);
+    FillBlockRead(r, kMasksBlock);
 }
 
-void WriteUstTimer(ExchangeState& x, LinkState& s, const PollView&)
+void WriteUstTimer(ExchangeState& x, PolledRequest& r, const PollView&)
 {
     if (const WriteKind* kind = FindWriteKind(x.ExchangeContext)) {
-        kind->build(x, s);
+        kind->build(x, r);
         return;
     }
-    s.TxFrame[0] = uint8_t(s.SlaveAddress);   // nothing of its own: the previous request again
+    r.frame[0] = uint8_t(r.slave);   // nothing of its own: the previous request again
 }
 
-void BuildSettingWrite(ExchangeState& x, LinkState& s)
+void BuildSettingWrite(ExchangeState& x, PolledRequest& r)
 {
-    FillWriteRequest(s.TxFrame, s.SlaveAddress, x.WriteUstRegister, x.WriteUstValue);
+    FillWriteRequest(r.frame, r.slave, x.WriteUstRegister, x.WriteUstValue);
     x.WriteFrameSent = 1;
 }
 
@@ -90,9 +90,9 @@ void SettingWriteEnded(ExchangeState& x)
         x.PollMode = pmReadUstNast;
 }
 
-void BuildMaskWrite(ExchangeState& x, LinkState& s)
+void BuildMaskWrite(ExchangeState& x, PolledRequest& r)
 {
-    FillWriteRequest(s.TxFrame, s.SlaveAddress, uint8_t(x.MaskWriteRegister), x.MaskWriteValue);
+    FillWriteRequest(r.frame, r.slave, uint8_t(x.MaskWriteRegister), x.MaskWriteValue);
     x.WriteFrameSent = 1;
 }
 
@@ -117,9 +117,9 @@ void StartClockWrite(ExchangeState& x, const ClockTime& moment)
     x.ClockFrameSent = 0;
 }
 
-void BuildClockWrite(ExchangeState& x, LinkState& s)
+void BuildClockWrite(ExchangeState& x, PolledRequest& r)
 {
-    FillWriteRequest(s.TxFrame, s.SlaveAddress, x.ClockRegister, x.ClockValue);
+    FillWriteRequest(r.frame, r.slave, x.ClockRegister, x.ClockValue);
     x.ClockFrameSent = 1;
 }
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "exchanges/ExchangeState.h"
-#include "link/LinkState.h"
 #include "exchanges/PollModes.h"
+#include "link/PolledRequests.h"
 #include "link/RegisterValues.h"
 
 // What the exchanges need to know of the front end: whether the setpoints
@@ -27,7 +27,7 @@ struct Exchange {
     TPollMode mode;
     const char* name;
     std::vector<RegisterBlock> blocks;                              // every block its builder may read
-    void (*build)(ExchangeState& x, LinkState& s, const PollView& view);   // fills TxFrame bytes 0 to 5
+    void (*build)(ExchangeState& x, PolledRequest& r, const PollView& view);   // fills the request's frame
     // After a read reply that answers `sent`: the exchange's own state.
     void (*answered)(ExchangeState& x, const SentRequest& sent, const PollView& view);
 };
@@ -35,7 +35,7 @@ struct Exchange {
 struct WriteKind {
     TExchangeContext context;
     const char* name;
-    void (*build)(ExchangeState& x, LinkState& s);   // fills TxFrame bytes 0 to 5 with the write
+    void (*build)(ExchangeState& x, PolledRequest& r);   // fills the request's frame with the write
     void (*echoed)(ExchangeState& x);                // the exact echo arrived
     void (*finalWord)(ExchangeState& x);             // the relay answered otherwise: an exception, or another value stored
 };
@@ -54,18 +54,18 @@ constexpr RegisterBlock kLiveBlock{50, 11};
 constexpr RegisterBlock kMasksBlock{96, 12};
 
 // The request builders, by exchange.
-void ReadParamTimer(ExchangeState& x, LinkState& s, const PollView& view);
-void ReadUstNastTimer(ExchangeState& x, LinkState& s, const PollView& view);
-void ReadProtokolTimer(ExchangeState& x, LinkState& s, const PollView& view);
-void ReadMaskTimer(ExchangeState& x, LinkState& s, const PollView& view);
-void WriteUstTimer(ExchangeState& x, LinkState& s, const PollView& view);
+void ReadParamTimer(ExchangeState& x, PolledRequest& r, const PollView& view);
+void ReadUstNastTimer(ExchangeState& x, PolledRequest& r, const PollView& view);
+void ReadProtokolTimer(ExchangeState& x, PolledRequest& r, const PollView& view);
+void ReadMaskTimer(ExchangeState& x, PolledRequest& r, const PollView& view);
+void WriteUstTimer(ExchangeState& x, PolledRequest& r, const PollView& view);
 
 // The write exchange's steps, by kind.
-void BuildSettingWrite(ExchangeState& x, LinkState& s);
+void BuildSettingWrite(ExchangeState& x, PolledRequest& r);
 void SettingWriteEnded(ExchangeState& x);
-void BuildMaskWrite(ExchangeState& x, LinkState& s);
+void BuildMaskWrite(ExchangeState& x, PolledRequest& r);
 void MaskWriteEnded(ExchangeState& x);
-void BuildClockWrite(ExchangeState& x, LinkState& s);
+void BuildClockWrite(ExchangeState& x, PolledRequest& r);
 void ClockWriteEchoed(ExchangeState& x);
 void ClockWriteEnded(ExchangeState& x);
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "exchanges/EventRecords.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 
 namespace {
 

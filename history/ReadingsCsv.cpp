@@ -5,7 +5,7 @@
 #include "exchanges/CurrentParams.h"
 #include "exchanges/RegisterCatalog.h"
 #include "exchanges/RelayClock.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 #include "settings/IsoTime.h"
 
 namespace {

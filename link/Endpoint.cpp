@@ -58,7 +58,9 @@ std::optional<Endpoint> ParseEndpoint(const QString& text, QString* error)
     const QString port = match.captured(3);
     if (port.isEmpty()) {
         if (endpoint.scheme == LineScheme::RtuOverTcp) {
-            SetError(error, QStringLiteral("\"%1\" needs its port: tcp://HOST:PORT").arg(text));
+            // A device server has no port of its own: each of its serial ports listens on one.
+            SetError(error, QStringLiteral("\"%1\" needs its port: the device server's TCP port of the relays' "
+                                           "line, e.g. %1:4001").arg(text));
             return std::nullopt;
         }
         endpoint.port = kModbusTcpPort;

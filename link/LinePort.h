@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "serial/ComError.h"   // what a line that fails throws: EComPort, with the system's error number
+
 class ILinePort {
 public:
     virtual ~ILinePort() = default;

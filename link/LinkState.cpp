@@ -55,6 +55,18 @@ uint16_t ReplyRegister(const uint8_t* rxBuffer, int firstRegister, int reg)
     return uint16_t(rxBuffer[at] << 8 | rxBuffer[at + 1]);
 }
 
+RegisterValues ReadReplyValues(const SentRequest& sent, const uint8_t* rxBuffer)
+{
+    RegisterValues v;
+    v.block = {sent.Register(), sent.Operand()};
+    v.mode = sent.mode;
+    v.context = sent.context;
+    v.values.reserve(size_t(sent.Operand()));
+    for (int reg = v.block.first; reg < v.block.first + v.block.count; ++reg)
+        v.values.push_back(ReplyRegister(rxBuffer, v.block.first, reg));
+    return v;
+}
+
 void LinkState::MatchCRC(const uint8_t* Buf, uint8_t Count)
 {
     CrcRegister = ModbusCrc16(Buf, Count);

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/RegisterValues.h"
+
 // What the collected bytes amount to after a receive event, judged against
 // the request that was sent.
 enum class ReplyVerdict {
@@ -113,6 +115,8 @@ void FillReadRequest(uint8_t* frame, int slaveAddress, int firstRegister, int re
 void FillWriteRequest(uint8_t* frame, int slaveAddress, int reg, uint16_t value);
 // Register `reg` of a read reply whose block starts at `firstRegister`.
 uint16_t ReplyRegister(const uint8_t* rxBuffer, int firstRegister, int reg);
+// The registers a read reply to `sent` carries, tagged as `sent` was.
+RegisterValues ReadReplyValues(const SentRequest& sent, const uint8_t* rxBuffer);
 
 // Judges one whole reply frame of `length` bytes against the request sent:
 // - an exact echo of a write is confirmed without a CRC of its own;

@@ -67,7 +67,7 @@ void PollCycle::Tick()
     if (s_.ReadyToSend == 1 && s_.TickCount > sendAfterTicks_) {
         if (s_.CloseRequested == 1) {
             s_.CloseRequested = 0;
-            client_.CloseComPort();
+            client_.CloseDue();
         } else if (const int waiting = line_->BytesWaiting(); waiting > 0) {
             // Bytes came that nobody has seen yet: the line is not silent.
             Receive(waiting);
@@ -108,10 +108,7 @@ void PollCycle::ShowLinkLook()
     if (look == linkLook_)
         return;
     linkLook_ = look;
-    if (look == LinkLook::Lost)
-        client_.ShowLinkLost();
-    else
-        client_.ShowLinkPresent();
+    client_.LinkLookChanged(look == LinkLook::Present);
 }
 
 int PollCycle::TicksToNextEvent() const

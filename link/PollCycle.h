@@ -57,9 +57,11 @@ public:
     // A receive event has ended with no write awaiting its answer: the
     // front end's requests may take effect now.
     virtual void ReceiveEnded() {}
-    virtual void CloseComPort() = 0;                          // a close the user asked for
-    virtual void ShowLinkLost() = 0;                          // five or more misses in a row
-    virtual void ShowLinkPresent() = 0;
+    // A close asked for (CloseRequested) is due now, in place of a send.
+    virtual void CloseDue() = 0;
+    // The link's look changed: the relay answers (`present`), or has missed
+    // five or more exchanges in a row.
+    virtual void LinkLookChanged(bool present) = 0;
     // A frame of another master's came: values on this line may be taken
     // from someone else's traffic. Once per opening of the line.
     virtual void OtherMasterSeen() {}

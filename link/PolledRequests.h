@@ -5,17 +5,33 @@
 // keeps its own state, so the link knows no exchange of its own.
 #pragma once
 
+#include <cstdint>
+
 #include "link/LinkState.h"
+
+// A polled request as its source builds it.
+struct PolledRequest {
+    int slave = 0;                // the relay asked
+    // The request before its CRC: address, function, register (or the
+    // first one), value (or the count). The previous request's bytes until
+    // the source writes its own: with none of its own, those go out again.
+    uint8_t frame[6] = {};
+    int32_t mode = 0;             // the tags its reply comes back with (SentRequest::mode, context)
+    uint8_t context = 0;
+    // What the request is to the polled writes: no write, a write of its
+    // own, or the write built last, not answered yet, once more. A write that
+    // is not built again is over without its answer.
+    enum class Write { None, New, Again };
+    Write write = Write::None;
+};
 
 class IPolledRequests {
 public:
     virtual ~IPolledRequests() = default;
     // Whether there is a polled request to send at all.
     virtual bool HasRequest() const = 0;
-    // Fills TxFrame bytes 0 to 5 with the next polled request for the relay
-    // at SlaveAddress (the previous one stays when there is none of its own),
-    // and TxMode and TxContext with the tags its reply comes back with.
-    virtual void Build(LinkState& s) = 0;
+    // The next polled request, for the relay at `request.slave`.
+    virtual void Build(PolledRequest& request) = 0;
     // A read reply that answers `sent`: the exchange's own state.
     virtual void ReadAnswered(const SentRequest& sent) = 0;
     // The relay's exact echo (`echoed`) or other final word to the write `sent`.

@@ -8,28 +8,6 @@
 
 #include "link/RelaySession.h"
 
-namespace {
-
-// A question with nothing to show of the relay: no answer, or a frame that
-// was no sound answer. A refusal is the relay's own word: it is there.
-bool Unanswered(const Answer& a)
-{
-    switch (a.outcome) {
-    case ReplyOutcome::ReadFailed: return a.why != ExchangeFailure::Refused;
-    case ReplyOutcome::Unconfirmed: return true;
-    default: return false;
-    }
-}
-
-bool Answered(const Answer& a)
-{
-    return a.outcome == ReplyOutcome::Values || a.outcome == ReplyOutcome::Echoed
-        || a.outcome == ReplyOutcome::Refused || a.outcome == ReplyOutcome::Altered
-        || (a.outcome == ReplyOutcome::ReadFailed && a.why == ExchangeFailure::Refused);
-}
-
-}  // namespace
-
 RelayRound::RelayRound(RelaySession& session, std::vector<int> addresses, QObject* parent)
     : QObject(parent), session_(session)
 {
@@ -96,25 +74,55 @@ void RelayRound::askNext()
         question.tries = 1;
         asked_ = session_.Ask(question);
         connect(asked_, &SessionReply::finished, this,
-                [this, index](const Answer& answer) { finished(int(index), answer); });
+                [this, address = relay.address](const Answer& answer) { finished(address, answer); });
         return;
     }
+    if (relays_.empty())
+        return;
     qint64 firstDue = relays_.front().dueMs;
     for (const Relay& relay : relays_)
         firstDue = std::min(firstDue, relay.dueMs);
     wait_->start(int(std::max<qint64>(firstDue - now, 1)));
 }
 
-void RelayRound::finished(int index, const Answer& answer)
+void RelayRound::SetAddresses(const std::vector<int>& addresses)
+{
+    const int turn = relays_.empty() ? 0 : relays_[next_ % relays_.size()].address;
+    std::vector<Relay> relays;
+    for (int address : addresses) {
+        const auto kept = std::find_if(relays_.begin(), relays_.end(), [address](const Relay& r) { return r.address == address; });
+        Relay relay;
+        relay.address = address;
+        relays.push_back(kept == relays_.end() ? relay : *kept);
+    }
+    relays_ = std::move(relays);
+    // The relay whose turn came next keeps it, if it stays.
+    next_ = 0;
+    for (size_t k = 0; k < relays_.size(); ++k)
+        if (relays_[k].address == turn)
+            next_ = k;
+    if (relays_.empty())
+        Stop();
+}
+
+void RelayRound::finished(int address, const Answer& answer)
 {
     asked_ = nullptr;
-    Relay& relay = relays_[size_t(index)];
-    if (Answered(answer)) {
+    const auto at = std::find_if(relays_.begin(), relays_.end(), [address](const Relay& r) { return r.address == address; });
+    if (at == relays_.end()) {
+        // Its relay was taken out of the round while it was on the line.
+        if (answer.outcome == Outcome::Aborted)
+            Stop();
+        askNext();
+        return;
+    }
+    Relay& relay = *at;
+    if (RelayAnswered(answer.outcome)) {
         relay.misses = 0;
         relay.pauseMs = 0;
         relay.dueMs = 0;
         setLook(relay, true);
-    } else if (Unanswered(answer)) {
+    } else if (LeftUnanswered(answer.outcome)) {
         ++relay.misses;
         if (relay.misses >= kMissesToBackOff) {
             relay.pauseMs = relay.pauseMs == 0 ? kFirstPauseMs : std::min(relay.pauseMs * 2, kLongestPauseMs);
@@ -124,7 +132,7 @@ void RelayRound::finished(int index, const Answer& answer)
     }
     emit answered(relay.address, answer);
     // Closed or lost: the round stops with the line.
-    if (answer.outcome == ReplyOutcome::Aborted) {
+    if (answer.outcome == Outcome::Aborted) {
         Stop();
         return;
     }

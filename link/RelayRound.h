@@ -34,6 +34,10 @@ public:
     void Start();
     void Stop();                      // the question on the line is abandoned
     bool Present(int address) const;  // the relay's own look: answers, or missing
+    // The relays to ask from now on. Those kept keep their look, back-off and
+    // turn, and the question on the line goes on; a relay gone is not told
+    // of again, its answer included.
+    void SetAddresses(const std::vector<int>& addresses);
     bool Running() const { return running_; }
 
     // Unanswered questions in a row that make a relay missing and back it off.
@@ -56,7 +60,7 @@ private:
     };
 
     void askNext();
-    void finished(int index, const Answer& answer);
+    void finished(int address, const Answer& answer);
     void setLook(Relay& relay, bool present);
 
     RelaySession& session_;

@@ -1,25 +1,17 @@
 #include "link/SessionReply.h"
 
-#include "link/RelaySession.h"
-
-SessionReply::SessionReply(RelaySession& session, const Question& question) : QObject(&session), session_(&session)
+SessionReply::SessionReply(const Question& question, QObject* parent) : QObject(parent)
 {
     answer_.question = question;
 }
 
 void SessionReply::abandon()
 {
-    if (finished_)
-        return;
-    if (session_)
-        session_->abandonReply(this);
-    else if (!answer_.LeftThePc())
-        finish(ReplyOutcome::NotSent);
-    else
-        finish(question().IsWrite() ? ReplyOutcome::Unconfirmed : ReplyOutcome::ReadFailed);
+    if (!finished_)
+        Withdraw();
 }
 
-void SessionReply::finish(ReplyOutcome outcome)
+void SessionReply::Finish(Outcome outcome)
 {
     if (finished_)
         return;

@@ -18,8 +18,9 @@ ZASHCHITA_PACKAGES=(
   ninja-build ccache
 )
 ZASHCHITA_DEMO_PACKAGES=(xvfb xauth imagemagick)
-# The benchmark's measuring peer (bench/run.sh); no test needs it.
-ZASHCHITA_BENCH_PACKAGES=(mbpoll)
+# The benchmark's measuring peer (bench/run.sh) and the central store of
+# bench/sites_remote_write.sh; no test needs them.
+ZASHCHITA_BENCH_PACKAGES=(mbpoll victoria-metrics)
 
 zashchita_install_missing() {
   local missing=() p

@@ -211,27 +211,23 @@ void WrittenRegisterName(int reg, QString& name, QString& caption)
     }
 }
 
-QString OutcomeWord(JournalOutcome outcome)
+QString OutcomeWord(Outcome outcome)
 {
-    switch (outcome) {
-    case JournalOutcome::Echoed: return QStringLiteral("echoed");
-    case JournalOutcome::Refused: return QStringLiteral("refused");
-    case JournalOutcome::Altered: return QStringLiteral("altered");
-    case JournalOutcome::Unconfirmed: return QStringLiteral("unconfirmed");
-    case JournalOutcome::NoAnswer: break;
-    }
-    return QStringLiteral("no answer");
+    return QString::fromLatin1(OutcomeName(outcome));
 }
 
 QString OutcomeText(const JournalEntry& entry)
 {
     switch (entry.outcome) {
-    case JournalOutcome::Echoed: return QStringLiteral("echoed");
-    case JournalOutcome::Refused: return QStringLiteral("refused: exception %1").arg(entry.exceptionCode);
-    case JournalOutcome::Altered: return QStringLiteral("the relay stored %1").arg(entry.stored);
-    case JournalOutcome::Unconfirmed:
+    case Outcome::Echoed: return QStringLiteral("echoed");
+    case Outcome::Refused: return QStringLiteral("refused: exception %1").arg(entry.exceptionCode);
+    case Outcome::Altered: return QStringLiteral("the relay stored %1").arg(entry.stored);
+    case Outcome::Unconfirmed:
         return QStringLiteral("sent, unconfirmed: the relay may hold either value");
-    case JournalOutcome::NoAnswer: break;
+    case Outcome::NoAnswer: break;
+    case Outcome::Values:
+    case Outcome::NotSent:
+    case Outcome::Aborted: return OutcomeWord(entry.outcome);   // no write's end
     }
     return entry.tries > 0 ? QStringLiteral("no answer after %1").arg(CountText(entry.tries, QStringLiteral("try"), QStringLiteral("tries"))) : QStringLiteral("no answer");
 }
@@ -244,9 +240,9 @@ QByteArray JournalLine(const JournalEntry& e)
         + ", \"caption\": " + Quoted(e.caption)
         + ", \"before\": " + (e.before ? QByteArray::number(*e.before) : QByteArray("null"))
         + ", \"value\": " + QByteArray::number(e.value) + ", \"outcome\": " + Quoted(OutcomeWord(e.outcome));
-    if (e.outcome == JournalOutcome::Refused)
+    if (e.outcome == Outcome::Refused)
         line += ", \"exception\": " + QByteArray::number(e.exceptionCode);
-    if (e.outcome == JournalOutcome::Altered)
+    if (e.outcome == Outcome::Altered)
         line += ", \"stored\": " + QByteArray::number(e.stored);
     line += ", \"tries\": " + QByteArray::number(e.tries) + "}\n";
     return line;
@@ -281,8 +277,7 @@ bool ParseJournalLine(const QByteArray& line, JournalEntry& e)
         e.before = uint16_t(number);
     e.value = uint16_t(value);
     const QString outcome = o.value(QLatin1String("outcome")).toString();
-    for (JournalOutcome candidate : {JournalOutcome::Echoed, JournalOutcome::Refused, JournalOutcome::Altered,
-                                     JournalOutcome::NoAnswer, JournalOutcome::Unconfirmed})
+    for (Outcome candidate : kWriteEnds)
         if (outcome == OutcomeWord(candidate))
             e.outcome = candidate;
     if (outcome != OutcomeWord(e.outcome))

@@ -17,17 +17,15 @@
 #include <optional>
 #include <vector>
 
+#include "link/Outcome.h"
+
 constexpr qint64 kJournalRotateBytes = 1024 * 1024;
 constexpr int kJournalKeptFiles = 3;
 
-enum class JournalOutcome {
-    Echoed,     // the relay echoed the write: it holds the value
-    Refused,    // the relay refused it with an exception code
-    Altered,    // the relay stored another value
-    NoAnswer,   // no answer after every try
-    Unconfirmed,   // sent, then the line lost or the write given up before the relay's word:
-                   // the relay may hold either value
-};
+// A write ends Echoed, Refused, Altered, NoAnswer or Unconfirmed: the
+// outcomes a line of the journal may hold.
+inline constexpr Outcome kWriteEnds[] = {Outcome::Echoed, Outcome::Refused, Outcome::Altered, Outcome::NoAnswer,
+                                         Outcome::Unconfirmed};
 
 struct JournalEntry {
     QString time;      // ISO 8601 with the UTC offset, to the millisecond
@@ -39,7 +37,7 @@ struct JournalEntry {
     QString caption;
     std::optional<uint16_t> before;   // the register's value as last read, if it was
     uint16_t value = 0;               // what was asked for
-    JournalOutcome outcome = JournalOutcome::NoAnswer;
+    Outcome outcome = Outcome::NoAnswer;
     int exceptionCode = 0;            // Refused
     uint16_t stored = 0;              // Altered
     int tries = 0;                    // sends of the frame, when known
@@ -52,7 +50,7 @@ void WrittenRegisterName(int reg, QString& name, QString& caption);
 // The outcome as a word of the file ("echoed", "refused", "altered",
 // "no answer", "unconfirmed"), and as a line for a person: "refused: exception 4",
 // "the relay stored 500", "no answer after 3 tries".
-QString OutcomeWord(JournalOutcome outcome);
+QString OutcomeWord(Outcome outcome);
 QString OutcomeText(const JournalEntry& entry);
 
 // One line of the file, ending in a line feed; and back (false for a line

@@ -11,18 +11,6 @@ int Key(int address, int reg)
 {
     return address << kAddressShift | reg;
 }
-
-JournalOutcome OutcomeOf(WriteHow how)
-{
-    switch (how) {
-    case WriteHow::Echoed: return JournalOutcome::Echoed;
-    case WriteHow::Refused: return JournalOutcome::Refused;
-    case WriteHow::Altered: return JournalOutcome::Altered;
-    case WriteHow::Unconfirmed: return JournalOutcome::Unconfirmed;
-    case WriteHow::NoAnswer: break;
-    }
-    return JournalOutcome::NoAnswer;
-}
 }  // namespace
 
 JournalRecorder::JournalRecorder(RelaySession& session, const QString& program, const QString& path,
@@ -54,7 +42,7 @@ JournalEntry JournalRecorder::EntryFor(const WriteResult& result) const
     if (known != lastRead_.constEnd())
         e.before = *known;
     e.value = result.value;
-    e.outcome = OutcomeOf(result.how);
+    e.outcome = result.how;
     e.exceptionCode = result.exceptionCode;
     e.stored = result.stored;
     e.tries = result.tries;
@@ -65,11 +53,11 @@ void JournalRecorder::writeEnded(const WriteResult& result)
 {
     const JournalEntry entry = EntryFor(result);
     // What the relay holds now is the next write's value before.
-    if (entry.outcome == JournalOutcome::Echoed)
+    if (entry.outcome == Outcome::Echoed)
         lastRead_.insert(Key(entry.address, entry.reg), entry.value);
-    else if (entry.outcome == JournalOutcome::Altered)
+    else if (entry.outcome == Outcome::Altered)
         lastRead_.insert(Key(entry.address, entry.reg), entry.stored);
-    else if (entry.outcome != JournalOutcome::Refused)
+    else if (entry.outcome != Outcome::Refused)
         lastRead_.remove(Key(entry.address, entry.reg));   // either value may be there
     QString reason;
     if (AppendJournalLine(path_, JournalLine(entry), reason)) {

@@ -8,31 +8,22 @@
 #include <functional>
 #include <vector>
 
+#include "link/Outcome.h"
 #include "link/RegisterValues.h"
 
-enum class LoadReply {
-    Values,       // a read answered
-    ReadFailed,   // a read given up after its tries (exceptionCode set when refused)
-    Echoed,       // a write confirmed by its exact echo
-    Refused,      // a write refused with exceptionCode
-    Altered,      // a write echoed with another value: `stored`
-    Unconfirmed,  // a write that left the PC and was neither confirmed nor refused
-    NotSent,      // never left the PC
-};
-
-// Why a question ended without an answer.
+// What cut a question short before the relay's word (Unconfirmed, NotSent,
+// Aborted).
 enum class LoadCause {
     None,
-    NoAnswer,    // its tries ran out
     LineLost,    // the line went away or was closed
     Abandoned,   // given up by the asker
 };
 
 struct LoadAnswer {
-    LoadReply outcome = LoadReply::NotSent;
+    Outcome outcome = Outcome::NotSent;
     LoadCause cause = LoadCause::None;
     std::vector<uint16_t> values;   // Values: values[k] is the block's first + k
-    int exceptionCode = 0;          // Refused; ReadFailed by a refusal
+    int exceptionCode = 0;          // Refused
     uint16_t stored = 0;            // Altered
     int tries = 0;                  // sends of the frame
     bool spoiltSeen = false;        // some try brought a frame that was no sound answer
@@ -51,8 +42,8 @@ public:
     // the call.
     virtual void Read(const RegisterBlock& block, int address, int tries, bool probe, Done done) = 0;
     virtual void Write(int reg, uint16_t value, int address, Done done) = 0;
-    // The question under way is given up at once: a write that left the PC
-    // ends Unconfirmed, anything else NotSent.
+    // The question under way is given up at once: a question that left the
+    // PC ends Unconfirmed, anything else NotSent.
     virtual void Abandon() = 0;
 
     // The relay's address the questions go to.

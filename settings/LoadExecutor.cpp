@@ -107,15 +107,15 @@ void LoadExecutor::probeAddress(size_t index)
         if (!self)
             return;
         SettingWriteEnd& s = self->result_.settings[index];
-        const bool refused = a.outcome == LoadReply::ReadFailed && a.exceptionCode != 0;
-        if (a.outcome == LoadReply::Values || refused) {
+        const bool refused = a.outcome == Outcome::Refused;
+        if (a.outcome == Outcome::Values || refused) {
             s.addressTaken = true;
             s.takenExceptionCode = refused ? a.exceptionCode : 0;
             LoadAnswer notSent;
             self->settle(index, notSent);
             return;
         }
-        if (a.outcome != LoadReply::ReadFailed || a.cause != LoadCause::NoAnswer || self->stopAsked_) {
+        if (a.outcome != Outcome::NoAnswer || self->stopAsked_) {
             LoadAnswer notSent;
             notSent.cause = a.cause;
             self->settle(index, notSent);
@@ -135,7 +135,7 @@ void LoadExecutor::writeAddress(size_t index)
     asker_.Write(w.definition->reg, w.to, 0, [self, index](const LoadAnswer& a) {
         if (!self)
             return;
-        if (a.outcome == LoadReply::Unconfirmed && a.cause == LoadCause::NoAnswer && !self->stopAsked_) {
+        if (a.outcome == Outcome::NoAnswer && !self->stopAsked_) {
             self->result_.settings[index].answer = a;
             self->confirmAddressByRead(index);
             return;
@@ -153,9 +153,9 @@ void LoadExecutor::confirmAddressByRead(size_t index)
             return;
         SettingWriteEnd& s = self->result_.settings[index];
         LoadAnswer write = s.answer;
-        if (a.outcome == LoadReply::Values && !a.values.empty() && a.values[0] == to) {
+        if (a.outcome == Outcome::Values && !a.values.empty() && a.values[0] == to) {
             s.confirmedByRead = true;
-            write.outcome = LoadReply::Echoed;
+            write.outcome = Outcome::Echoed;
         } else if (a.cause == LoadCause::LineLost || a.cause == LoadCause::Abandoned) {
             write.cause = a.cause;
         }
@@ -168,13 +168,14 @@ void LoadExecutor::settle(size_t index, const LoadAnswer& answer)
     SettingWriteEnd& s = result_.settings[index];
     s.answer = answer;
     switch (answer.outcome) {
-    case LoadReply::Echoed: s.fate = WriteFate::Written; break;
-    case LoadReply::Refused: s.fate = WriteFate::Refused; break;
-    case LoadReply::Altered: s.fate = WriteFate::Altered; break;
-    case LoadReply::Unconfirmed: s.fate = WriteFate::Unconfirmed; break;
-    case LoadReply::Values:
-    case LoadReply::ReadFailed:
-    case LoadReply::NotSent: s.fate = WriteFate::NotSent; break;
+    case Outcome::Echoed: s.fate = WriteFate::Written; break;
+    case Outcome::Refused: s.fate = WriteFate::Refused; break;
+    case Outcome::Altered: s.fate = WriteFate::Altered; break;
+    case Outcome::NoAnswer:
+    case Outcome::Unconfirmed: s.fate = WriteFate::Unconfirmed; break;
+    case Outcome::Values:
+    case Outcome::NotSent:
+    case Outcome::Aborted: s.fate = WriteFate::NotSent; break;
     }
     if (answer.cause == LoadCause::LineLost)
         result_.lineLost = true;
@@ -212,7 +213,7 @@ void LoadExecutor::readBack(int address, bool atOldAddress)
         if (!self)
             return;
         LoadResult& r = self->result_;
-        if (a.outcome == LoadReply::Values) {
+        if (a.outcome == Outcome::Values) {
             RegisterValues values;
             values.block = kSettingsBlock;
             values.values = a.values;
@@ -226,7 +227,7 @@ void LoadExecutor::readBack(int address, bool atOldAddress)
         if (a.cause == LoadCause::LineLost)
             r.lineLost = true;
         // A relay that takes its new address only on restart still answers at the old one.
-        if (!atOldAddress && r.oldAddress != 0 && a.cause == LoadCause::NoAnswer) {
+        if (!atOldAddress && r.oldAddress != 0 && a.outcome == Outcome::NoAnswer) {
             self->readBack(r.oldAddress, true);
             return;
         }

@@ -1,12 +1,28 @@
 #include "settings/SessionAsker.h"
 
-#include <memory>
+namespace {
+
+LoadAnswer LoadAnswerOf(const Answer& answer, bool abandoned)
+{
+    LoadAnswer a;
+    a.outcome = answer.outcome;
+    a.values = answer.values;
+    a.exceptionCode = answer.exceptionCode;
+    a.stored = answer.stored;
+    a.tries = answer.tries;
+    a.spoiltSeen = answer.spoiltSeen;
+    const bool cut = answer.outcome == Outcome::Unconfirmed || answer.outcome == Outcome::NotSent
+        || answer.outcome == Outcome::Aborted;
+    if (cut)
+        a.cause = abandoned ? LoadCause::Abandoned : LoadCause::LineLost;
+    return a;
+}
+
+}  // namespace
 
 SessionAsker::SessionAsker(RelaySession& session, int tries, QObject* parent)
-    : QObject(parent), session_(session), tries_(tries), address_(session.State().SlaveAddress)
+    : QObject(parent), session_(session), tries_(tries), address_(session.SlaveAddress())
 {
-    connect(&session_, &RelaySession::lineLost, this, [this] { lineGone_ = true; });
-    connect(&session_, &RelaySession::lineOpenChanged, this, [this](bool open) { lineGone_ = !open; });
 }
 
 SessionAsker::~SessionAsker()
@@ -33,30 +49,15 @@ void SessionAsker::Write(int reg, uint16_t value, int address, Done done)
 
 void SessionAsker::ask(const Question& question, Done done)
 {
-    if (session_.IsOpen())
-        lineGone_ = false;
-    // The session tells a write given up after its tries apart from one cut
-    // short, by writeEnded, before the reply finishes.
-    auto triesRanOut = std::make_shared<bool>(false);
     SessionReply* reply = session_.Ask(question);
     reply_ = reply;
-    auto written = std::make_shared<QMetaObject::Connection>();
-    if (question.IsWrite())
-        *written = connect(&session_, &RelaySession::writeEnded, reply, [triesRanOut, question](const WriteResult& r) {
-            if (r.reg == question.reg && r.value == question.value && r.address == question.address)
-                *triesRanOut = r.how == WriteHow::NoAnswer;
-        });
-    connect(reply, &SessionReply::finished, this, [this, reply, done = std::move(done), triesRanOut,
-                                                   written](const Answer& answer) {
-        disconnect(*written);
+    connect(reply, &SessionReply::finished, this, [this, reply, done = std::move(done)](const Answer& answer) {
         const bool abandoned = abandoned_ == reply;
         if (reply_ == reply)
             reply_.clear();
-        // From the event loop, once the session has told of a lost or closed
-        // line: the load may ask its next question from `done`.
-        QMetaObject::invokeMethod(this, [this, done, answer, abandoned, triesRanOut] {
-            done(Translate(answer, abandoned, lineGone_ || !session_.IsOpen(), *triesRanOut));
-        }, Qt::QueuedConnection);
+        // From the event loop: the load may ask its next question from `done`.
+        QMetaObject::invokeMethod(this, [done, a = LoadAnswerOf(answer, abandoned)] { done(a); },
+                                  Qt::QueuedConnection);
     });
 }
 
@@ -66,35 +67,4 @@ void SessionAsker::Abandon()
         return;
     abandoned_ = reply_;
     reply_->abandon();
-}
-
-LoadAnswer SessionAsker::Translate(const Answer& answer, bool abandoned, bool lineGone, bool triesRanOut)
-{
-    LoadAnswer a;
-    a.values = answer.values;
-    a.exceptionCode = answer.exceptionCode;
-    a.stored = answer.stored;
-    a.tries = answer.tries;
-    a.spoiltSeen = answer.spoiltSeen;
-    const LoadCause cut = abandoned ? LoadCause::Abandoned : lineGone ? LoadCause::LineLost : LoadCause::NoAnswer;
-    switch (answer.outcome) {
-    case ReplyOutcome::Values: a.outcome = LoadReply::Values; break;
-    case ReplyOutcome::ReadFailed:
-        a.outcome = LoadReply::ReadFailed;
-        a.cause = answer.why == ExchangeFailure::Refused ? LoadCause::None : cut;
-        break;
-    case ReplyOutcome::Echoed: a.outcome = LoadReply::Echoed; break;
-    case ReplyOutcome::Refused: a.outcome = LoadReply::Refused; break;
-    case ReplyOutcome::Altered: a.outcome = LoadReply::Altered; break;
-    case ReplyOutcome::Unconfirmed:
-        a.outcome = LoadReply::Unconfirmed;
-        a.cause = triesRanOut ? LoadCause::NoAnswer : cut;
-        break;
-    case ReplyOutcome::NotSent:
-    case ReplyOutcome::Aborted:
-        a.outcome = answer.question.IsWrite() ? LoadReply::NotSent : LoadReply::ReadFailed;
-        a.cause = abandoned ? LoadCause::Abandoned : LoadCause::LineLost;
-        break;
-    }
-    return a;
 }

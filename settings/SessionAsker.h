@@ -1,8 +1,8 @@
 // A load's questions asked through a relay session's queue (Ask), each
 // before the session's next polled request, with the asker's own tries and
-// address. A write that left the PC and ends without the relay's word (no
-// answer after its tries, the line lost or closed, the question given up) is
-// unconfirmed; the session tells it by writeEnded like every other write, so
+// address. The session's answer keeps its outcome; the asker adds only what
+// cut a question short: its own Abandon(), or else the line. A write that
+// left the PC is told by the session's writeEnded like every other write, so
 // that the journal holds it.
 #pragma once
 
@@ -31,14 +31,10 @@ public:
 
 private:
     void ask(const Question& question, Done done);
-    // What the load makes of the session's answer, once the session has
-    // said why the line is gone (if it is).
-    static LoadAnswer Translate(const Answer& answer, bool abandoned, bool lineGone, bool triesRanOut);
 
     RelaySession& session_;
     int tries_ = 0;
     int address_ = 0;
-    bool lineGone_ = false;   // lost or closed since the last question was asked
     QPointer<SessionReply> reply_;
     const SessionReply* abandoned_ = nullptr;   // the reply given up by Abandon(), compared only
 };

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "settings/AtomicFile.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 
 namespace {
 

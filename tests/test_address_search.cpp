@@ -18,8 +18,7 @@ TEST(AddressSearchInMemory, RefusingDeviceIsFoundAndSilentAddressesAreNoMisses)
     line.refusing = {5};
     RelaySession session{SessionOptions{5, 30, 0, false}};
     session.SetLine(&line);
-    session.State().SlaveAddress = 1;
-    session.State().ReadyToSend = 1;
+    session.SetSlaveAddress(1);
     int lost = 0;
     QObject::connect(&session, &RelaySession::linkLookChanged, [&](bool present) { lost += !present; });
     QWidget window;
@@ -37,7 +36,7 @@ TEST(AddressSearchInMemory, RefusingDeviceIsFoundAndSilentAddressesAreNoMisses)
             session.Receive(line.BytesWaiting());
     }
     ASSERT_FALSE(search.Running());
-    EXPECT_EQ(saved.outcome, ReplyOutcome::Values);
+    EXPECT_EQ(saved.outcome, Outcome::Values);
     ASSERT_EQ(line.asked.size(), size_t(1 + AddressSearch::kLastAddress));
     for (int address = 1; address <= AddressSearch::kLastAddress; ++address)
         EXPECT_EQ(line.asked[size_t(address)], address);

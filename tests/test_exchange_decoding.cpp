@@ -61,13 +61,12 @@ struct Window {
     {
         form.FormShow();
         form.SetLine(&line);
-        form.Link().SlaveAddress = 1;
+        form.Session().SetSlaveAddress(1);
         form.PageControl1()->SelectFromCode(page);
     }
     // Runs the poll cycle until one request has gone out; returns it.
     std::vector<uint8_t> SendOne()
     {
-        form.Link().ReadyToSend = 1;
         form.TimerTimer();
         form.TimerTimer();
         return line.TakeWritten();

@@ -70,7 +70,7 @@ TEST(ExporterAlerts, EveryTripPagesOnceAndALineDownOnce)
     WriteText(at("exporter.yaml"), QStringLiteral("lines:\n  - {name: pumps, port: %1, relays: [{name: M1, address: 1}]}\n"
                                                   "  - {name: compressor, port: %2, relays: [{name: C1, address: 1}, {name: C2, address: 2}]}\n")
                                        .arg(QString::fromStdString(pumps.path()), at("compressor")).toUtf8());
-    auto exporter = std::make_unique<ExporterProcess>(at("exporter.yaml"), state, QStringList(), exporterPort, at("exporter.log"));
+    auto exporter = std::make_unique<ExporterProcess>(at("exporter.yaml"), state, QStringList(), at("exporter.log"), exporterPort);
     QString am = Shipped("alertmanager.yml");
     am.replace(QRegularExpression(QStringLiteral("url: \\S+")), QStringLiteral("url: http://127.0.0.1:%1/").arg(receiverPort));
     WriteText(at("alertmanager.yml"), am.replace(QRegularExpression(QStringLiteral("group_(wait|interval): \\S+")), QStringLiteral("group_\\1: 1s")).toUtf8());
@@ -116,7 +116,7 @@ TEST(ExporterAlerts, EveryTripPagesOnceAndALineDownOnce)
     // and every trip counter is back at its value (M1's overloads 3 and the new one, the rest 0).
     exporter.reset();
     kill(pumps.pid(), SIGUSR1);
-    exporter = std::make_unique<ExporterProcess>(at("exporter.yaml"), state, QStringList(), exporterPort, at("exporter.log"));
+    exporter = std::make_unique<ExporterProcess>(at("exporter.yaml"), state, QStringList(), at("restarted.log"), exporterPort);
     ASSERT_TRUE(WaitFor([&] { return Alerts(notified, "ZashchitaTrip").size() >= 4; }, 40000));
     const QByteArray m1 = "{address=\"1\",cause=\"overload\",line=\"pumps\",relay=\"M1\"}";
     EXPECT_EQ(Sample(exporter->Metrics(), "zashchita_trips_total" + m1), 4);
@@ -136,7 +136,7 @@ TEST(ExporterAlerts, EveryTripPagesOnceAndALineDownOnce)
     EXPECT_TRUE(lineDown.size() == 1 && lineDown[0][QStringLiteral("line")] == QStringLiteral("compressor")) << lineDown.size();
     EXPECT_TRUE(Alerts(notified, "ZashchitaRelayDown").empty());
     // And the log told it in the system's words.
-    const QString log = QString::fromUtf8(SimLogLines(at("exporter.log")).join('\n'));
+    const QString log = QString::fromUtf8((SimLogLines(at("exporter.log")) + SimLogLines(at("restarted.log"))).join('\n'));
     for (const QString& told : {QStringLiteral("line \"compressor\" lost: EIO (Input/output error)"), at("compressor") + QStringLiteral(": ENOENT (No such file or directory)"),
                                 QStringLiteral("relay M1 (address 1) tripped: overload (record 1, "), QStringLiteral("held in memory until the archive can be written")})
         EXPECT_TRUE(log.contains(told)) << told.toStdString() << "\n" << log.toStdString();

@@ -73,7 +73,27 @@ TEST(ExporterConfig, FaultsAreNamedWithLineAndColumn)
         {"reserved label", "lines:\n  - {name: a, port: /dev/x, relays: [{name: M1, address: 1, labels: {line: x}}]}\n",
          2, ":2:70: label \"line\" is the exporter's own"},
         {"no relays", "lines:\n  - {name: a, port: /dev/x}\n", 2, ":2:5: a line needs \"relays\""},
-        {"not YAML", "lines: [\n", 2, ":2:1: "},
+        {"not YAML", "lines: [\n", 2, ":1:8: \"[\" is not closed (end of sequence flow not found at line 2, column 1)"},
+        {"a map left open", "lines:\n  - name: a\n    port: /dev/x\n    relays:\n      - {name: M1, address: 1\n"
+                            "      - {name: M2, address: 2}\n",
+         2, ":5:9: \"{\" is not closed"},
+        {"a list left open", "lines:\n  - name: a\n    port: /dev/x\n    relays: [{name: M1, address: 1}\n  - name: b\n",
+         2, ":4:13: \"[\" is not closed"},
+        {"Cyrillic names, 64 characters", "lines:\n  - name: " + QByteArray("Ж").repeated(64) +
+                                          "\n    port: /dev/x\n    relays: [{name: ПНС-1, address: 1}]\n",
+         0, ": 1 line(s), 1 relay(s)"},
+        {"65 characters", "lines:\n  - {name: " + QByteArray("Ж").repeated(65) + ", port: /dev/x, relays: [{name: M, address: 1}]}\n",
+         2, ":2:12: a line's name must be 1 to 64 characters, none of them a control character"},
+        {"a control character", "lines:\n  - {name: a, port: /dev/x, relays: [{name: \"M\\u0007\", address: 1}]}\n",
+         2, ":2:45: a relay's name must be 1 to 64 characters, none of them a control character (not \"M\\u0007\": "
+            "it holds the control character U+0007)"},
+        {"an empty name", "lines:\n  - {name: '', port: /dev/x, relays: [{name: M, address: 1}]}\n",
+         2, ":2:12: a line's name must be 1 to 64"},
+        {"a time without its unit", "lines:\n  - {name: a, port: /dev/x, timeout: 1, relays: [{name: M1, address: 1}]}\n",
+         2, ":2:38: timeout: \"1\" needs a unit, e.g. 1s or 500ms"},
+        {"a device server without its port", "lines:\n  - {name: a, port: \"tcp://192.168.1.20\", relays: [{name: M, address: 1}]}\n",
+         2, ":2:21: port \"tcp://192.168.1.20\" needs its port: the device server's TCP port of the relays' line, "
+            "e.g. tcp://192.168.1.20:4001"},
         {"empty", "", 2, ": the file is empty"},
         {"too large", "#" + QByteArray(kMaxConfigBytes, 'x') + "\nlines: []\n", 2, ": the file is larger than 1048576 bytes"},
     };
@@ -90,6 +110,28 @@ TEST(ExporterConfig, FaultsAreNamedWithLineAndColumn)
     const Checked missing = Check(dir.filePath(QStringLiteral("none.yaml")));
     EXPECT_EQ(missing.status, 2);
     EXPECT_TRUE(missing.text.contains(QStringLiteral("none.yaml: cannot read"))) << missing.text.toStdString();
+}
+
+// Every time key takes a time with its unit, in whole milliseconds.
+TEST(ExporterConfig, TimesNeedTheirUnit)
+{
+    const struct {
+        const char* given;
+        int ms;   // -1: refused
+    } cases[] = {{"500ms", 500}, {"1.5s", 1500}, {"2m", 120000}, {"1h", 3600000}, {"0.02s", 20},
+                 {"500", -1}, {"2.5", -1}, {"0.5ms", -1}, {"1.0001s", -1}, {"2 m", -1}, {"-1s", -1}};
+    for (const auto& c : cases) {
+        for (const char* key : {"poll_interval", "timeout"}) {
+            if (std::string(key) == "timeout" && c.ms > 10000)
+                continue;   // beyond the time-out's range
+            SCOPED_TRACE(std::string(key) + ": " + c.given);
+            const ConfigReading r = ReadConfigText(QStringLiteral("e.yaml"),
+                std::string("lines: [{name: a, port: /dev/x, ") + key + ": " + c.given + ", relays: [{name: M, address: 1}]}]\n");
+            ASSERT_EQ(r.faults.isEmpty(), c.ms >= 0) << r.faults.join(QLatin1Char('\n')).toStdString();
+            if (c.ms >= 0)
+                EXPECT_EQ(std::string(key) == "timeout" ? r.config.lines[0].timeoutMs : r.config.lines[0].pollIntervalMs, c.ms);
+        }
+    }
 }
 
 // Every flag's message and the exit status it ends with (none: go on).

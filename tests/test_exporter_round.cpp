@@ -62,7 +62,6 @@ struct Line {
         LineHooks hooks;
         hooks.open = [this](RelaySession& session) {
             session.SetLine(&plant);
-            session.State().ReadyToSend = 1;
         };
         hooks.steadyMs = hooks.unixMs = [this] { return ms; };
         poller = std::make_unique<LinePoller>(config, out, hooks);
@@ -151,4 +150,22 @@ TEST(ExporterRound, ADeadRelayIsBackedOffUpTo30SecondsAndFrom1SecondAfterItsRetu
     line.plant.alive.erase(3);
     line.RunTo(135000);
     EXPECT_EQ(Pauses(line.Of(3, 130000)), (std::vector<qint64>{0, 0, 1000, 2000}));
+}
+
+// Relays changed on the run: the one kept keeps its schedule, the dead one
+// its back-off; one renamed at its address and one new start afresh.
+TEST(ExporterRound, RelaysChangedOnTheRunKeepWhatTheyWere)
+{
+    Line line({1, 2, 3}, {1, 2, 4});
+    line.RunTo(35000);
+    LineConfig next = line.poller->Config();
+    next.relays[1].name = QStringLiteral("X2");
+    next.relays.push_back({QStringLiteral("R4"), 4, {}});
+    EXPECT_TRUE(line.poller->Reconfigure(next));
+    EXPECT_FALSE(line.poller->Reconfigure(next)) << "nothing changed the second time";
+    line.RunTo(38000);
+    EXPECT_EQ(Order(line.Of(1, 35000), 6), "C C C C C C");
+    EXPECT_EQ(Order(line.Of(2, 35000), 4), "C S C R1");
+    EXPECT_EQ(Order(line.Of(4, 35000), 4), "C S C R1");
+    EXPECT_EQ(line.Of(3, 35000).size(), 0u) << "relay 3 is still backed off";
 }

@@ -1,7 +1,8 @@
 // zashchita-exporter's HTTP side, run as a process against the simulator:
 // every method and path answered as HTTP has it, the connections bounded,
 // the web configuration's faults named, and Debian's Prometheus scraping
-// over TLS with a client certificate and basic auth.
+// over TLS with a client certificate and basic auth, and taking a new web
+// configuration on SIGHUP.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -259,4 +260,19 @@ TEST(ExporterWeb, PrometheusScrapesOverTlsWithBasicAuth)
     Exchange(exporter.Port(), "\x16\x03\x01" + garbage);
     EXPECT_EQ(RunProgram(QStringLiteral("curl"), QStringList{"-u", "prometheus:s3cret"} + client).out, "200");
     EXPECT_TRUE(exporter.Running());
+
+    // SIGHUP: another password and no client certificate for the connections
+    // that come next; then a key that cannot be read: the running ones stay.
+    const auto scrape = [&](const char* user) {
+        return RunProgram(QStringLiteral("curl"), {"-s", "--cacert", dir + "/ca.crt", "-u", user, url}).out;
+    };
+    const QByteArray tls = "tls_server_config:\n  cert_file: server.crt\n  key_file: server";
+    WriteText(plant.Path("web.yml"), tls + ".key\nbasic_auth_users:\n  prometheus: " + Bcrypt("n3w") + "\n");
+    exporter.Signal(SIGHUP);
+    ASSERT_TRUE(WaitFor([&] { return scrape("prometheus:n3w").contains("zashchita_relay_up"); }, 10000));
+    EXPECT_EQ(scrape("prometheus:s3cret"), "Unauthorized.\n");
+    WriteText(plant.Path("web.yml"), tls + ".none\nbasic_auth_users:\n  prometheus: " + Bcrypt("s3cret") + "\n");
+    exporter.Signal(SIGHUP);
+    ASSERT_TRUE(WaitFor([&] { return scrape("prometheus:n3w").contains("zashchita_exporter_config_last_reload_successful 0"); },
+                        10000));
 }

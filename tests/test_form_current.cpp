@@ -25,9 +25,8 @@ struct CurrentPage : ::testing::Test {
     {
         form.FormShow();
         form.SetLine(&line);
-        form.Link().SlaveAddress = 1;
+        form.Session().SetSlaveAddress(1);
         form.Exchanges().PollMode = 5;
-        form.Link().ReadyToSend = 1;
     }
     QString Text(const char* name) { return form.ControlAs<QLineEdit>(QLatin1String(name))->text(); }
     bool Lit(int i) { return form.ControlAs<TLedIndicator>(QStringLiteral("L%1").arg(i))->Checked(); }
@@ -183,7 +182,7 @@ TEST_F(CurrentPage, WrongCrcLeavesTheDisplayUntouched)
 
 TEST_F(CurrentPage, AddressTakesOnlyItsLowByteIntoTheRequest)
 {
-    form.Link().SlaveAddress = 0x0102;
+    form.Session().SetSlaveAddress(0x0102);
     form.TimerTimer();
     form.TimerTimer();
     const auto frame = line.TakeWritten();

@@ -21,7 +21,7 @@
 
 namespace {
 
-JournalEntry Sample(int reg, JournalOutcome outcome)
+JournalEntry Sample(int reg, Outcome outcome)
 {
     JournalEntry e;
     e.time = QStringLiteral("2026-12-08T07:02:53.388+03:00");
@@ -33,8 +33,8 @@ JournalEntry Sample(int reg, JournalOutcome outcome)
     e.before = 650;
     e.value = 600;
     e.outcome = outcome;
-    e.exceptionCode = outcome == JournalOutcome::Refused ? 4 : 0;
-    e.stored = outcome == JournalOutcome::Altered ? 500 : 0;
+    e.exceptionCode = outcome == Outcome::Refused ? 4 : 0;
+    e.stored = outcome == Outcome::Altered ? 500 : 0;
     e.tries = 3;
     return e;
 }
@@ -71,8 +71,8 @@ CliRun RunCli(const QString& dataHome, const QStringList& args)
 
 TEST(Journal, LinesReadBackAsWrittenAndNamesComeFromTheRegister)
 {
-    for (const JournalOutcome outcome :
-         {JournalOutcome::Echoed, JournalOutcome::Refused, JournalOutcome::Altered, JournalOutcome::NoAnswer}) {
+    for (const Outcome outcome :
+         {Outcome::Echoed, Outcome::Refused, Outcome::Altered, Outcome::NoAnswer}) {
         JournalEntry e = Sample(81, outcome);
         const QByteArray line = JournalLine(e);
         EXPECT_TRUE(line.endsWith('\n'));
@@ -81,7 +81,7 @@ TEST(Journal, LinesReadBackAsWrittenAndNamesComeFromTheRegister)
         ASSERT_TRUE(ParseJournalLine(line, back)) << line.constData();
         EXPECT_EQ(JournalLine(back), line);
     }
-    JournalEntry e = Sample(82, JournalOutcome::Refused);
+    JournalEntry e = Sample(82, Outcome::Refused);
     e.before.reset();
     e.caption = QStringLiteral("a \"quoted\" caption\nwith a line break");
     JournalEntry back;
@@ -89,8 +89,8 @@ TEST(Journal, LinesReadBackAsWrittenAndNamesComeFromTheRegister)
     EXPECT_FALSE(back.before.has_value());
     EXPECT_EQ(back.caption, e.caption);
     EXPECT_EQ(OutcomeText(back), QStringLiteral("refused: exception 4"));
-    EXPECT_EQ(OutcomeText(Sample(81, JournalOutcome::Altered)), QStringLiteral("the relay stored 500"));
-    EXPECT_EQ(OutcomeText(Sample(81, JournalOutcome::NoAnswer)), QStringLiteral("no answer after 3 tries"));
+    EXPECT_EQ(OutcomeText(Sample(81, Outcome::Altered)), QStringLiteral("the relay stored 500"));
+    EXPECT_EQ(OutcomeText(Sample(81, Outcome::NoAnswer)), QStringLiteral("no answer after 3 tries"));
 
     for (const QByteArray& junk : {QByteArray("{"), QByteArray("[]"), QByteArray("{\"time\": \"x\"}"),
                                   QByteArray(JournalLine(e)).replace("\"refused\"", "\"maybe\""),
@@ -126,7 +126,7 @@ TEST(Journal, AppendsOwnerOnlyRotatesAtItsSizeAndReadsOldestFirst)
     // Lines of one size (values of five digits) fill files of a few lines each.
     constexpr qint64 kRotateBytes = 1000;
     const auto lineOf = [](int i) {
-        JournalEntry e = Sample(82, JournalOutcome::Echoed);
+        JournalEntry e = Sample(82, Outcome::Echoed);
         e.value = uint16_t(10000 + i);
         return JournalLine(e);
     };
@@ -153,7 +153,7 @@ TEST(Journal, AFullDiskLeavesNoHalfLineAndAFolderInTheWayIsNamed)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("zashchita/journal.jsonl"));
     QString reason;
-    const QByteArray line = JournalLine(Sample(81, JournalOutcome::Echoed));
+    const QByteArray line = JournalLine(Sample(81, Outcome::Echoed));
     ASSERT_TRUE(AppendJournalLine(path, line, reason));
     // A file size limit stands in for a full disk: the second line does not fit.
     rlimit old {};
@@ -206,10 +206,10 @@ TEST(Journal, TheCompanionsWritesAreJournalledAndPrinted)
     const std::vector<JournalEntry> entries = ReadJournal(home + QStringLiteral("/zashchita/journal.jsonl")).entries;
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].reg, 81);
-    EXPECT_EQ(entries[0].outcome, JournalOutcome::Echoed);
+    EXPECT_EQ(entries[0].outcome, Outcome::Echoed);
     EXPECT_EQ(entries[1].reg, 82);
     EXPECT_EQ(entries[2].reg, 83);
-    EXPECT_EQ(entries[2].outcome, JournalOutcome::Refused);
+    EXPECT_EQ(entries[2].outcome, Outcome::Refused);
     EXPECT_EQ(entries[2].exceptionCode, 4);
     for (const JournalEntry& e : entries) {
         EXPECT_EQ(e.program, QStringLiteral("zashchita-cli"));
@@ -272,7 +272,7 @@ TEST(Journal, TheRecorderKeepsWhatTheRelayHoldsAndGoesOnAfterAFailure)
     JournalRecorder recorder(session, QStringLiteral("zashchita-cli"), path);
     int failures = 0;
     QObject::connect(&recorder, &JournalRecorder::journalFailed, [&] { ++failures; });
-    const auto write = [&](WriteHow how, uint16_t value, uint16_t stored = 0) {
+    const auto write = [&](Outcome how, uint16_t value, uint16_t stored = 0) {
         WriteResult r;
         r.reg = 81;
         r.value = value;
@@ -289,18 +289,18 @@ TEST(Journal, TheRecorderKeepsWhatTheRelayHoldsAndGoesOnAfterAFailure)
     QFile blocker(folder);   // the journal's folder is a file: nothing can be written
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    write(WriteHow::Echoed, 600);
-    write(WriteHow::Altered, 700, 500);
+    write(Outcome::Echoed, 600);
+    write(Outcome::Altered, 700, 500);
     EXPECT_EQ(failures, 1);
     ASSERT_TRUE(blocker.remove());
-    write(WriteHow::Unconfirmed, 610);
-    write(WriteHow::Echoed, 620);
+    write(Outcome::Unconfirmed, 610);
+    write(Outcome::Echoed, 620);
 
     const std::vector<JournalEntry> entries = ReadJournal(path).entries;
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].outcome, JournalOutcome::Unconfirmed);
+    EXPECT_EQ(entries[0].outcome, Outcome::Unconfirmed);
     EXPECT_EQ(entries[0].before, std::optional<uint16_t>(500));   // stored, not the 700 asked for
-    EXPECT_EQ(entries[1].outcome, JournalOutcome::Echoed);
+    EXPECT_EQ(entries[1].outcome, Outcome::Echoed);
     EXPECT_FALSE(entries[1].before.has_value());   // either value may have been there
     EXPECT_EQ(failures, 1);
 }

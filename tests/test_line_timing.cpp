@@ -41,15 +41,14 @@ struct Timed {
     {
         line.keeps = keeps;
         session.SetLine(&line);
-        session.State().SlaveAddress = 1;
-        session.State().ReadyToSend = 1;
+        session.SetSlaveAddress(1);
         QObject::connect(&session, &RelaySession::blockRead,
                          [&](const RegisterValues& v) { outcome = v.values == CurrentParamRegisters() ? "values" : "other values"; });
         QObject::connect(&session, &RelaySession::readFailed, [&](const ReadFailure& f) {
             outcome = f.why == ExchangeFailure::Spoilt ? "spoilt" : f.why == ExchangeFailure::Refused ? "refused" : "no reply";
         });
         QObject::connect(&session, &RelaySession::writeEnded,
-                         [&](const WriteResult& w) { outcome = w.how == WriteHow::NoAnswer ? "unconfirmed" : "answered"; });
+                         [&](const WriteResult& w) { outcome = w.how == Outcome::NoAnswer ? "unconfirmed" : "answered"; });
         QObject::connect(&session, &RelaySession::otherMasterSeen, [&] { ++others; });
         Send(write ? Question::Write(0x51, 5) : Question::Read({50, 29}));
     }

@@ -38,9 +38,8 @@ struct LineInMemory : ::testing::Test {
     {
         form.show();
         form.SetLine(&line);
-        form.Link().SlaveAddress = 1;
+        form.Session().SetSlaveAddress(1);
         form.Exchanges().PollMode = 5;
-        form.Link().ReadyToSend = 1;
     }
     // Ticks until a request goes out (at most `limit` ticks) and takes it.
     Bytes Request(int limit = 40)

@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <memory>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -131,8 +133,7 @@ struct SocketPairLine : ::testing::Test {
         line->Adopt(fds[0], QStringLiteral("pair"));
         line->OnReceived = [this](int count) { session.Receive(count); };
         session.SetLine(line.get());
-        session.State().SlaveAddress = 7;
-        session.State().ReadyToSend = 1;
+        session.SetSlaveAddress(7);
         QObject::connect(&session, &RelaySession::blockRead, [this](const RegisterValues& v) { reads.push_back(v); });
         QObject::connect(&session, &RelaySession::readFailed, [this](const ReadFailure& f) { failures.push_back(f); });
     }
@@ -363,7 +364,7 @@ TEST(NetworkSession, DroppedConnectionIsOneDeviceLossAndPollingStops)
         ++losses;
         lostError = osError;
     });
-    session.State().SlaveAddress = 1;
+    session.SetSlaveAddress(1);
     const QString endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(server.port);
     exchanges.State().PollMode = 5;
     session.Open(endpoint);
@@ -393,6 +394,45 @@ TEST(NetworkSession, DroppedConnectionIsOneDeviceLossAndPollingStops)
     EXPECT_EQ(ReadFrom(again, 8).size(), 8u);
     session.Close();
     ::close(again);
+}
+
+// Each kind of name opens its kind of line, which decides whether answers
+// must be physically possible: by itself, or whenever asked but on a gateway.
+TEST(NetworkSession, EachNameOpensItsKindOfLine)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QString pty = QString::fromLocal8Bit(::ptsname(master));
+    const struct {
+        const char* form;   // %1: the listener's port; "pty": a pseudo-terminal
+        bool network;
+        bool timingByItself;
+        bool timingWhenAsked;
+    } rows[] = {
+        {"tcp://127.0.0.1:%1", true, true, true},
+        {"modbus-tcp://127.0.0.1:%1", true, false, false},
+        {"COM7", true, true, true},   // mapped to tcp://127.0.0.1:%1
+        {"pty", false, false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.form);
+        Listener server;
+        const QString endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(server.port);
+        ::setenv("ZASHCHITA_COM7", endpoint.toLocal8Bit().constData(), 1);
+        QString name = QString::fromLatin1(row.form);
+        name = name == QLatin1String("pty") ? pty : name.contains(QLatin1Char('%')) ? name.arg(server.port) : name;
+        for (const SessionOptions::Timing timing : {SessionOptions::Timing::Auto, SessionOptions::Timing::On}) {
+            RelaySession session(SessionOptions{5, 30, 1, false});
+            session.SetLineTiming(timing);
+            session.Open(name);
+            EXPECT_EQ(session.NetworkLine() != nullptr, row.network);
+            EXPECT_EQ(session.DevicePath(), row.network ? (name == QLatin1String("COM7") ? endpoint : name) : pty);
+            EXPECT_EQ(session.LineTiming(),
+                      timing == SessionOptions::Timing::Auto ? row.timingByItself : row.timingWhenAsked);
+        }
+    }
+    ::unsetenv("ZASHCHITA_COM7");
+    ::close(master);
 }
 
 TEST(NetworkSession, RefusedConnectionIsAnOpenFailureWithTheSystemsReason)
@@ -433,7 +473,6 @@ TEST(NetworkSession, QuestionWithItsOwnTimeOutKeepsTheNetworkAllowance)
     session.Open(QStringLiteral("tcp://127.0.0.1:%1").arg(server.port));
     FakeLine line;   // the ticks from here on are the test's own
     session.SetLine(&line);
-    session.State().ReadyToSend = 1;
     Question q = Question::Read({80, 1}, 1);
     q.tries = 1;
     q.timeoutTicks = 4;

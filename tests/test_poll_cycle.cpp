@@ -39,10 +39,13 @@ public:
             ++writeFinalWords;
     }
     void ReceiveEnded() override { ApplyRequestFlags(x_); }   // as the window's exchanges do
-    void CloseComPort() override { ++closes; }
+    void CloseDue() override { ++closes; }
     int looks = 0;   // calls that change what the window shows of the link
-    void ShowLinkLost() override { linkLost = true; ++looks; }
-    void ShowLinkPresent() override { linkLost = false; ++looks; }
+    void LinkLookChanged(bool present) override
+    {
+        linkLost = !present;
+        ++looks;
+    }
 
 private:
     LinkState& s_;

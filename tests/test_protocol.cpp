@@ -6,7 +6,7 @@
 
 #include "exchanges/ExchangeFlags.h"
 #include "exchanges/RelayClock.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 #include "link/LinkState.h"
 #include "support/ModbusFrames.h"
 

@@ -22,7 +22,6 @@ struct Round {
     {
         line.alive = std::move(alive);
         session.SetLine(&line);
-        session.State().ReadyToSend = 1;
         round.clock = [this] { return ticks * 5; };
         round.nextQuestion = [](int address) { return Question::Read({50, 29}, address); };
         QObject::connect(&round, &RelayRound::answered, [this](int address, const Answer&) { asked.push_back(address); });

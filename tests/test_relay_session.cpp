@@ -48,8 +48,7 @@ struct Harness {
     {
         session.SetLine(&line);
         session.SetPolledRequests(&exchanges);
-        session.State().SlaveAddress = 7;
-        session.State().ReadyToSend = 1;
+        session.SetSlaveAddress(7);
         QObject::connect(&session, &RelaySession::blockRead, [&](const RegisterValues& v) { reads.push_back(v); });
         QObject::connect(&session, &RelaySession::readFailed, [&](const ReadFailure& f) { failures.push_back(f); });
         QObject::connect(&session, &RelaySession::writeEnded, [&](const WriteResult& w) { writes.push_back(w); });
@@ -148,7 +147,7 @@ TEST_F(Questions, WriteEndsWithTheRelaysOwnWordOrNoAnswerAfterItsTries)
     const std::vector<uint8_t> frame = NextRequest();
     Deliver({7, 6, 0, 84, 0x04, 0x57});               // stored 1111
     ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].how, WriteHow::Altered);
+    EXPECT_EQ(writes[0].how, Outcome::Altered);
     EXPECT_EQ(writes[0].stored, 1111);
 
     Ask(Question::Write(84, 2222));
@@ -160,9 +159,9 @@ TEST_F(Questions, WriteEndsWithTheRelaysOwnWordOrNoAnswerAfterItsTries)
     for (int i = 0; i < 40 && writes.size() < 2; ++i)
         session.Tick();
     ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[1].how, WriteHow::NoAnswer);
+    EXPECT_EQ(writes[1].how, Outcome::NoAnswer);
     EXPECT_EQ(writes[1].tries, 3);
-    EXPECT_EQ(finished[1].at(0).outcome, ReplyOutcome::Unconfirmed);
+    EXPECT_EQ(finished[1].at(0).outcome, Outcome::NoAnswer);
 }
 
 const std::vector<uint8_t> kEcho84{7, 6, 0, 84, 0x08, 0xAE};   // 2222 to register 84
@@ -170,14 +169,14 @@ const std::vector<uint8_t> kEcho84{7, 6, 0, 84, 0x08, 0xAE};   // 2222 to regist
 struct Case {
     const char* name;
     std::function<void(Harness&)> drive;
-    std::vector<ReplyOutcome> outcomes;   // of the questions, in the order asked
-    std::vector<WriteHow> writesEnded;    // writeEnded, in order
+    std::vector<Outcome> outcomes;   // of the questions, in the order asked
+    std::vector<Outcome> writesEnded;    // writeEnded, in order
     std::function<void(Harness&)> check = [](Harness&) {};
 };
 
 TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
 {
-    using O = ReplyOutcome;
+    using O = Outcome;
     const std::vector<Case> cases = {
         // Questions go out before the next polled request, whose polling goes
         // on after them; a question's answer is nobody's exchange (mode 0).
@@ -194,7 +193,7 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
              EXPECT_EQ(h.NextRequest(), RelaySim::readRequest(7, 50, 29)) << "polling goes on";
              EXPECT_EQ(h.reads.at(0).mode, 0);
          },
-         {O::Values, O::Echoed}, {WriteHow::Echoed}},
+         {O::Values, O::Echoed}, {Outcome::Echoed}},
         {"a question after the window's setting write carries no exchange's tags",
          [](Harness& h) {
              ExchangeState& x = h.exchanges.State();
@@ -212,7 +211,7 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
              EXPECT_EQ(h.sent[1].context, 0);
              h.Deliver(ReadReply(7, {600, 12}), true);
          },
-         {O::Values}, {WriteHow::Echoed}},
+         {O::Values}, {Outcome::Echoed}},
         {"closed with a write on the line and a read queued",
          [](Harness& h) {
              h.Ask(Question::Write(84, 2222));
@@ -220,14 +219,14 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
              h.NextRequest();
              h.session.Close();
          },
-         {O::Unconfirmed, O::Aborted}, {WriteHow::Unconfirmed}},
+         {O::Unconfirmed, O::Aborted}, {Outcome::Unconfirmed}},
         {"line lost with a write on the line",
          [](Harness& h) {
              h.Ask(Question::Write(84, 2222, 9));
              h.NextRequest();
              h.LoseLine();
          },
-         {O::Unconfirmed}, {WriteHow::Unconfirmed}, [](Harness& h) { EXPECT_EQ(h.writes[0].address, 9); }},
+         {O::Unconfirmed}, {Outcome::Unconfirmed}, [](Harness& h) { EXPECT_EQ(h.writes[0].address, 9); }},
         {"line lost with a read on the line and a write queued; asked after the loss",
          [](Harness& h) {
              h.Ask(Question::Read({80, 2}));
@@ -253,7 +252,7 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
              EXPECT_EQ(h.NextRequest(), RelaySim::readRequest(10, 80, 1));
              h.Deliver(ReadReply(10, {10}), true);
          },
-         {O::ReadFailed, O::Values}, {},
+         {O::NoAnswer, O::Values}, {},
          [](Harness& h) {
              ASSERT_EQ(h.reads.size(), 1u);
              EXPECT_EQ(h.reads[0].values, std::vector<uint16_t>{10});
@@ -276,7 +275,7 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
                  }
              }
          },
-         std::vector<O>(13, O::ReadFailed), {},
+         std::vector<O>(13, O::NoAnswer), {},
          [](Harness& h) {
              EXPECT_EQ(h.session.State().MissCount, 5);
              ASSERT_FALSE(h.looks.empty());
@@ -291,7 +290,7 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
              h.Deliver(kEcho84);
              EXPECT_TRUE(h.NextRequest(100).empty());
          },
-         {O::Unconfirmed, O::NotSent}, {WriteHow::Unconfirmed}},
+         {O::Unconfirmed, O::NotSent}, {Outcome::Unconfirmed}},
         {"asked on a closed line: aborted from the event loop",
          [](Harness& h) {
              h.line.open = false;
@@ -315,7 +314,7 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
              QCoreApplication::sendPostedEvents();
              h.session.Close();
          },
-         {}, {WriteHow::Unconfirmed, WriteHow::Unconfirmed},
+         {}, {Outcome::Unconfirmed, Outcome::Unconfirmed},
          [](Harness& h) {
              EXPECT_EQ(h.writes[0].value, 2222);
              EXPECT_EQ(h.writes[0].tries, 2);
@@ -332,7 +331,7 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
             ASSERT_EQ(h.finished[int(i)].size(), 1u) << "reply " << i;
             EXPECT_STREQ(OutcomeName(h.finished[int(i)][0].outcome), OutcomeName(c.outcomes[i])) << "reply " << i;
         }
-        std::vector<WriteHow> hows;
+        std::vector<Outcome> hows;
         for (const WriteResult& w : h.writes)
             hows.push_back(w.how);
         EXPECT_EQ(hows, c.writesEnded);

@@ -24,7 +24,7 @@
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/RelayClock.h"
 #include "exchanges/LocaleFormats.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 #include "support/RelaySim.h"
 #include "support/SimLog.h"
 #include "support/WindowDriver.h"

@@ -276,7 +276,7 @@ TEST_F(WindowSettings, SaveCompareAndLoadAgainstTheSimulatorAndTheCompanion)
     EXPECT_EQ(journal[1].name, "NSE3");
     EXPECT_EQ(journal[1].before, std::optional<uint16_t>(9));
     for (const JournalEntry& e : journal) {
-        EXPECT_EQ(e.outcome, JournalOutcome::Echoed);
+        EXPECT_EQ(e.outcome, Outcome::Echoed);
         EXPECT_EQ(e.program, "zashchita");
         EXPECT_EQ(e.device.toStdString(), sim->path());
         EXPECT_EQ(e.address, 1);
@@ -325,10 +325,10 @@ TEST_F(WindowSettings, ARefusalStopsTheLoadAndTheAddressNeedsItsOwnTick)
     const std::vector<JournalEntry> journal = Journal();
     ASSERT_EQ(journal.size(), 2u);
     EXPECT_EQ(journal[0].reg, 81);
-    EXPECT_EQ(journal[0].outcome, JournalOutcome::Echoed);
+    EXPECT_EQ(journal[0].outcome, Outcome::Echoed);
     EXPECT_EQ(journal[0].before, std::optional<uint16_t>(regs.at(81)));
     EXPECT_EQ(journal[1].reg, 82);
-    EXPECT_EQ(journal[1].outcome, JournalOutcome::Refused);
+    EXPECT_EQ(journal[1].outcome, Outcome::Refused);
     EXPECT_EQ(journal[1].exceptionCode, 4);
 
     // The journal's dialog: newest first.
@@ -387,7 +387,7 @@ TEST_F(WindowSettings, TheJournalDialogShowsTheNewestOfALongJournal)
     QByteArray lines;
     JournalEntry e;
     e.reg = 81;
-    e.outcome = JournalOutcome::Echoed;
+    e.outcome = Outcome::Echoed;
     for (int i = 0; i < total; ++i) {
         e.value = uint16_t(i);
         lines += JournalLine(e);
@@ -424,7 +424,7 @@ TEST_F(WindowSettings, AClampedEchoStopsTheLoad)
     Close(dialog);
     const std::vector<JournalEntry> journal = Journal();
     ASSERT_EQ(journal.size(), 1u);
-    EXPECT_EQ(journal[0].outcome, JournalOutcome::Altered);
+    EXPECT_EQ(journal[0].outcome, Outcome::Altered);
     EXPECT_EQ(journal[0].stored, 5000);
 }
 
@@ -464,9 +464,9 @@ TEST_F(WindowSettings, ALineLostAfterAWriteLeftLeavesItUnconfirmed)
     EXPECT_TRUE(status.contains(QStringLiteral("Не записано:\n  ✗ SE4 (83)")));
     const std::vector<JournalEntry> journal = Journal();
     ASSERT_EQ(journal.size(), 2u);
-    EXPECT_EQ(journal[0].outcome, JournalOutcome::Echoed);
+    EXPECT_EQ(journal[0].outcome, Outcome::Echoed);
     EXPECT_EQ(journal[1].reg, 82);
-    EXPECT_EQ(journal[1].outcome, JournalOutcome::Unconfirmed);
+    EXPECT_EQ(journal[1].outcome, Outcome::Unconfirmed);
     EXPECT_EQ(se2->Value(), se2->MinValue());   // not 600, read before the load, nor 111
     Close(dialog);
 

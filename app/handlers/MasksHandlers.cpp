@@ -9,7 +9,7 @@
 #include "app/MessageBoxes.h"
 #include "app/UnitMain.h"
 #include "exchanges/Masks.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 
 // A mask's edit and boxes under edit (mark 111) keep what the user made of them.
 void TForm1::ReadMaskReceive(const RegisterValues& reply)

@@ -104,7 +104,7 @@ void TForm1::requestSent(const SentRequest& sent)
 void TForm1::WriteUstReceive(const WriteResult& result)
 {
     // Only the relay's own word ends the edit: an unconfirmed write leaves it edited.
-    if (result.how == WriteHow::NoAnswer || result.how == WriteHow::Unconfirmed)
+    if (result.how == Outcome::NoAnswer || result.how == Outcome::Unconfirmed)
         return;
     if (result.context == ecSettingWrite && Exchanges().WriteFrameSent == 1 && confirmedSetting_)
         SetEdited(confirmedSetting_, false);

@@ -20,11 +20,11 @@ const QColor kTroubleBackground(255, 214, 214);
 QString OutcomeInRussian(const JournalEntry& e)
 {
     switch (e.outcome) {
-    case JournalOutcome::Echoed: return QStringLiteral("записано");
-    case JournalOutcome::Refused: return QStringLiteral("отказ, исключение %1").arg(e.exceptionCode);
-    case JournalOutcome::Altered: return QStringLiteral("защита записала %1").arg(e.stored);
-    case JournalOutcome::Unconfirmed: return QStringLiteral("не подтверждено: защита может хранить любое из значений");
-    case JournalOutcome::NoAnswer: break;
+    case Outcome::Echoed: return QStringLiteral("записано");
+    case Outcome::Refused: return QStringLiteral("отказ, исключение %1").arg(e.exceptionCode);
+    case Outcome::Altered: return QStringLiteral("защита записала %1").arg(e.stored);
+    case Outcome::Unconfirmed: return QStringLiteral("не подтверждено: защита может хранить любое из значений");
+    default: break;
     }
     return e.tries > 0 ? QStringLiteral("нет ответа после %1")
                                          .arg(RussianCountText(e.tries, QStringLiteral("попытки"),
@@ -84,7 +84,7 @@ void JournalDialog::Reload()
                                 OutcomeInRussian(*e)};
         for (int c = 0; c < kColumns; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
-            if (e->outcome != JournalOutcome::Echoed)
+            if (e->outcome != Outcome::Echoed)
                 item->setBackground(kTroubleBackground);
             table_->setItem(row, c, item);
         }

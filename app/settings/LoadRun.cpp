@@ -22,7 +22,7 @@ QString WriteFailureText(const SettingWriteEnd& end)
     case WriteFate::Altered:
         return QStringLiteral("%1: защита записала %2 вместо %3").arg(label, ValueWithUnit(d, a.stored), value);
     case WriteFate::Unconfirmed:
-        if (a.cause == LoadCause::NoAnswer)
+        if (a.outcome == Outcome::NoAnswer)
             return QStringLiteral("%1: запись %2 не подтверждена: нет ответа после %3 попыток; защита может хранить "
                                   "любое из значений").arg(label, value).arg(a.tries);
         return QStringLiteral("%1: запись %2 отправлена, но не подтверждена: %3 до ответа защиты; защита может "

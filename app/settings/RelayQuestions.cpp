@@ -13,7 +13,7 @@ QString ReadFailureText(const Answer& a)
 {
     const QString address = QString::number(a.question.address);
     const QString range = RegisterRangeText(a.question.block);
-    if (a.outcome == ReplyOutcome::Aborted || !a.LeftThePc())
+    if (a.outcome == Outcome::Aborted || !a.LeftThePc())
         return QStringLiteral("СОМ порт закрыт, чтение регистров %1 прервано").arg(range);
     if (a.why == ExchangeFailure::Refused)
         return QStringLiteral("Защита (адрес %1) отказала в чтении регистров %2: исключение %3")
@@ -63,7 +63,7 @@ void RelayQuestions::Read(const RegisterBlock& block, int address, ReadDone done
     connect(ask(q), &SessionReply::finished, this, [this, done, generation = generation_](const Answer& a) {
         if (generation != generation_)
             return;
-        if (a.outcome != ReplyOutcome::Values) {
+        if (a.outcome != Outcome::Values) {
             done(nullptr, ReadFailureText(a));
             return;
         }

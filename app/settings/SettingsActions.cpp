@@ -20,7 +20,7 @@
 #include "exchanges/Masks.h"
 #include "exchanges/RelayClock.h"
 #include "exchanges/SetpointsConfig.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 #include "exchanges/CountWords.h"
 #include "settings/AtomicFile.h"
 #include "settings/IsoTime.h"
@@ -166,7 +166,7 @@ void SettingsActions::settingsSaved(const QString& path, const RegisterValues* v
     }
     SettingsFile file;
     file.saved = IsoTimeText(form_->Now(), IsoPrecision::Seconds);
-    file.address = form_->Link().SlaveAddress;
+    file.address = form_->Session().SlaveAddress();
     file.port = PortText();
     file.program = ProgramText();
     for (const SettingSpec& definition : SettingSpecs())
@@ -257,7 +257,7 @@ SheetContent SettingsActions::MakeSheet(const RegisterValues& settings, const Re
 {
     SheetContent sheet;
     sheet.program = ProgramText();
-    sheet.address = QString::number(form_->Link().SlaveAddress);
+    sheet.address = QString::number(form_->Session().SlaveAddress());
     sheet.port = PortText();
     sheet.moment = LocalDateTimeText(form_->Now());
     sheet.objectName = objectName;

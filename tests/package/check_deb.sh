@@ -57,6 +57,7 @@ expected=(
   ./usr/bin/zashchita-cli
   ./usr/bin/zashchita-exporter
   ./lib/systemd/system/zashchita-exporter.service
+  ./usr/lib/sysusers.d/zashchita-exporter.conf
   ./etc/zashchita/exporter.yaml
   ./usr/share/zashchita/prometheus/zashchita-rules.yml
   ./usr/share/zashchita/prometheus/alertmanager.yml
@@ -88,6 +89,7 @@ dpkg-deb --ctrl-tarfile "$deb" | tar -t > "$tmp/control-files"
 grep -qx './md5sums' "$tmp/control-files" || fail "no md5sums"
 dpkg-deb -e "$deb" "$tmp/control"
 grep -qx '/etc/zashchita/exporter.yaml' "$tmp/control/conffiles" || fail "exporter.yaml is no conffile"
+grep -q 'systemd-sysusers zashchita-exporter.conf' "$tmp/control/postinst" || fail "postinst makes no user for the service"
 
 # The programs are stripped, the package's changelog carries its version.
 dpkg-deb -x "$deb" "$tmp/root"

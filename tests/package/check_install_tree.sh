@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the built project into a temporary prefix and checks the tree:
+# Installs the built project under /usr and /usr/local in a temporary
+# folder and checks the trees: nothing but what is listed, the exporter's
+# unit naming the programs where they went, its system user; under /usr
 # the programs run, the menu entry is valid, the icon, the manual pages and
-# the bash completion are there, and nothing else was installed.
+# the bash completion are there.
 #   check_install_tree.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1
@@ -11,26 +13,65 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-root=$tmp/usr
-cmake --install "$build" --prefix "$root" >"$tmp/install.log" 2>&1 ||
-  { cat "$tmp/install.log" >&2; fail "cmake --install"; }
-
-# Only the programs and their data.
-while IFS= read -r file; do
-  case ${file#"$root"/} in
-    bin/zashchita | bin/zashchita-relay-sim | bin/zashchita-cli | bin/zashchita-exporter) ;;
-    lib/systemd/system/zashchita-exporter.service | etc/zashchita/exporter.yaml) ;;
-    share/zashchita/prometheus/zashchita-rules.yml | share/man/man1/zashchita-exporter.1.gz) ;;
-    share/zashchita/prometheus/alertmanager.yml) ;;
-    share/applications/zashchita.desktop) ;;
-    share/icons/hicolor/*/apps/zashchita.png | share/icons/hicolor/scalable/apps/zashchita.svg) ;;
-    share/man/man1/zashchita.1.gz | share/man/man1/zashchita-relay-sim.1.gz) ;;
-    share/man/man1/zashchita-cli.1.gz) ;;
-    share/bash-completion/completions/zashchita-cli) ;;
-    share/doc/zashchita/copyright | share/doc/zashchita/changelog.gz) ;;
-    *) fail "unexpected file installed: ${file#"$root"/}" ;;
+# Installed under /usr (as the package is) and under /usr/local (cmake
+# --install's own default): the unit names the programs and the
+# configuration where that install put them, and systemd takes it.
+for prefix in /usr /usr/local; do
+  dest=$tmp/dest${prefix//\//-}
+  DESTDIR=$dest cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 ||
+    { cat "$tmp/install.log" >&2; fail "cmake --install --prefix $prefix"; }
+  case $prefix in
+    /usr) units=/lib/systemd/system conf=/etc ;;
+    *) units=$prefix/lib/systemd/system conf=$prefix/etc ;;
   esac
-done < <(find "$root" -type f -o -type l)
+  # Only the programs and their data.
+  while IFS= read -r file; do
+    path=${file#"$dest"}
+    case $path in
+      "$units/zashchita-exporter.service" | "$conf/zashchita/exporter.yaml") ;;
+      "$prefix/lib/sysusers.d/zashchita-exporter.conf") ;;
+      "$prefix"/*)
+        case ${path#"$prefix"/} in
+          bin/zashchita | bin/zashchita-relay-sim | bin/zashchita-cli | bin/zashchita-exporter) ;;
+          share/zashchita/prometheus/zashchita-rules.yml | share/man/man1/zashchita-exporter.1.gz) ;;
+          share/zashchita/prometheus/alertmanager.yml) ;;
+          share/applications/zashchita.desktop) ;;
+          share/icons/hicolor/*/apps/zashchita.png | share/icons/hicolor/scalable/apps/zashchita.svg) ;;
+          share/man/man1/zashchita.1.gz | share/man/man1/zashchita-relay-sim.1.gz) ;;
+          share/man/man1/zashchita-cli.1.gz) ;;
+          share/bash-completion/completions/zashchita-cli) ;;
+          share/doc/zashchita/copyright | share/doc/zashchita/changelog.gz) ;;
+          *) fail "unexpected file installed: $path" ;;
+        esac ;;
+      *) fail "unexpected file installed: $path" ;;
+    esac
+  done < <(find "$dest" -type f -o -type l)
+
+  unit=$dest$units/zashchita-exporter.service
+  exporter="$prefix/bin/zashchita-exporter --config $conf/zashchita/exporter.yaml"
+  for line in "ExecStartPre=$exporter --check-config" "ExecStart=$exporter" 'ExecReload=/bin/kill -HUP $MAINPID' \
+              User=zashchita-exporter Group=zashchita-exporter StateDirectoryMode=0750; do
+    grep -qxF -- "$line" "$unit" || fail "$prefix: the unit has no line $line"
+  done
+  grep -q '^DynamicUser' "$unit" && fail "$prefix: the unit still asks for a dynamic user"
+  "$dest$prefix/bin/zashchita-exporter" --config "$dest$conf/zashchita/exporter.yaml" --check-config >/dev/null ||
+    fail "$prefix: the installed exporter.yaml does not pass --check-config"
+  systemd-sysusers --dry-run --root="$dest" "$dest$prefix/lib/sysusers.d/zashchita-exporter.conf" >"$tmp/sysusers" 2>&1 &&
+    grep -q "Creating user 'zashchita-exporter'" "$tmp/sysusers" || { cat "$tmp/sysusers" >&2; fail "$prefix: sysusers.d"; }
+  # systemd-analyze verify in the installed tree, with the targets and the
+  # kill the unit names beside it; where it cannot run, said and passed over.
+  mkdir -p "$dest/bin" "$dest/lib/systemd/system"
+  cp /bin/kill "$dest/bin/" && cp -a /lib/systemd/system/*.target "$dest/lib/systemd/system/" 2>/dev/null || true
+  if ! command -v systemd-analyze >/dev/null; then
+    echo "systemd-analyze not found: the unit was not verified"
+  elif ! systemd-analyze verify --man=no --root="$dest" /lib/systemd/system/multi-user.target >/dev/null 2>&1; then
+    echo "systemd-analyze verify does not run here: the unit was not verified"
+  else
+    systemd-analyze verify --man=no --root="$dest" "$units/zashchita-exporter.service" >"$tmp/verify" 2>&1 &&
+      [ ! -s "$tmp/verify" ] || { cat "$tmp/verify" >&2; fail "$prefix: systemd-analyze verify"; }
+  fi
+done
+root=$tmp/dest-usr/usr
 
 # The programs.
 for program in zashchita zashchita-relay-sim zashchita-cli zashchita-exporter; do
@@ -61,13 +102,9 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/zashchita-
 grep -q -- 'settings load FILE' <<<"$out" || fail "zashchita-cli --help does not offer settings load"
 out=$("$root/bin/zashchita-cli" --version) || fail "zashchita-cli --version exited $?"
 [ "$out" = "zashchita-cli $version" ] || fail "zashchita-cli --version said '$out'"
-# The exporter: its version, and the configuration it is installed with is sound.
+# The exporter: its version (its configuration and unit are checked above).
 out=$("$root/bin/zashchita-exporter" --version) || fail "zashchita-exporter --version exited $?"
 [ "$out" = "zashchita-exporter $version" ] || fail "zashchita-exporter --version said '$out'"
-"$root/bin/zashchita-exporter" --config "$root/etc/zashchita/exporter.yaml" --check-config >/dev/null ||
-  fail "the installed exporter.yaml does not pass --check-config"
-grep -qx 'ExecStart=/usr/bin/zashchita-exporter --config /etc/zashchita/exporter.yaml' \
-  "$root/lib/systemd/system/zashchita-exporter.service" || fail "the unit does not start the exporter on its configuration"
 # It, the exporter and the simulator are built on the core alone: no widgets, no GUI, no D-Bus.
 for program in zashchita-cli zashchita-relay-sim zashchita-exporter; do
   needed=$(readelf -d "$root/bin/$program" | grep NEEDED) || fail "readelf $program"
@@ -159,4 +196,4 @@ done
 zcat "$root/share/doc/zashchita/changelog.gz" | sed -n 1p | grep -q "^zashchita ($version) " ||
   fail "changelog does not start with version $version"
 
-echo "install tree under a temporary prefix: all checks passed"
+echo "install trees under /usr and /usr/local: all checks passed"

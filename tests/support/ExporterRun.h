@@ -12,6 +12,7 @@
 #include <QThread>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <optional>
 #include <sys/socket.h>
@@ -128,16 +129,16 @@ inline QByteArray Exchange(int port, const QByteArray& request)
 class ExporterProcess {
 public:
     // `more`: further arguments; with them the exporter is taken as ready
-    // once its port takes a connection (it may speak TLS). On `port`, or a
-    // free one; its log appended to `log`, or on the test's stderr.
-    ExporterProcess(const QString& config, const QString& stateDir, const QStringList& more = {}, int port = 0,
-                    const QString& log = {})
+    // once its port takes a connection (it may speak TLS).
+    // `errorFile`: where its stderr goes (default: the test's). On `port`, or a free one.
+    ExporterProcess(const QString& config, const QString& stateDir, const QStringList& more = {},
+                    const QString& errorFile = {}, int port = 0)
         : port_(port ? port : FreePort())
     {
-        if (log.isEmpty())
+        if (errorFile.isEmpty())
             process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         else
-            process_.setStandardErrorFile(log, QIODevice::Append);
+            process_.setStandardErrorFile(errorFile);
         process_.start(QStringLiteral(ZASHCHITA_EXPORTER_PATH),
                        QStringList{QStringLiteral("--config"), config, QStringLiteral("--listen"),
                                    QStringLiteral("127.0.0.1:%1").arg(port_), QStringLiteral("--state-dir"), stateDir}
@@ -160,6 +161,15 @@ public:
     ~ExporterProcess() { Stop(); }
     int Port() const { return port_; }
     QByteArray Metrics() const { return HttpGet(port_, "/metrics").body; }
+    void Signal(int signal) const { ::kill(pid_t(process_.processId()), signal); }
+    // Its exit status once it ended by itself within `ms`; -1 when killed
+    // by a signal or still running after `ms`.
+    int WaitExit(int ms)
+    {
+        if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(ms))
+            return -1;
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
     int Stop()
     {
         if (process_.state() != QProcess::NotRunning) {

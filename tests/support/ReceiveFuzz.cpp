@@ -88,9 +88,8 @@ public:
             Broken("a write ended by a reply that is neither echo, altered echo nor refusal");
         }
     }
-    void CloseComPort() override {}
-    void ShowLinkLost() override {}
-    void ShowLinkPresent() override {}
+    void CloseDue() override {}
+    void LinkLookChanged(bool) override {}
 
 private:
     LinkState& s_;

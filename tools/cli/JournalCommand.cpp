@@ -37,8 +37,8 @@ QStringList CsvFields(const JournalEntry& e)
             BeforeText(e),
             QString::number(e.value),
             OutcomeWord(e.outcome),
-            e.outcome == JournalOutcome::Refused ? QString::number(e.exceptionCode) : QString(),
-            e.outcome == JournalOutcome::Altered ? QString::number(e.stored) : QString(),
+            e.outcome == Outcome::Refused ? QString::number(e.exceptionCode) : QString(),
+            e.outcome == Outcome::Altered ? QString::number(e.stored) : QString(),
             QString::number(e.tries)};
 }
 

@@ -63,7 +63,7 @@ void PrintEnd(const RelayLink& link, const SettingWriteEnd& s, int address, int 
                                                     .arg(ValueWithUnit(definition, a.stored), ValueWithUnit(definition, w.to)));
         return;
     case WriteFate::Unconfirmed:
-        if (a.cause == LoadCause::NoAnswer) {
+        if (a.outcome == Outcome::NoAnswer) {
             PrintFate(QStringLiteral("unconfirmed"), w,
                       NoReplyText(link, QStringLiteral("no echo"),
                                   QStringLiteral("the write of %1 to register %2").arg(w.to).arg(definition.reg),
@@ -120,7 +120,7 @@ void PrintSummary(const RelayLink& link, const LoadEnd& end, int newAddress)
         QString tally = at && (at->fate != WriteFate::NotSent || at->addressTaken || !end.stopSignal)
             ? QStringLiteral("stopped at %1 after %2 of %3 writes").arg(at->write.definition->name).arg(written).arg(total)
             : QStringLiteral("stopped after %1 of %2 writes").arg(written).arg(total);
-        if (at && at->fate == WriteFate::Unconfirmed && at->answer.cause != LoadCause::NoAnswer)
+        if (at && at->fate == WriteFate::Unconfirmed && at->answer.outcome != Outcome::NoAnswer)
             tally += QStringLiteral("; %1 was sent but not confirmed (the relay may hold it)").arg(at->write.definition->name);
         if (const int unsent = r.Count(WriteFate::NotSent); unsent > 0)
             tally += QStringLiteral("; %1 not sent").arg(unsent);
@@ -129,7 +129,7 @@ void PrintSummary(const RelayLink& link, const LoadEnd& end, int newAddress)
     if (!r.readBackAsked)
         return;
     if (!r.readBack) {
-        if (r.oldAddress != 0 && r.readBackFailure.cause == LoadCause::NoAnswer)
+        if (r.oldAddress != 0 && r.readBackFailure.outcome == Outcome::NoAnswer)
             Report(QStringLiteral("no reply at address %1 nor at the old address %2").arg(link.Address()).arg(r.oldAddress));
         Report(ReadBackFailure(link, r.readBackFailure, r.readBackAddress ? r.readBackAddress : link.Address()));
         return;

@@ -21,7 +21,7 @@
 #include "exchanges/ExchangeTable.h"
 #include "exchanges/RegisterCatalog.h"
 #include "exchanges/RelayClock.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 
 namespace {
 

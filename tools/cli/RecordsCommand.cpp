@@ -12,7 +12,7 @@
 #include "exchanges/RegisterCatalog.h"
 #include "exchanges/RelayClock.h"
 #include "exchanges/LocaleFormats.h"
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 #include "report/TripArchive.h"
 
 #include <QFile>

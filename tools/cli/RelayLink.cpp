@@ -18,7 +18,7 @@ SessionOptions OptionsFor(const LinkSettings& settings)
     options.tickMs = kTickMs;
     options.replyTimeoutTicks = RelayLink::TicksFor(settings.timeoutMs);
     options.tries = settings.retries + 1;
-    options.lineTiming = settings.lineTiming;
+    options.lineTiming = LineTimingFromEnvironment(settings.lineTiming);
     return options;
 }
 
@@ -58,7 +58,7 @@ int RelayLink::TicksFor(int ms)
 
 RelayLink::RelayLink(const LinkSettings& settings) : settings_(settings), session_(OptionsFor(settings))
 {
-    session_.State().SlaveAddress = settings.address;
+    session_.SetSlaveAddress(settings.address);
     QObject::connect(&session_, &RelaySession::lineLost, &session_, [this](int osError, const QString& reason) {
         lost_ = true;
         lossText_ = QStringLiteral("the port went away: %1").arg(Reason(osError, reason));
@@ -154,18 +154,17 @@ BlockRead RelayLink::Read(const RegisterBlock& block, const AskOptions& ask)
         ? QStringLiteral("register %1").arg(block.first)
         : QStringLiteral("registers %1 to %2").arg(block.first).arg(block.first + block.count - 1);
     switch (a.outcome) {
-    case ReplyOutcome::Values:
+    case Outcome::Values:
         read.ok = true;
         read.values = a.values;
         break;
-    case ReplyOutcome::ReadFailed:
-        if (a.why == ExchangeFailure::Refused) {
-            read.refused = true;
-            read.exceptionCode = a.exceptionCode;
-            read.failure = QStringLiteral("the relay at address %1 refused to read %2: exception %3")
-                               .arg(address).arg(registers, ExceptionText(a.exceptionCode));
-            break;
-        }
+    case Outcome::Refused:
+        read.refused = true;
+        read.exceptionCode = a.exceptionCode;
+        read.failure = QStringLiteral("the relay at address %1 refused to read %2: exception %3")
+                           .arg(address).arg(registers, ExceptionText(a.exceptionCode));
+        break;
+    case Outcome::NoAnswer:
         read.spoiltSeen = a.spoiltSeen;
         read.failure = NoReplyText(a.spoiltSeen ? QStringLiteral("no sound reply") : QStringLiteral("no reply"),
                                    QStringLiteral("a read of %1").arg(registers), address, a.tries, timeoutMs);
@@ -193,9 +192,9 @@ RegisterWrite RelayLink::Write(int reg, uint16_t value, const AskOptions& ask)
     const int timeoutMs = ask.timeoutTicks > 0 ? ask.timeoutTicks * kTickMs : settings_.timeoutMs;
     write.sent = a.LeftThePc();
     switch (a.outcome) {
-    case ReplyOutcome::Echoed: write.outcome = WriteOutcome::Confirmed; break;
-    case ReplyOutcome::Altered: write.outcome = WriteOutcome::Altered; write.stored = a.stored; break;
-    case ReplyOutcome::Refused: write.outcome = WriteOutcome::Refused; write.exceptionCode = a.exceptionCode; break;
+    case Outcome::Echoed: write.outcome = WriteOutcome::Confirmed; break;
+    case Outcome::Altered: write.outcome = WriteOutcome::Altered; write.stored = a.stored; break;
+    case Outcome::Refused: write.outcome = WriteOutcome::Refused; write.exceptionCode = a.exceptionCode; break;
     default:
         if (lost_ || abandoned_) {
             write.outcome = lost_ ? WriteOutcome::LineLost : WriteOutcome::Abandoned;

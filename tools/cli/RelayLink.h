@@ -81,9 +81,9 @@ public:
     bool Open(QString& failure);
     QString DevicePath() const { return session_.DevicePath(); }
 
-    int Address() const { return session_.State().SlaveAddress; }
+    int Address() const { return session_.SlaveAddress(); }
     RelaySession& Session() { return session_; }
-    void SetAddress(int address) { session_.State().SlaveAddress = address; }
+    void SetAddress(int address) { session_.SetSlaveAddress(address); }
     int TimeoutMs() const { return settings_.timeoutMs; }
     int Tries() const { return settings_.retries + 1; }
 

@@ -22,15 +22,29 @@ bool ArchiveOutput::holdsUnwritten(const QString& line, int address) const
                        [&](const ArchivedRecord& r) { return r.line == line && r.address == address; });
 }
 
+void ArchiveOutput::restore(const RelayRef& ref)
+{
+    relays_.erase({ref.line, ref.address});
+    relay(ref);
+    if (const ArchivedRelay* archived = archive_.Relay(ref.line, ref.address))
+        bus_.OnTripsRestored({ref, *archived});
+}
+
 void ArchiveOutput::OnLineAdded(const LineConfig& line)
 {
     OnLineRemoved(line);
-    for (const RelayConfig& r : line.relays) {
-        const RelayRef ref{line.name, r.name, r.address};
-        relay(ref);
-        if (const ArchivedRelay* archived = archive_.Relay(line.name, r.address))
-            bus_.OnTripsRestored({ref, *archived});
-    }
+    for (const RelayConfig& r : line.relays)
+        restore({line.name, r.name, r.address});
+}
+
+void ArchiveOutput::OnRelayAdded(const RelayChange& e)
+{
+    restore({e.line.name, e.relay.name, e.relay.address});
+}
+
+void ArchiveOutput::OnRelayRemoved(const RelayChange& e)
+{
+    relays_.erase({e.line.name, e.relay.address});
 }
 
 void ArchiveOutput::OnLineRemoved(const LineConfig& line)

@@ -14,7 +14,8 @@
 // the same, and written in order as soon as a later read finds the archive
 // writable again. What each relay's slot held when last archived or found
 // there is remembered, so that the same record read again costs no look-up.
-// At a start, each relay's archived trips are told (TripsRestored).
+// At a start, and for a relay the configuration read again adds, each
+// relay's archived trips are told (TripsRestored).
 #pragma once
 
 #include <bitset>
@@ -35,6 +36,8 @@ public:
     const char* Name() const override { return "archive"; }
     void OnLineAdded(const LineConfig& line) override;
     void OnLineRemoved(const LineConfig& line) override;
+    void OnRelayAdded(const RelayChange& e) override;
+    void OnRelayRemoved(const RelayChange& e) override;
     void OnBlockRead(const BlockRead& e) override;
     void OnRecordSeen(const RecordSeen& e) override;
 
@@ -50,6 +53,8 @@ private:
     };
 
     Relay& relay(const RelayRef& ref);
+    // The relay taken anew: its archived trips told.
+    void restore(const RelayRef& ref);
     bool isUnwritten(const ArchivedRecord& record) const;
     bool holdsUnwritten(const QString& line, int address) const;
     // The record read, added unless known; told as history or a trip.

@@ -29,6 +29,10 @@ Prometheus. Every event record seen is appended once to DIR/records.jsonl
   --state-dir DIR   the archive's folder (default $STATE_DIRECTORY, else
                     /var/lib/zashchita-exporter)
 
+SIGHUP reads FILE and the web configuration again: the lines and relays that
+did not change poll on; a file with a fault is logged and the running one kept.
+SIGTERM and SIGINT end it with status 0.
+
 Exit status: 0 done (or the file is sound), 1 cannot serve (the address is
 taken, the state folder or a file of the web configuration cannot be read),
 2 a bad command line or configuration.

@@ -13,6 +13,18 @@ BlockSchedule::BlockSchedule(const std::vector<int>& addresses)
     }
 }
 
+void BlockSchedule::SetAddresses(const std::vector<int>& addresses)
+{
+    std::vector<Relay> relays;
+    for (int address : addresses) {
+        const Relay* kept = find(address);
+        Relay relay;
+        relay.address = address;
+        relays.push_back(kept ? *kept : relay);
+    }
+    relays_ = std::move(relays);
+}
+
 BlockSchedule::Relay* BlockSchedule::find(int address)
 {
     for (Relay& r : relays_)

@@ -32,6 +32,9 @@ public:
     // The line opened: every relay's slow blocks due; lost: every relay gone.
     void LineOpened(qint64 nowMs);
     void LineLost();
+    // The relays from now on: those kept keep what they said and when their
+    // slow blocks are due; one added starts afresh (its current parameters first).
+    void SetAddresses(const std::vector<int>& addresses);
 
     static constexpr int kSlowPeriodMs = 10000;
 

@@ -6,6 +6,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "YamlSyntax.h"
 #include "link/Endpoint.h"
 
 namespace {
@@ -28,6 +29,35 @@ const QSet<QString>& ReservedLabels()
                                      QStringLiteral("job"), QStringLiteral("instance"),
                                      QStringLiteral("record"), QStringLiteral("relay_time"), QStringLiteral("code")};
     return names;
+}
+
+// Control characters, and those that steer or break text without being
+// seen: a name is shown in logs and on dashboards as it is written.
+bool IsControl(uint c)
+{
+    switch (QChar::category(char32_t(c))) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A name as a message may show it: its control characters written \uXXXX.
+QString Shown(const QString& text)
+{
+    QString shown;
+    for (const uint c : text.toUcs4()) {
+        if (IsControl(c))
+            shown += QStringLiteral("\\u%1").arg(c, 4, 16, QLatin1Char('0'));
+        else
+            shown += QString::fromUcs4(reinterpret_cast<const char32_t*>(&c), 1);
+    }
+    return shown;
 }
 
 class Reader {
@@ -71,14 +101,28 @@ public:
         return members;
     }
 
-    // A name: 1..64 printable ASCII characters without quotes or backslashes.
+    // A name: 1 to 64 characters (not bytes) of any script, UTF-8, none of
+    // them a control character (nor a format or line-breaking one).
     bool Name(const YAML::Node& node, const char* what, QString& out)
     {
-        static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_.:/+-][A-Za-z0-9_.:/+ -]{0,63}$"));
-        const QString text = node.IsScalar() ? QString::fromStdString(node.Scalar()) : QString();
-        if (!pattern.match(text).hasMatch() || text.size() > kMaxNameLength) {
-            Fault(node.Mark(), QStringLiteral("%1 must be 1 to %2 letters, digits or _ . : / + - (not \"%3\")")
-                                   .arg(QLatin1String(what)).arg(kMaxNameLength).arg(text));
+        const std::string raw = node.IsScalar() ? node.Scalar() : std::string();
+        const QString text = QString::fromStdString(raw);
+        const QList<uint> characters = text.toUcs4();
+        QString why;
+        if (characters.isEmpty())
+            why = QStringLiteral("it is empty");
+        else if (text.toStdString() != raw)
+            why = QStringLiteral("it is not UTF-8");
+        else if (characters.size() > kMaxNameLength)
+            why = QStringLiteral("it has %1 characters").arg(characters.size());
+        for (const uint c : characters)
+            if (why.isEmpty() && IsControl(c))
+                why = QStringLiteral("it holds the control character U+%1")
+                          .arg(QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+        if (!why.isEmpty()) {
+            Fault(node.Mark(), QStringLiteral("%1 must be 1 to %2 characters, none of them a control character "
+                                              "(not \"%3\": %4)")
+                                   .arg(QLatin1String(what)).arg(kMaxNameLength).arg(Shown(text), why));
             return false;
         }
         out = text;
@@ -99,17 +143,30 @@ public:
         return true;
     }
 
-    // "250ms", "2s", "1.5s" or a plain number of milliseconds.
+    // A time with its unit: "500ms", "2s", "1.5s", "2m", "1h"; whole
+    // milliseconds. A bare number is refused: its unit would be a guess.
     bool Duration(const YAML::Node& node, const char* what, int lo, int hi, int& outMs)
     {
-        static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,7})(\\.[0-9]{1,3})?(ms|s)?$"));
+        static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,7})(?:\\.([0-9]{1,3}))?(ms|s|m|h)$"));
+        static const QRegularExpression bare(QStringLiteral("^[0-9]+(\\.[0-9]*)?$"));
         const QString text = node.IsScalar() ? QString::fromStdString(node.Scalar()).trimmed() : QString();
+        if (bare.match(text).hasMatch()) {
+            Fault(node.Mark(), QStringLiteral("%1: \"%2\" needs a unit, e.g. 1s or 500ms").arg(QLatin1String(what), text));
+            return false;
+        }
         const QRegularExpressionMatch m = pattern.match(text);
-        const bool seconds = m.captured(3) == QLatin1String("s");
-        const double number = (m.captured(1) + m.captured(2)).toDouble();
-        const double ms = seconds ? number * 1000.0 : number;
-        if (!m.hasMatch() || (!seconds && !m.captured(2).isEmpty()) || ms < lo || ms > hi) {
-            Fault(node.Mark(), QStringLiteral("%1 must be a time from %2 ms to %3 s, as 500ms or 2s (not \"%4\")")
+        const QString unit = m.captured(3);
+        const qint64 unitMs = unit == QLatin1String("h") ? 3600000 : unit == QLatin1String("m") ? 60000
+                              : unit == QLatin1String("s") ? 1000 : 1;
+        const QString fraction = m.captured(2);
+        qint64 scale = 1;
+        for (qsizetype k = 0; k < fraction.size(); ++k)
+            scale *= 10;
+        const qint64 thousandths = m.captured(1).toLongLong() * unitMs * scale + fraction.toLongLong() * unitMs;
+        const qint64 ms = thousandths / scale;
+        if (!m.hasMatch() || thousandths % scale != 0 || ms < lo || ms > hi) {
+            Fault(node.Mark(), QStringLiteral("%1 must be a time from %2 ms to %3 s in whole milliseconds, as 500ms, "
+                                              "2s or 1m (not \"%4\")")
                                    .arg(QLatin1String(what)).arg(lo).arg(hi / 1000).arg(text));
             return false;
         }
@@ -124,7 +181,9 @@ public:
         if (text.isEmpty())
             Fault(node.Mark(), QStringLiteral("port must name a serial device, COMn, tcp://HOST:PORT or modbus-tcp://HOST"));
         else if (NamesEndpoint(text) && !ParseEndpoint(text, &reason))
-            Fault(node.Mark(), QStringLiteral("port \"%1\": %2").arg(text, reason));
+            Fault(node.Mark(), reason.startsWith(QLatin1Char('"') + text + QLatin1Char('"'))
+                                   ? QStringLiteral("port %1").arg(reason)
+                                   : QStringLiteral("port \"%1\": %2").arg(text, reason));
         else
             out = text;
     }
@@ -255,7 +314,8 @@ ConfigReading ReadConfigText(const QString& path, const std::string& text)
         try {
             reader.Top(YAML::Load(text), reading.config);
         } catch (const YAML::Exception& e) {
-            reader.Fault(e.mark, QString::fromStdString(e.msg));
+            const YamlSyntaxFault fault = LocateYamlFault(text, e);
+            reader.Fault(fault.mark, QString::fromStdString(fault.what));
         }
     }
     reading.faults = reader.faults_;

@@ -22,6 +22,7 @@ SessionOptions OptionsFor(const LineConfig& config)
     options.tickMs = kTickMs;
     options.replyTimeoutTicks = (config.timeoutMs + kTickMs - 1) / kTickMs;
     options.tries = 1;
+    options.lineTiming = LineTimingFromEnvironment(options.lineTiming);
     return options;
 }
 
@@ -114,6 +115,51 @@ void LinePoller::Start()
     open();
 }
 
+bool LinePoller::CanTake(const LineConfig& next) const
+{
+    return next.name == config_.name && next.port == config_.port && next.timeoutMs == config_.timeoutMs;
+}
+
+bool LinePoller::Reconfigure(const LineConfig& next)
+{
+    const auto same = [](const RelayConfig& a, const RelayConfig& b) {
+        return a.address == b.address && a.name == b.name && a.labels == b.labels;
+    };
+    const auto in = [&same](const std::vector<RelayConfig>& relays, const RelayConfig& relay) {
+        return std::any_of(relays.begin(), relays.end(), [&](const RelayConfig& r) { return same(r, relay); });
+    };
+    bool changed = next.pollIntervalMs != config_.pollIntervalMs || next.relays.size() != config_.relays.size();
+    // Those gone first: a relay renamed at its address is one gone and one new.
+    for (const RelayConfig& relay : config_.relays)
+        if (!in(next.relays, relay)) {
+            out_.OnRelayRemoved({config_, relay});
+            changed = true;
+        }
+    const LineConfig before = config_;
+    config_ = next;
+    relays_.clear();
+    for (const RelayConfig& r : config_.relays)
+        relays_.push_back({config_.name, r.name, r.address});
+    // What the round and the schedule know of a relay stays with it only
+    // while it is the same relay.
+    std::vector<int> kept;
+    for (const RelayConfig& relay : config_.relays)
+        if (in(before.relays, relay))
+            kept.push_back(relay.address);
+    for (const std::vector<int>& addresses : {kept, AddressesOf(config_)}) {
+        schedule_.SetAddresses(addresses);
+        round_->SetAddresses(addresses);
+    }
+    for (const RelayConfig& relay : config_.relays)
+        if (!in(before.relays, relay)) {
+            out_.OnRelayAdded({config_, relay});
+            changed = true;
+        }
+    if (session_.IsOpen() && !paced_.isActive())
+        round_->Start();
+    return changed;
+}
+
 const RelayRef* LinePoller::find(int address) const
 {
     for (const RelayRef& r : relays_)
@@ -160,14 +206,14 @@ void LinePoller::lineLost(const QString& reason)
 void LinePoller::onAnswer(int address, const Answer& answer)
 {
     const uint32_t unasked = session_.State().UnaskedBytes;
-    const bool spoilt = answer.outcome == ReplyOutcome::ReadFailed
+    const bool spoilt = (answer.outcome == Outcome::NoAnswer || answer.outcome == Outcome::Refused)
         && (answer.why == ExchangeFailure::Spoilt || answer.spoiltSeen);
     if (unasked != unaskedSeen_ || spoilt)
         out_.OnLineNoise({config_.name, unasked - unaskedSeen_, spoilt ? 1 : 0});
     unaskedSeen_ = unasked;
 
     const RelayRef* relay = find(address);
-    if (relay && answer.outcome == ReplyOutcome::Values) {
+    if (relay && answer.outcome == Outcome::Values) {
         RegisterValues values;
         values.block = answer.question.block;
         values.values = answer.values;
@@ -177,7 +223,7 @@ void LinePoller::onAnswer(int address, const Answer& answer)
         out_.OnBlockRead({*relay, values, wall, steady});
         if (const int slot = RecordSlotOf(values.block))
             out_.OnRecordSeen({*relay, slot, values.values, wall});
-    } else if (relay && answer.outcome == ReplyOutcome::ReadFailed) {
+    } else if (relay && (answer.outcome == Outcome::NoAnswer || answer.outcome == Outcome::Refused)) {
         schedule_.Failed(address, answer.question.block);
         out_.OnReadFailed({*relay, answer.question.block, answer.why, answer.exceptionCode});
     }

@@ -5,6 +5,7 @@
 // none of them.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -40,6 +41,17 @@ public:
     // goes away, is tried again every kReopenMs.
     void Start();
     RelaySession& Session() { return session_; }
+
+    // Whether `next` can be taken on the run (Reconfigure): the same line on
+    // the same session (name, port, time-out); else the poller is made anew.
+    bool CanTake(const LineConfig& next) const;
+    // Takes the line's new relays and poll interval without a pause: the
+    // session stays open, the question on the line goes on, and the relays
+    // kept (same address, name and labels) keep their look, schedule and
+    // series; those gone are told removed, those new added. False when
+    // nothing changed.
+    bool Reconfigure(const LineConfig& next);
+    const LineConfig& Config() const { return config_; }
 
     static constexpr int kReopenMs = 5000;
 

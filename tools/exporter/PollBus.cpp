@@ -25,6 +25,8 @@ void PollBus::Send(void (PollOutput::*handler)(const Event&), const Event& event
 
 void PollBus::OnLineAdded(const LineConfig& e) { Send(&PollOutput::OnLineAdded, e); }
 void PollBus::OnLineRemoved(const LineConfig& e) { Send(&PollOutput::OnLineRemoved, e); }
+void PollBus::OnRelayAdded(const RelayChange& e) { Send(&PollOutput::OnRelayAdded, e); }
+void PollBus::OnRelayRemoved(const RelayChange& e) { Send(&PollOutput::OnRelayRemoved, e); }
 void PollBus::OnLineState(const LineState& e) { Send(&PollOutput::OnLineState, e); }
 void PollBus::OnLineNoise(const LineNoise& e) { Send(&PollOutput::OnLineNoise, e); }
 void PollBus::OnBlockRead(const BlockRead& e) { Send(&PollOutput::OnBlockRead, e); }

@@ -18,6 +18,8 @@ public:
     const char* Name() const override { return "bus"; }
     void OnLineAdded(const LineConfig& e) override;
     void OnLineRemoved(const LineConfig& e) override;
+    void OnRelayAdded(const RelayChange& e) override;
+    void OnRelayRemoved(const RelayChange& e) override;
     void OnLineState(const LineState& e) override;
     void OnLineNoise(const LineNoise& e) override;
     void OnBlockRead(const BlockRead& e) override;

@@ -100,6 +100,13 @@ struct LineNoise {
     int spoiltFrames = 0;
 };
 
+// A relay put into, or taken out of, a line that goes on polling (the
+// configuration read again): the line's other relays go on untouched.
+struct RelayChange {
+    const LineConfig& line;
+    const RelayConfig& relay;
+};
+
 // An output could not do its work (the archive could not be written, an
 // output threw): counted by output, and logged.
 struct OutputError {
@@ -117,6 +124,8 @@ public:
     // A line's poller was made with this configuration, or is going.
     virtual void OnLineAdded(const LineConfig&) {}
     virtual void OnLineRemoved(const LineConfig&) {}
+    virtual void OnRelayAdded(const RelayChange&) {}
+    virtual void OnRelayRemoved(const RelayChange&) {}
     virtual void OnLineState(const LineState&) {}
     virtual void OnLineNoise(const LineNoise&) {}
     virtual void OnBlockRead(const BlockRead&) {}

@@ -37,6 +37,17 @@ PrometheusOutput::PrometheusOutput(std::function<qint64()> unixMs)
                      .Help("Event records held in memory because the archive could not be written.")
                      .Register(*registry_)
                      .Add({}))
+    , reloadApplied_(prometheus::BuildGauge()
+                         .Name("zashchita_exporter_config_last_reload_successful")
+                         .Help("Whether the configuration last read (at the start or on SIGHUP) was applied: 1, or 0 "
+                               "when it had faults and the one before runs on.")
+                         .Register(*registry_)
+                         .Add({}))
+    , reloadAppliedAt_(prometheus::BuildGauge()
+                           .Name("zashchita_exporter_config_last_reload_success_timestamp_seconds")
+                           .Help("Unix time the running configuration was applied.")
+                           .Register(*registry_)
+                           .Add({}))
 {
     prometheus::BuildGauge()
         .Name("zashchita_exporter_build_info")
@@ -76,6 +87,13 @@ RelayMetrics* PrometheusOutput::find(const RelayRef& relay)
     return at == line->second.relays.end() ? nullptr : at->second.get();
 }
 
+void PrometheusOutput::ConfigLoaded(bool applied, qint64 unixMs)
+{
+    reloadApplied_.Set(applied ? 1 : 0);
+    if (applied)
+        reloadAppliedAt_.Set(double(unixMs) / 1000.0);
+}
+
 void PrometheusOutput::OnLineAdded(const LineConfig& config)
 {
     Line& line = lines_[config.name];
@@ -93,6 +111,23 @@ void PrometheusOutput::OnLineAdded(const LineConfig& config)
 void PrometheusOutput::OnLineRemoved(const LineConfig& config)
 {
     lines_.erase(config.name);
+}
+
+void PrometheusOutput::OnRelayAdded(const RelayChange& e)
+{
+    const auto line = lines_.find(e.line.name);
+    if (line == lines_.end())
+        return;
+    auto relay = std::make_unique<RelayMetrics>(families_, LabelsOf(e.line, e.relay));
+    relay->SetUp(false);
+    line->second.relays[e.relay.address] = std::move(relay);
+}
+
+void PrometheusOutput::OnRelayRemoved(const RelayChange& e)
+{
+    const auto line = lines_.find(e.line.name);
+    if (line != lines_.end())
+        line->second.relays.erase(e.relay.address);
 }
 
 void PrometheusOutput::expireRecentTrips()

@@ -33,10 +33,15 @@ public:
     std::string Render() const;
     // An output whose errors are counted from 0, before its first one.
     void KnowOutput(const std::string& name);
+    // The configuration was read (at the start, or again on SIGHUP) at
+    // `unixMs`: applied, or refused and the running one kept.
+    void ConfigLoaded(bool applied, qint64 unixMs);
 
     const char* Name() const override { return "prometheus"; }
     void OnLineAdded(const LineConfig& line) override;
     void OnLineRemoved(const LineConfig& line) override;
+    void OnRelayAdded(const RelayChange& e) override;
+    void OnRelayRemoved(const RelayChange& e) override;
     void OnLineState(const LineState& e) override;
     void OnLineNoise(const LineNoise& e) override;
     void OnBlockRead(const BlockRead& e) override;
@@ -66,6 +71,8 @@ private:
     MetricFamilies families_;
     prometheus::Family<prometheus::Counter>& outputErrors_;
     prometheus::Gauge& unwritten_;
+    prometheus::Gauge& reloadApplied_;
+    prometheus::Gauge& reloadAppliedAt_;
     std::map<QString, Line> lines_;
     qint64 expiredMs_ = 0;
 };

@@ -4,25 +4,28 @@
 // in its state directory. The lines' pollers emit events; the outputs (the
 // metrics, the archive, the log) take them through one bus. See --help.
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
-#include <QSocketNotifier>
+#include <QMetaObject>
 
 #include <prometheus/registry.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
-#include <sys/signalfd.h>
-#include <unistd.h>
+#include <utility>
 
 #include "Arguments.h"
 #include "ArchiveOutput.h"
 #include "ExporterConfig.h"
-#include "LinePoller.h"
 #include "Log.h"
 #include "LogOutput.h"
+#include "Plant.h"
 #include "PollBus.h"
 #include "PrometheusOutput.h"
+#include "Reload.h"
+#include "ServiceSignals.h"
 #include "WebServer.h"
 #include "report/TripArchive.h"
 
@@ -30,28 +33,12 @@ namespace {
 
 const char* const kArchiveName = "records.jsonl";
 
-// SIGINT and SIGTERM end the event loop from within it.
-void QuitOnStopSignals(QCoreApplication& app)
-{
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stops, nullptr);
-    const int fd = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
-    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [fd, &app] {
-        signalfd_siginfo info{};
-        while (read(fd, &info, sizeof info) == sizeof info) {
-        }
-        app.quit();
-    });
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    // Before any thread: every thread made from here on keeps them blocked.
+    BlockServiceSignals();
     QCoreApplication app(argc, argv);
     const Log log;
     const ArgumentsReading reading = ReadExporterArguments(app.arguments());
@@ -122,14 +109,30 @@ int main(int argc, char** argv)
         return kExitFailed;
     }
 
-    std::vector<std::unique_ptr<LinePoller>> lines;
-    for (const LineConfig& line : config.config.lines)
-        lines.push_back(std::make_unique<LinePoller>(line, bus));
-    for (auto& line : lines)
-        line->Start();
+    Plant plant(bus);
+    plant.Apply(config.config);
+    metrics.ConfigLoaded(true, QDateTime::currentMSecsSinceEpoch());
     log.Info(QStringLiteral("serving %1://%2/metrics").arg(QLatin1String(web.Tls() ? "https" : "http"), args.listen));
-    QuitOnStopSignals(app);
+
+    // SIGHUP: read again, in a call of its own from the event loop (several
+    // at once make one reload); SIGTERM, SIGINT: the end.
+    bool reloadDue = false;
+    const ReloadTargets targets{plant, web, metrics, log};
+    WatchServiceSignals(&app, [&](int signal) {
+        if (signal != SIGHUP) {
+            log.Info(QStringLiteral("SIG%1: stopping").arg(QLatin1String(sigabbrev_np(signal))));
+            app.quit();
+            return;
+        }
+        if (std::exchange(reloadDue, true))
+            return;
+        QMetaObject::invokeMethod(&app, [&] {
+            reloadDue = false;
+            ReloadConfiguration(args, targets, QDateTime::currentMSecsSinceEpoch());
+        }, Qt::QueuedConnection);
+    });
     const int status = app.exec();
-    lines.clear();
+    // The lines stop first: every record read is in the archive when it ends.
+    plant.Stop();
     return status;
 }

@@ -173,6 +173,12 @@ void BoundedServer::Stop()
         thread_.join();
 }
 
+void BoundedServer::SetTls(std::shared_ptr<SSL_CTX> tls)
+{
+    std::lock_guard<std::mutex> lock(tlsMutex_);
+    tls_ = std::move(tls);
+}
+
 void BoundedServer::Signal()
 {
     const uint64_t one = 1;
@@ -252,8 +258,13 @@ void BoundedServer::Accept(Clock::time_point now)
         c->id = nextId_++;
         c->fd = fd;
         c->opened = c->since = c->answered = now;
-        if (tls_) {
-            c->ssl = SSL_new(tls_.get());
+        std::shared_ptr<SSL_CTX> tls;
+        {
+            std::lock_guard<std::mutex> lock(tlsMutex_);
+            tls = tls_;
+        }
+        if (tls) {
+            c->ssl = SSL_new(tls.get());
             if (!c->ssl || SSL_set_fd(c->ssl, fd) != 1) {
                 stats_.closed[size_t(CloseReason::Tls)].fetch_add(1, std::memory_order_relaxed);
                 continue;

@@ -33,6 +33,9 @@ public:
     // Serves on a thread of its own until Stop() or the end of the object.
     void Start();
     void Stop();
+    // The TLS context of the connections accepted from now on (null: plain);
+    // those open keep theirs. Any thread.
+    void SetTls(std::shared_ptr<SSL_CTX> tls);
 
     const ServerStats& Stats() const { return stats_; }
     const ServerLimits& Limits() const { return limits_; }
@@ -58,7 +61,8 @@ private:
 
     const ServerLimits limits_;
     const ProtocolFactory factory_;
-    const std::shared_ptr<SSL_CTX> tls_;
+    std::mutex tlsMutex_;
+    std::shared_ptr<SSL_CTX> tls_;   // under the mutex
     int listener_ = -1;
     int port_ = 0;
     int wakeFd_ = -1;            // an eventfd: woken connections, or stop

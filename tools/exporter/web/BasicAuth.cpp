@@ -60,11 +60,25 @@ std::string Sha256(const std::string& text)
 
 }  // namespace
 
-BasicAuth::BasicAuth(std::map<std::string, std::string> users) : users_(std::move(users))
+BasicAuth::BasicAuth(std::map<std::string, std::string> users)
 {
-    if (users_.empty())
-        return;
-    decoy_ = users_.begin()->second;
+    SetUsers(std::move(users));
+}
+
+void BasicAuth::SetUsers(std::map<std::string, std::string> users)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        users_ = std::move(users);
+        decoy_ = users_.empty() ? std::string() : users_.begin()->second;
+        enabled_.store(!users_.empty(), std::memory_order_release);
+    }
+    if (Enabled() && !thread_.joinable())
+        StartChecker();
+}
+
+void BasicAuth::StartChecker()
+{
     // The checker takes no signal: the program's stop signals go to the thread that waits for them.
     sigset_t all, before;
     sigfillset(&all);
@@ -87,7 +101,7 @@ BasicAuth::~BasicAuth()
 BasicAuth::Verdict BasicAuth::Check(const std::string* authorization, std::function<void()> done,
                                     std::shared_ptr<Pending>* pending)
 {
-    if (users_.empty())
+    if (!Enabled())
         return Verdict::Granted;
     if (!authorization)
         return Verdict::Refused;
@@ -106,10 +120,17 @@ BasicAuth::Verdict BasicAuth::Check(const std::string* authorization, std::funct
     Job job;
     job.user = credentials.substr(0, colon);
     job.password = credentials.substr(colon + 1);
-    const auto user = users_.find(job.user);
-    job.known = user != users_.end();
-    job.hash = job.known ? user->second : decoy_;
-    job.key = Sha256(job.user + '\0' + job.password + '\0' + job.hash);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (users_.empty())
+            return Verdict::Granted;
+        const auto user = users_.find(job.user);
+        job.known = user != users_.end();
+        job.hash = job.known ? user->second : decoy_;
+    }
+    // Whether the user is known is part of the key: after the users change, an
+    // outcome for one not known then is never taken for one known now.
+    job.key = Sha256(job.user + '\0' + job.password + '\0' + job.hash + '\0' + (job.known ? 'k' : 'u'));
 
     std::lock_guard<std::mutex> lock(mutex_);
     if (const auto at = kept_.find(job.key); at != kept_.end())

@@ -34,7 +34,11 @@ public:
     BasicAuth(const BasicAuth&) = delete;
     BasicAuth& operator=(const BasicAuth&) = delete;
 
-    bool Enabled() const { return !users_.empty(); }
+    bool Enabled() const { return enabled_.load(std::memory_order_acquire); }
+    // The users from the next check on (the web configuration read again).
+    // The outcomes kept stay true: each is keyed by the hash it was checked
+    // against.
+    void SetUsers(std::map<std::string, std::string> users);
     // `authorization`: the request's Authorization field, or null. Granted
     // or Refused at once when the request's form or a kept outcome says so;
     // Pending with *pending set, `done` called from the checker's thread once
@@ -54,10 +58,12 @@ private:
     void Run();
     void Keep(const std::string& key, bool granted);
 
-    const std::map<std::string, std::string> users_;
-    std::string decoy_;   // checked for a user not known, so that the time taken tells nothing
+    void StartChecker();
 
+    std::atomic<bool> enabled_{false};
     std::mutex mutex_;    // guards what follows
+    std::map<std::string, std::string> users_;
+    std::string decoy_;   // checked for a user not known, so that the time taken tells nothing
     std::condition_variable wake_;
     std::deque<Job> jobs_;
     std::unordered_map<std::string, bool> kept_;

@@ -164,8 +164,16 @@ private:
 HttpSite::HttpSite(MetricsText& metrics, BasicAuth& auth, std::vector<std::pair<std::string, std::string>> headers)
     : metrics_(metrics), auth_(auth)
 {
+    SetHeaders(headers);
+}
+
+void HttpSite::SetHeaders(const std::vector<std::pair<std::string, std::string>>& headers)
+{
+    std::string fields;
     for (const auto& [name, value] : headers)
-        headers_ += name + ": " + value + "\r\n";
+        fields += name + ": " + value + "\r\n";
+    std::lock_guard<std::mutex> lock(headersMutex_);
+    headers_ = std::move(fields);
 }
 
 std::unique_ptr<ConnectionProtocol> HttpSite::NewExchange(Waker wake)
@@ -194,7 +202,11 @@ Reply HttpSite::Answer(int status, const std::string& method, std::string conten
     reply.head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\nDate: " + HttpDate() + "\r\n";
     if (!contentType.empty())
         reply.head += "Content-Type: " + contentType + "\r\n";
-    reply.head += "Content-Length: " + std::to_string(body ? body->size() : 0) + "\r\n" + extra + headers_;
+    reply.head += "Content-Length: " + std::to_string(body ? body->size() : 0) + "\r\n" + extra;
+    {
+        std::lock_guard<std::mutex> lock(headersMutex_);
+        reply.head += headers_;
+    }
     if (method != "HEAD")
         reply.body = std::move(body);
     // What cannot be told from a request that is none ends its connection.

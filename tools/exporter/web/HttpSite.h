@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,8 @@ public:
     HttpSite(MetricsText& metrics, BasicAuth& auth, std::vector<std::pair<std::string, std::string>> headers);
 
     std::unique_ptr<ConnectionProtocol> NewExchange(Waker wake);
+    // The web configuration's headers from the next answer on (any thread).
+    void SetHeaders(const std::vector<std::pair<std::string, std::string>>& headers);
     uint64_t Answered(size_t statusIndex) const { return answered_[statusIndex].load(std::memory_order_relaxed); }
 
 private:
@@ -41,6 +44,7 @@ private:
 
     MetricsText& metrics_;
     BasicAuth& auth_;
-    std::string headers_;   // the configured ones, each "Name: value\r\n"
+    std::mutex headersMutex_;
+    std::string headers_;   // the configured ones, each "Name: value\r\n"; under the mutex
     std::array<std::atomic<uint64_t>, kStatuses.size()> answered_{};
 };

@@ -60,6 +60,20 @@ bool WebServer::Prepare(std::string* error)
     return !config_.tls || tls_;
 }
 
+bool WebServer::Replace(const WebConfig& next, std::string* error)
+{
+    std::shared_ptr<SSL_CTX> tls;
+    if (next.tls && !(tls = MakeTlsContext(*next.tls, error)))
+        return false;
+    config_ = next;
+    tls_ = tls;
+    auth_.SetUsers(config_.users);
+    site_.SetHeaders(config_.headers);
+    if (server_)
+        server_->SetTls(tls_);
+    return true;
+}
+
 void WebServer::Serve(std::weak_ptr<prometheus::Collectable> collectable)
 {
     metrics_.Add(std::move(collectable));

@@ -28,13 +28,17 @@ public:
     void Serve(std::weak_ptr<prometheus::Collectable> collectable);
     // Listens on HOST:PORT and serves; false with *error.
     bool Start(const std::string& hostPort, std::string* error);
+    // Takes `next` (the web configuration read again) for the connections
+    // that come from now on: its users, headers and TLS, its files read
+    // first. False with *error naming the file at fault, and nothing changed.
+    bool Replace(const WebConfig& next, std::string* error);
     bool Tls() const { return config_.tls.has_value(); }
     int Port() const { return server_ ? server_->Port() : 0; }
 
 private:
     class Counts;
 
-    const WebConfig config_;
+    WebConfig config_;
     const ServerLimits limits_;
     std::shared_ptr<SSL_CTX> tls_;
     MetricsText metrics_;

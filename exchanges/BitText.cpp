@@ -1,4 +1,4 @@
-#include "link/BitText.h"
+#include "exchanges/BitText.h"
 
 QString WordToBitText(uint16_t word)
 {
