@@ -4,8 +4,9 @@
 # reads the settings sheet back in its test. libssl-dev, zlib1g-dev and
 # libcrypt-dev are the exporter's TLS, gzip and bcrypt; openssl and curl make
 # certificates and ask as clients in its tests; prometheus, prometheus-alertmanager
-# and python3 (the test's webhook receiver) carry the exporter's alert test.
-# Sourced by test.sh and run.sh.
+# and python3 (the test's webhook receiver) carry the exporter's alert test; mbpoll
+# and pymodbus (with serial-asyncio, which Debian only recommends and its client
+# package imports) ask the exporter's Modbus TCP server. Sourced by test.sh and run.sh.
 ZASHCHITA_PACKAGES=(
   g++ make cmake pkg-config
   qt6-base-dev qt6-qpa-plugins libgtest-dev libmodbus-dev
@@ -14,6 +15,7 @@ ZASHCHITA_PACKAGES=(
   dpkg-dev desktop-file-utils lintian
   libyaml-cpp-dev prometheus-cpp-dev prometheus prometheus-alertmanager python3
   libssl-dev zlib1g-dev libcrypt-dev openssl curl
+  mbpoll python3-pymodbus python3-serial-asyncio
   qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n
   ninja-build ccache
 )

@@ -28,13 +28,15 @@ Checked Check(const QString& path)
     return {r.faults.isEmpty() ? 0 : 2, r.faults.isEmpty() ? ConfigSummary(path, r.config) : r.faults.join(QLatin1Char('\n'))};
 }
 
-const char* const kSound = "lines:\n"
+const char* const kSound = "modbus_listen: 127.0.0.1:5020\n"
+                           "modbus_max_age: {current: 2s, records: 60s}\n"
+                           "lines:\n"
                            "  - name: pumps\n"
                            "    port: /nonexistent/ttyUSB9\n"
                            "    poll_interval: 250ms\n"
                            "    relays:\n"
                            "      - {name: M1, address: 1, labels: {motor: feed}}\n"
-                           "      - {name: M2, address: 2}\n"
+                           "      - {name: M2, address: 2, unit: 2}\n"
                            "  - name: fans\n"
                            "    port: modbus-tcp://192.0.2.1\n"
                            "    relays: [{name: F1, address: 246}]\n";
@@ -96,6 +98,17 @@ TEST(ExporterConfig, FaultsAreNamedWithLineAndColumn)
             "e.g. tcp://192.168.1.20:4001"},
         {"empty", "", 2, ": the file is empty"},
         {"too large", "#" + QByteArray(kMaxConfigBytes, 'x') + "\nlines: []\n", 2, ": the file is larger than 1048576 bytes"},
+        {"one unit, two relays", "lines:\n  - {name: a, port: /dev/x, relays: [{name: M1, address: 1, unit: 5}]}\n"
+                                 "  - {name: b, port: /dev/y, relays: [{name: M1, address: 1, unit: 5}]}\n",
+         2, ":3:67: unit 5 of relay \"M1\" on line \"b\" is given already at 2:67 to relay \"M1\" on line \"a\""},
+        {"unit out of range", "lines:\n  - {name: a, port: /dev/x, relays: [{name: M1, address: 1, unit: 248}]}\n", 2,
+         ":2:67: a relay's unit must be a whole number from 1 to 247 (not \"248\")"},
+        {"nothing to serve", "modbus_listen: 127.0.0.1:5020\nlines: [{name: a, port: /dev/x, relays: [{name: M1, address: 1}]}]\n",
+         2, ":1:16: modbus_listen is given, but no relay has a unit"},
+        {"listen without a port", "modbus_listen: localhost\nlines: [{name: a, port: /dev/x, relays: [{name: M1, address: 1, unit: 1}]}]\n",
+         2, ":1:16: modbus_listen must be HOST:PORT (not \"localhost\")"},
+        {"an age of no block", "modbus_max_age: {fast: 1s}\nlines: [{name: a, port: /dev/x, relays: [{name: M1, address: 1}]}]\n",
+         2, ":1:18: unknown key \"fast\" in modbus_max_age (known: current, settings, records)"},
     };
     QTemporaryDir dir;
     for (const auto& c : cases) {
@@ -107,6 +120,9 @@ TEST(ExporterConfig, FaultsAreNamedWithLineAndColumn)
                     (c.status == 0 && checked.text.contains(QString::fromUtf8(c.expected))))
             << c.name << "\n" << checked.text.toStdString();
     }
+    const ExporterConfig sound = ReadConfigText(QStringLiteral("sound"), kSound).config;
+    EXPECT_EQ(std::make_tuple(sound.modbusCurrentMaxAgeMs, sound.modbusSettingsMaxAgeMs, sound.modbusRecordsMaxAgeMs,
+                              sound.lines[0].relays[1].unit, sound.lines[0].relays[0].unit), std::make_tuple(2000, 0, 60000, 2, 0));
     const Checked missing = Check(dir.filePath(QStringLiteral("none.yaml")));
     EXPECT_EQ(missing.status, 2);
     EXPECT_TRUE(missing.text.contains(QStringLiteral("none.yaml: cannot read"))) << missing.text.toStdString();
@@ -152,6 +168,7 @@ TEST(ExporterConfig, EveryFlagKeepsItsMessageAndStatus)
         {{"--config"}, 2, "--config needs a value\nTry"},
         {{"--config", "a.yaml", "--state-dir"}, 2, "--state-dir needs a value"},
         {{"--config", "a.yaml", "--listen", ":80"}, 2, "--listen takes HOST:PORT, not \":80\""},
+        {{"--config", "a.yaml", "--modbus-listen", "5020"}, 2, "--modbus-listen takes HOST:PORT, not \"5020\""},
         {{"--config", "a", "--config", "b", "--check-config", "--state-dir", "/s"}, std::nullopt, ""},
     };
     for (const auto& c : cases) {

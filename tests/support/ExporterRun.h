@@ -32,6 +32,23 @@ inline int FreePort()
     return ntohs(a.sin_port);
 }
 
+// A connection to 127.0.0.1:port whose reads give up after 5 s without a
+// byte; -1 when it is refused.
+inline int ConnectLoopback(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(port));
+    timeval timeout{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+        return fd;
+    close(fd);
+    return -1;
+}
+
 struct HttpReply {
     int status = 0;   // 0: no connection
     QByteArray body;
@@ -41,17 +58,9 @@ struct HttpReply {
 inline HttpReply HttpGet(int port, const QByteArray& target)
 {
     HttpReply reply;
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(port));
-    timeval timeout{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
+    const int fd = ConnectLoopback(port);
+    if (fd < 0)
         return reply;
-    }
     const QByteArray request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
     send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
     QByteArray all;
@@ -108,21 +117,15 @@ bool WaitFor(Done done, int ms)
 // the server closes (or 5 s pass without a byte).
 inline QByteArray Exchange(int port, const QByteArray& request)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(port));
-    timeval timeout{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    const int fd = ConnectLoopback(port);
     QByteArray all;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    if (fd >= 0) {
         send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
         char buf[8192];
         for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;)
             all.append(buf, n);
+        close(fd);
     }
-    close(fd);
     return all;
 }
 
@@ -148,14 +151,10 @@ public:
     }
     static bool Connectable(int port)
     {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(uint16_t(port));
-        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        close(fd);
-        return ok;
+        const int fd = ConnectLoopback(port);
+        if (fd >= 0)
+            close(fd);
+        return fd >= 0;
     }
     bool Running() const { return process_.state() == QProcess::Running; }
     ~ExporterProcess() { Stop(); }

@@ -10,7 +10,7 @@ const char* const kDefaultListen = "127.0.0.1:9847";
 const char* const kDefaultStateDir = "/var/lib/zashchita-exporter";
 
 const char* const kUsage = R"(Usage: zashchita-exporter --config FILE [--listen HOST:PORT] [--web.config.file FILE]
-                          [--state-dir DIR]
+                          [--modbus-listen HOST:PORT] [--state-dir DIR]
        zashchita-exporter --config FILE [--web.config.file FILE] --check-config
        zashchita-exporter --help | --version
 
@@ -18,7 +18,9 @@ Polls the motor-protection relays of a plant over their serial lines, device
 servers (tcp://HOST:PORT) and Modbus TCP gateways (modbus-tcp://HOST[:PORT]),
 read-only, and serves their values on http(s)://HOST:PORT/metrics for
 Prometheus. Every event record seen is appended once to DIR/records.jsonl
-(zashchita-cli records --archive FILE prints it).
+(zashchita-cli records --archive FILE prints it). With --modbus-listen (or
+modbus_listen in FILE) it also serves, read-only, the registers it read last
+over Modbus TCP, each relay under the unit id FILE gives it (unit: 1..247).
 
   --config FILE     the lines and relays (YAML; see zashchita-exporter(1))
   --check-config    check FILE (and the web configuration with its files), name
@@ -26,6 +28,10 @@ Prometheus. Every event record seen is appended once to DIR/records.jsonl
   --listen HOST:PORT  where /metrics is served (default 127.0.0.1:9847)
   --web.config.file FILE  TLS and basic authentication for /metrics, in the
                     format of Prometheus' exporter toolkit (see zashchita-exporter(1))
+  --modbus-listen HOST:PORT  serve the relays' registers over Modbus TCP there
+                    (functions 3 and 4; exception 0x0B for a relay down or a
+                    block older than its modbus_max_age, 0x0A for a unit id
+                    no relay has, 0x01 for any write)
   --state-dir DIR   the archive's folder (default $STATE_DIRECTORY, else
                     /var/lib/zashchita-exporter)
 
@@ -116,6 +122,7 @@ ArgumentsReading ReadExporterArguments(const QStringList& args)
         {{QStringLiteral("--listen")}, true, into(out.listen)},
         {{QStringLiteral("--state-dir")}, true, into(out.stateDir)},
         {{QStringLiteral("--web.config.file")}, true, into(out.webConfig)},
+        {{QStringLiteral("--modbus-listen")}, true, into(out.modbusListen)},
     };
     if ((r.status = ReadFlags(args, table, &r.error))) {
         if (!r.error.isEmpty())
@@ -126,6 +133,8 @@ ArgumentsReading ReadExporterArguments(const QStringList& args)
         r.error = QStringLiteral("--config FILE is needed") + kTryHelp;
     } else if (!IsListenAddress(out.listen)) {
         r.error = QStringLiteral("--listen takes HOST:PORT, not \"%1\"").arg(out.listen);
+    } else if (!out.modbusListen.isEmpty() && !IsListenAddress(out.modbusListen)) {
+        r.error = QStringLiteral("--modbus-listen takes HOST:PORT, not \"%1\"").arg(out.modbusListen);
     } else {
         if (out.stateDir.isEmpty()) {
             // systemd's StateDirectory= names it; the first of a list is ours.

@@ -26,6 +26,7 @@ struct ExporterArguments {
     QString listen;
     QString stateDir;
     QString webConfig;          // TLS and basic authentication; empty: plain HTTP, open
+    QString modbusListen;       // the Modbus TCP server's HOST:PORT; empty: as the configuration says
     bool check = false;
 };
 

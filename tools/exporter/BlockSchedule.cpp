@@ -25,6 +25,17 @@ void BlockSchedule::SetAddresses(const std::vector<int>& addresses)
     relays_ = std::move(relays);
 }
 
+const std::vector<RegisterBlock>& BlockSchedule::Blocks()
+{
+    static const std::vector<RegisterBlock> blocks = [] {
+        std::vector<RegisterBlock> all{kCurrentParamsBlock, kSettingsBlock};
+        for (int n = 1; n <= kRecordCount; ++n)
+            all.push_back(RecordBlock(n));
+        return all;
+    }();
+    return blocks;
+}
+
 BlockSchedule::Relay* BlockSchedule::find(int address)
 {
     for (Relay& r : relays_)
@@ -35,10 +46,7 @@ BlockSchedule::Relay* BlockSchedule::find(int address)
 
 void BlockSchedule::scheduleSlow(Relay& relay, qint64 nowMs)
 {
-    relay.slow.clear();
-    relay.slow.push_back(kSettingsBlock);
-    for (int n = 1; n <= kRecordCount; ++n)
-        relay.slow.push_back(RecordBlock(n));
+    relay.slow.assign(Blocks().begin() + 1, Blocks().end());
     relay.slowDueMs = nowMs + kSlowPeriodMs;
 }
 

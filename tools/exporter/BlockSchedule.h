@@ -37,6 +37,9 @@ public:
     void SetAddresses(const std::vector<int>& addresses);
 
     static constexpr int kSlowPeriodMs = 10000;
+    // Every block a relay is asked for: the current parameters, then the
+    // settings and the event records.
+    static const std::vector<RegisterBlock>& Blocks();
 
 private:
     struct Relay {

@@ -20,6 +20,11 @@ constexpr int kMaxLabels = 16;
 // A relay's own address setting holds 1 to 246 (247 is left to other devices on the bus).
 constexpr int kFirstAddress = 1;
 constexpr int kLastAddress = 246;
+// Modbus TCP unit ids a relay may be served under; the age bounds of its blocks.
+constexpr int kFirstUnit = 1;
+constexpr int kLastUnit = 247;
+constexpr int kMinMaxAgeMs = 100;
+constexpr int kMaxMaxAgeMs = 3600 * 1000;
 
 // The labels the exporter sets itself; a relay's own labels may not take them.
 const QSet<QString>& ReservedLabels()
@@ -215,7 +220,7 @@ public:
 
     void Relay(const YAML::Node& node, LineConfig& line, QSet<int>& addresses, QSet<QString>& names)
     {
-        auto m = Members(node, "a relay", {"name", "address", "labels"});
+        auto m = Members(node, "a relay", {"name", "address", "labels", "unit"});
         if (!node.IsMap())
             return;
         RelayConfig relay;
@@ -233,7 +238,55 @@ public:
             Fault(m["name"].Mark(), QStringLiteral("relay \"%1\" is given twice on line \"%2\"").arg(relay.name, line.name));
         addresses.insert(relay.address);
         names.insert(relay.name);
+        if (m.count("unit"))
+            Unit(m["unit"], relay, line);
         line.relays.push_back(relay);
+    }
+
+    // A relay's unit id, unique across the file: a clash names both places.
+    void Unit(const YAML::Node& node, RelayConfig& relay, const LineConfig& line)
+    {
+        if (!Int(node, "a relay's unit", kFirstUnit, kLastUnit, relay.unit))
+            return;
+        const QString who = QStringLiteral("relay \"%1\" on line \"%2\"").arg(relay.name, line.name);
+        if (const auto first = units_.find(relay.unit); first != units_.end())
+            Fault(node.Mark(), QStringLiteral("unit %1 of %2 is given already at %3:%4 to %5")
+                                   .arg(relay.unit).arg(who).arg(first->second.first.line + 1)
+                                   .arg(first->second.first.column + 1).arg(first->second.second));
+        else
+            units_.emplace(relay.unit, std::make_pair(node.Mark(), who));
+    }
+
+    // Where the Modbus TCP server listens, and the ages it serves: one time
+    // for the current parameters, or a map of current, settings and records.
+    void Modbus(std::map<std::string, YAML::Node>& m, ExporterConfig& config)
+    {
+        if (m.count("modbus_listen")) {
+            static const QRegularExpression pattern(QStringLiteral("^[^\\s]+:([0-9]{1,5})$"));
+            const YAML::Node node = m["modbus_listen"];
+            const QString text = node.IsScalar() ? QString::fromStdString(node.Scalar()).trimmed() : QString();
+            const QRegularExpressionMatch match = pattern.match(text);
+            if (!match.hasMatch() || match.captured(1).toInt() > 65535)
+                Fault(node.Mark(), QStringLiteral("modbus_listen must be HOST:PORT (not \"%1\")").arg(text));
+            else
+                config.modbusListen = text;
+            if (units_.empty())
+                Fault(node.Mark(), QStringLiteral("modbus_listen is given, but no relay has a unit"));
+        }
+        if (!m.count("modbus_max_age"))
+            return;
+        const YAML::Node ages = m["modbus_max_age"];
+        if (!ages.IsMap()) {
+            Duration(ages, "modbus_max_age", kMinMaxAgeMs, kMaxMaxAgeMs, config.modbusCurrentMaxAgeMs);
+            return;
+        }
+        auto a = Members(ages, "modbus_max_age", {"current", "settings", "records"});
+        const std::pair<const char*, int*> keys[] = {{"current", &config.modbusCurrentMaxAgeMs},
+                                                     {"settings", &config.modbusSettingsMaxAgeMs},
+                                                     {"records", &config.modbusRecordsMaxAgeMs}};
+        for (const auto& [key, into] : keys)
+            if (a.count(key))
+                Duration(a[key], "modbus_max_age", kMinMaxAgeMs, kMaxMaxAgeMs, *into);
     }
 
     void Line(const YAML::Node& node, ExporterConfig& config, QSet<QString>& lineNames, QSet<QString>& ports)
@@ -278,7 +331,7 @@ public:
             Fault(YAML::Mark::null_mark(), QStringLiteral("the file is empty: it needs \"lines\""));
             return;
         }
-        auto m = Members(root, "the file", {"lines"});
+        auto m = Members(root, "the file", {"lines", "modbus_listen", "modbus_max_age"});
         if (!root.IsMap())
             return;
         if (!m.count("lines")) {
@@ -294,11 +347,13 @@ public:
         QSet<QString> ports;
         for (const YAML::Node& line : lines)
             Line(line, config, lineNames, ports);
+        Modbus(m, config);
     }
 
     QStringList faults_;
 
 private:
+    std::map<int, std::pair<YAML::Mark, QString>> units_;   // unit id: where it was given, and to whom
     QString path_;
 };
 

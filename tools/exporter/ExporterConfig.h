@@ -13,6 +13,7 @@ struct RelayConfig {
     QString name;                          // label "relay"
     int address = 0;                       // 1..246
     std::map<QString, QString> labels;     // extra labels of every metric of the relay
+    int unit = 0;                          // its Modbus TCP unit id, 1..247; 0: not served
 };
 
 struct LineConfig {
@@ -25,6 +26,12 @@ struct LineConfig {
 
 struct ExporterConfig {
     std::vector<LineConfig> lines;
+    // The Modbus TCP server: where it listens (empty: not at all), and how
+    // old a block it serves may be (0: the default, from the line's round).
+    QString modbusListen;
+    int modbusCurrentMaxAgeMs = 0;    // the current parameters
+    int modbusSettingsMaxAgeMs = 0;   // the settings block
+    int modbusRecordsMaxAgeMs = 0;    // each event record
 };
 
 // Limits that keep the work of reading any file bounded.

@@ -1,5 +1,7 @@
 #include "Reload.h"
 
+#include "ServedRegisters.h"
+
 #include "ExporterConfig.h"
 #include "Log.h"
 #include "Plant.h"
@@ -38,6 +40,8 @@ bool ReloadConfiguration(const ExporterArguments& args, const ReloadTargets& to,
     if (std::string error; !to.web.Replace(webConfig, &error))
         return Refuse(to, QString::fromStdString(error), unixMs);
 
+    if (to.served)
+        to.served->Apply(config.config);
     const Plant::Applied applied = to.plant.Apply(config.config);
     to.metrics.ConfigLoaded(true, unixMs);
     to.log.Info(QStringLiteral("reloaded %1: %2 line(s) as they were, %3 changed on the run, %4 made anew, "

@@ -21,10 +21,12 @@
 #include "ExporterConfig.h"
 #include "Log.h"
 #include "LogOutput.h"
+#include "ModbusServer.h"
 #include "Plant.h"
 #include "PollBus.h"
 #include "PrometheusOutput.h"
 #include "Reload.h"
+#include "ServedRegisters.h"
 #include "ServiceSignals.h"
 #include "WebServer.h"
 #include "report/TripArchive.h"
@@ -67,6 +69,18 @@ int main(int argc, char** argv)
         }
         webConfig = web.config;
     }
+    // Made before the HTTP side, which serves their counts, and gone after it.
+    std::unique_ptr<ServedRegisters> served;
+    std::unique_ptr<ModbusServer> modbus;
+    const QString modbusListen = args.modbusListen.isEmpty() ? config.config.modbusListen : args.modbusListen;
+    if (!modbusListen.isEmpty()) {
+        served = std::make_unique<ServedRegisters>(config.config);
+        if (served->Units() == 0) {
+            log.Error(QStringLiteral("--modbus-listen: no relay of %1 has a unit").arg(args.config));
+            return kExitUsage;
+        }
+        modbus = std::make_unique<ModbusServer>(*served);
+    }
     WebServer web(webConfig);
     if (std::string error; !web.Prepare(&error)) {
         log.Error(QString::fromStdString(error));
@@ -99,11 +113,20 @@ int main(int argc, char** argv)
     bus.Subscribe(metrics);
     bus.Subscribe(archiveOutput);
     bus.Subscribe(logOutput);
+    if (served)
+        bus.Subscribe(*served);
     for (const std::string& name : bus.Names())
         metrics.KnowOutput(name);
 
     for (const auto& collectable : metrics.Collectables())
         web.Serve(collectable);
+    if (modbus) {
+        web.Serve(modbus->Metrics());
+        if (std::string error; !modbus->Start(modbusListen.toStdString(), &error)) {
+            log.Error(QStringLiteral("cannot serve Modbus TCP on %1: %2").arg(modbusListen, QString::fromStdString(error)));
+            return kExitFailed;
+        }
+    }
     if (std::string error; !web.Start(args.listen.toStdString(), &error)) {
         log.Error(QStringLiteral("cannot listen on %1: %2").arg(args.listen, QString::fromStdString(error)));
         return kExitFailed;
@@ -113,11 +136,13 @@ int main(int argc, char** argv)
     plant.Apply(config.config);
     metrics.ConfigLoaded(true, QDateTime::currentMSecsSinceEpoch());
     log.Info(QStringLiteral("serving %1://%2/metrics").arg(QLatin1String(web.Tls() ? "https" : "http"), args.listen));
+    if (modbus)
+        log.Info(QStringLiteral("serving Modbus TCP on %1").arg(modbusListen));
 
     // SIGHUP: read again, in a call of its own from the event loop (several
     // at once make one reload); SIGTERM, SIGINT: the end.
     bool reloadDue = false;
-    const ReloadTargets targets{plant, web, metrics, log};
+    const ReloadTargets targets{plant, web, metrics, log, served.get()};
     WatchServiceSignals(&app, [&](int signal) {
         if (signal != SIGHUP) {
             log.Info(QStringLiteral("SIG%1: stopping").arg(QLatin1String(sigabbrev_np(signal))));

@@ -9,6 +9,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -465,6 +466,13 @@ short BoundedServer::Events(const Connection& c) const
 
 void BoundedServer::Run()
 {
+    if (limits_.niceness) {
+        const id_t self = id_t(gettid());
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, self);
+        if (errno == 0)
+            setpriority(PRIO_PROCESS, self, std::min(19, nice + limits_.niceness));
+    }
     std::vector<pollfd> fds;
     std::vector<uint64_t> ids;
     std::vector<uint64_t> again;

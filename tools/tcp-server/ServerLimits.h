@@ -22,6 +22,9 @@ struct ServerLimits {
     std::chrono::milliseconds answer{30000};
     // Bytes held for one request; the protocol answers (or closes) before.
     size_t maxRequestBytes = 16384;
+    // Added to the server thread's nice value: a server that must yield the
+    // processor to the program's other work runs niced.
+    int niceness = 0;
 };
 
 enum class CloseReason {
