@@ -124,12 +124,12 @@ TEST(ExporterAlerts, EveryTripPagesOnceAndALineDownOnce)
     EXPECT_EQ(SampleSum(exporter->Metrics(), "zashchita_trips_total"), 4);
 
     // Every trip paged once, named by its record; no record of the first look; the line once, none of its relays.
-    std::multiset<QString> paged, archived;
+    std::multiset<std::string> paged, archived;
     for (const QJsonObject& labels : Alerts(notified, "ZashchitaTrip"))
-        paged.insert(labels[QStringLiteral("relay")].toString() + QLatin1Char('/') + labels[QStringLiteral("record")].toString());
+        paged.insert((labels[QStringLiteral("relay")].toString() + QLatin1Char('/') + labels[QStringLiteral("record")].toString()).toStdString());
     for (const QByteArray& line : SimLogLines(archive))
         if (ArchivedRecord r; TripArchive::ParseLine(line, r) && !r.history)
-            archived.insert(r.relay + QLatin1Char('/') + RecordId(r.line, r.address, r.registers));
+            archived.insert((r.relay + QLatin1Char('/') + RecordId(r.line, r.address, r.registers)).toStdString());
     EXPECT_EQ(paged, archived);
     EXPECT_EQ(archived.size(), 4u);
     const std::vector<QJsonObject> lineDown = Alerts(notified, "ZashchitaLineDown");

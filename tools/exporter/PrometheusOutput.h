@@ -52,9 +52,9 @@ public:
     void OnArchiveBacklog(const ArchiveBacklog& e) override;
     void OnOutputError(const OutputError& e) override;
 
-    // How long a trip's recent series stays: long enough for a scrape, a rule
-    // evaluation and twice the trips' group interval of the shipped
-    // Alertmanager configuration, whatever their settings.
+    // How long a trip's recent series stays: longer than twice the trips'
+    // group interval of the shipped Alertmanager configuration (4 min) plus
+    // a scrape and a rule evaluation of a minute each.
     static constexpr qint64 kRecentTripMs = 10 * 60 * 1000;
 
 private:
