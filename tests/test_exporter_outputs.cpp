@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <memory>
@@ -115,16 +114,14 @@ TEST(ExporterOutputs, EveryNewRecordIsOneTripAndTheFirstLookNone)
     const struct {
         const char* what;
         std::function<void()> act;
-        double tripsD1, tripsD2;
-        int recent, archived, history;
+        double tripsD1, tripsD2; int recent, archived, history;
     } steps[] = {
         {"the first looks: D1's four records, D2 empty", [&] { read(1, 4), read(2, 0); }, 0, 0, 0, 5, 5},
         {"a trip of D1, read twice", [&] { read(1, 5), read(1, 5); }, 1, 0, 1, 6, 5},
         {"a restart, all read again", [&] { exporter = std::make_unique<Exporter>(path, mill, now), read(1, 5), read(2, 0); }, 1, 0, 1, 6, 5},
         {"trips of both while the exporter was stopped", [&] { read(1, 7), read(2, 2); }, 3, 2, 5, 10, 5},
         {"ten trips of D2 at once: the last eight shown", [&] { for (int n = 3; n <= 12; ++n) read(2, n); }, 3, 12, 11, 20, 5},
-        {"ten minutes on", [&] { now += PrometheusOutput::kRecentTripMs, exporter->bus.OnLineState({mill, LineState::Kind::Open}); },
-         3, 12, 0, 20, 5},
+        {"ten minutes on", [&] { now += PrometheusOutput::kRecentTripMs, exporter->bus.OnLineState({mill, LineState::Kind::Open}); }, 3, 12, 0, 20, 5},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.what);
