@@ -1,5 +1,7 @@
 #include "report/TripArchive.h"
 
+#include "serial/OsError.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -35,6 +37,38 @@ bool TripArchive::Knows(const QString& line, int address, const std::vector<uint
     return known_.contains(KeyOf(line, address, registers));
 }
 
+const ArchivedRelay* TripArchive::Relay(const QString& line, int address) const
+{
+    const auto at = relays_.find({line, address});
+    return at == relays_.end() ? nullptr : &at->second;
+}
+
+void TripArchive::keep(const ArchivedRecord& r)
+{
+    known_.insert(KeyOf(r.line, r.address, r.registers));
+    ArchivedRelay& relay = relays_[{r.line, r.address}];
+    if (r.history)
+        return;
+    ++relay.trips[r.cause];
+    relay.recent.push_back(r);
+    if (relay.recent.size() > ArchivedRelay::kRecentTrips)
+        relay.recent.erase(relay.recent.begin());
+}
+
+QString RecordId(const QString& line, int address, const std::vector<uint16_t>& registers)
+{
+    // FNV-1a: the same on every build and start, unlike a seeded hash.
+    uint32_t hash = 2166136261u;
+    QString key = line + QLatin1Char('\n') + QString::number(address);
+    for (uint16_t value : registers)
+        key += QLatin1Char(',') + QString::number(value);
+    for (char c : key.toUtf8()) {
+        hash ^= uint8_t(c);
+        hash *= 16777619u;
+    }
+    return QStringLiteral("%1").arg(hash, 8, 16, QLatin1Char('0'));
+}
+
 QByteArray TripArchive::LineOf(const ArchivedRecord& r)
 {
     QJsonArray registers;
@@ -49,7 +83,10 @@ QByteArray TripArchive::LineOf(const ArchivedRecord& r)
         {QStringLiteral("cause"), r.cause},
         {QStringLiteral("registers"), registers},
     };
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    QJsonObject line = object;
+    if (r.history)
+        line.insert(QStringLiteral("history"), true);
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
 }
 
 bool TripArchive::ParseLine(const QByteArray& text, ArchivedRecord& out)
@@ -61,8 +98,9 @@ bool TripArchive::ParseLine(const QByteArray& text, ArchivedRecord& out)
     const QJsonObject o = doc.object();
     const QJsonArray registers = o.value(QStringLiteral("registers")).toArray();
     const int slot = o.value(QStringLiteral("record")).toInt();
-    if (registers.size() != kRecordLength || !o.value(QStringLiteral("line")).isString()
-        || !o.value(QStringLiteral("address")).isDouble() || slot < 1 || slot > kRecordCount)
+    const bool looked = registers.isEmpty() && slot == 0 && o.value(QStringLiteral("history")).toBool();
+    if ((!looked && (registers.size() != kRecordLength || slot < 1 || slot > kRecordCount))
+        || !o.value(QStringLiteral("line")).isString() || !o.value(QStringLiteral("address")).isDouble())
         return false;
     ArchivedRecord r;
     r.seen = QDateTime::fromString(o.value(QStringLiteral("seen")).toString(), Qt::ISODate);
@@ -71,6 +109,7 @@ bool TripArchive::ParseLine(const QByteArray& text, ArchivedRecord& out)
     r.address = o.value(QStringLiteral("address")).toInt();
     r.slot = slot;
     r.cause = o.value(QStringLiteral("cause")).toString();
+    r.history = o.value(QStringLiteral("history")).toBool();
     for (const QJsonValue& v : registers) {
         const int value = v.toInt(-1);
         if (!v.isDouble() || value < 0 || value > 0xFFFF)
@@ -81,9 +120,17 @@ bool TripArchive::ParseLine(const QByteArray& text, ArchivedRecord& out)
     return true;
 }
 
+QString RecordMomentText(const std::vector<uint16_t>& r)
+{
+    if (r.size() < 5)
+        return QString();
+    return QString::asprintf("%02u-%02u %02u:%02u:%02u", r[0], r[1], r[2], r[3], r[4]);
+}
+
 bool TripArchive::Load(QString* error)
 {
     known_.clear();
+    relays_.clear();
     skipped_ = 0;
     QFile file(path_);
     if (!file.exists())
@@ -102,7 +149,7 @@ bool TripArchive::Load(QString* error)
             }
             ++skipped_;
         } else if (ParseLine(text.trimmed(), r)) {
-            known_.insert(KeyOf(r.line, r.address, r.registers));
+            keep(r);
         } else if (!text.trimmed().isEmpty()) {
             ++skipped_;
         }
@@ -118,7 +165,7 @@ bool TripArchive::Add(const ArchivedRecord& record, QString* error)
     QDir().mkpath(QFileInfo(path_).absolutePath());
     auto fail = [error](int code) {
         if (error)
-            *error = QString::fromLocal8Bit(std::strerror(code));
+            *error = OsErrorText(code);
         return false;
     };
     const int fd = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -153,7 +200,29 @@ bool TripArchive::Add(const ArchivedRecord& record, QString* error)
         return fail(code);
     }
     ::close(fd);
-    known_.insert(key);
+    keep(record);
+    return true;
+}
+
+bool TripArchive::CheckWritable(QString* error) const
+{
+    const QString folder = QFileInfo(path_).absolutePath();
+    const auto fail = [&](const QString& what, int code) {
+        if (error)
+            *error = QStringLiteral("cannot write to the state folder %1: %2: %3").arg(folder, what, OsErrorText(code));
+        return false;
+    };
+    // Made one level at a time, so that the level that cannot be made is the one named.
+    QString made;
+    for (const QString& part : folder.split(QLatin1Char('/'))) {
+        made += part + QLatin1Char('/');
+        if (!part.isEmpty() && ::mkdir(QFile::encodeName(made).constData(), 0755) != 0 && errno != EEXIST)
+            return fail(QStringLiteral("cannot make %1").arg(QDir::cleanPath(made)), errno);
+    }
+    const int fd = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return fail(QStringLiteral("cannot open %1 for appending").arg(QFileInfo(path_).fileName()), errno);
+    ::close(fd);
     return true;
 }
 

@@ -3,16 +3,17 @@
 # lintian are for making and checking the Debian package; poppler-utils (pdftotext)
 # reads the settings sheet back in its test. libssl-dev, zlib1g-dev and
 # libcrypt-dev are the exporter's TLS, gzip and bcrypt; openssl and curl make
-# certificates and ask as clients in its tests; mbpoll and pymodbus (with
-# serial-asyncio, which Debian only recommends and its client package imports)
-# ask the exporter's Modbus TCP server. Sourced by test.sh and run.sh.
+# certificates and ask as clients in its tests; prometheus, prometheus-alertmanager
+# and python3 (the test's webhook receiver) carry the exporter's alert test; mbpoll
+# and pymodbus (with serial-asyncio, which Debian only recommends and its client
+# package imports) ask the exporter's Modbus TCP server. Sourced by test.sh and run.sh.
 ZASHCHITA_PACKAGES=(
   g++ make cmake pkg-config
   qt6-base-dev qt6-qpa-plugins libgtest-dev libmodbus-dev
   fonts-liberation2 fontconfig
   poppler-utils
   dpkg-dev desktop-file-utils lintian
-  libyaml-cpp-dev prometheus-cpp-dev prometheus
+  libyaml-cpp-dev prometheus-cpp-dev prometheus prometheus-alertmanager python3
   libssl-dev zlib1g-dev libcrypt-dev openssl curl
   mbpoll python3-pymodbus python3-serial-asyncio
   qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n

@@ -198,7 +198,13 @@ TEST(ExporterConfig, TheProgramSaysItOnItsStreams)
         {{"--config", bad, "--check-config"}, false, 2, "",
          bad + ":2:82: address 1 is given twice on line \"a\"\nzashchita-exporter: 1 fault(s) in " + bad + "\n"},
         {{"--bogus"}, true, 2, "", "<3>zashchita-exporter: unknown argument \"--bogus\"\nTry 'zashchita-exporter --help'.\n"},
+        // A state folder that cannot be written ends it at once, saying why.
+        {{"--config", sound, "--state-dir", sound + "/s"}, false, 1, "",
+         "zashchita-exporter: cannot write to the state folder " + sound + "/s: cannot make " + sound + "/s: ENOTDIR (Not a directory)\n"},
+        {{"--config", sound, "--state-dir", dir.path()}, false, 1, "", "zashchita-exporter: cannot write to the state folder "
+         + dir.path() + ": cannot open records.jsonl for appending: EISDIR (Is a directory)\n"},
     };
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("records.jsonl")));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
         WriteText(err, "");

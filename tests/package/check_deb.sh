@@ -60,6 +60,7 @@ expected=(
   ./usr/lib/sysusers.d/zashchita-exporter.conf
   ./etc/zashchita/exporter.yaml
   ./usr/share/zashchita/prometheus/zashchita-rules.yml
+  ./usr/share/zashchita/prometheus/alertmanager.yml
   ./usr/share/man/man1/zashchita-exporter.1.gz
   ./usr/share/applications/zashchita.desktop
   ./usr/share/icons/hicolor/scalable/apps/zashchita.svg

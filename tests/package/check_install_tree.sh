@@ -34,6 +34,7 @@ for prefix in /usr /usr/local; do
         case ${path#"$prefix"/} in
           bin/zashchita | bin/zashchita-relay-sim | bin/zashchita-cli | bin/zashchita-exporter) ;;
           share/zashchita/prometheus/zashchita-rules.yml | share/man/man1/zashchita-exporter.1.gz) ;;
+          share/zashchita/prometheus/alertmanager.yml) ;;
           share/applications/zashchita.desktop) ;;
           share/icons/hicolor/*/apps/zashchita.png | share/icons/hicolor/scalable/apps/zashchita.svg) ;;
           share/man/man1/zashchita.1.gz | share/man/man1/zashchita-relay-sim.1.gz) ;;

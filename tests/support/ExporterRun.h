@@ -133,10 +133,10 @@ class ExporterProcess {
 public:
     // `more`: further arguments; with them the exporter is taken as ready
     // once its port takes a connection (it may speak TLS).
-    // `errorFile`: where its stderr goes (default: the test's).
+    // `errorFile`: where its stderr goes (default: the test's). On `port`, or a free one.
     ExporterProcess(const QString& config, const QString& stateDir, const QStringList& more = {},
-                    const QString& errorFile = {})
-        : port_(FreePort())
+                    const QString& errorFile = {}, int port = 0)
+        : port_(port ? port : FreePort())
     {
         if (errorFile.isEmpty())
             process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -196,6 +196,8 @@ int RunArchive(const CliOptions& options)
             skipped += text.trimmed().isEmpty() ? 0 : 1;
             continue;
         }
+        if (archived.registers.empty())
+            continue;   // a relay looked at with its four slots empty: no record
         Record r;
         r.number = archived.slot;
         r.registers.block = RecordBlock(archived.slot);

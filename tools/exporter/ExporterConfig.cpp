@@ -31,7 +31,8 @@ const QSet<QString>& ReservedLabels()
 {
     static const QSet<QString> names{QStringLiteral("line"), QStringLiteral("relay"), QStringLiteral("address"),
                                      QStringLiteral("phase"), QStringLiteral("flag"), QStringLiteral("cause"),
-                                     QStringLiteral("job"), QStringLiteral("instance")};
+                                     QStringLiteral("job"), QStringLiteral("instance"),
+                                     QStringLiteral("record"), QStringLiteral("relay_time"), QStringLiteral("code")};
     return names;
 }
 

@@ -3,7 +3,12 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 
+#include <cerrno>
+
 #include "exchanges/EventRecords.h"
+#include "link/TcpLine.h"
+#include "serial/OsError.h"
+#include "serial/PortMessages.h"
 
 namespace {
 
@@ -36,6 +41,23 @@ int RecordSlotOf(const RegisterBlock& block)
         if (block == RecordBlock(n))
             return n;
     return 0;
+}
+
+// Why a line could not be opened, in the system's words: the errno's name
+// and text, and what would help where something would.
+QString OpenFailure(const QString& device, int osError, const QString& otherReason)
+{
+    if (osError <= 0)
+        return otherReason.isEmpty() ? OsErrorText(osError) : otherReason;
+    QString reason = OsErrorText(osError);
+    if (NotASerialDevice(osError))
+        reason += QStringLiteral("; it is no serial line");
+    if (osError == EACCES || osError == EPERM) {
+        const QString group = AccessGroup(device, osError);
+        reason += QStringLiteral("; add the service's user to the group %1")
+                      .arg(group.isEmpty() ? QStringLiteral("dialout") : group);
+    }
+    return reason;
 }
 
 }  // namespace
@@ -73,8 +95,9 @@ LinePoller::LinePoller(const LineConfig& config, PollOutput& outputs, LineHooks 
         if (session_.IsOpen())
             round_->Start();
     });
-    connect(&session_, &RelaySession::lineLost, this,
-            [this](int, const QString& reason) { lineLost(reason); });
+    connect(&session_, &RelaySession::lineLost, this, [this](int osError, const QString& reason) {
+        lineLost(osError > 0 || reason.isEmpty() ? OsErrorText(osError) : reason);
+    });
     reopen_.setSingleShot(true);
     connect(&reopen_, &QTimer::timeout, this, &LinePoller::open);
     out_.OnLineAdded(config_);
@@ -147,10 +170,20 @@ const RelayRef* LinePoller::find(int address) const
 
 void LinePoller::open()
 {
+    QString failure;
     try {
         hooks_.open(session_);
+    } catch (const ELineOpen& e) {
+        // A network line's own reason (a host unknown) where the system gave no number.
+        failure = OpenFailure(session_.DevicePath(), e.OsErrorCode, QString::fromUtf8(e.what()));
+    } catch (const EComPort& e) {
+        // The port's own message table is the window's: the system's error speaks here.
+        failure = OpenFailure(session_.DevicePath(), e.OsErrorCode, QString());
     } catch (const std::exception& e) {
-        out_.OnLineState({config_, LineState::Kind::OpenFailed, QString::fromLocal8Bit(e.what()), kReopenMs});
+        failure = QString::fromLocal8Bit(e.what());
+    }
+    if (!failure.isEmpty()) {
+        out_.OnLineState({config_, LineState::Kind::OpenFailed, failure, kReopenMs});
         reopen_.start(kReopenMs);
         return;
     }

@@ -34,6 +34,8 @@ void PollBus::OnReadFailed(const ReadFailed& e) { Send(&PollOutput::OnReadFailed
 void PollBus::OnRelayLook(const RelayLook& e) { Send(&PollOutput::OnRelayLook, e); }
 void PollBus::OnRecordSeen(const RecordSeen& e) { Send(&PollOutput::OnRecordSeen, e); }
 void PollBus::OnRecordArchived(const RecordArchived& e) { Send(&PollOutput::OnRecordArchived, e); }
+void PollBus::OnTripsRestored(const TripsRestored& e) { Send(&PollOutput::OnTripsRestored, e); }
+void PollBus::OnArchiveBacklog(const ArchiveBacklog& e) { Send(&PollOutput::OnArchiveBacklog, e); }
 
 void PollBus::OnOutputError(const OutputError& e)
 {

@@ -27,6 +27,8 @@ public:
     void OnRelayLook(const RelayLook& e) override;
     void OnRecordSeen(const RecordSeen& e) override;
     void OnRecordArchived(const RecordArchived& e) override;
+    void OnTripsRestored(const TripsRestored& e) override;
+    void OnArchiveBacklog(const ArchiveBacklog& e) override;
     void OnOutputError(const OutputError& e) override;
 
 private:

@@ -15,6 +15,7 @@
 #include "ExporterConfig.h"
 #include "link/PollCycle.h"
 #include "link/RegisterValues.h"
+#include "report/TripArchive.h"
 
 // A relay of a line, as the configuration names it.
 struct RelayRef {
@@ -55,12 +56,30 @@ struct RecordSeen {
     qint64 unixMs = 0;
 };
 
-// A record newly kept in the archive: a trip, named by its cause.
+// A record new to the archive: a trip, named by its cause. At the first
+// look at a relay the archive holds nothing of, the records it already
+// held are history: kept, and no trip. A record the archive cannot write
+// yet is told all the same (not written): it is held and written later.
 struct RecordArchived {
     const RelayRef& relay;
     int slot = 0;
     QString cause;
     const std::vector<uint16_t>& registers;
+    qint64 seenMs = 0;          // when it was first read (Unix time)
+    bool history = false;
+    bool written = true;
+};
+
+// At a start: the trips the archive holds of a relay (its counts by cause,
+// its last few trips).
+struct TripsRestored {
+    const RelayRef& relay;
+    const ArchivedRelay& archived;
+};
+
+// Records held because the archive could not write them (0: all written).
+struct ArchiveBacklog {
+    int unwritten = 0;
 };
 
 // The line opened, could not be opened (tried again after `retryMs`), or
@@ -114,5 +133,7 @@ public:
     virtual void OnRelayLook(const RelayLook&) {}
     virtual void OnRecordSeen(const RecordSeen&) {}
     virtual void OnRecordArchived(const RecordArchived&) {}
+    virtual void OnTripsRestored(const TripsRestored&) {}
+    virtual void OnArchiveBacklog(const ArchiveBacklog&) {}
     virtual void OnOutputError(const OutputError&) {}
 };

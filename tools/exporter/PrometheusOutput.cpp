@@ -3,6 +3,10 @@
 #include <prometheus/gauge.h>
 #include <prometheus/text_serializer.h>
 
+#include <QDateTime>
+
+#include <cstdlib>
+
 #include "ZashchitaVersion.h"
 #include "exchanges/ExchangeTable.h"
 
@@ -20,13 +24,19 @@ prometheus::Labels LabelsOf(const LineConfig& line, const RelayConfig& relay)
 
 }  // namespace
 
-PrometheusOutput::PrometheusOutput()
-    : registry_(std::make_shared<prometheus::Registry>())
+PrometheusOutput::PrometheusOutput(std::function<qint64()> unixMs)
+    : unixMs_(unixMs ? std::move(unixMs) : [] { return QDateTime::currentMSecsSinceEpoch(); })
+    , registry_(std::make_shared<prometheus::Registry>())
     , families_(*registry_)
     , outputErrors_(prometheus::BuildCounter()
                         .Name("zashchita_exporter_output_errors_total")
                         .Help("Work an output of the exporter could not do (the archive: a record not written).")
                         .Register(*registry_))
+    , unwritten_(prometheus::BuildGauge()
+                     .Name("zashchita_archive_unwritten_records")
+                     .Help("Event records held in memory because the archive could not be written.")
+                     .Register(*registry_)
+                     .Add({}))
     , reloadApplied_(prometheus::BuildGauge()
                          .Name("zashchita_exporter_config_last_reload_successful")
                          .Help("Whether the configuration last read (at the start or on SIGHUP) was applied: 1, or 0 "
@@ -120,8 +130,20 @@ void PrometheusOutput::OnRelayRemoved(const RelayChange& e)
         line->second.relays.erase(e.relay.address);
 }
 
+void PrometheusOutput::expireRecentTrips()
+{
+    const qint64 now = unixMs_();
+    if (std::abs(now - expiredMs_) < 1000)
+        return;
+    expiredMs_ = now;
+    for (auto& [name, line] : lines_)
+        for (auto& [address, relay] : line.relays)
+            relay->ExpireRecentTrips(now);
+}
+
 void PrometheusOutput::OnLineState(const LineState& e)
 {
+    expireRecentTrips();
     const auto line = lines_.find(e.line.name);
     if (line == lines_.end())
         return;
@@ -144,6 +166,7 @@ void PrometheusOutput::OnLineNoise(const LineNoise& e)
 
 void PrometheusOutput::OnBlockRead(const BlockRead& e)
 {
+    expireRecentTrips();
     RelayMetrics* relay = find(e.relay);
     if (!relay)
         return;
@@ -155,22 +178,53 @@ void PrometheusOutput::OnBlockRead(const BlockRead& e)
         relay->ApplySettings(e.values);
 }
 
+// A relay that refuses its current parameters gives no values: it is not up.
 void PrometheusOutput::OnReadFailed(const ReadFailed& e)
 {
-    if (RelayMetrics* relay = find(e.relay))
-        relay->Asked(false);
+    expireRecentTrips();
+    RelayMetrics* relay = find(e.relay);
+    if (!relay)
+        return;
+    relay->Asked(false);
+    if (e.why != ExchangeFailure::Refused)
+        return;
+    relay->CountRefusal(e.exceptionCode);
+    if (e.block == kCurrentParamsBlock)
+        relay->SetUp(false);
 }
 
+// Up comes with values read; a relay that answers only with refusals is not.
 void PrometheusOutput::OnRelayLook(const RelayLook& e)
 {
-    if (RelayMetrics* relay = find(e.relay))
-        relay->SetUp(e.answers);
+    if (RelayMetrics* relay = find(e.relay); relay && !e.answers)
+        relay->SetUp(false);
 }
 
 void PrometheusOutput::OnRecordArchived(const RecordArchived& e)
 {
-    if (RelayMetrics* relay = find(e.relay))
-        relay->CountTrip(e.cause);
+    RelayMetrics* relay = find(e.relay);
+    if (!relay || e.history)
+        return;
+    relay->CountTrip(e.cause);
+    relay->ShowRecentTrip(e.cause, RecordId(e.relay.line, e.relay.address, e.registers), RecordMomentText(e.registers),
+                          e.seenMs + kRecentTripMs);
+}
+
+void PrometheusOutput::OnTripsRestored(const TripsRestored& e)
+{
+    RelayMetrics* relay = find(e.relay);
+    if (!relay)
+        return;
+    relay->RestoreTrips(e.archived.trips);
+    const qint64 now = unixMs_();
+    for (const ArchivedRecord& r : e.archived.recent)
+        if (const qint64 until = r.seen.toMSecsSinceEpoch() + kRecentTripMs; until > now)
+            relay->ShowRecentTrip(r.cause, RecordId(r.line, r.address, r.registers), RecordMomentText(r.registers), until);
+}
+
+void PrometheusOutput::OnArchiveBacklog(const ArchiveBacklog& e)
+{
+    unwritten_.Set(e.unwritten);
 }
 
 void PrometheusOutput::OnOutputError(const OutputError& e)

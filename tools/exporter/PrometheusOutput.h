@@ -12,6 +12,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,7 +23,8 @@
 
 class PrometheusOutput : public PollOutput {
 public:
-    PrometheusOutput();
+    // `unixMs` tells the time for the recent trips' end; default the system's.
+    explicit PrometheusOutput(std::function<qint64()> unixMs = {});
     ~PrometheusOutput() override;
 
     // What /metrics shows: the registry and the relays' table.
@@ -46,7 +48,14 @@ public:
     void OnReadFailed(const ReadFailed& e) override;
     void OnRelayLook(const RelayLook& e) override;
     void OnRecordArchived(const RecordArchived& e) override;
+    void OnTripsRestored(const TripsRestored& e) override;
+    void OnArchiveBacklog(const ArchiveBacklog& e) override;
     void OnOutputError(const OutputError& e) override;
+
+    // How long a trip's recent series stays: longer than twice the trips'
+    // group interval of the shipped Alertmanager configuration (4 min) plus
+    // a scrape and a rule evaluation of a minute each.
+    static constexpr qint64 kRecentTripMs = 10 * 60 * 1000;
 
 private:
     struct Line {
@@ -54,11 +63,16 @@ private:
         std::map<int, std::unique_ptr<RelayMetrics>> relays;   // by address
     };
     RelayMetrics* find(const RelayRef& relay);
+    // Recent trips whose time is up go, looked at about once a second.
+    void expireRecentTrips();
 
+    std::function<qint64()> unixMs_;
     std::shared_ptr<prometheus::Registry> registry_;
     MetricFamilies families_;
     prometheus::Family<prometheus::Counter>& outputErrors_;
+    prometheus::Gauge& unwritten_;
     prometheus::Gauge& reloadApplied_;
     prometheus::Gauge& reloadAppliedAt_;
     std::map<QString, Line> lines_;
+    qint64 expiredMs_ = 0;
 };

@@ -1,10 +1,13 @@
 #include "RelayMetrics.h"
 
+#include <algorithm>
+
 #include "exchanges/ClockOffset.h"
 #include "exchanges/CurrentParams.h"
 #include "exchanges/RegisterTable.h"
 #include "exchanges/RelayClock.h"
 #include "exchanges/StatusFlags.h"
+#include "exchanges/TripCause.h"
 
 using prometheus::BuildCounter;
 using prometheus::BuildGauge;
@@ -65,8 +68,24 @@ MetricFamilies::MetricFamilies(prometheus::Registry& r)
                                  prometheus::MetricType::Counter))
     , failures(relays->AddFamily("zashchita_relay_failures_total", "Requests the relay left without a sound answer.",
                                  prometheus::MetricType::Counter))
-    , trips(relays->AddFamily("zashchita_trips_total", "New event records seen, by the cause they name.",
+    , trips(relays->AddFamily("zashchita_trips_total", "Event records new to the archive, by the cause they name.",
                               prometheus::MetricType::Counter))
+    , tripRecent(relays->AddFamily("zashchita_trip_recent",
+                                   "A trip of the last minutes, one series per event record; always 1.",
+                                   prometheus::MetricType::Gauge))
+    , refusals(relays->AddFamily("zashchita_relay_refusals_total", "Reads the relay answered with an exception, by its code.",
+                                 prometheus::MetricType::Counter))
+    , motorStarts(relays->AddFamily("zashchita_motor_starts_total", "Motor starts seen in the status word.",
+                                    prometheus::MetricType::Counter))
+    , startDuration(relays->AddFamily("zashchita_motor_last_start_duration_seconds",
+                                      "The last start, from the motor's switch-on to its finish (or to the start's end).",
+                                      prometheus::MetricType::Gauge))
+    , startPeakRatio(relays->AddFamily("zashchita_motor_last_start_peak_current_ratio",
+                                       "The last start's highest phase current as a fraction of the rated current.",
+                                       prometheus::MetricType::Gauge))
+    , startPeakAmperes(relays->AddFamily("zashchita_motor_last_start_peak_current_amperes",
+                                         "The same current in amperes, from the rated-current setting.",
+                                         prometheus::MetricType::Gauge))
     , lineUp(Gauges(r, "zashchita_line_up", "1 while the line is open."))
     , unasked(Counters(r, "zashchita_line_unasked_bytes_total", "Bytes that came while no request awaited an answer."))
     , spoilt(Counters(r, "zashchita_line_spoilt_replies_total", "Whole frames that were no sound answer."))
@@ -90,12 +109,19 @@ RelayMetrics::RelayMetrics(MetricFamilies& families, const prometheus::Labels& l
     , failures_(Make(families.failures))
     , clockOffset_(Make(families.clockOffset))
     , ratedCurrent_(Make(families.ratedCurrent))
+    , startCount_(Make(families.motorStarts))
+    , startDuration_(Make(families.startDuration))
+    , startPeakRatio_(Make(families.startPeakRatio))
+    , startPeakAmperes_(Make(families.startPeakAmperes))
 {
-    // Shown from the start, as the registry's series were once added.
+    // Shown from the start, as the registry's series were once added; the
+    // last answer's time only once there is one.
     up_.Set(0);
-    lastAnswer_.Set(0);
     requests_.Set(0);
     failures_.Set(0);
+    startCount_.Set(0);
+    for (const QString& cause : TripCauses())
+        tripCounter(cause).Set(0);
     for (const ReadingMetric& m : ReadingMetrics()) {
         prometheus::Labels extra;
         if (m.phase)
@@ -122,6 +148,12 @@ SeriesTable::Series& RelayMetrics::Make(int family, prometheus::Labels extra)
     return series;
 }
 
+void RelayMetrics::Unmake(Series* series)
+{
+    all_.erase(std::remove(all_.begin(), all_.end(), series), all_.end());
+    table_.Remove(*series);
+}
+
 void RelayMetrics::DropValues()
 {
     for (auto* group : {&readings_, &amperes_, &flags_})
@@ -143,8 +175,11 @@ void RelayMetrics::Asked(bool answered)
 void RelayMetrics::SetUp(bool up)
 {
     up_.Set(up ? 1 : 0);
-    if (!up)
+    if (!up) {
         DropValues();
+        if (const std::optional<StartRecord> start = starts_.Break())
+            applyStart(*start);
+    }
 }
 
 void RelayMetrics::ApplyCurrent(const RegisterValues& values, qint64 nowMs)
@@ -173,6 +208,8 @@ void RelayMetrics::ApplyCurrent(const RegisterValues& values, qint64 nowMs)
         for (size_t k = 0; k < flags.size(); ++k)
             flags_[k]->Set((status >> flags[k].bit) & 1u);
     }
+    if (const std::optional<StartRecord> start = starts_.Add(values, nowMs))
+        applyStart(*start);
     if (values.Carries(kClockFirstRegister) && values.Carries(kClockFirstRegister + 4)) {
         const RelayClockFields f = ClockFieldsAt(kClockFirstRegister, [&](int reg) { return values.At(reg); });
         if (const std::optional<qint64> offset = ClockOffsetMs(f, nowMs))
@@ -189,14 +226,8 @@ void RelayMetrics::ApplySettings(const RegisterValues& values)
         return;
     ratedAmperes_ = values.At(reg) * kRatedCurrentScale;
     ratedCurrent_.Set(*ratedAmperes_);
-}
-
-void RelayMetrics::CountTrip(const QString& cause, double count)
-{
-    Series*& counter = trips_[cause];
-    if (!counter)
-        counter = &Make(families_.trips, {{"cause", cause.toStdString()}});
-    counter->Add(count);
+    if (startPeakRatioValue_)
+        startPeakAmperes_.Set(*startPeakRatioValue_ * *ratedAmperes_);
 }
 
 LineMetrics::LineMetrics(MetricFamilies& families, const QString& line)

@@ -3,7 +3,8 @@
 // ratios, insulation in ohms, currents also in amperes from the rated-current
 // setting, times in seconds. A relay that stops answering keeps only `up` 0,
 // its last answer's time and its counters: none of its old values is shown
-// as a current one.
+// as a current one. Its events (trips, refusals, motor starts) are counted
+// in RelayEvents.cpp.
 #pragma once
 
 #include <prometheus/counter.h>
@@ -14,12 +15,14 @@
 #include <QDateTime>
 #include <QString>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "SeriesTable.h"
+#include "StartWatch.h"
 #include "link/RegisterValues.h"
 
 // A current parameter of the register map and its metric.
@@ -49,6 +52,12 @@ struct MetricFamilies {
     int requests;
     int failures;
     int trips;
+    int tripRecent;
+    int refusals;
+    int motorStarts;
+    int startDuration;
+    int startPeakRatio;
+    int startPeakAmperes;
     std::map<std::string, int> readings;   // by metric name, amperes too
 
     prometheus::Family<prometheus::Gauge>& lineUp;
@@ -71,12 +80,34 @@ public:
     void ApplyCurrent(const RegisterValues& values, qint64 nowMs);
     // The settings block: the rated current.
     void ApplySettings(const RegisterValues& values);
-    void CountTrip(const QString& cause, double count = 1);
+
+    // A trip, counted by its cause.
+    void CountTrip(const QString& cause);
+    // A recent trip, its record's `id` and the relay's time of it as labels,
+    // shown until `untilMs` (Unix time); at most kRecentTrips at once, the
+    // oldest going first.
+    void ShowRecentTrip(const QString& cause, const QString& id, const QString& relayTime, qint64 untilMs);
+    // The trips the archive holds, by cause, as the counters' values.
+    void RestoreTrips(const std::map<QString, int>& trips);
+    // Recent trips whose time is up go.
+    void ExpireRecentTrips(qint64 nowMs);
+    // A read the relay answered with exception `code`.
+    void CountRefusal(int code);
+
+    static constexpr size_t kRecentTrips = 8;
 
 private:
     using Series = SeriesTable::Series;
+    struct RecentTrip {
+        QString id;
+        qint64 untilMs = 0;
+        Series* series = nullptr;
+    };
     void DropValues();
     Series& Make(int family, prometheus::Labels extra = {});
+    void Unmake(Series* series);
+    Series& tripCounter(const QString& cause);
+    void applyStart(const StartRecord& start);
 
     MetricFamilies& families_;
     SeriesTable& table_;
@@ -93,6 +124,14 @@ private:
     Series& ratedCurrent_;
     std::optional<double> ratedAmperes_;
     std::map<QString, Series*> trips_;
+    std::deque<RecentTrip> recent_;       // oldest first
+    std::map<int, Series*> refusals_;     // by exception code
+    StartWatch starts_;
+    Series& startCount_;
+    Series& startDuration_;
+    Series& startPeakRatio_;
+    Series& startPeakAmperes_;
+    std::optional<double> startPeakRatioValue_;
 };
 
 class LineMetrics {

@@ -91,7 +91,13 @@ int main(int argc, char** argv)
         return kExitDone;
     }
 
+    // Without a writable archive no trip could be kept: better to end, and be
+    // started again by the unit, than to serve on.
     TripArchive archive(QDir(args.stateDir).filePath(QString::fromLatin1(kArchiveName)));
+    if (QString error; !archive.CheckWritable(&error)) {
+        log.Error(error);
+        return kExitFailed;
+    }
     if (QString error; !archive.Load(&error)) {
         log.Error(QStringLiteral("cannot read %1: %2").arg(archive.Path(), error));
         return kExitFailed;

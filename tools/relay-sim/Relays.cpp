@@ -70,8 +70,7 @@ void Relays::tick(int64_t nowNs)
 {
     if (tripNs_ >= 0 && nowNs >= tripNs_) {
         tripNs_ = -1;
-        for (Relay& relay : relays_)
-            RecordTrip(relay.bank);
+        tripAll();
     }
     for (Relay& relay : relays_) {
         if (relay.nextTickNs < 0)
@@ -82,6 +81,12 @@ void Relays::tick(int64_t nowNs)
             relay.nextTickNs += kSecondNs;
         }
     }
+}
+
+void Relays::tripAll()
+{
+    for (Relay& relay : relays_)
+        RecordTrip(relay.bank);
 }
 
 int64_t Relays::nextTickNs() const

@@ -37,6 +37,9 @@ public:
     // out here.
     Response respond(const Bytes& request, int64_t nowNs);
 
+    // Every relay trips on overload now (SIGUSR1, --trip-after).
+    void tripAll();
+
     // Seconds of the relays' lives up to `nowNs`: clocks, counters, wander.
     void tick(int64_t nowNs);
 

@@ -18,10 +18,17 @@ namespace relaysim {
 namespace {
 
 volatile sig_atomic_t g_stopSignal = 0;
+// SIGUSR1s received: each makes every relay of every line trip once.
+volatile sig_atomic_t g_tripSignals = 0;
 
 void OnStopSignal(int signo)
 {
     g_stopSignal = signo;
+}
+
+void OnTripSignal(int)
+{
+    g_tripSignals = g_tripSignals + 1;
 }
 
 timespec ToTimespec(int64_t ns)
@@ -81,12 +88,15 @@ int Simulator::setUp()
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    sa.sa_handler = OnTripSignal;
+    sigaction(SIGUSR1, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
     sigset_t stops;
     sigemptyset(&stops);
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGHUP);
+    sigaddset(&stops, SIGUSR1);
     sigprocmask(SIG_BLOCK, &stops, nullptr);
 
     std::printf("%s\n", transport_->endpoint().c_str());
@@ -113,12 +123,17 @@ int Simulator::run()
     sigdelset(&waitMask, SIGINT);
     sigdelset(&waitMask, SIGTERM);
     sigdelset(&waitMask, SIGHUP);
+    sigdelset(&waitMask, SIGUSR1);
 
     std::vector<pollfd> fds;
     while (g_stopSignal == 0) {
         int64_t now = MonotonicNs();
         queue_.transmitDue(now, *transport_, log_);
         talker_.transmitDue(now, *transport_);
+        if (const int trips = g_tripSignals; trips != tripsDone_) {
+            tripsDone_ = trips;
+            relays_.tripAll();
+        }
         relays_.tick(now);
         if (goneNs_ >= 0 && now >= goneNs_) {
             shutDown();

@@ -51,6 +51,7 @@ private:
 
     Options options_;
     Relays relays_;
+    int tripsDone_ = 0;   // SIGUSR1s acted on
     FrameLog log_;
     std::unique_ptr<Transport> transport_;
     LineQueue queue_;

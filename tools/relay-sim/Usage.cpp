@@ -140,7 +140,8 @@ Options:
                        event records move one place on (the fourth is lost),
                        the first holds the moment by its clock, status 0x0208
                        (overload, motor off) and the present values, and its
-                       status word reads 0x0208
+                       status word reads 0x0208; SIGUSR1 makes every relay
+                       trip so at once, each time it comes
   --seed N             random start for the fault choices and the wandering
                        values (default: from the time); RATEs are 0..1
   --freeze             values do not wander, the clock and operating minutes
