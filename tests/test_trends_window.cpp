@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -250,7 +251,10 @@ TEST_F(TrendsWindowTest, ExportHoldsWhatIsShownAsTheUserExpectsIt)
     }
     EXPECT_TRUE(offered.contains(QStringLiteral("Насос_3_%1").arg(today))) << offered.toStdString();
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("ExportPNG")), Qt::LeftButton);
-    EXPECT_TRUE(FileBytes(path).startsWith("\x89PNG"));
+    const QImage png = QImage::fromData(FileBytes(path), "PNG");
+    ASSERT_FALSE(png.isNull());
+    EXPECT_EQ(png.pixel(0, 0), qRgb(255, 255, 255)) << "a white sheet round the chart, not what memory held";
+    EXPECT_EQ(png.pixel(png.width() - 1, png.height() - 1), qRgb(255, 255, 255));
     EXPECT_EQ(QFileInfo(offered).absolutePath(), folder) << "the last folder, offered again";
     EXPECT_TRUE(offered.endsWith(QStringLiteral(".png")));
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("ExportPDF")), Qt::LeftButton);
