@@ -37,6 +37,7 @@ TEST(TimeTicks, OnRoundMomentsOfTheSpanShown)
         {"37 s", 37 * kSecond, 0, 5 * kSecond, "2025-12-08T11:41:05Z", 7, "HH:mm:ss"},
         {"2.5 s, zoomed in", 2500, 0, 500, "2025-12-08T11:41:02.500Z", 5, "HH:mm:ss,z"},
         {"71 h, an old history", 71 * kHour, 0, 12 * kHour, "2025-12-08T12:00:00Z", 6, "dd.MM HH:mm"},
+        {"5 days: a tick a day, at midnight", 120 * kHour, 0, 24 * kHour, "2025-12-09T00:00:00Z", 5, "dd.MM"},
         {"10 days", 240 * kHour, 0, 2 * 24 * kHour, "2025-12-10T00:00:00Z", 5, "dd.MM"},
         {"1 h in Moscow", kHour, 3 * 3600, 10 * kMinute, "2025-12-08T11:50:00Z", 6, "HH:mm"},
         // Local hours on a zone half an hour off UTC: 18:00 there is 12:30 UTC.

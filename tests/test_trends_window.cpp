@@ -335,4 +335,6 @@ TEST_F(TrendsWindowTest, StartsOfDifferentRelaysAreComparedOnlyWhenAsked)
     EXPECT_EQ(list->item(2)->checkState(), Qt::Checked);
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("ExportCSV")), Qt::LeftButton);
     EXPECT_EQ(SplitCsv(FileBytes(path)).size(), 1u + 3 * 52);
+    list->item(2)->setCheckState(Qt::Unchecked);
+    EXPECT_EQ(asked.size(), 2) << "taking a start away asks nothing";
 }
