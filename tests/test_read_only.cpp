@@ -100,8 +100,11 @@ TEST(WriteControls, FollowTheLineTheLinkAndTheMode)
             EXPECT_EQ(form.Control(QLatin1String(name))->isEnabled(), clock) << name;
         EXPECT_EQ(form.Control(QStringLiteral("ButtonSys"))->isHidden(), !clock);
         EXPECT_TRUE(form.Control(QStringLiteral("ButtonDT"))->isHidden()) << "no clock picked";
-        for (int n = 1; n <= 6; ++n)
-            EXPECT_EQ(form.Control(QStringLiteral("HelpNote%1").arg(n))->isHidden(), readOnly) << n;
+        for (int n = 1; n <= 6; ++n) {
+            const QWidget* note = form.Control(QStringLiteral("HelpNote%1").arg(n));
+            EXPECT_EQ(note->isHidden(), readOnly) << n;
+            EXPECT_TRUE(note->isEnabled()) << n << ": a note shown is read in its colours, never greyed";
+        }
         auto* actions = form.findChild<SettingsActions*>(QStringLiteral("SettingsActions"));
         EXPECT_EQ(actions->LoadAction()->isVisible(), usable);
         auto* mark = form.findChild<QLabel*>(QStringLiteral("ReadOnlyMark"));
