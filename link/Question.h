@@ -38,6 +38,8 @@ struct Answer {
     int exceptionCode = 0;      // Refused
     uint16_t stored = 0;        // Altered
     int tries = 0;              // sends of the frame
+    // Tries spent waiting for a line that never fell silent, the frame not sent.
+    int busyTries = 0;
     bool spoiltSeen = false;    // some try brought a frame that was no sound answer
 
     bool LeftThePc() const { return tries > 0; }

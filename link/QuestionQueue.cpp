@@ -61,10 +61,21 @@ Answer* QuestionQueue::OnLine()
     return onLine_ ? &pending_.front()->Filling() : nullptr;
 }
 
+Answer* QuestionQueue::Head()
+{
+    return pending_.empty() ? nullptr : &pending_.front()->Filling();
+}
+
 void QuestionQueue::EndOnLine(Ending ending, ReplyVerdict verdict, ExchangeFailure why)
 {
     if (onLine_)
         finish(pending_.front(), ending, verdict, why);
+}
+
+void QuestionQueue::EndHead(ExchangeFailure why)
+{
+    if (!pending_.empty())
+        finish(pending_.front(), Ending::TriesSpent, ReplyVerdict::ReadValid, why);
 }
 
 void QuestionQueue::EndAll()

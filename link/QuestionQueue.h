@@ -34,10 +34,15 @@ public:
     Answer* Send();
     // The answer of the question the request in flight asks, or null.
     Answer* OnLine();
+    // The answer of the head question, or null when none is pending.
+    Answer* Head();
     // The question on the line has ended: the relay answered it, or its last
     // try failed.
     void EndOnLine(Ending ending, ReplyVerdict verdict = ReplyVerdict::ReadValid,
                    ExchangeFailure why = ExchangeFailure::NoReply);
+    // The head question has spent its last try waiting for the line to fall
+    // silent: it ends without its request having gone out again.
+    void EndHead(ExchangeFailure why);
     // The line is gone: every pending question ends.
     void EndAll();
     // The asker of `reply` gave it up.

@@ -132,7 +132,9 @@ void RelaySession::Receive(int count)
     }
     if (!ticks_->Running())
         return;
-    if (options_.lookAway)
+    if (cycle_.Flooded())
+        cycle_.Line()->HoldRx(std::chrono::nanoseconds(kFloodPauseNs));
+    else if (options_.lookAway)
         if (const int rest = cycle_.BytesStillExpected(); rest > 0)
             holdForRest(rest);
     ticks_->Restarted();
@@ -324,12 +326,30 @@ void RelaySession::ExchangeFailed(const SentRequest&, ExchangeFailure why)
         asked->spoiltSeen = true;
     asked->why = why;
     asked->exceptionCode = why == ExchangeFailure::Refused ? s_.RxBuffer[2] : 0;
-    if (asked->question.tries <= 0 || asked->tries < asked->question.tries)
+    if (asked->question.tries <= 0 || asked->tries + asked->busyTries < asked->question.tries)
         return;   // asked again on the tick after the silence
     s_.AwaitingReply = 0;   // given up: a late answer is noise
     if (!asked->question.IsWrite())
         emit readFailed(ReadFailureOf(*asked));
     questions_->EndOnLine(Ending::TriesSpent, ReplyVerdict::ReadValid, why);
+}
+
+void RelaySession::SendKeptWaiting()
+{
+    // No request is in flight. The window's polled requests wait on: their
+    // misses are counted.
+    Answer* waiting = questions_->Head();
+    if (!waiting)
+        return;
+    ++waiting->busyTries;
+    const Question& q = waiting->question;
+    if (q.tries <= 0 || waiting->tries + waiting->busyTries < q.tries)
+        return;
+    waiting->why = ExchangeFailure::NoReply;
+    if (!q.IsWrite())
+        emit readFailed(ReadFailureOf(*waiting));
+    s_.AwaitingReply = 0;   // given up: a late answer is noise
+    questions_->EndHead(ExchangeFailure::NoReply);
 }
 
 void RelaySession::ReceiveEnded()

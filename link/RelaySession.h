@@ -128,6 +128,7 @@ private:
     void CloseDue() override { emit closeDue(); }
     void LinkLookChanged(bool present) override { emit linkLookChanged(present); }
     void OtherMasterSeen() override { emit otherMasterSeen(); }
+    void SendKeptWaiting() override;
     // TickTarget
     int TicksToNextEvent() const override { return cycle_.TicksToNextEvent(); }
     void CountIdleTicks(int n) override { cycle_.CountIdleTicks(n); }

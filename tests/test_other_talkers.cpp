@@ -64,6 +64,35 @@ TEST(OtherTalkers, NoiseEndsEachCommandWithinItsTries)
     }
 }
 
+// Random bytes as fast as the line takes them, on a pty and over TCP: each
+// command still ends by its deadlines (time-out × tries, and the monitor's
+// seconds) and says that no reply came.
+TEST(OtherTalkers, AFloodEndsEachCommandByItsDeadline)
+{
+    const std::tuple<std::vector<std::string>, QString, qint64> cases[] = {
+        {{}, QStringLiteral("records"), 2 * 300},
+        {{"--tcp", "0"}, QStringLiteral("records"), 2 * 300},
+        {{"--tcp", "0"}, QStringLiteral("monitor --interval 0 --seconds 8"), 8000},
+    };
+    for (const auto& [transport, command, budgetMs] : cases) {
+        std::vector<std::string> args = transport;
+        args.push_back("--flood");
+        LoggedSim s(args, SimPace::Line);
+        QElapsedTimer clock;
+        clock.start();
+        const CliRun run = RunCli(QStringList{QStringLiteral("--port"), s.Port(), QStringLiteral("--timeout"),
+                                              QStringLiteral("300"), QStringLiteral("--retries"), QStringLiteral("1")}
+                                  + command.split(QLatin1Char(' ')));
+        const qint64 took = clock.elapsed();
+        SCOPED_TRACE(command.toStdString() + " on " + s.Port().toStdString() + ", took " + std::to_string(took) + " ms");
+        EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+        EXPECT_TRUE((run.err + run.out).contains(QStringLiteral("no reply")) || run.err.contains(QStringLiteral("no sound reply")))
+            << run.err.toStdString();
+        // Far above the budget for a loaded machine, far below a command the flood keeps going.
+        EXPECT_LT(took, budgetMs + 12000);
+    }
+}
+
 using NoisyWindow = SimWindowTest;
 
 TEST_F(NoisyWindow, ShowsTheNoLinkNoticeOnANoisyLine)

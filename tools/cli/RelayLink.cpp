@@ -130,6 +130,14 @@ QString RelayLink::NoReplyText(const QString& what, const QString& question, int
         .arg(what).arg(address).arg(DevicePath(), question, TriesText(tries, timeoutMs));
 }
 
+QString RelayLink::BusyLineText(const QString& question, int address, const Answer& a, int timeoutMs) const
+{
+    return QStringLiteral("no reply from the relay at address %1 on %2 (9600 8N1) to %3: the line never fell silent "
+                          "long enough to send it (%4 of %5 spent waiting): another device keeps talking on the "
+                          "line, or it is flooded with noise")
+        .arg(address).arg(DevicePath(), question).arg(a.busyTries).arg(TriesText(a.tries + a.busyTries, timeoutMs));
+}
+
 Question RelayLink::QuestionOf(Question q, const AskOptions& ask)
 {
     q.tries = ask.tries;
@@ -166,6 +174,10 @@ BlockRead RelayLink::Read(const RegisterBlock& block, const AskOptions& ask)
         break;
     case Outcome::NoAnswer:
         read.spoiltSeen = a.spoiltSeen;
+        if (a.busyTries > 0) {
+            read.failure = BusyLineText(QStringLiteral("a read of %1").arg(registers), address, a, timeoutMs);
+            break;
+        }
         read.failure = NoReplyText(a.spoiltSeen ? QStringLiteral("no sound reply") : QStringLiteral("no reply"),
                                    QStringLiteral("a read of %1").arg(registers), address, a.tries, timeoutMs);
         break;
@@ -202,6 +214,11 @@ RegisterWrite RelayLink::Write(int reg, uint16_t value, const AskOptions& ask)
             break;
         }
         write.outcome = WriteOutcome::NoEcho;
+        if (a.busyTries > 0) {
+            write.failure = BusyLineText(QStringLiteral("the write of %1 to register %2").arg(value).arg(reg),
+                                         a.question.address, a, timeoutMs);
+            break;
+        }
         write.failure = NoReplyText(QStringLiteral("no echo"),
                                     QStringLiteral("the write of %1 to register %2").arg(value).arg(reg),
                                     a.question.address, a.tries, timeoutMs);
