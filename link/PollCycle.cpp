@@ -261,7 +261,12 @@ bool PollCycle::JudgeCollected(int64_t arrivedNs)
         const bool sound = verdict == ReplyVerdict::ReadValid || verdict == ReplyVerdict::WriteEcho
             || verdict == ReplyVerdict::WriteAltered || verdict == ReplyVerdict::Refused;
         const long long wireNs = LineTimeNs(kRequestLength + length);
-        if (sound && lineTiming_ && arrivedNs < writtenNs_ + wireNs - LineClockToleranceNs(wireNs)) {
+        // A write's refusal is final even when it came sooner than the wire
+        // allows: taken for noise, it would leave the write awaiting an echo
+        // that whatever comes next could supply. Refused, the write is not
+        // sent again and is never told as written.
+        const bool finalWord = verdict == ReplyVerdict::Refused && s_.Sent.IsWrite();
+        if (sound && !finalWord && lineTiming_ && arrivedNs < writtenNs_ + wireNs - LineClockToleranceNs(wireNs)) {
             // Complete sooner than its bytes and ours take on the wire: not
             // the relay's answer, whatever it holds.
             ++earlyFrames_;

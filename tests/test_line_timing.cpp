@@ -48,7 +48,9 @@ struct Timed {
             outcome = f.why == ExchangeFailure::Spoilt ? "spoilt" : f.why == ExchangeFailure::Refused ? "refused" : "no reply";
         });
         QObject::connect(&session, &RelaySession::writeEnded,
-                         [&](const WriteResult& w) { outcome = w.how == Outcome::NoAnswer ? "unconfirmed" : "answered"; });
+                         [&](const WriteResult& w) {
+                             outcome = w.how == Outcome::NoAnswer ? "unconfirmed" : w.how == Outcome::Refused ? "refused" : "answered";
+                         });
         QObject::connect(&session, &RelaySession::otherMasterSeen, [&] { ++others; });
         Send(write ? Question::Write(0x51, 5) : Question::Read({50, 29}));
     }
@@ -103,6 +105,24 @@ TEST(LineTiming, ReadIsJudgedByTheRequestAndTheWire)
         c.line(t), t.RunOut();
         EXPECT_EQ(t.outcome, c.outcome) << c.what;
     }
+}
+
+// A refusal is the write's final word, however soon it came: an echo-shaped
+// frame behind it changes nothing, and the write is not sent again.
+TEST(LineTiming, ARefusedWriteStaysRefusedWhateverFollows)
+{
+    const Bytes refusal = Sealed({1, 0x86, 4});
+    const Bytes echo = Sealed({1, 6, 0, 0x51, 0, 5});
+    for (const int64_t refusedAt : {int64_t(kTurn + LineTimeNs(5)), 9 * kMs})
+        for (const int64_t gapMs : {5, 20, 40}) {
+            SCOPED_TRACE(std::to_string(refusedAt / kMs) + " ms, echo " + std::to_string(gapMs) + " ms later");
+            Timed t(true, true);
+            t.At(refusedAt, refusal);
+            t.At(refusedAt + gapMs * kMs, echo);
+            t.RunOut();
+            EXPECT_EQ(t.outcome, "refused");
+            EXPECT_TRUE(t.line.TakeWritten().empty());
+        }
 }
 
 // A byte that cannot belong to the answer ends a read at once (a write awaits
