@@ -64,7 +64,7 @@ void PollCycle::Tick()
     ++s_.TickCount;
     if (s_.ReadyToSend == 0)
         ++sinceSendTicks_;
-    if (s_.ReadyToSend == 1 && s_.TickCount > sendAfterTicks_) {
+    if (s_.ReadyToSend == 1 && s_.TickCount > SilenceTicksNeeded()) {
         if (s_.CloseRequested == 1) {
             s_.CloseRequested = 0;
             client_.CloseDue();
@@ -117,7 +117,7 @@ void PollCycle::ShowLinkLook()
 int PollCycle::TicksToNextEvent() const
 {
     if (s_.ReadyToSend == 1)
-        return std::max(sendAfterTicks_ + 1 - int(s_.TickCount), 1);
+        return std::max(SilenceTicksNeeded() + 1 - int(s_.TickCount), 1);
     return std::max(std::min(timeoutTicks_ + 1 - int(s_.TickCount), deadlineTicks_ + 1 - sinceSendTicks_), 1);
 }
 
@@ -217,7 +217,7 @@ void PollCycle::SendBlocked(int ticks)
     // request that waits a try.
     // A stretch of quiet longer than the silence would have let the send go:
     // only as much as the silence counts as waiting.
-    s_.BlockedTicks = uint16_t(s_.BlockedTicks + std::min(ticks, sendAfterTicks_));
+    s_.BlockedTicks = uint16_t(s_.BlockedTicks + std::min(ticks, SilenceTicksNeeded()));
     if (s_.BlockedTicks <= replyTimeoutTicks_)
         return;
     s_.BlockedTicks = 0;

@@ -22,6 +22,7 @@
 // traffic, told to the client once per opening of the line.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "link/LinePort.h"
@@ -68,6 +69,9 @@ public:
     // A due send has waited a whole reply time-out for the line to fall
     // silent: the request that waits has spent a try without leaving the PC.
     virtual void SendKeptWaiting() {}
+    // Ticks of silence the next request needs beyond the rule's own (a
+    // probe that must follow a quiet line); 0: the rule's.
+    virtual int QuietTicksBeforeNext() { return 0; }
 };
 
 // Line time of `bytes` characters at 9600 8N1 (ten bits each), in nanoseconds.
@@ -116,6 +120,8 @@ public:
     // reply time-out in ticks (at least our own frame and the silence after it).
     void SetPacing(int tickMs, int replyTimeoutTicks);
     int SendAfterTicks() const { return sendAfterTicks_; }
+    // The ticks of silence after which the next request may go out.
+    int SilenceTicksNeeded() const { return std::max(sendAfterTicks_, client_.QuietTicksBeforeNext()); }
     int ReplyTimeoutTicks() const { return replyTimeoutTicks_; }
     // The reply time-out of the request being built only (a quick question,
     // such as a search for an address); the builder sets it.

@@ -24,6 +24,9 @@ struct Question {
     // An address that may hold no relay: its unanswered tries are no misses
     // of the link.
     bool probe = false;
+    // Ticks the line must have been quiet before it goes out, when more
+    // than the silence every request needs (0: just that).
+    int quietTicks = 0;
 
     bool IsWrite() const { return kind == Kind::Write; }
     static Question Read(const RegisterBlock& block, int address = 0);

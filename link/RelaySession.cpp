@@ -352,6 +352,12 @@ void RelaySession::SendKeptWaiting()
     questions_->EndHead(ExchangeFailure::NoReply);
 }
 
+int RelaySession::QuietTicksBeforeNext()
+{
+    const Answer* next = questions_->Head();
+    return next ? next->question.quietTicks : 0;
+}
+
 void RelaySession::ReceiveEnded()
 {
     if (polled_)

@@ -129,6 +129,7 @@ private:
     void LinkLookChanged(bool present) override { emit linkLookChanged(present); }
     void OtherMasterSeen() override { emit otherMasterSeen(); }
     void SendKeptWaiting() override;
+    int QuietTicksBeforeNext() override;
     // TickTarget
     int TicksToNextEvent() const override { return cycle_.TicksToNextEvent(); }
     void CountIdleTicks(int n) override { cycle_.CountIdleTicks(n); }

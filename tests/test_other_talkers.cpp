@@ -93,6 +93,23 @@ TEST(OtherTalkers, AFloodEndsEachCommandByItsDeadline)
     }
 }
 
+// A frame shaped as another address's answer 5 to 40 ms behind the relay's
+// reply finds no relay there, with the timing rule on or off: only an
+// address that answers again on a quiet line is told.
+TEST(OtherTalkers, ScanTellsNoAddressThatAnsweredOnlyOnce)
+{
+    for (const char* delay : {"5", "20", "40"})
+        for (const QString timing : {QStringLiteral("on"), QStringLiteral("off")}) {
+            SCOPED_TRACE(std::string(delay) + " ms, timing " + timing.toStdString());
+            LoggedSim s({"--peer-after-ms", delay, "--peer-slave", "2"}, SimPace::Line);
+            const CliRun run = RunCli({QStringLiteral("--port"), s.Port(), QStringLiteral("--timeout"), QStringLiteral("150"),
+                                       QStringLiteral("--line-timing"), timing, QStringLiteral("scan"), QStringLiteral("--from"),
+                                       QStringLiteral("1"), QStringLiteral("--to"), QStringLiteral("3"),
+                                       QStringLiteral("--format"), QStringLiteral("csv")});
+            EXPECT_EQ(run.OutLines().mid(1), QStringList{QStringLiteral("1,1,")}) << run.err.toStdString();
+        }
+}
+
 using NoisyWindow = SimWindowTest;
 
 TEST_F(NoisyWindow, ShowsTheNoLinkNoticeOnANoisyLine)

@@ -1,5 +1,7 @@
 #include "RelayLink.h"
 
+#include "link/AddressProbe.h"
+
 #include "Console.h"
 
 #include "serial/ComPort.h"
@@ -148,16 +150,42 @@ Question RelayLink::QuestionOf(Question q, const AskOptions& ask)
 
 BlockRead RelayLink::Read(const RegisterBlock& block, const AskOptions& ask)
 {
-    BlockRead read;
-    read.block = block;
     if (lost_ || abandoned_) {
+        BlockRead read;
+        read.block = block;
         read.lineLost = lost_;
         read.failure = lost_ ? lossText_ : QStringLiteral("abandoned");
         return read;
     }
     const Answer a = Await(QuestionOf(Question::Read(block, ask.address), ask));
+    return ReadOf(a, block, ask.timeoutTicks > 0 ? ask.timeoutTicks * kTickMs : settings_.timeoutMs);
+}
+
+BlockRead RelayLink::Probe(int address, const RegisterBlock& block)
+{
+    if (lost_ || abandoned_)
+        return Read(block);
+    AddressProbe probe(session_);
+    std::optional<Answer> answer;
+    QObject::connect(&probe, &AddressProbe::finished, &session_, [&](const Answer& a, bool found) {
+        answer = a;
+        if (!found && a.outcome != Outcome::Aborted) {
+            // Answered once only: whatever came was no device of that address.
+            answer->outcome = Outcome::NoAnswer;
+        }
+        loop_.quit();
+    });
+    probe.Start(address, block, 0);
+    while (!answer)
+        loop_.exec();
+    return ReadOf(*answer, block, settings_.timeoutMs);
+}
+
+BlockRead RelayLink::ReadOf(const Answer& a, const RegisterBlock& block, int timeoutMs)
+{
+    BlockRead read;
+    read.block = block;
     const int address = a.question.address;
-    const int timeoutMs = ask.timeoutTicks > 0 ? ask.timeoutTicks * kTickMs : settings_.timeoutMs;
     const QString registers = block.count == 1
         ? QStringLiteral("register %1").arg(block.first)
         : QStringLiteral("registers %1 to %2").arg(block.first).arg(block.first + block.count - 1);

@@ -90,6 +90,9 @@ public:
     // `ask` may name another address, tries or time-out for this question.
     BlockRead Read(const RegisterBlock& block, const AskOptions& ask = {});
     RegisterWrite Write(int reg, uint16_t value, const AskOptions& ask = {});
+    // Whether a device is at `address` (AddressProbe: answered twice, the
+    // second time on a quiet line): its read of `block`, or why not.
+    BlockRead Probe(int address, const RegisterBlock& block);
 
     // The time-out in session ticks for `ms` milliseconds.
     static int TicksFor(int ms);
@@ -109,6 +112,8 @@ private:
     // (answered, given up, or ended by the line's loss or Abandon()).
     Answer Await(const Question& question);
     static Question QuestionOf(Question q, const AskOptions& ask);
+    // What a read's answer says, as Read and Probe tell it.
+    BlockRead ReadOf(const Answer& a, const RegisterBlock& block, int timeoutMs);
     // "no reply from the relay at address 1 on /dev/ttyUSB0 (9600 8N1) to
     // a read of registers 80 to 123 after 3 tries of 500 ms: check ...".
     QString NoReplyText(const QString& what, const QString& question, int address, int tries, int timeoutMs) const;
