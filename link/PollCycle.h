@@ -175,6 +175,8 @@ public:
     // the wire, and frames complete sooner than possible.
     uint32_t CollidedBytes() const { return collidedBytes_; }
     uint32_t EarlyFrames() const { return earlyFrames_; }
+    // Both together: grows whenever the timing rule rejects something.
+    uint32_t TimingRejections() const { return collidedBytes_ + earlyFrames_; }
     bool OtherMasterSeenOnLine() const { return otherMasterTold_; }
 
     static constexpr int kWindowTickMs = 5;

@@ -43,6 +43,9 @@ struct Answer {
     int tries = 0;              // sends of the frame
     // Tries spent waiting for a line that never fell silent, the frame not sent.
     int busyTries = 0;
+    // Tries whose answer the line-timing rule rejected: come while the
+    // request was on the wire, or complete sooner than the wire allows.
+    int earlyTries = 0;
     bool spoiltSeen = false;    // some try brought a frame that was no sound answer
 
     bool LeftThePc() const { return tries > 0; }

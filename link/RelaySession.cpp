@@ -324,6 +324,8 @@ void RelaySession::ExchangeFailed(const SentRequest&, ExchangeFailure why)
         return;
     if (why == ExchangeFailure::Spoilt)
         asked->spoiltSeen = true;
+    if (cycle_.TimingRejections() != earlyAtSend_)
+        ++asked->earlyTries;
     asked->why = why;
     asked->exceptionCode = why == ExchangeFailure::Refused ? s_.RxBuffer[2] : 0;
     if (asked->question.tries <= 0 || asked->tries + asked->busyTries < asked->question.tries)

@@ -119,7 +119,11 @@ private:
     // PollClient
     bool HasRequest() override;
     void BuildRequest() override;
-    void RequestSent(const SentRequest& sent) override { emit requestSent(sent); }
+    void RequestSent(const SentRequest& sent) override
+    {
+        earlyAtSend_ = cycle_.TimingRejections();
+        emit requestSent(sent);
+    }
     void HandleReadReply(const SentRequest& sent) override;
     void HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict) override;
     bool CountsAsMiss(const SentRequest& sent) override;
@@ -163,4 +167,5 @@ private:
     // The window's polled write that left the PC and has not ended yet.
     std::optional<WriteResult> polledWrite_;
     bool lost_ = false;        // the line's loss has been reported
+    uint32_t earlyAtSend_ = 0; // the timing rule's rejections when the request in flight went out
 };

@@ -119,6 +119,20 @@ TEST(ExporterPrometheus, PrometheusStoresWhatTheRelaysHold)
         ASSERT_EQ(f.at(1), 3) << "the exporter sent function " << int(f.at(1));
 }
 
+// A device server's raw port that answers at once, by default: the relay is up.
+TEST(ExporterPrometheus, AnEndpointAnsweringAtOnceIsUpByDefault)
+{
+    QTemporaryDir dir;
+    RelaySim sim({"--freeze", "--no-pace", "--tcp", "0"});
+    ::unsetenv("ZASHCHITA_LINE_TIMING");
+    const QString config = dir.filePath(QStringLiteral("exporter.yaml"));
+    WriteText(config, QStringLiteral("lines:\n  - {name: mill, port: %1, relays: [{name: D1, address: 1}]}\n")
+                          .arg(QString::fromStdString(sim.path())).toUtf8());
+    ExporterProcess exporter(config, dir.filePath(QStringLiteral("state")));
+    EXPECT_TRUE(WaitFor([&] { return Sample(exporter.Metrics(), "zashchita_relay_up{address=\"1\",line=\"mill\",relay=\"D1\"}") == 1.0; },
+                        10000));
+}
+
 // A relay that answered and then went (here with its whole line) shows `up`
 // 0 and the time of its last answer, and none of its values any longer.
 TEST(ExporterPrometheus, ARelayGoneKeepsNoOldValues)

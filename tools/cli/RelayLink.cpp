@@ -132,6 +132,14 @@ QString RelayLink::NoReplyText(const QString& what, const QString& question, int
         .arg(what).arg(address).arg(DevicePath(), question, TriesText(tries, timeoutMs));
 }
 
+QString RelayLink::EarlyRepliesText(const QString& question, int address, int tries) const
+{
+    return QStringLiteral("every reply from %1 to %2 at address %3 (%4 %5) came sooner than a 9600 baud wire can carry "
+                          "it and was rejected by the line-timing rule: if this line is no 9600 wire (a network "
+                          "device or a converter that answers at once), run with --line-timing off")
+        .arg(DevicePath(), question).arg(address).arg(tries).arg(tries == 1 ? QStringLiteral("try") : QStringLiteral("tries"));
+}
+
 QString RelayLink::BusyLineText(const QString& question, int address, const Answer& a, int timeoutMs) const
 {
     return QStringLiteral("no reply from the relay at address %1 on %2 (9600 8N1) to %3: the line never fell silent "
@@ -204,6 +212,10 @@ BlockRead RelayLink::ReadOf(const Answer& a, const RegisterBlock& block, int tim
         read.spoiltSeen = a.spoiltSeen;
         if (a.busyTries > 0) {
             read.failure = BusyLineText(QStringLiteral("a read of %1").arg(registers), address, a, timeoutMs);
+            break;
+        }
+        if (a.earlyTries > 0 && a.earlyTries == a.tries) {
+            read.failure = EarlyRepliesText(QStringLiteral("a read of %1").arg(registers), address, a.tries);
             break;
         }
         read.failure = NoReplyText(a.spoiltSeen ? QStringLiteral("no sound reply") : QStringLiteral("no reply"),

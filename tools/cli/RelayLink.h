@@ -118,6 +118,8 @@ private:
     // a read of registers 80 to 123 after 3 tries of 500 ms: check ...".
     QString NoReplyText(const QString& what, const QString& question, int address, int tries, int timeoutMs) const;
 
+    // Every try's answer came sooner than the wire allows: the rule, not the wiring.
+    QString EarlyRepliesText(const QString& question, int address, int tries) const;
     // The same when tries were spent waiting for a silence that never came.
     QString BusyLineText(const QString& question, int address, const Answer& a, int timeoutMs) const;
 
