@@ -304,11 +304,12 @@ bool PollCycle::JudgeCollected(int64_t arrivedNs)
 
 void PollCycle::Noise(const uint8_t* bytes, int count)
 {
-    if (otherMaster_.Take(bytes, count) && !otherMasterTold_) {
-        otherMasterTold_ = true;
+    if (!otherMaster_.Take(bytes, count))
+        return;
+    if (!otherMasterTold_)
         TraceOtherMaster();
-        client_.OtherMasterSeen();
-    }
+    otherMasterTold_ = true;
+    client_.OtherMasterSeen();
 }
 
 bool PollCycle::Conclude(ReplyVerdict verdict)

@@ -19,7 +19,7 @@
 //   and belong to no answer, and a frame complete sooner than the request's
 //   and its own bytes take on the wire is noise.
 // Bytes that answer nothing of ours are watched for another master's
-// traffic, told to the client once per opening of the line.
+// traffic, told to the client each time a frame of it is found.
 #pragma once
 
 #include <algorithm>
@@ -64,7 +64,7 @@ public:
     // five or more exchanges in a row.
     virtual void LinkLookChanged(bool present) = 0;
     // A frame of another master's came: values on this line may be taken
-    // from someone else's traffic. Once per opening of the line.
+    // from someone else's traffic. Each time one is found.
     virtual void OtherMasterSeen() {}
     // A due send has waited a whole reply time-out for the line to fall
     // silent: the request that waits has spent a try without leaving the PC.

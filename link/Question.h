@@ -37,6 +37,7 @@ struct Answer {
     Question question;          // as asked, with the address and tries it was asked with
     Outcome outcome = Outcome::Aborted;
     std::vector<uint16_t> values;                     // Values: values[k] is register block.first + k
+    bool foreign = false;       // Values read while another master was on the line
     ExchangeFailure why = ExchangeFailure::NoReply;   // NoAnswer, a read Refused: what the last try brought
     int exceptionCode = 0;      // Refused
     uint16_t stored = 0;        // Altered

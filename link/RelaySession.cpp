@@ -10,8 +10,10 @@
 RelaySession::RelaySession(const SessionOptions& options, QObject* parent)
     : QObject(parent), options_(options), cycle_(s_, *this),
       opener_(new LineOpener(options.networkAllowanceMs, this)), questions_(new QuestionQueue(this)),
-      ticks_(new TickScheduler(*this, options.tickMs, this))
+      ticks_(new TickScheduler(*this, options.tickMs, this)), otherMasterHold_(new QTimer(this))
 {
+    otherMasterHold_->setSingleShot(true);
+    connect(otherMasterHold_, &QTimer::timeout, this, [this] { setOtherMaster(false); });
     setObjectName(QStringLiteral("RelaySession"));
     cycle_.SetPacing(options_.tickMs, options_.replyTimeoutTicks);
     cycle_.SetLine(opener_->Line());
@@ -86,6 +88,10 @@ void RelaySession::startLine()
     s_.BlockedTicks = 0;
     cycle_.ForgetLinkLook();
     cycle_.SetLineTiming(timingApplies());
+    // Nothing is known yet of other masters on a line just opened.
+    otherMasterTold_ = false;
+    otherMasterHold_->stop();
+    setOtherMaster(false);
 }
 
 // On and Off hold for every line but a gateway's, whose transaction ids are
@@ -106,6 +112,8 @@ void RelaySession::Close()
         polled_->LineClosed();
     s_.MissCount = 0;
     s_.AwaitingReply = 0;
+    otherMasterHold_->stop();
+    setOtherMaster(false);
     endAll();
     emit lineOpenChanged(false);
 }
@@ -272,12 +280,14 @@ void RelaySession::buildPolled()
 void RelaySession::HandleReadReply(const SentRequest& sent)
 {
     RegisterValues values = ReadReplyValues(sent, s_.RxBuffer);
+    values.foreign = otherMasterPresent_;
     Answer* asked = questions_->OnLine();
     if (asked) {
         // A question's answer belongs to no exchange: nothing polled decodes it.
         values.mode = 0;
         values.context = 0;
         asked->values = values.values;
+        asked->foreign = values.foreign;
     } else if (polled_) {
         polled_->ReadAnswered(sent);
     }
@@ -334,6 +344,24 @@ void RelaySession::ExchangeFailed(const SentRequest&, ExchangeFailure why)
     if (!asked->question.IsWrite())
         emit readFailed(ReadFailureOf(*asked));
     questions_->EndOnLine(Ending::TriesSpent, ReplyVerdict::ReadValid, why);
+}
+
+void RelaySession::OtherMasterSeen()
+{
+    otherMasterHold_->start(std::max(options_.otherMasterHoldMs, 0));
+    setOtherMaster(true);
+    if (!otherMasterTold_) {
+        otherMasterTold_ = true;
+        emit otherMasterSeen();
+    }
+}
+
+void RelaySession::setOtherMaster(bool present)
+{
+    if (present == otherMasterPresent_)
+        return;
+    otherMasterPresent_ = present;
+    emit otherMasterChanged(present);
 }
 
 void RelaySession::SendKeptWaiting()

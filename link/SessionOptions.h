@@ -12,7 +12,12 @@ struct SessionOptions {
     // network and the device server or gateway and back.
     int networkAllowanceMs = kNetworkAllowanceMs;
 
+    // Another master counts as present from its frame seen until this long
+    // after the last one: values read meanwhile may be its traffic's.
+    int otherMasterHoldMs = kOtherMasterHoldMs;
+
     static constexpr int kNetworkAllowanceMs = 100;
+    static constexpr int kOtherMasterHoldMs = 10000;
 
     // Whether an answer must be physically possible on the line (PollCycle):
     // Auto decides by the line's kind (a UART or USB serial adapter yes; a

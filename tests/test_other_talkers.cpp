@@ -50,6 +50,15 @@ TEST(OtherTalkers, TheCompanionSaysOnceThatAnotherMasterIsOnTheLine)
     LoggedSim s({"--unasked", "1", "--unasked-gap-ms", "3"}, SimPace::Line);
     const CliRun monitor = Quick(s, kMonitor);
     EXPECT_EQ(monitor.err.count(QStringLiteral("zashchita-cli: another master is on the line")), 1) << monitor.err.toStdString();
+    // Every row read after its first frame is marked as read beside it, and
+    // event records read beside it are not printed.
+    const QStringList rows = monitor.OutLines();
+    ASSERT_GE(rows.size(), 4);
+    EXPECT_TRUE(CsvFields(rows.last()).last() == QStringLiteral("1")) << rows.last().toStdString();
+    const CliRun records = Quick(s, QStringLiteral("records"));
+    EXPECT_EQ(records.exitCode, 1);
+    EXPECT_TRUE(records.out.isEmpty()) << records.out.toStdString();
+    EXPECT_TRUE(records.err.contains(QStringLiteral("while another master was on the line"))) << records.err.toStdString();
 }
 
 TEST(OtherTalkers, NoiseEndsEachCommandWithinItsTries)

@@ -132,6 +132,15 @@ QString RelayLink::NoReplyText(const QString& what, const QString& question, int
         .arg(what).arg(address).arg(DevicePath(), question, TriesText(tries, timeoutMs));
 }
 
+QString RelayLink::ForeignReadText(const RegisterBlock& block) const
+{
+    return QStringLiteral("registers %1 to %2 were read on %3 while another master was on the line (its frames "
+                          "seen within the last %4 s): they may be its traffic, not the relay's, and are not used; "
+                          "try again once the line is quiet")
+        .arg(block.first).arg(block.first + block.count - 1).arg(DevicePath())
+        .arg(session_.Options().otherMasterHoldMs / 1000);
+}
+
 QString RelayLink::EarlyRepliesText(const QString& question, int address, int tries) const
 {
     return QStringLiteral("every reply from %1 to %2 at address %3 (%4 %5) came sooner than a 9600 baud wire can carry "
@@ -201,6 +210,7 @@ BlockRead RelayLink::ReadOf(const Answer& a, const RegisterBlock& block, int tim
     case Outcome::Values:
         read.ok = true;
         read.values = a.values;
+        read.foreign = a.foreign;
         break;
     case Outcome::Refused:
         read.refused = true;

@@ -44,6 +44,7 @@ struct BlockRead : RegisterValues {
     int exceptionCode = 0;       // refused
     bool spoiltSeen = false;     // some try brought a frame that was no sound answer
     bool lineLost = false;       // the port went away; nothing more can be asked
+    bool foreign = false;        // ok, but read while another master was on the line
     QString failure;             // why not, when !ok, in one line
 };
 
@@ -102,6 +103,10 @@ public:
     // question waits (a stop signal).
     void Abandon();
     bool Abandoned() const { return abandoned_; }
+
+    // A read that came while another master was on the line: its values
+    // may be that master's traffic, so nothing is made of them.
+    QString ForeignReadText(const RegisterBlock& block) const;
 
     // The port went away: "the port went away: Input/output error".
     bool LineLost() const { return lost_; }
