@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 
+#include "app/SpinEdit.h"
+#include "history/TrendRecorder.h"
 #include "support/SimWindow.h"
 #include "test_cli_run.h"
 
@@ -131,11 +133,30 @@ TEST_F(NoisyWindow, ShowsTheNoLinkNoticeOnANoisyLine)
     EXPECT_TRUE(ui.Button("ButtonSys")->isHidden());
 }
 
+// While another master is on the line, page 0 keeps what the relay last
+// showed, doubtful, and the trend takes nothing; the notice goes by itself
+// once its frames have stopped (here: the relay asked is no more the one
+// answering, so nothing follows a reply) for the hold time.
 TEST_F(NoisyWindow, TellsOfAnotherMasterOnTheLine)
 {
-    StartSim({"--unasked", "1", "--unasked-gap-ms", "3"});
+    StartSim({"--unasked", "1", "--unasked-gap-ms", "3", "--log", logPath.toStdString()});
     auto* notice = form.findChild<QLabel*>(QStringLiteral("LabelOtherMaster"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return notice && notice->isVisible(); }, 15000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notice && notice->isVisible(); }, 15000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.ShowsDoubtful(); }, 5000));
+    const TrendHistory& trend = form.findChild<TrendRecorder*>()->History();
+    const size_t samples = trend.FullRate().size();
+    const size_t requests = LoggedFrames(logPath).size();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LoggedFrames(logPath).size() >= requests + 5; }, 10000));
+    EXPECT_EQ(trend.FullRate().size(), samples);
+    EXPECT_TRUE(ui.Edit("E2")->font().italic());
+    EXPECT_NE(ui.Text("E2"), kMarker);
+
+    auto* address = form.ControlAs<TSpinEdit>(QStringLiteral("SEAddres"));
+    address->setFocus();
+    address->selectAll();
+    QTest::keyClicks(address, QStringLiteral("9"));
+    QTest::keyClick(address, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !notice->isVisible(); }, SessionOptions::kOtherMasterHoldMs + 5000));
 }
 
 }  // namespace
