@@ -133,6 +133,27 @@ TEST(ExporterPrometheus, AnEndpointAnsweringAtOnceIsUpByDefault)
                         10000));
 }
 
+// Another master's frame behind every reply: the line says so, and its
+// relay's values are withheld while it is there.
+TEST(ExporterPrometheus, ALineWithAnotherMasterServesNoValues)
+{
+    QTemporaryDir dir;
+    RelaySim sim({"--freeze", "--unasked", "1", "--unasked-gap-ms", "3"});
+    const QString config = dir.filePath(QStringLiteral("exporter.yaml"));
+    WriteText(config, QStringLiteral("lines:\n  - {name: mill, port: %1, relays: [{name: D1, address: 1}]}\n")
+                          .arg(QString::fromStdString(sim.path())).toUtf8());
+    ExporterProcess exporter(config, dir.filePath(QStringLiteral("state")));
+    ASSERT_TRUE(WaitFor([&] { return Sample(exporter.Metrics(), "zashchita_line_other_master{line=\"mill\"}") == 1.0; },
+                        10000));
+    // Polled on meanwhile: several more of its frames came.
+    const QByteArray unasked = "zashchita_line_unasked_bytes_total{line=\"mill\"}";
+    const double before = Sample(exporter.Metrics(), unasked).value_or(0);
+    ASSERT_TRUE(WaitFor([&] { return Sample(exporter.Metrics(), unasked).value_or(0) > before + 300; }, 10000));
+    const QByteArray metrics = exporter.Metrics();
+    EXPECT_FALSE(metrics.contains("48879")) << metrics.toStdString();
+    EXPECT_FALSE(metrics.contains("zashchita_supply_voltage_volts{"));
+}
+
 // A relay that answered and then went (here with its whole line) shows `up`
 // 0 and the time of its last answer, and none of its values any longer.
 TEST(ExporterPrometheus, ARelayGoneKeepsNoOldValues)
