@@ -107,6 +107,21 @@ TEST(LineTiming, ReadIsJudgedByTheRequestAndTheWire)
     }
 }
 
+// A question's own time-out, longer than the session's, is its deadline's too.
+TEST(LineTiming, AQuestionsOwnTimeOutSetsItsDeadline)
+{
+    Timed t;
+    t.RunOut();
+    Question q = Question::Read({50, 29});
+    q.timeoutTicks = 250;
+    t.Send(q);
+    for (int ms = 0; ms < 160; ++ms)
+        t.Tick();
+    t.Paced(160 * kMs, kAnswer);
+    t.RunOut();
+    EXPECT_EQ(t.outcome, "values");
+}
+
 // A refusal is the write's final word, however soon it came: an echo-shaped
 // frame behind it changes nothing, and the write is not sent again.
 TEST(LineTiming, ARefusedWriteStaysRefusedWhateverFollows)
