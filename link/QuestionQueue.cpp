@@ -41,6 +41,10 @@ SessionReply* QuestionQueue::Refuse(const Question& question)
 {
     auto* reply = new QueuedReply(question, this);
     QPointer<QueuedReply> refused(reply);
+    refused_.erase(std::remove_if(refused_.begin(), refused_.end(),
+                                  [](const QPointer<QueuedReply>& r) { return !r || r->isFinished(); }),
+                   refused_.end());
+    refused_.push_back(refused);
     QMetaObject::invokeMethod(
         this, [refused] { if (refused) refused->Finish(Outcome::Aborted); }, Qt::QueuedConnection);
     return reply;
@@ -85,6 +89,11 @@ void QuestionQueue::EndAll()
     ending.swap(pending_);
     for (QueuedReply* reply : ending)
         finish(reply, Ending::LineGone);
+    std::vector<QPointer<QueuedReply>> refused;
+    refused.swap(refused_);
+    for (const QPointer<QueuedReply>& reply : refused)
+        if (reply)
+            reply->Finish(Outcome::Aborted);
 }
 
 void QuestionQueue::Withdraw(QueuedReply* reply)

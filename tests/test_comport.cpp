@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/ComPort.h"
+#include "serial/RxWatch.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -389,6 +390,24 @@ TEST(ComPortRx, HoldLooksAwayAndHandsOnWhatCameAsItEnds)
             EXPECT_TRUE(QTest::qWaitFor([&] { return rx.data == c.sent + "more"; }, 5000));
         }
     }
+}
+
+// A device that hangs up with nothing to read, as a pulled USB adapter
+// (POLLHUP, FIONREAD 0): here a pipe whose writer closes. Told once as lost.
+TEST(ComPortRx, HangUpWithNothingToReadIsToldOnce)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    QObject owner;
+    int lost = 0, handed = 0;
+    RxWatch watch(&owner, {[&](int) { return ++handed, RxWatch::rxTaken; }, [&](int) { ++lost; }});
+    watch.Start(fds[0], true);
+    ::close(fds[1]);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lost > 0; }, 5000));
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(handed, 0);
+    watch.Stop();
+    ::close(fds[0]);
 }
 
 TEST(ComPortRx, CloseUnderTrafficNeverHangsAndDeliversNothingAfter)

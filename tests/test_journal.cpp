@@ -299,9 +299,12 @@ TEST(Journal, TheRecorderKeepsWhatTheRelayHoldsAndGoesOnAfterAFailure)
     ASSERT_TRUE(blocker.remove());
     write(Outcome::Unconfirmed, 610);
     write(Outcome::Echoed, 620);
+    write(Outcome::Refused, 630);   // the relay kept what it held
+    write(Outcome::Echoed, 640);
 
     const std::vector<JournalEntry> entries = ReadJournal(path).entries;
-    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[3].before, std::optional<uint16_t>(620));
     EXPECT_EQ(entries[0].outcome, Outcome::Unconfirmed);
     EXPECT_EQ(entries[0].before, std::optional<uint16_t>(500));   // stored, not the 700 asked for
     EXPECT_EQ(entries[1].outcome, Outcome::Echoed);

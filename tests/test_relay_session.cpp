@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QPointer>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <map>
 
 #include "exchanges/ExchangePoller.h"
+#include "link/QuestionQueue.h"
 #include "link/RelaySession.h"
 #include "serial/ComError.h"
 #include "support/FakeLine.h"
@@ -337,6 +339,30 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
         EXPECT_EQ(hows, c.writesEnded);
         EXPECT_EQ(h.session.PendingQuestions(), 0);
         c.check(h);
+    }
+}
+
+// A reply its asker took over outlives its session, or its queue: it
+// finishes once, aborted as the session goes, and given up after its queue
+// went without ending it, not sent.
+TEST(SessionReplies, AReplyOutlivingItsSessionEndsOnce)
+{
+    for (const bool viaSession : {true, false}) {
+        SCOPED_TRACE(viaSession ? "the session went" : "its queue went, then it was given up");
+        auto* session = new RelaySession(SessionOptions{5, 30, 1, false});
+        auto* queue = new QuestionQueue;
+        QPointer<SessionReply> reply = viaSession ? session->Ask(Question::Write(84, 1)) : queue->Add(Question::Write(84, 1));
+        reply->setParent(nullptr);
+        std::vector<Outcome> ends;
+        QObject::connect(reply, &SessionReply::finished, [&](const Answer& a) { ends.push_back(a.outcome); });
+        delete session;
+        delete queue;
+        if (reply && !reply->isFinished())
+            reply->abandon();
+        QCoreApplication::sendPostedEvents();
+        ASSERT_EQ(ends.size(), 1u);
+        EXPECT_EQ(ends[0], viaSession ? Outcome::Aborted : Outcome::NotSent) << OutcomeName(ends[0]);
+        delete reply.data();
     }
 }
 
