@@ -126,14 +126,12 @@ TEST(LineTiming, AQuestionsOwnTimeOutSetsItsDeadline)
 // frame behind it changes nothing, and the write is not sent again.
 TEST(LineTiming, ARefusedWriteStaysRefusedWhateverFollows)
 {
-    const Bytes refusal = Sealed({1, 0x86, 4});
-    const Bytes echo = Sealed({1, 6, 0, 0x51, 0, 5});
     for (const int64_t refusedAt : {int64_t(kTurn + LineTimeNs(5)), 9 * kMs})
         for (const int64_t gapMs : {5, 20, 40}) {
             SCOPED_TRACE(std::to_string(refusedAt / kMs) + " ms, echo " + std::to_string(gapMs) + " ms later");
             Timed t(true, true);
-            t.At(refusedAt, refusal);
-            t.At(refusedAt + gapMs * kMs, echo);
+            t.At(refusedAt, Sealed({1, 0x86, 4}));
+            t.At(refusedAt + gapMs * kMs, Sealed({1, 6, 0, 0x51, 0, 5}));
             t.RunOut();
             EXPECT_EQ(t.outcome, "refused");
             EXPECT_TRUE(t.line.TakeWritten().empty());
