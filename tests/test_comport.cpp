@@ -392,8 +392,7 @@ TEST(ComPortRx, HoldLooksAwayAndHandsOnWhatCameAsItEnds)
     }
 }
 
-// A device that hangs up with nothing to read, as a pulled USB adapter
-// (POLLHUP, FIONREAD 0): here a pipe whose writer closes. Told once as lost.
+// A hang-up with nothing to read (a pulled USB adapter; here a pipe): told once as lost.
 TEST(ComPortRx, HangUpWithNothingToReadIsToldOnce)
 {
     int fds[2];

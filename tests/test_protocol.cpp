@@ -162,8 +162,7 @@ TEST(ReplyAcceptance, WriteEchoesAlteredEchoesAndRefusals)
         LinkState s = Sending(FillWrite, 1, 100, 700);
         Append(s, c.reply);
         EXPECT_EQ(s.AssessReply(), c.verdict) << c.what;
-        // Each check holds by itself: the whole frame's judgement, and the
-        // byte-by-byte look that spoils another register at its low byte.
+        // Each check holds by itself: the whole frame's, and the byte-by-byte look below.
         if (c.reply.size() == 8 && c.verdict != ReplyVerdict::BadCrc)
             EXPECT_EQ(JudgeReply(s.Sent, c.reply.data(), 8), c.verdict) << c.what;
     }
