@@ -13,6 +13,7 @@
 
 #include "app/SpinEdit.h"
 #include "exchanges/RegisterCatalog.h"
+#include "link/AddressProbe.h"
 #include "link/RelaySession.h"
 
 namespace {
@@ -33,8 +34,9 @@ QString AddressList(const std::vector<int>& addresses)
 }  // namespace
 
 AddressSearch::AddressSearch(RelaySession& session, TSpinEdit* field, QWidget* window)
-    : QObject(window), session_(session), field_(field), window_(window)
+    : QObject(window), session_(session), field_(field), window_(window), probe_(new AddressProbe(session, this))
 {
+    connect(probe_, &AddressProbe::finished, this, &AddressSearch::probed);
     setObjectName(QStringLiteral("AddressSearch"));
     field_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(field_, &QWidget::customContextMenuRequested, this, &AddressSearch::showMenu);
@@ -115,24 +117,17 @@ void AddressSearch::askNext()
     }
     asked_ = next_++;
     showProgress();
-    Question probe = Question::Read({kRelayAddressRegister, 1}, asked_);
-    probe.tries = 1;
     const int tickMs = std::max(session_.Options().tickMs, 1);
-    probe.timeoutTicks = (kProbeTimeoutMs + tickMs - 1) / tickMs;
-    probe.probe = true;
     // Queued behind whatever the window asked before (a save reading the
     // settings): the probe goes out as soon as the line is ours.
-    probe_ = session_.Ask(probe);
-    connect(probe_, &SessionReply::finished, this, &AddressSearch::probed);
+    probe_->Start(asked_, {kRelayAddressRegister, 1}, (kProbeTimeoutMs + tickMs - 1) / tickMs);
 }
 
-void AddressSearch::probed(const Answer& answer)
+void AddressSearch::probed(const Answer& answer, bool found)
 {
-    probe_ = nullptr;
     if (!running_)
         return;
     // A refusal is an answer too: a device holds that address.
-    const bool found = answer.outcome == Outcome::Values || answer.outcome == Outcome::Refused;
     if (found)
         found_.push_back(answer.question.address);
     if (answer.outcome == Outcome::Aborted) {
@@ -157,8 +152,7 @@ void AddressSearch::finish()
 {
     running_ = false;
     asked_ = 0;
-    if (probe_)
-        probe_->abandon();
+    probe_->Abandon();
     if (!found_.empty()) {
         field_->SetValue(found_.front());
         session_.SetSlaveAddress(found_.front());

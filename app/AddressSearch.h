@@ -5,7 +5,9 @@
 // that answered are listed; the field, and the address the window talks to,
 // take the first of them.
 //
-// Each probe is asked as the one before it ends, queued behind any question
+// An address holds a device only when it answered twice, the second time
+// on a line quiet since the first answer (AddressProbe, as the companion's
+// scan). Each probe is asked as the one before it ends, queued behind any question
 // asked before it, so the polled exchanges wait behind the search (the
 // session asks its questions first) and go on by themselves once it is
 // over. An address asked in vain counts no miss of the link; one that
@@ -22,8 +24,8 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QWidget;
+class AddressProbe;
 class RelaySession;
-class SessionReply;
 class TSpinEdit;
 struct Answer;
 
@@ -60,7 +62,7 @@ signals:
 private:
     void showMenu(const QPoint& at);
     void askNext();
-    void probed(const Answer& answer);
+    void probed(const Answer& answer, bool found);
     void finish();
     void showProgress();
     void makeDialog();
@@ -77,6 +79,6 @@ private:
     std::vector<int> found_;
     int next_ = kFirstAddress;
     int asked_ = 0;            // the address last asked
-    QPointer<SessionReply> probe_;   // the probe awaiting its answer
+    AddressProbe* probe_;      // asks each address: answered twice, the second time on a quiet line
     bool running_ = false;
 };

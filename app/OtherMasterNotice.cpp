@@ -17,12 +17,11 @@ void ShowOtherMasterNotice(QWidget* form, RelaySession* session)
     // A notice only: the controls beneath it stay within the mouse's reach.
     notice->setAttribute(Qt::WA_TransparentForMouseEvents);
     notice->setVisible(false);
-    QObject::connect(session, &RelaySession::otherMasterSeen, notice, [notice] {
-        notice->setVisible(true);
-        notice->raise();
-    });
-    QObject::connect(session, &RelaySession::lineOpenChanged, notice, [notice](bool open) {
-        if (open)
-            notice->setVisible(false);
+    // Shown while another master is present, and for the hold time after
+    // its last frame; it clears by itself once the line has been quiet so long.
+    QObject::connect(session, &RelaySession::otherMasterChanged, notice, [notice](bool present) {
+        notice->setVisible(present);
+        if (present)
+            notice->raise();
     });
 }

@@ -103,6 +103,10 @@ public:
 
     // What each exchange's reply shows.
     void ReadParamReceive(const RegisterValues& reply);
+    // Page 0's value fields look doubtful (greyed, italic): what the relay
+    // last showed, while values read now may be another master's.
+    void ShowDoubtful(bool doubtful);
+    bool ShowsDoubtful() const { return doubtfulShown_; }
     void ReadUstNastReceive(const RegisterValues& reply);
     void ReadProtokolReceive(const RegisterValues& reply);
     void ReadMaskReceive(const RegisterValues& reply);
@@ -266,6 +270,7 @@ private:
     TrendRecorder* trends_ = nullptr;
     TrendWindow* trendWindow_ = nullptr;
     RelayClockFields relayClockShown_;   // the relay's clock as the last page 0 reply had it
+    bool doubtfulShown_ = false;
     bool readOnly_ = false;
     bool clockEdited_ = false;   // the pickers hold the user's moment, not yet written ("ButtonDT")
     int maskUnderEdit_ = -1;     // the register of the mask whose Ok waits, -1 for none

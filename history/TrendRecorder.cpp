@@ -49,7 +49,7 @@ RelayId TrendRecorder::polledRelay() const
 // the rated current, of the relay polled now.
 void TrendRecorder::blockRead(const RegisterValues& values)
 {
-    if (values.Carries(RatedCurrentRegister()) && polledRelay().SameRelay(relay_)) {
+    if (values.Carries(RatedCurrentRegister()) && !values.foreign && polledRelay().SameRelay(relay_)) {
         ratedCentiAmps_ = values.At(RatedCurrentRegister());
         keepWaiting();
     }
@@ -57,7 +57,8 @@ void TrendRecorder::blockRead(const RegisterValues& values)
 
 void TrendRecorder::Sample(const RegisterValues& reply, qint64 ms)
 {
-    if (reply.block.first != kCurrentParamsBlock.first || int(reply.values.size()) < kBlockRegisters)
+    // Values read while another master is on the line may be its traffic's.
+    if (reply.foreign || reply.block.first != kCurrentParamsBlock.first || int(reply.values.size()) < kBlockRegisters)
         return;
     const RelayId polled = polledRelay();
     if (!polled.SameRelay(relay_))

@@ -21,6 +21,7 @@ void OtherMasterWatch::Reset()
     oursCount_ = 0;
     newest_ = -1;
     windowCount_ = 0;
+    startCount_ = 0;
 }
 
 void OtherMasterWatch::Sent(const SentRequest& sent)
@@ -47,11 +48,22 @@ bool OtherMasterWatch::Take(const uint8_t* bytes, int count)
         if (windowCount_ == kWindow) {
             std::memmove(window_, window_ + kWindow / 2, kWindow / 2);
             windowCount_ = kWindow / 2;
+            int kept = 0;
+            for (int k = 0; k < startCount_; ++k)
+                if (starts_[k].start >= kWindow / 2)
+                    starts_[kept++] = {starts_[k].start - kWindow / 2, starts_[k].end - kWindow / 2};
+            startCount_ = kept;
         }
         window_[windowCount_++] = bytes[i];
+        if (const int start = windowCount_ - 3; start >= 0) {
+            const uint8_t* f = window_ + start;
+            if (f[0] != 0 && f[1] == kFunctionRead && f[2] >= 2 && f[2] % 2 == 0 && startCount_ < kMostStarts)
+                starts_[startCount_++] = {start, start + f[2] + 5};
+        }
         if (EndsForeignFrame()) {
             found = true;
             windowCount_ = 0;
+            startCount_ = 0;
         }
     }
     return found;
@@ -95,12 +107,19 @@ bool OtherMasterWatch::EndsForeignFrame()
             && CrcFits(f, kExceptionReplyLength))
             return !Ours(f, kExceptionReplyLength, false);
     }
-    // A read reply: its byte count names its length.
-    for (int start = 0; start + 7 <= end; ++start) {
-        const uint8_t* f = window_ + start;
-        const int length = end - start;
-        if (f[1] == kFunctionRead && f[2] == length - 5 && f[2] % 2 == 0 && f[0] != 0 && CrcFits(f, length))
-            return !Ours(f, length, false);
+    // A read reply: its byte count names its length. The longest first.
+    bool foreign = false;
+    bool fits = false;
+    int kept = 0;
+    for (int k = 0; k < startCount_; ++k) {
+        const ReplyStart r = starts_[k];
+        if (r.end == end && !fits && CrcFits(window_ + r.start, end - r.start)) {
+            fits = true;
+            foreign = !Ours(window_ + r.start, end - r.start, false);
+        }
+        if (r.end > end)
+            starts_[kept++] = r;
     }
-    return false;
+    startCount_ = kept;
+    return foreign;
 }

@@ -36,4 +36,14 @@ private:
     static constexpr int kWindow = 256;
     uint8_t window_[kWindow] = {};
     int windowCount_ = 0;
+    // Where a read reply may begin in the window (address, function 3, an
+    // even byte count) and where it would end: each is checked once, when
+    // its last byte comes, so a byte costs the same whatever the window holds.
+    struct ReplyStart {
+        int start = 0;
+        int end = 0;
+    };
+    static constexpr int kMostStarts = kWindow;
+    ReplyStart starts_[kMostStarts];
+    int startCount_ = 0;
 };

@@ -27,7 +27,10 @@ Outcome OutcomeOf(bool write, bool leftThePc, Ending ending, ReplyVerdict verdic
         }
     case Ending::TriesSpent:
         // A read the relay refused at its last try has the relay's own word;
-        // a write it refused was answered, not failed.
+        // a write it refused was answered, not failed. A write whose tries
+        // were all spent waiting for a silent line never left the PC.
+        if (write && !leftThePc)
+            return Outcome::NotSent;
         return !write && why == ExchangeFailure::Refused ? Outcome::Refused : Outcome::NoAnswer;
     case Ending::LineGone:
         // A write that left the PC may have reached the relay: the journal

@@ -64,7 +64,7 @@ void PollCycle::Tick()
     ++s_.TickCount;
     if (s_.ReadyToSend == 0)
         ++sinceSendTicks_;
-    if (s_.ReadyToSend == 1 && s_.TickCount > sendAfterTicks_) {
+    if (s_.ReadyToSend == 1 && s_.TickCount > SilenceTicksNeeded()) {
         if (s_.CloseRequested == 1) {
             s_.CloseRequested = 0;
             client_.CloseDue();
@@ -76,20 +76,23 @@ void PollCycle::Tick()
         }
     } else if (s_.ReadyToSend == 0 && (s_.TickCount > timeoutTicks_ || sinceSendTicks_ > deadlineTicks_)) {
         // A reply that came while nobody looked is taken before time runs
-        // out; past the deadline nothing more is waited for.
+        // out; past the deadline nothing more is waited for (Receive ends it).
         if (const int waiting = line_->BytesWaiting(); waiting > 0) {
             Receive(waiting);
-            if (s_.ReadyToSend == 1 || sinceSendTicks_ <= deadlineTicks_) {
-                ShowLinkLook();
-                return;
-            }
+            ShowLinkLook();
+            return;
         }
-        s_.ReadyToSend = 1;
-        CountMiss();
-        TraceTimeOut(s_.Sent);
-        client_.ExchangeFailed(s_.Sent, ExchangeFailure::NoReply);
+        TimeOutExchange();
     }
     ShowLinkLook();
+}
+
+void PollCycle::TimeOutExchange()
+{
+    s_.ReadyToSend = 1;
+    CountMiss();
+    TraceTimeOut(s_.Sent);
+    client_.ExchangeFailed(s_.Sent, ExchangeFailure::NoReply);
 }
 
 void PollCycle::SetLineTiming(bool on)
@@ -114,7 +117,7 @@ void PollCycle::ShowLinkLook()
 int PollCycle::TicksToNextEvent() const
 {
     if (s_.ReadyToSend == 1)
-        return std::max(sendAfterTicks_ + 1 - int(s_.TickCount), 1);
+        return std::max(SilenceTicksNeeded() + 1 - int(s_.TickCount), 1);
     return std::max(std::min(timeoutTicks_ + 1 - int(s_.TickCount), deadlineTicks_ + 1 - sinceSendTicks_), 1);
 }
 
@@ -174,34 +177,54 @@ void PollCycle::Receive(int count)
     // the no-link state.
     const uint16_t quietTicks = s_.TickCount;
     s_.TickCount = 0;
-    const bool awaited = s_.AwaitingReply;
+    const bool sendDue = s_.ReadyToSend == 1;
     bool flagsMayApply = true;
-    // The waiting bytes in reads of at most a buffer's worth.
+    // The waiting bytes in reads of at most a buffer's worth; beyond what a
+    // reply and a frame behind it hold, read and dropped unjudged, so that
+    // a flood costs little work per event.
     uint8_t bytes[kRxBufferSize];
+    int judged = 0;
+    flooded_ = false;
     while (count > 0) {
         const int asked = std::min(count, kRxBufferSize);
         const int got = line_->ReadBytes(bytes, asked);
-        if (got > 0)
+        if (got > 0 && judged < kJudgedBytesPerEvent) {
             flagsMayApply = Take(bytes, got, line_->ArrivalNs());
+            judged += got;
+        } else if (got > 0) {
+            flooded_ = true;
+            droppedBytes_ += uint32_t(got);
+            s_.UnaskedBytes += uint32_t(got);
+        }
         if (got < asked)
             break;
         count -= got;
     }
 
-    if (!awaited) {
-        // A line that never falls silent must not hide a lost link: a send
-        // kept waiting for a whole reply time-out counts as a miss.
-        if (s_.ReadyToSend == 1) {
-            s_.BlockedTicks = uint16_t(s_.BlockedTicks + quietTicks);
-            if (s_.BlockedTicks > replyTimeoutTicks_) {
-                s_.BlockedTicks = 0;
-                ++s_.MissCount;
-                ShowLinkLook();
-            }
-        }
-    }
+    if (sendDue && s_.ReadyToSend == 1)
+        SendBlocked(quietTicks);
+    // Bytes that keep coming do not keep an exchange open past its deadline.
+    if (s_.ReadyToSend == 0 && sinceSendTicks_ > deadlineTicks_)
+        TimeOutExchange();
     if (flagsMayApply)
         client_.ReceiveEnded();
+}
+
+void PollCycle::SendBlocked(int ticks)
+{
+    // A line that never falls silent must not hide a lost link: a send kept
+    // waiting for a whole reply time-out counts as a miss, and costs the
+    // request that waits a try.
+    // A stretch of quiet longer than the silence would have let the send go:
+    // only as much as the silence counts as waiting.
+    s_.BlockedTicks = uint16_t(s_.BlockedTicks + std::min(ticks, SilenceTicksNeeded()));
+    if (s_.BlockedTicks <= replyTimeoutTicks_)
+        return;
+    s_.BlockedTicks = 0;
+    ++s_.MissCount;
+    ShowLinkLook();
+    if (client_.HasRequest())
+        client_.SendKeptWaiting();
 }
 
 bool PollCycle::Take(const uint8_t* bytes, int count, int64_t arrivedNs)
@@ -238,7 +261,12 @@ bool PollCycle::JudgeCollected(int64_t arrivedNs)
         const bool sound = verdict == ReplyVerdict::ReadValid || verdict == ReplyVerdict::WriteEcho
             || verdict == ReplyVerdict::WriteAltered || verdict == ReplyVerdict::Refused;
         const long long wireNs = LineTimeNs(kRequestLength + length);
-        if (sound && lineTiming_ && arrivedNs < writtenNs_ + wireNs - LineClockToleranceNs(wireNs)) {
+        // A write's refusal is final even when it came sooner than the wire
+        // allows: taken for noise, it would leave the write awaiting an echo
+        // that whatever comes next could supply. Refused, the write is not
+        // sent again and is never told as written.
+        const bool finalWord = verdict == ReplyVerdict::Refused && s_.Sent.IsWrite();
+        if (sound && !finalWord && lineTiming_ && arrivedNs < writtenNs_ + wireNs - LineClockToleranceNs(wireNs)) {
             // Complete sooner than its bytes and ours take on the wire: not
             // the relay's answer, whatever it holds.
             ++earlyFrames_;
@@ -276,11 +304,12 @@ bool PollCycle::JudgeCollected(int64_t arrivedNs)
 
 void PollCycle::Noise(const uint8_t* bytes, int count)
 {
-    if (otherMaster_.Take(bytes, count) && !otherMasterTold_) {
-        otherMasterTold_ = true;
+    if (!otherMaster_.Take(bytes, count))
+        return;
+    if (!otherMasterTold_)
         TraceOtherMaster();
-        client_.OtherMasterSeen();
-    }
+    otherMasterTold_ = true;
+    client_.OtherMasterSeen();
 }
 
 bool PollCycle::Conclude(ReplyVerdict verdict)

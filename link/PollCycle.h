@@ -19,9 +19,10 @@
 //   and belong to no answer, and a frame complete sooner than the request's
 //   and its own bytes take on the wire is noise.
 // Bytes that answer nothing of ours are watched for another master's
-// traffic, told to the client once per opening of the line.
+// traffic, told to the client each time a frame of it is found.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "link/LinePort.h"
@@ -63,8 +64,14 @@ public:
     // five or more exchanges in a row.
     virtual void LinkLookChanged(bool present) = 0;
     // A frame of another master's came: values on this line may be taken
-    // from someone else's traffic. Once per opening of the line.
+    // from someone else's traffic. Each time one is found.
     virtual void OtherMasterSeen() {}
+    // A due send has waited a whole reply time-out for the line to fall
+    // silent: the request that waits has spent a try without leaving the PC.
+    virtual void SendKeptWaiting() {}
+    // Ticks of silence the next request needs beyond the rule's own (a
+    // probe that must follow a quiet line); 0: the rule's.
+    virtual int QuietTicksBeforeNext() { return 0; }
 };
 
 // Line time of `bytes` characters at 9600 8N1 (ten bits each), in nanoseconds.
@@ -77,6 +84,12 @@ constexpr long long kFrameSilenceNs = LineTimeNs(35) / 10;
 // The relay's turn from our request to its answer, allowed on top of the
 // reply time-out in an exchange's deadline.
 constexpr long long kTurnaroundAllowanceNs = 10'000'000;
+// Bytes of one receive event that are judged (a reply and a frame behind it
+// fit); more than that in one event is a flood: the rest is read and dropped
+// unjudged, and the line is looked away from for kFloodPauseNs, shorter than
+// the silence before a request, so that no send slips into the pause.
+constexpr int kJudgedBytesPerEvent = 512;
+constexpr long long kFloodPauseNs = 3'000'000;
 // What the clocks of the PC and of the line may disagree by when an answer's
 // earliest possible time is checked: 2 ms, and 3% of the line time for a
 // baud rate a little off.
@@ -107,6 +120,8 @@ public:
     // reply time-out in ticks (at least our own frame and the silence after it).
     void SetPacing(int tickMs, int replyTimeoutTicks);
     int SendAfterTicks() const { return sendAfterTicks_; }
+    // The ticks of silence after which the next request may go out.
+    int SilenceTicksNeeded() const { return std::max(sendAfterTicks_, client_.QuietTicksBeforeNext()); }
     int ReplyTimeoutTicks() const { return replyTimeoutTicks_; }
     // The reply time-out of the request being built only (a quick question,
     // such as a search for an address); the builder sets it.
@@ -116,8 +131,13 @@ public:
     // time-out; then the link's look. A failed write propagates to the caller.
     void Tick();
 
-    // One receive event with `count` bytes waiting on the line.
+    // One receive event with `count` bytes waiting on the line. Past its
+    // deadline the exchange in flight ends here, whatever keeps coming.
     void Receive(int count);
+    // The last receive event brought more than a reply and a frame behind
+    // it: the front end should look away for kFloodPauseNs.
+    bool Flooded() const { return flooded_; }
+    uint32_t DroppedBytes() const { return droppedBytes_; }
 
     // Ticks from now to the next one that can do anything: the send (the
     // tick after the silence once the exchange has ended), the reply
@@ -155,6 +175,8 @@ public:
     // the wire, and frames complete sooner than possible.
     uint32_t CollidedBytes() const { return collidedBytes_; }
     uint32_t EarlyFrames() const { return earlyFrames_; }
+    // Both together: grows whenever the timing rule rejects something.
+    uint32_t TimingRejections() const { return collidedBytes_ + earlyFrames_; }
     bool OtherMasterSeenOnLine() const { return otherMasterTold_; }
 
     static constexpr int kWindowTickMs = 5;
@@ -177,6 +199,10 @@ private:
     // must wait: a write not yet answered stands until its echo or time-out.
     bool Conclude(ReplyVerdict verdict);
     void FailExchange(ExchangeFailure why);
+    // The exchange in flight got no answer by its time-out or deadline.
+    void TimeOutExchange();
+    // A due send kept waiting by a line that does not fall silent.
+    void SendBlocked(int ticks);
     void CountMiss();   // one failed exchange of the request sent
     void ShowLinkLook();
 
@@ -200,6 +226,8 @@ private:
     int64_t writtenNs_ = 0;          // when the request in flight was handed to the line
     uint32_t collidedBytes_ = 0;
     uint32_t earlyFrames_ = 0;
+    uint32_t droppedBytes_ = 0;
+    bool flooded_ = false;
     OtherMasterWatch otherMaster_;
     bool otherMasterTold_ = false;
 };

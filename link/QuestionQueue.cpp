@@ -41,6 +41,10 @@ SessionReply* QuestionQueue::Refuse(const Question& question)
 {
     auto* reply = new QueuedReply(question, this);
     QPointer<QueuedReply> refused(reply);
+    refused_.erase(std::remove_if(refused_.begin(), refused_.end(),
+                                  [](const QPointer<QueuedReply>& r) { return !r || r->isFinished(); }),
+                   refused_.end());
+    refused_.push_back(refused);
     QMetaObject::invokeMethod(
         this, [refused] { if (refused) refused->Finish(Outcome::Aborted); }, Qt::QueuedConnection);
     return reply;
@@ -61,10 +65,21 @@ Answer* QuestionQueue::OnLine()
     return onLine_ ? &pending_.front()->Filling() : nullptr;
 }
 
+Answer* QuestionQueue::Head()
+{
+    return pending_.empty() ? nullptr : &pending_.front()->Filling();
+}
+
 void QuestionQueue::EndOnLine(Ending ending, ReplyVerdict verdict, ExchangeFailure why)
 {
     if (onLine_)
         finish(pending_.front(), ending, verdict, why);
+}
+
+void QuestionQueue::EndHead(ExchangeFailure why)
+{
+    if (!pending_.empty())
+        finish(pending_.front(), Ending::TriesSpent, ReplyVerdict::ReadValid, why);
 }
 
 void QuestionQueue::EndAll()
@@ -74,6 +89,11 @@ void QuestionQueue::EndAll()
     ending.swap(pending_);
     for (QueuedReply* reply : ending)
         finish(reply, Ending::LineGone);
+    std::vector<QPointer<QueuedReply>> refused;
+    refused.swap(refused_);
+    for (const QPointer<QueuedReply>& reply : refused)
+        if (reply)
+            reply->Finish(Outcome::Aborted);
 }
 
 void QuestionQueue::Withdraw(QueuedReply* reply)

@@ -6,7 +6,10 @@
 
 #include <QObject>
 
+#include <QPointer>
+
 #include <deque>
+#include <vector>
 
 #include "link/Outcome.h"
 #include "link/Question.h"
@@ -34,11 +37,17 @@ public:
     Answer* Send();
     // The answer of the question the request in flight asks, or null.
     Answer* OnLine();
+    // The answer of the head question, or null when none is pending.
+    Answer* Head();
     // The question on the line has ended: the relay answered it, or its last
     // try failed.
     void EndOnLine(Ending ending, ReplyVerdict verdict = ReplyVerdict::ReadValid,
                    ExchangeFailure why = ExchangeFailure::NoReply);
-    // The line is gone: every pending question ends.
+    // The head question has spent its last try waiting for the line to fall
+    // silent: it ends without its request having gone out again.
+    void EndHead(ExchangeFailure why);
+    // The line is gone: every pending question ends (and a refused one not
+    // yet finished).
     void EndAll();
     // The asker of `reply` gave it up.
     void Withdraw(QueuedReply* reply);
@@ -55,5 +64,8 @@ private:
                 ExchangeFailure why = ExchangeFailure::NoReply);
 
     std::deque<QueuedReply*> pending_;   // the head is asked
+    // Replies to questions that could not be asked, finishing from the event
+    // loop; finished by EndAll if the queue goes first.
+    std::vector<QPointer<QueuedReply>> refused_;
     bool onLine_ = false;                // the request in flight asks the head question
 };

@@ -19,6 +19,9 @@ struct RegisterValues {
     std::vector<uint16_t> values;   // values[k] is register block.first + k
     int32_t mode = 0;               // the polled exchange that asked (its tag at the send); 0 for a question
     uint8_t context = 0;            // and its sub-selection
+    // Read while another master was on the line (RelaySession): the values
+    // may be its traffic's, not the relay's.
+    bool foreign = false;
 
     bool Carries(int reg) const { return block.Contains(reg); }
     uint16_t At(int reg) const { return values[size_t(reg - block.first)]; }

@@ -10,8 +10,10 @@
 RelaySession::RelaySession(const SessionOptions& options, QObject* parent)
     : QObject(parent), options_(options), cycle_(s_, *this),
       opener_(new LineOpener(options.networkAllowanceMs, this)), questions_(new QuestionQueue(this)),
-      ticks_(new TickScheduler(*this, options.tickMs, this))
+      ticks_(new TickScheduler(*this, options.tickMs, this)), otherMasterHold_(new QTimer(this))
 {
+    otherMasterHold_->setSingleShot(true);
+    connect(otherMasterHold_, &QTimer::timeout, this, [this] { setOtherMaster(false); });
     setObjectName(QStringLiteral("RelaySession"));
     cycle_.SetPacing(options_.tickMs, options_.replyTimeoutTicks);
     cycle_.SetLine(opener_->Line());
@@ -86,6 +88,10 @@ void RelaySession::startLine()
     s_.BlockedTicks = 0;
     cycle_.ForgetLinkLook();
     cycle_.SetLineTiming(timingApplies());
+    // Nothing is known yet of other masters on a line just opened.
+    otherMasterTold_ = false;
+    otherMasterHold_->stop();
+    setOtherMaster(false);
 }
 
 // On and Off hold for every line but a gateway's, whose transaction ids are
@@ -106,6 +112,8 @@ void RelaySession::Close()
         polled_->LineClosed();
     s_.MissCount = 0;
     s_.AwaitingReply = 0;
+    otherMasterHold_->stop();
+    setOtherMaster(false);
     endAll();
     emit lineOpenChanged(false);
 }
@@ -132,7 +140,9 @@ void RelaySession::Receive(int count)
     }
     if (!ticks_->Running())
         return;
-    if (options_.lookAway)
+    if (cycle_.Flooded())
+        cycle_.Line()->HoldRx(std::chrono::nanoseconds(kFloodPauseNs));
+    else if (options_.lookAway)
         if (const int rest = cycle_.BytesStillExpected(); rest > 0)
             holdForRest(rest);
     ticks_->Restarted();
@@ -270,12 +280,14 @@ void RelaySession::buildPolled()
 void RelaySession::HandleReadReply(const SentRequest& sent)
 {
     RegisterValues values = ReadReplyValues(sent, s_.RxBuffer);
+    values.foreign = otherMasterPresent_;
     Answer* asked = questions_->OnLine();
     if (asked) {
         // A question's answer belongs to no exchange: nothing polled decodes it.
         values.mode = 0;
         values.context = 0;
         asked->values = values.values;
+        asked->foreign = values.foreign;
     } else if (polled_) {
         polled_->ReadAnswered(sent);
     }
@@ -322,14 +334,58 @@ void RelaySession::ExchangeFailed(const SentRequest&, ExchangeFailure why)
         return;
     if (why == ExchangeFailure::Spoilt)
         asked->spoiltSeen = true;
+    if (cycle_.TimingRejections() != earlyAtSend_)
+        ++asked->earlyTries;
     asked->why = why;
     asked->exceptionCode = why == ExchangeFailure::Refused ? s_.RxBuffer[2] : 0;
-    if (asked->question.tries <= 0 || asked->tries < asked->question.tries)
+    if (asked->question.tries <= 0 || asked->tries + asked->busyTries < asked->question.tries)
         return;   // asked again on the tick after the silence
     s_.AwaitingReply = 0;   // given up: a late answer is noise
     if (!asked->question.IsWrite())
         emit readFailed(ReadFailureOf(*asked));
     questions_->EndOnLine(Ending::TriesSpent, ReplyVerdict::ReadValid, why);
+}
+
+void RelaySession::OtherMasterSeen()
+{
+    otherMasterHold_->start(std::max(options_.otherMasterHoldMs, 0));
+    setOtherMaster(true);
+    if (!otherMasterTold_) {
+        otherMasterTold_ = true;
+        emit otherMasterSeen();
+    }
+}
+
+void RelaySession::setOtherMaster(bool present)
+{
+    if (present == otherMasterPresent_)
+        return;
+    otherMasterPresent_ = present;
+    emit otherMasterChanged(present);
+}
+
+void RelaySession::SendKeptWaiting()
+{
+    // No request is in flight. The window's polled requests wait on: their
+    // misses are counted.
+    Answer* waiting = questions_->Head();
+    if (!waiting)
+        return;
+    ++waiting->busyTries;
+    const Question& q = waiting->question;
+    if (q.tries <= 0 || waiting->tries + waiting->busyTries < q.tries)
+        return;
+    waiting->why = ExchangeFailure::NoReply;
+    if (!q.IsWrite())
+        emit readFailed(ReadFailureOf(*waiting));
+    s_.AwaitingReply = 0;   // given up: a late answer is noise
+    questions_->EndHead(ExchangeFailure::NoReply);
+}
+
+int RelaySession::QuietTicksBeforeNext()
+{
+    const Answer* next = questions_->Head();
+    return next ? next->question.quietTicks : 0;
 }
 
 void RelaySession::ReceiveEnded()

@@ -49,6 +49,9 @@ public:
     void RequestClose() { s_.CloseRequested = 1; }
     // Five misses or more in a row.
     bool LinkLost() const { return s_.LinkLost(); }
+    // Another master on the line now, or within the hold time after its
+    // last frame: every block read meanwhile is marked foreign.
+    bool OtherMasterPresent() const { return otherMasterPresent_; }
     // Whether answers must be physically possible, from the next line put in
     // or opened; and whether they must be on the line in use.
     void SetLineTiming(SessionOptions::Timing timing) { options_.lineTiming = timing; }
@@ -107,6 +110,9 @@ signals:
     // Another master's frame came on the line: values may be taken from
     // someone else's traffic. Once per opening of the line.
     void otherMasterSeen();
+    // Another master is present (a frame of its own seen, and for
+    // SessionOptions::otherMasterHoldMs after the last one), or no more.
+    void otherMasterChanged(bool present);
     void requestSent(const SentRequest& sent);
     void closeDue();
     // The line went away under an open session (adapter pulled, a failed
@@ -119,7 +125,11 @@ private:
     // PollClient
     bool HasRequest() override;
     void BuildRequest() override;
-    void RequestSent(const SentRequest& sent) override { emit requestSent(sent); }
+    void RequestSent(const SentRequest& sent) override
+    {
+        earlyAtSend_ = cycle_.TimingRejections();
+        emit requestSent(sent);
+    }
     void HandleReadReply(const SentRequest& sent) override;
     void HandleWriteReply(const SentRequest& sent, ReplyVerdict verdict) override;
     bool CountsAsMiss(const SentRequest& sent) override;
@@ -127,7 +137,9 @@ private:
     void ReceiveEnded() override;
     void CloseDue() override { emit closeDue(); }
     void LinkLookChanged(bool present) override { emit linkLookChanged(present); }
-    void OtherMasterSeen() override { emit otherMasterSeen(); }
+    void OtherMasterSeen() override;
+    void SendKeptWaiting() override;
+    int QuietTicksBeforeNext() override;
     // TickTarget
     int TicksToNextEvent() const override { return cycle_.TicksToNextEvent(); }
     void CountIdleTicks(int n) override { cycle_.CountIdleTicks(n); }
@@ -147,6 +159,7 @@ private:
     void lineFailed(int osError, const QString& reason);
     void reportLost(int osError, const QString& reason);
     void holdForRest(int rest);
+    void setOtherMaster(bool present);
 
     SessionOptions options_;
     LinkState s_;
@@ -161,4 +174,8 @@ private:
     // The window's polled write that left the PC and has not ended yet.
     std::optional<WriteResult> polledWrite_;
     bool lost_ = false;        // the line's loss has been reported
+    QTimer* otherMasterHold_;  // runs from another master's last frame seen
+    bool otherMasterPresent_ = false;
+    bool otherMasterTold_ = false;   // otherMasterSeen since the line was opened
+    uint32_t earlyAtSend_ = 0; // the timing rule's rejections when the request in flight went out
 };

@@ -12,11 +12,16 @@ struct SessionOptions {
     // network and the device server or gateway and back.
     int networkAllowanceMs = kNetworkAllowanceMs;
 
+    // Another master counts as present from its frame seen until this long
+    // after the last one: values read meanwhile may be its traffic's.
+    int otherMasterHoldMs = kOtherMasterHoldMs;
+
     static constexpr int kNetworkAllowanceMs = 100;
+    static constexpr int kOtherMasterHoldMs = 10000;
 
     // Whether an answer must be physically possible on the line (PollCycle):
-    // Auto decides by the line's kind (a UART or USB serial adapter and a
-    // device server's raw port yes, a pty and a Modbus TCP gateway no); On
+    // Auto decides by the line's kind (a UART or USB serial adapter yes; a
+    // pty, a device server's raw port and a Modbus TCP gateway no); On
     // holds for every line but a Modbus TCP gateway's, whose transaction ids
     // are the check.
     enum class Timing { Auto, On, Off };

@@ -125,7 +125,6 @@ void TcpLine::Connect(const Endpoint& endpoint, int timeoutMs)
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     start(fd);
-    connected_ = true;
 }
 
 void TcpLine::Adopt(int fd, const QString& name)
@@ -139,7 +138,6 @@ void TcpLine::Adopt(int fd, const QString& name)
 void TcpLine::start(int fd)
 {
     fd_ = fd;
-    connected_ = false;
     lost_ = false;
     lostError_ = 0;
     rx_.clear();

@@ -60,9 +60,11 @@ public:
     int ReadBytes(uint8_t* bytes, int count) override;
     void HoldRx(std::chrono::nanoseconds time) override;
     int64_t ArrivalNs() const override { return arrivalNs_; }
-    // A device server's raw port keeps the serial line's time: an answer
-    // reaches us no sooner than the request and the answer take on the wire.
-    bool KeepsLineTime() const override { return connected_; }
+    // Not by itself: behind a raw TCP port there may be a 9600 wire, or a
+    // device with RTU framing or a gateway answering from its cache at once,
+    // and the network delays and bunches what a wire would pace. The line
+    // timing rule holds there only when asked for.
+    bool KeepsLineTime() const override { return false; }
 
     // Bytes for the link are waiting (their count). Not called again while
     // it runs: bytes that come meanwhile are told once it has returned.
@@ -104,7 +106,6 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     quint64 wakeUps_ = 0;
     int64_t arrivalNs_ = 0;          // when the bytes last taken off the connection came
-    bool connected_ = false;         // opened by Connect (an adopted socket is a test's)
 };
 
 // A Modbus TCP gateway: each request behind an MBAP header, each reply taken

@@ -37,9 +37,11 @@ TEST(AddressSearchInMemory, RefusingDeviceIsFoundAndSilentAddressesAreNoMisses)
     }
     ASSERT_FALSE(search.Running());
     EXPECT_EQ(saved.outcome, Outcome::Values);
-    ASSERT_EQ(line.asked.size(), size_t(1 + AddressSearch::kLastAddress));
+    // Each address once, and those that answered once more.
+    std::vector<int> asked{1};
     for (int address = 1; address <= AddressSearch::kLastAddress; ++address)
-        EXPECT_EQ(line.asked[size_t(address)], address);
+        asked.insert(asked.end(), address == 5 || address == 9 || address == 200 ? 2 : 1, address);
+    EXPECT_EQ(line.asked, asked);
     EXPECT_EQ(search.Found(), (std::vector<int>{5, 9, 200}));
     EXPECT_EQ(session.State().SlaveAddress, 5);
     EXPECT_EQ(session.State().MissCount, 0);

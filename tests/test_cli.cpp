@@ -293,7 +293,7 @@ TEST(CliReadings, MonitorLinesParseBack)
     const QStringList lines = csv.OutLines();
     ASSERT_GE(lines.size(), 2);
     const QStringList header = CsvFields(lines[0]);
-    ASSERT_EQ(header.size(), 17);
+    ASSERT_EQ(header.size(), 18);
     EXPECT_EQ(header[0], QStringLiteral("Время ПК"));
     EXPECT_EQ(header[4], QStringLiteral("Ток фазы А (%)"));
     EXPECT_EQ(header[16], QStringLiteral("Ошибка"));
@@ -399,7 +399,7 @@ TEST(CliReadings, MonitorWritesARowForEveryFailedPoll)
     EXPECT_EQ(size_t(lines.size() - 1), polls);
     for (const QString& line : lines.mid(1)) {
         const QStringList row = CsvQuotedFields(line);
-        ASSERT_EQ(row.size(), 17) << line.toStdString();
+        ASSERT_EQ(row.size(), 18) << line.toStdString();
         EXPECT_TRUE(IsIsoStamp(row[0]));
         EXPECT_EQ(row.mid(1, 15), QStringList(15, QString()));
         EXPECT_TRUE(row[16].startsWith(QStringLiteral("no reply from the relay at address 1"))) << line.toStdString();

@@ -33,7 +33,9 @@ TEST(CliOutput, SettingsFilesAreReadByTheirContentWhateverTheirName)
                  {"relay_ini.txt", ini, {}, 0, ""},
                  {"relay.ini", json, {}, 0, ""},
                  {"a.json", {}, "\n  {\"format\": ", 2, "(read as JSON, for it begins with \"{\")"},
-                 {"b.json", {}, "[file]\nformat\n", 2, "(read as INI, for it does not begin with \"{\")"}};
+                 {"b.json", {}, "[file]\nformat\n", 2, "(read as INI, for it does not begin with \"{\")"},
+                 // Sound syntax, a wrong setting: no word of how it was read.
+                 {"c.json", {}, "{\"format\": \"another\", \"settings\": []}\n", 2, "not a settings file of this program"}};
     for (const auto& c : cases) {
         if (c.broken.isEmpty())
             ASSERT_TRUE(QFile::copy(c.from, s.File(c.name)));
@@ -42,6 +44,8 @@ TEST(CliOutput, SettingsFilesAreReadByTheirContentWhateverTheirName)
         const CliRun diff = RunCli(Args(s, Words("settings diff") << s.File(c.name)));
         EXPECT_EQ(diff.exitCode, c.exitCode) << c.name << ": " << diff.err.toStdString();
         EXPECT_TRUE(diff.err.contains(QString::fromUtf8(c.said))) << diff.err.toStdString();
+        if (!QByteArray(c.said).contains("read as"))
+            EXPECT_FALSE(diff.err.contains(QStringLiteral("read as"))) << diff.err.toStdString();
     }
 }
 

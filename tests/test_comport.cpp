@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/ComPort.h"
+#include "serial/RxWatch.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -389,6 +390,21 @@ TEST(ComPortRx, HoldLooksAwayAndHandsOnWhatCameAsItEnds)
             EXPECT_TRUE(QTest::qWaitFor([&] { return rx.data == c.sent + "more"; }, 5000));
         }
     }
+}
+
+// A hang-up with nothing to read (a pulled USB adapter; here a pipe): told once as lost.
+TEST(ComPortRx, HangUpWithNothingToReadIsToldOnce)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    QObject owner;
+    int lost = 0, handed = 0;
+    RxWatch watch(&owner, {[&](int) { return ++handed, RxWatch::rxTaken; }, [&](int) { ++lost; }});
+    watch.Start(fds[0], true);
+    ::close(fds[1]);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lost > 0; }, 5000));
+    EXPECT_EQ(std::pair(lost, handed), std::pair(1, 0));
+    ::close(fds[0]);
 }
 
 TEST(ComPortRx, CloseUnderTrafficNeverHangsAndDeliversNothingAfter)

@@ -119,6 +119,32 @@ TEST(ExporterPrometheus, PrometheusStoresWhatTheRelaysHold)
         ASSERT_EQ(f.at(1), 3) << "the exporter sent function " << int(f.at(1));
 }
 
+// A device server's raw port that answers at once is up by default; a line
+// with another master's frame behind every reply says so and serves no value.
+TEST(ExporterPrometheus, OnlyTheRelaysOwnAnswersAreServed)
+{
+    for (const bool other : {false, true}) {
+        QTemporaryDir dir;
+        RelaySim sim(other ? std::vector<std::string>{"--freeze", "--unasked", "1", "--unasked-gap-ms", "3"}
+                           : std::vector<std::string>{"--freeze", "--no-pace", "--tcp", "0"});
+        ::unsetenv("ZASHCHITA_LINE_TIMING");
+        const QString config = dir.filePath(QStringLiteral("exporter.yaml"));
+        WriteText(config, QStringLiteral("lines:\n  - {name: mill, port: %1, relays: [{name: D1, address: 1}]}\n")
+                              .arg(QString::fromStdString(sim.path())).toUtf8());
+        ExporterProcess exporter(config, dir.filePath(QStringLiteral("state")));
+        const QByteArray gauge = other ? "zashchita_line_other_master{line=\"mill\"}"
+                                       : "zashchita_relay_up{address=\"1\",line=\"mill\",relay=\"D1\"}";
+        ASSERT_TRUE(WaitFor([&] { return Sample(exporter.Metrics(), gauge) == 1.0; }, 10000)) << other;
+        // Polled on meanwhile: several more of the other master's frames came.
+        const QByteArray unasked = "zashchita_line_unasked_bytes_total{line=\"mill\"}";
+        const double before = Sample(exporter.Metrics(), unasked).value_or(0);
+        if (other)
+            ASSERT_TRUE(WaitFor([&] { return Sample(exporter.Metrics(), unasked).value_or(0) > before + 300; }, 10000));
+        EXPECT_NE(exporter.Metrics().contains("zashchita_supply_voltage_volts{"), other);
+        EXPECT_FALSE(exporter.Metrics().contains("48879"));
+    }
+}
+
 // A relay that answered and then went (here with its whole line) shows `up`
 // 0 and the time of its last answer, and none of its values any longer.
 TEST(ExporterPrometheus, ARelayGoneKeepsNoOldValues)

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -182,7 +183,8 @@ TEST(Journal, TheCompanionsWritesAreJournalledAndPrinted)
 {
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("frames.log"));
-    RelaySim sim({"--no-pace", "--freeze", "--refuse-writes", "83", "--log", log.toStdString()});
+    // The refusal is followed by the refused write's exact echo: it changes nothing.
+    RelaySim sim({"--no-pace", "--freeze", "--refuse-writes", "83", "--echo-after-refusal", "5", "--log", log.toStdString()});
     const QString port = QString::fromStdString(sim.path());
     const std::map<int, int> regs = RelaySim::dumpRegisters();
     const QString file = dir.filePath(QStringLiteral("relay.json"));
@@ -211,6 +213,8 @@ TEST(Journal, TheCompanionsWritesAreJournalledAndPrinted)
     EXPECT_EQ(entries[2].reg, 83);
     EXPECT_EQ(entries[2].outcome, Outcome::Refused);
     EXPECT_EQ(entries[2].exceptionCode, 4);
+    const std::vector<Frame> writes = Writes(LoggedFrames(log));
+    EXPECT_EQ(std::count_if(writes.begin(), writes.end(), [](const Frame& w) { return w[3] == 83; }), 1) << "refused, not sent again";
     for (const JournalEntry& e : entries) {
         EXPECT_EQ(e.program, QStringLiteral("zashchita-cli"));
         EXPECT_EQ(e.device, port);
@@ -295,9 +299,12 @@ TEST(Journal, TheRecorderKeepsWhatTheRelayHoldsAndGoesOnAfterAFailure)
     ASSERT_TRUE(blocker.remove());
     write(Outcome::Unconfirmed, 610);
     write(Outcome::Echoed, 620);
+    write(Outcome::Refused, 630);   // the relay kept what it held
+    write(Outcome::Echoed, 640);
 
     const std::vector<JournalEntry> entries = ReadJournal(path).entries;
-    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[3].before, std::optional<uint16_t>(620));
     EXPECT_EQ(entries[0].outcome, Outcome::Unconfirmed);
     EXPECT_EQ(entries[0].before, std::optional<uint16_t>(500));   // stored, not the 700 asked for
     EXPECT_EQ(entries[1].outcome, Outcome::Echoed);

@@ -48,7 +48,9 @@ struct Timed {
             outcome = f.why == ExchangeFailure::Spoilt ? "spoilt" : f.why == ExchangeFailure::Refused ? "refused" : "no reply";
         });
         QObject::connect(&session, &RelaySession::writeEnded,
-                         [&](const WriteResult& w) { outcome = w.how == Outcome::NoAnswer ? "unconfirmed" : "answered"; });
+                         [&](const WriteResult& w) {
+                             outcome = w.how == Outcome::NoAnswer ? "unconfirmed" : w.how == Outcome::Refused ? "refused" : "answered";
+                         });
         QObject::connect(&session, &RelaySession::otherMasterSeen, [&] { ++others; });
         Send(write ? Question::Write(0x51, 5) : Question::Read({50, 29}));
     }
@@ -103,6 +105,37 @@ TEST(LineTiming, ReadIsJudgedByTheRequestAndTheWire)
         c.line(t), t.RunOut();
         EXPECT_EQ(t.outcome, c.outcome) << c.what;
     }
+}
+
+// A question's own time-out, longer than the session's, is its deadline's too.
+TEST(LineTiming, AQuestionsOwnTimeOutSetsItsDeadline)
+{
+    Timed t;
+    t.RunOut();
+    Question q = Question::Read({50, 29});
+    q.timeoutTicks = 250;
+    t.Send(q);
+    for (int ms = 0; ms < 160; ++ms)
+        t.Tick();
+    t.Paced(160 * kMs, kAnswer);
+    t.RunOut();
+    EXPECT_EQ(t.outcome, "values");
+}
+
+// A refusal is the write's final word, however soon it came: an echo-shaped
+// frame behind it changes nothing, and the write is not sent again.
+TEST(LineTiming, ARefusedWriteStaysRefusedWhateverFollows)
+{
+    for (const int64_t refusedAt : {int64_t(kTurn + LineTimeNs(5)), 9 * kMs})
+        for (const int64_t gapMs : {5, 20, 40}) {
+            SCOPED_TRACE(std::to_string(refusedAt / kMs) + " ms, echo " + std::to_string(gapMs) + " ms later");
+            Timed t(true, true);
+            t.At(refusedAt, Sealed({1, 0x86, 4}));
+            t.At(refusedAt + gapMs * kMs, Sealed({1, 6, 0, 0x51, 0, 5}));
+            t.RunOut();
+            EXPECT_EQ(t.outcome, "refused");
+            EXPECT_TRUE(t.line.TakeWritten().empty());
+        }
 }
 
 // A byte that cannot belong to the answer ends a read at once (a write awaits

@@ -409,9 +409,9 @@ TEST(NetworkSession, EachNameOpensItsKindOfLine)
         bool timingByItself;
         bool timingWhenAsked;
     } rows[] = {
-        {"tcp://127.0.0.1:%1", true, true, true},
+        {"tcp://127.0.0.1:%1", true, false, true},
         {"modbus-tcp://127.0.0.1:%1", true, false, false},
-        {"COM7", true, true, true},   // mapped to tcp://127.0.0.1:%1
+        {"COM7", true, false, true},   // mapped to tcp://127.0.0.1:%1
         {"pty", false, false, true},
     };
     for (const auto& row : rows) {

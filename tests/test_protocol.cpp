@@ -8,6 +8,7 @@
 #include "exchanges/RelayClock.h"
 #include "exchanges/BitText.h"
 #include "link/LinkState.h"
+#include "link/ReplyExpectation.h"
 #include "support/ModbusFrames.h"
 
 namespace {
@@ -161,7 +162,13 @@ TEST(ReplyAcceptance, WriteEchoesAlteredEchoesAndRefusals)
         LinkState s = Sending(FillWrite, 1, 100, 700);
         Append(s, c.reply);
         EXPECT_EQ(s.AssessReply(), c.verdict) << c.what;
+        // Each check holds by itself: the whole frame's, and the byte-by-byte look below.
+        if (c.reply.size() == 8 && c.verdict != ReplyVerdict::BadCrc)
+            EXPECT_EQ(JudgeReply(s.Sent, c.reply.data(), 8), c.verdict) << c.what;
     }
+    const ReplyLook other = LookAtReply(Sending(FillWrite, 1, 100, 700).Sent, cases[1].reply.data(), 8);
+    EXPECT_EQ(other.kind, ReplyLook::Kind::Spoilt);
+    EXPECT_EQ(other.length, 4);
 }
 
 TEST(ReplyAssembly, OversizedByteCountIsDroppedAndCollectingStartsAgain)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QPointer>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <map>
 
 #include "exchanges/ExchangePoller.h"
+#include "link/QuestionQueue.h"
 #include "link/RelaySession.h"
 #include "serial/ComError.h"
 #include "support/FakeLine.h"
@@ -337,6 +339,26 @@ TEST(SessionReplies, EachReplyFinishesOnceWithItsOutcome)
         EXPECT_EQ(hows, c.writesEnded);
         EXPECT_EQ(h.session.PendingQuestions(), 0);
         c.check(h);
+    }
+}
+
+// A reply its asker took over outlives its session (it ends aborted as the
+// session goes), or its queue (given up then, it was not sent): once either way.
+TEST(SessionReplies, AReplyOutlivingItsSessionEndsOnce)
+{
+    for (const bool viaSession : {true, false}) {
+        auto* session = new RelaySession(SessionOptions{5, 30, 1, false});
+        auto* queue = new QuestionQueue;
+        QPointer<SessionReply> reply = viaSession ? session->Ask(Question::Write(84, 1)) : queue->Add(Question::Write(84, 1));
+        reply->setParent(nullptr);
+        std::vector<Outcome> ends;
+        QObject::connect(reply, &SessionReply::finished, [&](const Answer& a) { ends.push_back(a.outcome); });
+        delete session, delete queue;
+        if (!reply->isFinished())
+            reply->abandon();
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(ends, std::vector<Outcome>{viaSession ? Outcome::Aborted : Outcome::NotSent}) << viaSession;
+        delete reply.data();
     }
 }
 

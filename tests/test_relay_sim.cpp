@@ -1298,7 +1298,7 @@ TEST(RelaySimCommandLine, HelpNamesEveryOption)
         EXPECT_NE(text.find(option), std::string::npos) << option;
     // Each option's own line stands among the others, before the exit status.
     for (const char* option : {"--lines", "--trip-after", "--motor-start", "--peer-after-ms", "--peer-whole",
-                               "--noise", "--noise-every-ms"})
+                               "--noise", "--noise-every-ms", "--peer-slave", "--echo-after-refusal", "--flood"})
         EXPECT_LT(text.find(std::string("\n  ") + option), text.find("\nExit status")) << option;
 
     // The program goes by its installed name everywhere.

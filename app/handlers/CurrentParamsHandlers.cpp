@@ -17,6 +17,11 @@
 // here from its five registers.
 void TForm1::ReadParamReceive(const RegisterValues& reply)
 {
+    // Read while another master is on the line, the values may be its
+    // traffic's: no field, lamp, trend point or start is made of them.
+    ShowDoubtful(reply.foreign);
+    if (reply.foreign)
+        return;
     // One look at the PC's clock a reply: each is a look at the time zone.
     const QDateTime now = Now();
     DecodeReply(registers_.Page(kCurrentParamsPage), reply, false);
@@ -40,5 +45,24 @@ void TForm1::ReadParamReceive(const RegisterValues& reply)
             DPicker->setDate(moment.date());
         if (TPicker->time() != moment.time())
             TPicker->setTime(moment.time());
+    }
+}
+
+void TForm1::ShowDoubtful(bool doubtful)
+{
+    if (doubtful == doubtfulShown_)
+        return;
+    doubtfulShown_ = doubtful;
+    for (const BoundControl& c : registers_.Page(kCurrentParamsPage)) {
+        if (c.row->kind != ControlKind::ValueField)
+            continue;
+        QFont font = c.widget->font();
+        font.setItalic(doubtful);
+        c.widget->setFont(font);
+        QPalette palette = c.widget->palette();
+        palette.setColor(QPalette::Active, QPalette::Text,
+                         doubtful ? palette.color(QPalette::Disabled, QPalette::Text)
+                                  : palette.color(QPalette::Inactive, QPalette::Text));
+        c.widget->setPalette(palette);
     }
 }

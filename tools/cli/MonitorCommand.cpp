@@ -33,6 +33,8 @@ const QString kPcTimeColumn = QStringLiteral("Время ПК");
 const QString kBitsColumn = QStringLiteral("Биты статуса");
 const QString kClockColumn = QStringLiteral("Часы реле");
 const QString kFailureColumn = QStringLiteral("Ошибка");
+// Read while another master was on the line: the values may be its traffic's.
+const QString kForeignColumn = QStringLiteral("Другой ведущий");
 
 struct Reading {
     QDateTime at;       // the PC's time of the reply, or of the failure
@@ -76,7 +78,10 @@ QString TextLine(const Reading& r)
     }
     const QDateTime clock = RelayClock(r);
     parts << QStringLiteral("%1: %2 %3").arg(kClockColumn, ShortDateText(clock.date()), LongTimeText(clock.time()));
-    return Stamp(r) + QStringLiteral("  ") + parts.join(QStringLiteral("; "));
+    QString line = Stamp(r) + QStringLiteral("  ") + parts.join(QStringLiteral("; "));
+    if (r.block.foreign)
+        line += QStringLiteral("  [foreign: read while another master was on the line]");
+    return line;
 }
 
 QStringList CsvHeader()
@@ -87,7 +92,7 @@ QStringList CsvHeader()
         if (definition.bitText)
             header << kBitsColumn;
     }
-    header << kClockColumn << kFailureColumn;
+    header << kClockColumn << kFailureColumn << kForeignColumn;
     return header;
 }
 
@@ -96,9 +101,9 @@ QStringList CsvRow(const Reading& r)
     QStringList row{Stamp(r)};
     if (!r.block.ok) {
         // Empty values, so that a column holds only what the relay sent.
-        for (qsizetype k = 2; k < CsvHeader().size(); ++k)
+        for (qsizetype k = 3; k < CsvHeader().size(); ++k)
             row << QString();
-        return row << r.block.failure;
+        return row << r.block.failure << QString();
     }
     for (const ReadingSpec& definition : BlockReadings(kCurrentParamsBlock)) {
         const uint16_t value = r.block.At(definition.reg);
@@ -106,7 +111,8 @@ QStringList CsvRow(const Reading& r)
         if (definition.bitText)
             row << BitNames(definition, value).join(QStringLiteral("; "));
     }
-    return row << RelayClock(r).toString(QLatin1String(kClockFormat)) << QString();
+    return row << RelayClock(r).toString(QLatin1String(kClockFormat)) << QString()
+               << (r.block.foreign ? QStringLiteral("1") : QString());
 }
 
 QString JsonRow(const Reading& r)
@@ -126,6 +132,8 @@ QString JsonRow(const Reading& r)
         }
     }
     members.emplace_back(kClockColumn, RelayClock(r).toString(QLatin1String(kClockFormat)));
+    if (r.block.foreign)
+        members.emplace_back(kForeignColumn, true);
     return JsonLine(members);
 }
 

@@ -230,8 +230,8 @@ int RunRecords(const CliOptions& options)
         Record r;
         r.number = n;
         r.registers = link->Read(RecordBlock(n));
-        if (!r.registers.ok) {
-            Report(r.registers.failure);
+        if (!r.registers.ok || r.registers.foreign) {
+            Report(r.registers.ok ? link->ForeignReadText(RecordBlock(n)) : r.registers.failure);
             return kExitRelayFailed;
         }
         SetMoment(r, QDateTime::currentDateTime());

@@ -1,5 +1,7 @@
 #include "RelayLink.h"
 
+#include "link/AddressProbe.h"
+
 #include "Console.h"
 
 #include "serial/ComPort.h"
@@ -130,6 +132,31 @@ QString RelayLink::NoReplyText(const QString& what, const QString& question, int
         .arg(what).arg(address).arg(DevicePath(), question, TriesText(tries, timeoutMs));
 }
 
+QString RelayLink::ForeignReadText(const RegisterBlock& block) const
+{
+    return QStringLiteral("registers %1 to %2 were read on %3 while another master was on the line (its frames "
+                          "seen within the last %4 s): they may be its traffic, not the relay's, and are not used; "
+                          "try again once the line is quiet")
+        .arg(block.first).arg(block.first + block.count - 1).arg(DevicePath())
+        .arg(session_.Options().otherMasterHoldMs / 1000);
+}
+
+QString RelayLink::EarlyRepliesText(const QString& question, int address, int tries) const
+{
+    return QStringLiteral("every reply from %1 to %2 at address %3 (%4 %5) came sooner than a 9600 baud wire can carry "
+                          "it and was rejected by the line-timing rule: if this line is no 9600 wire (a network "
+                          "device or a converter that answers at once), run with --line-timing off")
+        .arg(DevicePath(), question).arg(address).arg(tries).arg(tries == 1 ? QStringLiteral("try") : QStringLiteral("tries"));
+}
+
+QString RelayLink::BusyLineText(const QString& question, int address, const Answer& a, int timeoutMs) const
+{
+    return QStringLiteral("no reply from the relay at address %1 on %2 (9600 8N1) to %3: the line never fell silent "
+                          "long enough to send it (%4 of %5 spent waiting): another device keeps talking on the "
+                          "line, or it is flooded with noise")
+        .arg(address).arg(DevicePath(), question).arg(a.busyTries).arg(TriesText(a.tries + a.busyTries, timeoutMs));
+}
+
 Question RelayLink::QuestionOf(Question q, const AskOptions& ask)
 {
     q.tries = ask.tries;
@@ -140,16 +167,42 @@ Question RelayLink::QuestionOf(Question q, const AskOptions& ask)
 
 BlockRead RelayLink::Read(const RegisterBlock& block, const AskOptions& ask)
 {
-    BlockRead read;
-    read.block = block;
     if (lost_ || abandoned_) {
+        BlockRead read;
+        read.block = block;
         read.lineLost = lost_;
         read.failure = lost_ ? lossText_ : QStringLiteral("abandoned");
         return read;
     }
     const Answer a = Await(QuestionOf(Question::Read(block, ask.address), ask));
+    return ReadOf(a, block, ask.timeoutTicks > 0 ? ask.timeoutTicks * kTickMs : settings_.timeoutMs);
+}
+
+BlockRead RelayLink::Probe(int address, const RegisterBlock& block)
+{
+    if (lost_ || abandoned_)
+        return Read(block);
+    AddressProbe probe(session_);
+    std::optional<Answer> answer;
+    QObject::connect(&probe, &AddressProbe::finished, &session_, [&](const Answer& a, bool found) {
+        answer = a;
+        if (!found && a.outcome != Outcome::Aborted) {
+            // Answered once only: whatever came was no device of that address.
+            answer->outcome = Outcome::NoAnswer;
+        }
+        loop_.quit();
+    });
+    probe.Start(address, block, 0);
+    while (!answer)
+        loop_.exec();
+    return ReadOf(*answer, block, settings_.timeoutMs);
+}
+
+BlockRead RelayLink::ReadOf(const Answer& a, const RegisterBlock& block, int timeoutMs)
+{
+    BlockRead read;
+    read.block = block;
     const int address = a.question.address;
-    const int timeoutMs = ask.timeoutTicks > 0 ? ask.timeoutTicks * kTickMs : settings_.timeoutMs;
     const QString registers = block.count == 1
         ? QStringLiteral("register %1").arg(block.first)
         : QStringLiteral("registers %1 to %2").arg(block.first).arg(block.first + block.count - 1);
@@ -157,6 +210,7 @@ BlockRead RelayLink::Read(const RegisterBlock& block, const AskOptions& ask)
     case Outcome::Values:
         read.ok = true;
         read.values = a.values;
+        read.foreign = a.foreign;
         break;
     case Outcome::Refused:
         read.refused = true;
@@ -166,6 +220,14 @@ BlockRead RelayLink::Read(const RegisterBlock& block, const AskOptions& ask)
         break;
     case Outcome::NoAnswer:
         read.spoiltSeen = a.spoiltSeen;
+        if (a.busyTries > 0) {
+            read.failure = BusyLineText(QStringLiteral("a read of %1").arg(registers), address, a, timeoutMs);
+            break;
+        }
+        if (a.earlyTries > 0 && a.earlyTries == a.tries) {
+            read.failure = EarlyRepliesText(QStringLiteral("a read of %1").arg(registers), address, a.tries);
+            break;
+        }
         read.failure = NoReplyText(a.spoiltSeen ? QStringLiteral("no sound reply") : QStringLiteral("no reply"),
                                    QStringLiteral("a read of %1").arg(registers), address, a.tries, timeoutMs);
         break;
@@ -202,6 +264,11 @@ RegisterWrite RelayLink::Write(int reg, uint16_t value, const AskOptions& ask)
             break;
         }
         write.outcome = WriteOutcome::NoEcho;
+        if (a.busyTries > 0) {
+            write.failure = BusyLineText(QStringLiteral("the write of %1 to register %2").arg(value).arg(reg),
+                                         a.question.address, a, timeoutMs);
+            break;
+        }
         write.failure = NoReplyText(QStringLiteral("no echo"),
                                     QStringLiteral("the write of %1 to register %2").arg(value).arg(reg),
                                     a.question.address, a.tries, timeoutMs);

@@ -44,6 +44,7 @@ struct BlockRead : RegisterValues {
     int exceptionCode = 0;       // refused
     bool spoiltSeen = false;     // some try brought a frame that was no sound answer
     bool lineLost = false;       // the port went away; nothing more can be asked
+    bool foreign = false;        // ok, but read while another master was on the line
     QString failure;             // why not, when !ok, in one line
 };
 
@@ -90,6 +91,9 @@ public:
     // `ask` may name another address, tries or time-out for this question.
     BlockRead Read(const RegisterBlock& block, const AskOptions& ask = {});
     RegisterWrite Write(int reg, uint16_t value, const AskOptions& ask = {});
+    // Whether a device is at `address` (AddressProbe: answered twice, the
+    // second time on a quiet line): its read of `block`, or why not.
+    BlockRead Probe(int address, const RegisterBlock& block);
 
     // The time-out in session ticks for `ms` milliseconds.
     static int TicksFor(int ms);
@@ -100,6 +104,10 @@ public:
     void Abandon();
     bool Abandoned() const { return abandoned_; }
 
+    // A read that came while another master was on the line: its values
+    // may be that master's traffic, so nothing is made of them.
+    QString ForeignReadText(const RegisterBlock& block) const;
+
     // The port went away: "the port went away: Input/output error".
     bool LineLost() const { return lost_; }
     QString LossText() const { return lossText_; }
@@ -109,9 +117,16 @@ private:
     // (answered, given up, or ended by the line's loss or Abandon()).
     Answer Await(const Question& question);
     static Question QuestionOf(Question q, const AskOptions& ask);
+    // What a read's answer says, as Read and Probe tell it.
+    BlockRead ReadOf(const Answer& a, const RegisterBlock& block, int timeoutMs);
     // "no reply from the relay at address 1 on /dev/ttyUSB0 (9600 8N1) to
     // a read of registers 80 to 123 after 3 tries of 500 ms: check ...".
     QString NoReplyText(const QString& what, const QString& question, int address, int tries, int timeoutMs) const;
+
+    // Every try's answer came sooner than the wire allows: the rule, not the wiring.
+    QString EarlyRepliesText(const QString& question, int address, int tries) const;
+    // The same when tries were spent waiting for a silence that never came.
+    QString BusyLineText(const QString& question, int address, const Answer& a, int timeoutMs) const;
 
     LinkSettings settings_;
     RelaySession session_;

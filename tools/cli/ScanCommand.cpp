@@ -1,5 +1,7 @@
-// scan: finds the relays on a line by asking each address, once and briefly,
-// for register 80, the relay's own address. Each device that answers is
+// scan: finds the relays on a line by asking each address briefly for
+// register 80, the relay's own address; an address that answers is asked
+// once more on a quiet line (AddressProbe), and only one answered twice is
+// told. Each device that answers is
 // printed as soon as it is found; the progress goes to standard error.
 #include <unistd.h>
 
@@ -128,7 +130,7 @@ int RunScan(const CliOptions& options)
     QStringList answered;
     for (int address = options.scanFrom; address <= options.scanTo; ++address) {
         progress.Asking(address, int(answered.size()));
-        const BlockRead read = link->Read(kAddressBlock, AskOptions{0, address, 0});
+        const BlockRead read = link->Probe(address, kAddressBlock);
         if (link->Abandoned()) {
             // Stopped by a signal: what was found is said, the rest was not asked.
             progress.Clear();

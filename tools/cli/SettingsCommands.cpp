@@ -44,6 +44,10 @@ std::optional<BlockRead> ReadSettings(RelayLink& link)
         Report(read.failure);
         return std::nullopt;
     }
+    if (read.foreign) {
+        Report(link.ForeignReadText(kSettingsBlock));
+        return std::nullopt;
+    }
     return read;
 }
 

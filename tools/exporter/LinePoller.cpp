@@ -98,6 +98,8 @@ LinePoller::LinePoller(const LineConfig& config, PollOutput& outputs, LineHooks 
     connect(&session_, &RelaySession::lineLost, this, [this](int osError, const QString& reason) {
         lineLost(osError > 0 || reason.isEmpty() ? OsErrorText(osError) : reason);
     });
+    connect(&session_, &RelaySession::otherMasterChanged, this,
+            [this](bool present) { out_.OnLineNoise({config_.name, 0, 0, present ? 1 : 0}); });
     reopen_.setSingleShot(true);
     connect(&reopen_, &QTimer::timeout, this, &LinePoller::open);
     out_.OnLineAdded(config_);
@@ -213,7 +215,12 @@ void LinePoller::onAnswer(int address, const Answer& answer)
     unaskedSeen_ = unasked;
 
     const RelayRef* relay = find(address);
-    if (relay && answer.outcome == Outcome::Values) {
+    if (relay && answer.outcome == Outcome::Values && answer.foreign) {
+        // Read while another master is on the line: withheld, as a read the
+        // relay left unanswered.
+        schedule_.Failed(address, answer.question.block);
+        out_.OnReadFailed({*relay, answer.question.block, ExchangeFailure::NoReply, 0});
+    } else if (relay && answer.outcome == Outcome::Values) {
         RegisterValues values;
         values.block = answer.question.block;
         values.values = answer.values;

@@ -98,6 +98,9 @@ struct LineNoise {
     const QString& line;
     uint32_t unaskedBytes = 0;
     int spoiltFrames = 0;
+    // 1: another master came on the line (its values are withheld), 0: it has
+    // been quiet for the session's hold time; -1: no change.
+    int otherMaster = -1;
 };
 
 // A relay put into, or taken out of, a line that goes on polling (the

@@ -162,6 +162,14 @@ void PrometheusOutput::OnLineNoise(const LineNoise& e)
         line->second.metrics->AddUnasked(double(e.unaskedBytes));
     for (int k = 0; k < e.spoiltFrames; ++k)
         line->second.metrics->AddSpoilt();
+    if (e.otherMaster < 0)
+        return;
+    // Its relays' values may be the other master's traffic: dropped, as for
+    // relays that do not answer, until it has been quiet for the hold time.
+    line->second.metrics->SetOtherMaster(e.otherMaster == 1);
+    if (e.otherMaster == 1)
+        for (auto& [address, relay] : line->second.relays)
+            relay->SetUp(false);
 }
 
 void PrometheusOutput::OnBlockRead(const BlockRead& e)

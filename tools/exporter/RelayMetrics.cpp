@@ -89,6 +89,9 @@ MetricFamilies::MetricFamilies(prometheus::Registry& r)
     , lineUp(Gauges(r, "zashchita_line_up", "1 while the line is open."))
     , unasked(Counters(r, "zashchita_line_unasked_bytes_total", "Bytes that came while no request awaited an answer."))
     , spoilt(Counters(r, "zashchita_line_spoilt_replies_total", "Whole frames that were no sound answer."))
+    , otherMaster(Gauges(r, "zashchita_line_other_master",
+                         "1 while another master's frames are seen on the line, and for 10 s after the last: "
+                         "its relays' values are withheld."))
 {
     const char* ampereHelp = "The same current in amperes, from the rated-current setting.";
     for (const ReadingMetric& m : ReadingMetrics()) {
@@ -235,6 +238,7 @@ LineMetrics::LineMetrics(MetricFamilies& families, const QString& line)
     , up_(families.lineUp.Add({{"line", line.toStdString()}}))
     , unasked_(families.unasked.Add({{"line", line.toStdString()}}))
     , spoilt_(families.spoilt.Add({{"line", line.toStdString()}}))
+    , otherMaster_(families.otherMaster.Add({{"line", line.toStdString()}}))
 {
 }
 
@@ -243,4 +247,5 @@ LineMetrics::~LineMetrics()
     families_.lineUp.Remove(&up_);
     families_.unasked.Remove(&unasked_);
     families_.spoilt.Remove(&spoilt_);
+    families_.otherMaster.Remove(&otherMaster_);
 }

@@ -63,6 +63,7 @@ struct MetricFamilies {
     prometheus::Family<prometheus::Gauge>& lineUp;
     prometheus::Family<prometheus::Counter>& unasked;
     prometheus::Family<prometheus::Counter>& spoilt;
+    prometheus::Family<prometheus::Gauge>& otherMaster;
 };
 
 class RelayMetrics {
@@ -143,10 +144,12 @@ public:
     void SetUp(bool up) { up_.Set(up ? 1 : 0); }
     void AddUnasked(double bytes) { unasked_.Increment(bytes); }
     void AddSpoilt() { spoilt_.Increment(); }
+    void SetOtherMaster(bool present) { otherMaster_.Set(present ? 1 : 0); }
 
 private:
     MetricFamilies& families_;
     prometheus::Gauge& up_;
     prometheus::Counter& unasked_;
     prometheus::Counter& spoilt_;
+    prometheus::Gauge& otherMaster_;
 };

@@ -10,6 +10,10 @@ namespace relaysim {
 namespace {
 
 constexpr size_t kPieceBytes = 2;
+// The flood: so many random bytes every millisecond, far more than any
+// master takes in.
+constexpr size_t kFloodChunk = 4096;
+constexpr int64_t kFloodEveryNs = 1'000'000;
 
 bool ParseHexBytes(const std::string& text, Bytes& out)
 {
@@ -49,19 +53,43 @@ const char* const kTalkerUsage =
     "                       reply's end, whatever else is on the line\n"
     "  --peer-whole         that frame comes in one piece at the end of its line\n"
     "                       time, as from a device server (default: paced)\n"
+    "  --peer-slave N       that frame names slave N instead of the replying one\n"
+    "                       (a frame shaped as another address's answer)\n"
+    "  --echo-after-refusal MS  after a refused write, its exact echo MS after\n"
+    "                       the refusal's end\n"
     "  --noise HEX          bytes replayed on the line over and over, e.g. 0103FF\n"
-    "  --noise-every-ms MS  how often the noise comes (default 50)\n";
+    "  --noise-every-ms MS  how often the noise comes (default 50)\n"
+    "  --flood              random bytes, 4 KiB every millisecond, whatever else\n"
+    "                       is on the line\n";
 
 bool IsTalkerOption(const std::string& name, bool& takesValue)
 {
-    takesValue = name != "--peer-whole";
-    return name == "--peer-after-ms" || name == "--peer-whole" || name == "--noise" || name == "--noise-every-ms";
+    takesValue = name != "--peer-whole" && name != "--flood";
+    return name == "--peer-after-ms" || name == "--peer-whole" || name == "--noise" || name == "--noise-every-ms"
+        || name == "--peer-slave" || name == "--echo-after-refusal" || name == "--flood";
 }
 
 bool ParseTalkerOption(const std::string& name, const std::string& value, TalkerOptions& out, std::string& error)
 {
     if (name == "--peer-whole") {
         out.peerWhole = true;
+    } else if (name == "--flood") {
+        out.flood = true;
+    } else if (name == "--peer-slave") {
+        char* end = nullptr;
+        const long n = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || n < 1 || n > 247) {
+            error = "--peer-slave must be 1..247, not '" + value + "'";
+            return false;
+        }
+        out.peerSlave = int(n);
+    } else if (name == "--echo-after-refusal") {
+        double ms = 0;
+        if (!ParseMs(value, 0.0, ms)) {
+            error = "--echo-after-refusal must be 0..60000, not '" + value + "'";
+            return false;
+        }
+        out.echoAfterRefusalMs = ms;
     } else if (name == "--peer-after-ms") {
         double ms = 0;
         if (!ParseMs(value, 0.0, ms)) {
@@ -93,17 +121,33 @@ void OtherTalker::start(int64_t nowNs)
 {
     if (!options_.noise.empty())
         nextNoiseNs_ = nowNs + int64_t(options_.noiseEveryMs * 1e6);
+    if (options_.flood)
+        nextFloodNs_ = nowNs;
 }
 
-void OtherTalker::replyQueued(const Bytes& reply, int64_t endNs)
+void OtherTalker::queue(Bytes bytes, int64_t startNs)
 {
-    if (!options_.peerAfterMs)
-        return;
     Frame f;
-    f.bytes = UnaskedFrameLike(reply);
-    f.startNs = endNs + int64_t(*options_.peerAfterMs * 1e6);
+    f.bytes = std::move(bytes);
+    f.startNs = startNs;
     if (!f.bytes.empty())
         frames_.push_back(std::move(f));
+}
+
+void OtherTalker::replyQueued(const Bytes& request, const Bytes& reply, int64_t endNs)
+{
+    const bool refusedWrite = request.size() == 8 && request[1] == 6 && reply.size() == 5 && reply[1] == (6 | 0x80);
+    if (options_.echoAfterRefusalMs && refusedWrite)
+        queue(request, endNs + int64_t(*options_.echoAfterRefusalMs * 1e6));
+    if (!options_.peerAfterMs)
+        return;
+    Bytes frame = UnaskedFrameLike(reply);
+    if (options_.peerSlave != 0 && frame.size() > 2) {
+        frame.resize(frame.size() - 2);
+        frame[0] = uint8_t(options_.peerSlave);
+        AppendCrc(frame);
+    }
+    queue(std::move(frame), endNs + int64_t(*options_.peerAfterMs * 1e6));
 }
 
 size_t OtherTalker::dueBytes(const Frame& f, int64_t nowNs) const
@@ -130,6 +174,17 @@ void OtherTalker::transmitDue(int64_t nowNs, Transport& transport)
         }
         it = it->sent == it->bytes.size() ? frames_.erase(it) : std::next(it);
     }
+    if (nextFloodNs_ >= 0 && nowNs >= nextFloodNs_) {
+        uint8_t chunk[kFloodChunk];
+        for (uint8_t& b : chunk) {
+            floodState_ ^= floodState_ << 13;
+            floodState_ ^= floodState_ >> 7;
+            floodState_ ^= floodState_ << 17;
+            b = uint8_t(floodState_ >> 24);
+        }
+        transport.send(chunk, sizeof chunk);
+        nextFloodNs_ = nowNs + kFloodEveryNs;
+    }
     if (nextNoiseNs_ >= 0 && nowNs >= nextNoiseNs_) {
         transport.send(options_.noise.data(), options_.noise.size());
         const int64_t every = int64_t(options_.noiseEveryMs * 1e6);
@@ -140,6 +195,8 @@ void OtherTalker::transmitDue(int64_t nowNs, Transport& transport)
 int64_t OtherTalker::nextDeadline() const
 {
     int64_t deadline = nextNoiseNs_;
+    if (nextFloodNs_ >= 0 && (deadline < 0 || nextFloodNs_ < deadline))
+        deadline = nextFloodNs_;
     for (const Frame& f : frames_) {
         int64_t t = f.startNs;
         if (pace_)

@@ -250,7 +250,7 @@ void Simulator::onFrame(const Frame& frame)
     // reply (or the frame nobody asked for after it) was going out is
     // answered after it.
     reply.startNs = queue_.freeFrom(replyStartNs(frame, now));
-    talker_.replyQueued(response.reply, queue_.endNs(reply));
+    talker_.replyQueued(frame.bytes, response.reply, queue_.endNs(reply));
     queue_.push(std::move(reply));
     if (!response.unasked.empty())
         queueUnasked(response.unasked, response.unasked, false);

@@ -15,7 +15,8 @@ const char* const kHead = R"(Usage: zashchita-relay-sim [--link PATH] [--address
            [--address-change keep|after-echo|at-once]
            [--seed N] [--freeze] [--motor-start SECONDS] [--set REG=VALUE]... [--record N=M,D,H,MI,S,STATUS,V1,...,V11]...
            [--log FILE] [--timing FILE] [--lines N] [--trip-after SECONDS]
-           [--peer-after-ms MS [--peer-whole]] [--noise HEX [--noise-every-ms MS]]
+           [--peer-after-ms MS [--peer-whole] [--peer-slave N]] [--echo-after-refusal MS]
+           [--noise HEX [--noise-every-ms MS]] [--flood]
            [--tcp PORT | --modbus-tcp PORT [--gateway-timeout-ms MS] [--gateway-path-unavailable]]
        zashchita-relay-sim --dump [--address N] [--set REG=VALUE]... [--record ...]...
        zashchita-relay-sim --help | --version
