@@ -8,8 +8,11 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
 
+#include "report/TripArchive.h"
+#include "serial/OsError.h"
 #include "support/ExporterRun.h"
 #include "support/RelaySim.h"
 #include "support/SimLog.h"
@@ -96,4 +99,31 @@ TEST(ExporterArchive, ATripIsArchivedOnceAndNotAgainAfterARestart)
 
     for (const Frame& f : LoggedFrames(dir.filePath(QStringLiteral("sim.log"))))
         ASSERT_EQ(f.at(1), 3) << "the exporter sent function " << int(f.at(1));
+}
+
+// The archive keeps each relay's last eight trips for the recent-trip series,
+// oldest first, and counts them all, in the running archive and after a restart.
+TEST(ExporterArchive, TheRecentTripsAreTheLastEightOfAllCounted)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("records.jsonl"));
+    TripArchive archive(path);
+    for (uint16_t n = 1; n <= 10; ++n) {
+        ArchivedRecord r{QDateTime::currentDateTimeUtc(), QStringLiteral("mill"), QStringLiteral("D1"), 1, 1,
+                         QStringLiteral("overload"), std::vector<uint16_t>(17, n), false};
+        ASSERT_TRUE(archive.Add(r));
+    }
+    TripArchive again(path);
+    ASSERT_TRUE(again.Load());
+    for (const TripArchive* a : {&archive, &again}) {
+        const ArchivedRelay* relay = a->Relay(QStringLiteral("mill"), 1);
+        ASSERT_TRUE(relay);
+        EXPECT_EQ(relay->trips.at(QStringLiteral("overload")), 10);
+        ASSERT_EQ(relay->recent.size(), ArchivedRelay::kRecentTrips);
+        EXPECT_EQ(relay->recent.front().registers[0], 3);
+        EXPECT_EQ(relay->recent.back().registers[0], 10);
+    }
+    // The system's reason in its own words; none given is said as such.
+    EXPECT_EQ(OsErrorText(ENOENT), QStringLiteral("ENOENT (No such file or directory)"));
+    EXPECT_EQ(OsErrorText(0), QStringLiteral("no reason given"));
 }

@@ -119,6 +119,7 @@ TEST(ExporterWeb, AnswersAsHttpSays)
         {"garbage", QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11), 400, "Connection: close", nullptr},
         {"HTTP/1.1 without Host", "GET /metrics HTTP/1.1\r\n\r\n", 400, nullptr, nullptr},
         {"HTTP/2.0", "GET /metrics HTTP/2.0\r\n\r\n", 505, nullptr, nullptr},
+        {"HTTP/0.9", "GET /metrics HTTP/0.9\r\n\r\n", 505, nullptr, nullptr},
         {"a long line", "GET /" + QByteArray(9000, 'a') + host + "\r\n", 414, nullptr, nullptr},
         {"long fields", "GET /" + host + "X-Pad: " + QByteArray(9000, 'a') + "\r\n\r\n", 431, nullptr, nullptr},
         {"a large body", "POST /" + host + "Content-Length: 100000\r\n\r\n", 413, nullptr, nullptr},
@@ -221,7 +222,7 @@ TEST(ExporterWeb, PrometheusScrapesOverTlsWithBasicAuth)
     MakeCertificates(dir);
     WriteText(plant.Path("web.yml"), "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
                                      "  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: ca.crt\n"
-                                     "basic_auth_users:\n  prometheus: " + Bcrypt("s3cret") + "\n");
+                                     "basic_auth_users:\n  prometheus: " + Bcrypt("s3cret") + "\n  scada: " + Bcrypt("s3cret") + "\n");
     ExporterProcess exporter(plant.config, plant.Path("state"), {"--web.config.file", plant.Path("web.yml")});
     PrometheusProcess prometheus(QDir(dir), QStringLiteral(
         "  - job_name: plant\n    scheme: https\n    static_configs: [{targets: ['127.0.0.1:%1']}]\n"
@@ -243,6 +244,7 @@ TEST(ExporterWeb, PrometheusScrapesOverTlsWithBasicAuth)
         {"the right password", QStringList{"-u", "prometheus:s3cret"} + client, "200"},
         {"a wrong password, after the right one was kept", QStringList{"-u", "prometheus:s3cre"} + client, "401"},
         {"another user", QStringList{"-u", "root:s3cret"} + client, "401"},
+        {"credentials of 12 bytes: their last base64 group ends a byte", QStringList{"-u", "scada:s3cret"} + client, "200"},
         {"no credentials", client, "401"},
         {"no client certificate", {"-s", "-o", "/dev/null", "-w", "%{http_code}", "--cacert", dir + "/ca.crt", "-u",
                                    "prometheus:s3cret", url}, "000"},

@@ -91,7 +91,9 @@ TEST(OtherTalkers, AFloodEndsEachCommandByItsDeadline)
         const qint64 took = clock.elapsed();
         SCOPED_TRACE(command.toStdString() + " on " + s.Port().toStdString() + ", took " + std::to_string(took) + " ms");
         EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
-        EXPECT_TRUE((run.err + run.out).contains(QRegularExpression(QStringLiteral("no (sound )?reply")))) << run.err.toStdString();
+        // Random bytes now and then hold a frame whose CRC checks: the timing rule refuses it as too early.
+        EXPECT_TRUE((run.err + run.out).contains(QRegularExpression(QStringLiteral("no (sound )?reply|rejected by the line-timing rule"))))
+            << run.err.toStdString();
         // Far above the budget for a loaded machine, far below a command the flood keeps going.
         EXPECT_LT(took, budgetMs + 12000);
     }
