@@ -26,7 +26,7 @@ QByteArray Requests(const char* line, const char* relay, int address)
 template <class Done>
 void ScrapeUntil(const ExporterProcess& exporter, std::map<QByteArray, double>& kept, Done done)
 {
-    for (int scrape = 0; scrape < 600; ++scrape) {
+    for (int scrape = 0; scrape < 3000; ++scrape) {   // a minute and more on a loaded machine
         const QByteArray metrics = exporter.Metrics();
         for (auto& [series, last] : kept) {
             const std::optional<double> now = Sample(metrics, series);
@@ -38,7 +38,7 @@ void ScrapeUntil(const ExporterProcess& exporter, std::map<QByteArray, double>& 
             return;
         QThread::msleep(20);
     }
-    FAIL() << "not seen in 600 scrapes";
+    FAIL() << "not seen in 3000 scrapes";
 }
 
 QByteArray Said(const QString& path)
