@@ -6,8 +6,8 @@ from pymodbus.client import ModbusTcpClient
 
 client = ModbusTcpClient("127.0.0.1", port=int(sys.argv[1]), timeout=3, retries=0)
 client.connect()
-for spec in sys.argv[2:]:
-    f, u, a, n = (int(x) for x in spec.split(":"))
+for request in sys.argv[2:]:
+    f, u, a, n = (int(x) for x in request.split(":"))
     ask = {3: lambda: client.read_holding_registers(a, n, slave=u),
            4: lambda: client.read_input_registers(a, n, slave=u),
            5: lambda: client.write_coil(a, True, slave=u),
