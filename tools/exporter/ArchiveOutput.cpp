@@ -22,6 +22,21 @@ bool ArchiveOutput::holdsUnwritten(const QString& line, int address) const
                        [&](const ArchivedRecord& r) { return r.line == line && r.address == address; });
 }
 
+namespace {
+
+// The relay a record was seen on, and when: what every archived line names.
+ArchivedRecord RecordOf(const RecordSeen& e)
+{
+    ArchivedRecord r;
+    r.seen = QDateTime::fromMSecsSinceEpoch(e.unixMs, Qt::UTC);
+    r.line = e.relay.line;
+    r.relay = e.relay.relay;
+    r.address = e.relay.address;
+    return r;
+}
+
+}  // namespace
+
 void ArchiveOutput::restore(const RelayRef& ref)
 {
     relays_.erase({ref.line, ref.address});
@@ -84,11 +99,7 @@ void ArchiveOutput::OnRecordSeen(const RecordSeen& e)
     if (archive_.Relay(e.relay.line, e.relay.address) || holdsUnwritten(e.relay.line, e.relay.address))
         return;
     // Four empty slots: the archive keeps that the relay was looked at.
-    ArchivedRecord looked;
-    looked.seen = QDateTime::fromMSecsSinceEpoch(e.unixMs, Qt::UTC);
-    looked.line = e.relay.line;
-    looked.relay = e.relay.relay;
-    looked.address = e.relay.address;
+    ArchivedRecord looked = RecordOf(e);
     looked.history = true;
     unwritten_.push_back(looked);
     flush();
@@ -99,11 +110,7 @@ void ArchiveOutput::keep(const RecordSeen& e, Relay& r, bool history)
     std::vector<uint16_t>& slot = r.held[size_t(e.slot - 1)];
     if (IsEmptyRecord(e.registers) || slot == e.registers)
         return;
-    ArchivedRecord record;
-    record.seen = QDateTime::fromMSecsSinceEpoch(e.unixMs, Qt::UTC);
-    record.line = e.relay.line;
-    record.relay = e.relay.relay;
-    record.address = e.relay.address;
+    ArchivedRecord record = RecordOf(e);
     record.slot = e.slot;
     record.registers = e.registers;
     record.cause = RecordTripCause(e.registers);
